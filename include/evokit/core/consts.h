@@ -1,0 +1,148 @@
+// The shared vocabulary of the evolution components: value aliases, every
+// enumeration with its name table, the set types, the default constants, the message
+// table (replaceable for translation) and the exception classes EGAException and
+// EGPException.
+// Thread safety: constants and name tables are immutable; the message table may be
+// replaced from one thread while others raise errors.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <evokit/common/exception.h>
+#include <evokit/platform/convert.h>
+#include <evokit/platform/typinfo.h>
+
+namespace evokit {
+
+using TGAFloat = double;
+using TGAFitness = double;
+using TGAProbability = double;
+using TGAFitnessArray = std::vector<TGAFitness>;
+using TGAProbabilityArray = std::vector<TGAProbability>;
+using TGAProbabilityTable = std::vector<TGAProbabilityArray>;
+using TIntegerArray = std::vector<std::int32_t>;
+
+enum TGeneType { gtUnknown, gtBoolean, gtInteger, gtFloat, gtEnumeration };
+EVOKIT_ENUM_NAMES(TGeneType, "gtUnknown", "gtBoolean", "gtInteger", "gtFloat", "gtEnumeration");
+
+enum TGACrossoverMethod { cmGeneBoundary, cmBitBoundary, cmByteBoundary, cmWordBoundary, cmLongwordBoundary };
+EVOKIT_ENUM_NAMES(TGACrossoverMethod, "cmGeneBoundary", "cmBitBoundary", "cmByteBoundary", "cmWordBoundary",
+                  "cmLongwordBoundary");
+
+enum TGAFitnessMethod { fmMinimize, fmMaximize, fmWeightedMinimize, fmWeightedMaximize };
+EVOKIT_ENUM_NAMES(TGAFitnessMethod, "fmMinimize", "fmMaximize", "fmWeightedMinimize", "fmWeightedMaximize");
+
+enum TGASelectionMethod { smRoulette, smRandom, smTournament, smStochasticTournament, smElitist, smCustom };
+EVOKIT_ENUM_NAMES(TGASelectionMethod, "smRoulette", "smRandom", "smTournament", "smStochasticTournament",
+                  "smElitist", "smCustom");
+
+enum TGAGeneticOperation { goCrossover, goMutate, goInvert };
+EVOKIT_ENUM_NAMES(TGAGeneticOperation, "goCrossover", "goMutate", "goInvert");
+using TGAGeneticOperations = TSet<TGAGeneticOperation, std::uint8_t>;
+
+enum TExecutionState {
+  esInitializing, esInitialized, esEncoding, esEncoded, esExecuting,
+  esInvalidOperation, esInvalidState, esError, esFinishing, esFinished
+};
+EVOKIT_ENUM_NAMES(TExecutionState, "esInitializing", "esInitialized", "esEncoding", "esEncoded", "esExecuting",
+                  "esInvalidOperation", "esInvalidState", "esError", "esFinishing", "esFinished");
+using TExecutionStates = TSet<TExecutionState, std::uint16_t>;
+
+enum TExecutionLimit { elNumberOfSteps, elNumberOfMilliseconds, elNone };
+EVOKIT_ENUM_NAMES(TExecutionLimit, "elNumberOfSteps", "elNumberOfMilliseconds", "elNone");
+
+enum TGPGeneticInstruction { gpVariable, gpConstant, gpFunction };
+EVOKIT_ENUM_NAMES(TGPGeneticInstruction, "gpVariable", "gpConstant", "gpFunction");
+using TGPGeneticInstructions = TSet<TGPGeneticInstruction, std::uint8_t>;
+
+// The GP crossover enumeration has one value. Its name clashes with no GA value
+// because the GA's values are cmGeneBoundary..cmLongwordBoundary.
+enum TGPCrossoverMethod { cmSubtree };
+EVOKIT_ENUM_NAMES(TGPCrossoverMethod, "cmSubtree");
+
+enum TGPMutationMethod { mmSubtree, mmReplacement, mmConstant, mmShrink, mmHoist, mmPoint };
+EVOKIT_ENUM_NAMES(TGPMutationMethod, "mmSubtree", "mmReplacement", "mmConstant", "mmShrink", "mmHoist", "mmPoint");
+
+enum TGPPointMutationMethod { pmmPerNode, pmmPerTree };
+EVOKIT_ENUM_NAMES(TGPPointMutationMethod, "pmmPerNode", "pmmPerTree");
+
+enum TGPBloatStrategy {
+  bsNone, bsSizeLimit, bsDepthLimit, bsTarpeianSize, bsTarpeianDepth, bsUnfitSize, bsUnfitDepth,
+  bsShrinkDepth, bsShrinkSize, bsHoistDepth, bsHoistSize, bsSizeFairCrossover, bsDepthFairCrossover,
+  bsSizeParsimonyPressure, bsDepthParsimonyPressure, bsCovariantSizeParsimonyPressure,
+  bsCovariantDepthParsimonyPressure, bsLexicographicParsimonyPressure
+};
+EVOKIT_ENUM_NAMES(TGPBloatStrategy, "bsNone", "bsSizeLimit", "bsDepthLimit", "bsTarpeianSize", "bsTarpeianDepth",
+                  "bsUnfitSize", "bsUnfitDepth", "bsShrinkDepth", "bsShrinkSize", "bsHoistDepth", "bsHoistSize",
+                  "bsSizeFairCrossover", "bsDepthFairCrossover", "bsSizeParsimonyPressure",
+                  "bsDepthParsimonyPressure", "bsCovariantSizeParsimonyPressure",
+                  "bsCovariantDepthParsimonyPressure", "bsLexicographicParsimonyPressure");
+
+enum TGPInitializationMethod { imFull, imGrow, imRampedFull, imRampedGrow, imHalfAndHalf, imRampedHalfAndHalf };
+EVOKIT_ENUM_NAMES(TGPInitializationMethod, "imFull", "imGrow", "imRampedFull", "imRampedGrow", "imHalfAndHalf",
+                  "imRampedHalfAndHalf");
+
+// Relative weights of the GP mutation methods, indexed by TGPMutationMethod.
+using TGPMutationMethodWeights = std::array<std::int8_t, 6>;
+
+inline constexpr double CROSSOVER_PROBABILITY = 0.98;
+inline constexpr double GP_CROSSOVER_PROBABILITY = 0.9;
+inline constexpr double DEFAULT_ELITIST_PCT = 0.1;
+inline constexpr double DEFAULT_FITNESS_CUTOFF = 1.0;
+inline constexpr double DEFAULT_DIVERSITY_LIMIT = 0.02;
+inline constexpr double MUTATION_PROBABILITY = 0.01;
+inline constexpr double INVERSION_PROBABILITY = 0.1;
+inline constexpr double NONTERMINALS_SELECTION_PROBABILITY = 0.9;
+inline constexpr double DEFAULT_PARSIMONY_COEFFICIENT = 1.0;
+inline constexpr double DEFAULT_TARPEIAN_PROBABILITY = 0.3;
+inline constexpr double DEFAULT_ADAPTION_SAMPLE_SIZE = 0.25;
+inline constexpr TExecutionStates FinishedStates{esInvalidOperation, esInvalidState, esError, esFinishing,
+                                                 esFinished};
+inline constexpr TGPMutationMethodWeights DefaultMutationWeights{25, 0, 0, 25, 25, 0};
+
+// Identifiers of the user-visible messages. The texts are looked up when an error is
+// raised, so a translation installed with SetResString takes effect at once.
+enum TMXMessageId {
+  _SNoFitnessFunction,
+  _SNoSelectionFunction,
+  _SNoConstantMutation,
+  _SNoEnumerationFound,
+  _SValueNotEnumeration,
+  _SInstructionNotUnique,
+  _SUnknownInstruction,
+  _SInvalidInstructionIndex,
+  _SInvalidNumInstructionArgs,
+  _SMissingVirtualMachine,
+  _SMissingGeneticProgram,
+  _SInvalidOperationCode,
+  _SNoTerminalsFound,
+  _SNoOperationsFound,
+  _SNoInstructionsFound,
+  _SNoInstructionAssigned,
+  _SNodeFull,
+  _SInvalidTerminalNode,
+};
+inline constexpr int MXMessageCount = _SInvalidTerminalNode + 1;
+
+// The current text of a message (the built-in English text unless replaced).
+std::string LoadResString(TMXMessageId Id);
+// Replaces the text of a message, e.g. with a translation. Placeholders (%s, %d, %i)
+// must stay in the same order.
+void SetResString(TMXMessageId Id, const std::string& Text);
+// Restores every built-in text.
+void ResetResStrings();
+
+EVOKIT_DECLARE_EXCEPTION(EGAException, EMXException);
+EVOKIT_DECLARE_EXCEPTION(EGPException, EGAException);
+
+// Throws E with the current text of Id, formatted with Args.
+template <class E, class... A>
+[[noreturn]] void RaiseMessage(TMXMessageId Id, const A&... Args) {
+  if constexpr (sizeof...(A) == 0) throw E(LoadResString(Id));
+  else throw E(Format(LoadResString(Id), Args...));
+}
+
+}  // namespace evokit

@@ -1,0 +1,4 @@
+// The evolution core: vocabulary, individuals, populations and the genetic component.
+#pragma once
+
+#include <evokit/core/consts.h>

@@ -1,0 +1,6 @@
+// The whole public API of evokit.
+#pragma once
+
+#include <evokit/platform/platform.h>
+#include <evokit/common/common.h>
+#include <evokit/core/core.h>

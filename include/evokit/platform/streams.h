@@ -1,0 +1,103 @@
+// Byte streams: the abstract TStream, files, memory and strings. The XML documents,
+// component streaming and the population files read and write through these.
+// Thread safety: a stream object is not shared between threads.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <evokit/platform/exceptions.h>
+
+namespace evokit {
+
+enum TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+// File open modes for TFileStream.
+enum TFileMode : unsigned {
+  fmOpenRead = 0x0000,
+  fmOpenWrite = 0x0001,
+  fmOpenReadWrite = 0x0002,
+  fmCreate = 0xFF00,
+};
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
+
+  // Reads up to Count bytes; returns how many were read (0 at the end).
+  virtual std::int64_t Read(void* Buffer, std::int64_t Count) = 0;
+  // Writes Count bytes; returns how many were written.
+  virtual std::int64_t Write(const void* Buffer, std::int64_t Count) = 0;
+  // Moves the position; returns the new position. Throws EStreamError before the start.
+  virtual std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) = 0;
+
+  std::int64_t Position() { return Seek(0, soCurrent); }
+  void SetPosition(std::int64_t Value) { Seek(Value, soBeginning); }
+  virtual std::int64_t Size();
+  virtual void SetSize(std::int64_t NewSize);
+
+  // Reads exactly Count bytes or throws EStreamError ("Stream read error").
+  void ReadBuffer(void* Buffer, std::int64_t Count);
+  // Writes exactly Count bytes or throws EStreamError ("Stream write error").
+  void WriteBuffer(const void* Buffer, std::int64_t Count);
+  // Copies Count bytes from Source (all of Source from its start when Count is 0).
+  std::int64_t CopyFrom(TStream& Source, std::int64_t Count);
+
+  // Reads everything from the current position to the end.
+  std::string ReadAll();
+  void WriteString(const std::string& Text) { WriteBuffer(Text.data(), static_cast<std::int64_t>(Text.size())); }
+
+ protected:
+  TStream() = default;
+};
+
+// A stream on a file. Opening a missing file for reading throws EFOpenError;
+// a file that cannot be created throws EFCreateError.
+class TFileStream : public TStream {
+ public:
+  TFileStream(const std::string& FileName, unsigned Mode);
+  ~TFileStream() override;
+  std::int64_t Read(void* Buffer, std::int64_t Count) override;
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override;
+  std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
+  void SetSize(std::int64_t NewSize) override;
+  const std::string& FileName() const { return FFileName; }
+
+ private:
+  std::string FFileName;
+  std::FILE* FHandle = nullptr;
+};
+
+// A growable stream in memory.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  std::int64_t Read(void* Buffer, std::int64_t Count) override;
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override;
+  std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(FData.size()); }
+  void SetSize(std::int64_t NewSize) override;
+  void Clear() { FData.clear(); FPosition = 0; }
+  const char* Memory() const { return FData.data(); }
+  void LoadFromStream(TStream& Stream);
+  void SaveToStream(TStream& Stream) const;
+  void LoadFromFile(const std::string& FileName);
+  void SaveToFile(const std::string& FileName) const;
+
+ protected:
+  std::vector<char> FData;
+  std::int64_t FPosition = 0;
+};
+
+// A memory stream whose contents are read and written as a std::string.
+class TStringStream : public TMemoryStream {
+ public:
+  explicit TStringStream(const std::string& Data = std::string());
+  std::string DataString() const { return std::string(FData.begin(), FData.end()); }
+};
+
+}  // namespace evokit
