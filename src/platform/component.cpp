@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <evokit/platform/convert.h>
+#include <evokit/platform/filer.h>
 
 namespace evokit {
 namespace {
@@ -84,6 +85,8 @@ void TComponent::EndLoading() {
 }
 
 void TComponent::DefineProperties(TFiler&) {}
+
+void TComponent::DeclareProperties(TPropertyRegistry& Reg) { Reg.Int("Tag", &TComponent::Tag, &TComponent::SetTag); }
 
 void TComponent::Loaded() { FComponentState.Exclude(csLoading); }
 

@@ -13,6 +13,7 @@
 namespace evokit {
 
 class TFiler;
+class TPropertyRegistry;
 
 enum TComponentStateItem { csLoading, csReading, csWriting, csDestroying, csDesigning };
 EVOKIT_ENUM_NAMES(TComponentStateItem, "csLoading", "csReading", "csWriting", "csDestroying", "csDesigning");
@@ -63,6 +64,9 @@ class TComponent : public TPersistent {
   // Adds extra streamed properties that are not published ones. Overrides call the
   // inherited version first.
   virtual void DefineProperties(TFiler& Filer);
+  // Declares the published (streamed) properties (filer.h); the base declares Tag
+  // (default 0). Overrides call the inherited version first.
+  virtual void DeclareProperties(TPropertyRegistry& Reg);
 
  protected:
   // Called after the reader has set every streamed property; clears csLoading.

@@ -46,10 +46,10 @@ std::string SingleToStr(float Value);
 std::string FloatToStrF(double Value, TFloatFormat Format, int Precision, int Digits);
 
 // Accepts optional surrounding blanks (characters up to ' '), a sign, digits with an
-// optional '.', an optional exponent ("1.5E-5", "2e3"), and "NAN"/"INF"/"-INF" in any
-// case. A ',' is never a decimal separator. Magnitudes below the smallest subnormal
-// read as a signed zero. Anything else, including overflow beyond the double range:
-// EConvertError ("'<text>' is not a valid floating point value").
+// optional '.', an optional exponent ("1.5E-5", "2e3"), or NAN, INF, INFINITY (any
+// case, INF with an optional sign). A ',' is never a decimal separator. Magnitudes
+// below the smallest subnormal read as a signed zero. Anything else, including overflow
+// beyond the double range: EConvertError ("'<text>' is not a valid floating point value").
 double StrToFloat(std::string_view Text);
 bool TryStrToFloat(std::string_view Text, double& Value);
 double StrToFloatDef(std::string_view Text, double Default);

@@ -2,21 +2,17 @@
 // parallel loop, XML and component streaming.
 #pragma once
 
-#if __has_include(<evokit/platform/bits.h>)
 #include <evokit/platform/bits.h>
-#endif
 #include <evokit/platform/collection.h>
 #include <evokit/platform/component.h>
 #include <evokit/platform/convert.h>
 #include <evokit/platform/exceptions.h>
+#include <evokit/platform/filer.h>
 #include <evokit/platform/object.h>
 #include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>
 #include <evokit/platform/streams.h>
-#if __has_include(<evokit/platform/strings.h>)
 #include <evokit/platform/strings.h>
-#endif
 #include <evokit/platform/typinfo.h>
-#if __has_include(<evokit/platform/variant.h>)
 #include <evokit/platform/variant.h>
-#endif
+#include <evokit/platform/xml.h>
