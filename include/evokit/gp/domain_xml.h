@@ -1,0 +1,161 @@
+// The GP domain element layer: typed bindings for the elements that store instruction
+// sets, program trees, individuals and populations (root elements GPDomain,
+// Instructions and Population), and their document functions. The bindings only read
+// and write element text; what goes into them is decided by the instruction sets and
+// nodes (engine.h), the individuals and populations, and the components.
+//
+// Getters never create text elements: a missing attribute or text child reads as ""
+// (0 for Arity and Fitness). Getters of element-valued children (Instructions,
+// FittestIndividual, Population, DNA) create the child when it is missing, so reading
+// them always yields an element. Numbers that do not convert raise EConvertError.
+// Thread safety: as the XML layer, a document and its bindings belong to one thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <evokit/platform/variant.h>
+#include <evokit/platform/xml.h>
+
+namespace evokit {
+
+class IXMLDnaType;
+
+// Base of the five instruction elements: the Name and Comment attributes. The element's
+// tag name tells its kind (InstructionElementKind).
+class IXMLInstructionType : public TXMLNodeBinding {
+ public:
+  using TXMLNodeBinding::TXMLNodeBinding;
+  std::string Get_Name() const;
+  std::string Get_Comment() const;
+  void Set_Name(std::string_view Value) const;
+  void Set_Comment(std::string_view Value) const;
+};
+
+// <Function Name=".." Comment=".." Arity="2"/>; Arity is an unsigned byte.
+class IXMLFunctionInstructionType : public IXMLInstructionType {
+ public:
+  using IXMLInstructionType::IXMLInstructionType;
+  std::uint8_t Get_Arity() const;
+  void Set_Arity(std::uint8_t Value) const;
+};
+
+// <Constant Name=".." Comment=".."><Value>text</Value></Constant>
+class IXMLConstantInstructionType : public IXMLInstructionType {
+ public:
+  using IXMLInstructionType::IXMLInstructionType;
+  std::string Get_Value() const;
+  void Set_Value(std::string_view Value) const;
+};
+
+// <FloatConstant>: as Constant, the value being the text of a decimal number.
+class IXMLFloatConstantInstructionType : public IXMLInstructionType {
+ public:
+  using IXMLInstructionType::IXMLInstructionType;
+  std::string Get_Value() const;
+  void Set_Value(std::string_view Value) const;
+};
+
+// <VariantConstant>: the value is a variant written as text (read back as a string).
+class IXMLVariantConstantInstructionType : public IXMLInstructionType {
+ public:
+  using IXMLInstructionType::IXMLInstructionType;
+  Variant Get_Value() const;
+  void Set_Value(const Variant& Value) const;
+};
+
+// <Variable Name=".." Comment=".."/>
+class IXMLVariableInstructionType : public IXMLInstructionType {
+ public:
+  using IXMLInstructionType::IXMLInstructionType;
+};
+
+using IXMLFunctionInstructionTypeList = TXMLNodeList<IXMLFunctionInstructionType>;
+using IXMLConstantInstructionTypeList = TXMLNodeList<IXMLConstantInstructionType>;
+using IXMLFloatConstantInstructionTypeList = TXMLNodeList<IXMLFloatConstantInstructionType>;
+using IXMLVariantConstantInstructionTypeList = TXMLNodeList<IXMLVariantConstantInstructionType>;
+using IXMLVariableInstructionTypeList = TXMLNodeList<IXMLVariableInstructionType>;
+
+// The kinds of instruction element, by tag name.
+enum TXMLInstructionElementKind { ikUnknown, ikFunction, ikVariable, ikConstant, ikFloatConstant, ikVariantConstant };
+// The kind of an instruction element from its tag name; ikUnknown for any other name.
+TXMLInstructionElementKind InstructionElementKind(const TXMLNodeBinding& Element);
+
+// <Instructions>: Function, FloatConstant, VariantConstant, Constant and Variable children
+// in any mix, each kind read and written as its own list.
+class IXMLGPInstructions : public TXMLNodeBinding {
+ public:
+  using TXMLNodeBinding::TXMLNodeBinding;
+  IXMLFunctionInstructionTypeList Get_Function_() const { return ChildList<IXMLFunctionInstructionType>("Function"); }
+  IXMLFloatConstantInstructionTypeList Get_FloatConstant() const {
+    return ChildList<IXMLFloatConstantInstructionType>("FloatConstant");
+  }
+  IXMLVariantConstantInstructionTypeList Get_VariantConstant() const {
+    return ChildList<IXMLVariantConstantInstructionType>("VariantConstant");
+  }
+  IXMLConstantInstructionTypeList Get_Constant() const { return ChildList<IXMLConstantInstructionType>("Constant"); }
+  IXMLVariableInstructionTypeList Get_Variable() const { return ChildList<IXMLVariableInstructionType>("Variable"); }
+};
+
+using IXMLDnaTypeList = TXMLNodeList<IXMLDnaType>;
+
+// A program tree node: <DNA Instruction="Add"><Child .../><Child .../></DNA>, and the
+// same under the name Child for every child node. Constant nodes carry a <Value>.
+class IXMLDnaType : public TXMLNodeBinding {
+ public:
+  using TXMLNodeBinding::TXMLNodeBinding;
+  std::string Get_Instruction() const;
+  std::string Get_Value() const;
+  // The Child elements in document order.
+  IXMLDnaTypeList Get_Child() const { return ChildList<IXMLDnaType>("Child"); }
+  void Set_Instruction(std::string_view Value) const;
+  void Set_Value(std::string_view Value) const;
+};
+
+// <Individual> and <FittestIndividual>: Name, Fitness (a 32-bit float) and DNA children.
+class IXMLIndividualType : public TXMLNodeBinding {
+ public:
+  using TXMLNodeBinding::TXMLNodeBinding;
+  std::string Get_Name() const;
+  float Get_Fitness() const;
+  // The DNA child, created when missing.
+  IXMLDnaType Get_DNA() const { return ChildAs<IXMLDnaType>("DNA"); }
+  void Set_Name(std::string_view Value) const;
+  void Set_Fitness(float Value) const;
+};
+
+// <Population>: the list of its Individual children.
+class IXMLGPPopulation : public TXMLNodeList<IXMLIndividualType> {
+ public:
+  IXMLGPPopulation() : TXMLNodeList<IXMLIndividualType>(TXMLNode(), "Individual") {}
+  explicit IXMLGPPopulation(TXMLNode Node) : TXMLNodeList<IXMLIndividualType>(Node, "Individual") {}
+  TXMLNode Node() const { return Parent(); }
+  explicit operator bool() const { return !Parent().IsNull(); }
+  std::string XML() const { return Parent().XML(); }
+  // Individual Index; EListError outside 0..Count-1.
+  IXMLIndividualType Get_Individual(int Index) const { return Items(Index); }
+};
+
+// <GPDomain> (also the Domain element of a GeneticProgram document): Instructions,
+// FittestIndividual and Population, each created on first access.
+class IXMLGPDomainType : public TXMLNodeBinding {
+ public:
+  using TXMLNodeBinding::TXMLNodeBinding;
+  IXMLGPInstructions Get_Instructions() const { return ChildAs<IXMLGPInstructions>("Instructions"); }
+  IXMLIndividualType Get_FittestIndividual() const { return ChildAs<IXMLIndividualType>("FittestIndividual"); }
+  IXMLGPPopulation Get_Population() const { return ChildAs<IXMLGPPopulation>("Population"); }
+};
+
+// The root element of a GeneticProgram document; defined with that document's layer.
+class IXMLGeneticProgram;
+
+// GetGPDomain(Doc), LoadGPDomain(FileName), NewGPDomain() and the same for Instructions
+// and Population roots. Get binds an existing document's root (EXMLDocError when it has
+// another name), Load reads a file (EFOpenError, EXMLDocError), New creates a document
+// with version "1.0" and the root element.
+EVOKIT_XML_DOCUMENT_FUNCTIONS(GPDomain, "GPDomain", IXMLGPDomainType)
+EVOKIT_XML_DOCUMENT_FUNCTIONS(GPInstructions, "Instructions", IXMLGPInstructions)
+EVOKIT_XML_DOCUMENT_FUNCTIONS(GPPopulation, "Population", IXMLGPPopulation)
+
+}  // namespace evokit

@@ -1,0 +1,917 @@
+// Bodies of the generic program representation declared in engine.h. Included by
+// engine.h only. The double and Variant instantiations are compiled once, in the
+// library (src/gp/concrete.cpp).
+#pragma once
+
+#include <algorithm>
+#include <memory>
+
+#include <evokit/gp/engine.h>
+
+namespace evokit {
+
+// =======================================================================================
+// TMXGPInstruction<T>
+// =======================================================================================
+
+template <class T>
+TMXGPInstruction<T>::~TMXGPInstruction() {
+  if (Collection()) SetCollection(nullptr);
+}
+
+template <class T>
+TMXGPInstructions<T>* TMXGPInstruction<T>::Instructions() const {
+  return dynamic_cast<TMXGPInstructions<T>*>(Collection());
+}
+
+template <class T>
+IMXGeneticProgramEngine<T>* TMXGPInstruction<T>::Engine() const {
+  const TMXGPInstructions<T>* set = Instructions();
+  return set ? set->Engine() : nullptr;
+}
+
+template <class T>
+void TMXGPInstruction<T>::SetArity(int Value) {
+  if (Value == FArity) return;
+  if (Value < 0) {
+    FArity = 0;
+  } else {
+    IMXGeneticProgramEngine<T>* engine = Engine();
+    const int limit = engine ? engine->MaxNodeArity() : Value;
+    FArity = Value > limit ? limit : Value;
+  }
+  if (FArity > 0) SetOperation(gpFunction);
+  Changed(false);
+}
+
+template <class T>
+void TMXGPInstruction<T>::SetName(const std::string& Value) {
+  if (Value == FName) return;
+  if (const TMXGPInstructions<T>* set = Instructions(); set && set->IndexOf(Value) != -1)
+    RaiseMessage<EGPException>(_SInstructionNotUnique);
+  StoreName(Value);
+  Changed(false);
+}
+
+template <class T>
+void TMXGPInstruction<T>::SetOperation(TGPGeneticInstruction Value) {
+  if (Value == FOperation) return;
+  FOperation = Value;
+  if (Value != gpFunction) SetArity(0);
+  OperationChanged();
+}
+
+template <class T>
+void TMXGPInstruction<T>::OperationChanged() {
+  if (TMXGPInstructions<T>* set = Instructions()) set->InstructionOperationUpdate(this);
+  Changed(false);
+}
+
+template <class T>
+void TMXGPInstruction<T>::Assign(const TPersistent* Source) {
+  const auto* source = dynamic_cast<const TMXGPInstruction<T>*>(Source);
+  if (!source) {
+    TCollectionItem::Assign(Source);
+    return;
+  }
+  if (source == this) return;
+  StoreName(source->FName);
+  FComment = source->FComment;
+  FArity = source->FArity;
+  FValue = source->FValue;
+  SetOperation(source->FOperation);
+}
+
+template <class T>
+void TMXGPInstruction<T>::AssignEvents(const TPersistent* Source) {
+  if (const auto* source = dynamic_cast<const TMXGPInstruction<T>*>(Source)) {
+    FOnInitialize = source->FOnInitialize;
+    FOnExecute = source->FOnExecute;
+  }
+}
+
+template <class T>
+void TMXGPInstruction<T>::ArgumentCountError(TMXGPNode<T>* Node) const {
+  RaiseMessage<EGPException>(_SInvalidNumInstructionArgs, Node->GetChildCount(), GetDisplayName());
+}
+
+template <class T>
+void TMXGPInstruction<T>::Initialize() {
+  if (FOnInitialize) FOnInitialize(this);
+}
+
+template <class T>
+std::string TMXGPInstruction<T>::ToString() const {
+  return GetDisplayName() + " '" + FComment + "' " + EnumName(FOperation);
+}
+
+template <class T>
+void TMXGPInstruction<T>::LoadFromXML(const IXMLInstructionType& InstructionXML) {
+  const TXMLInstructionElementKind kind = InstructionElementKind(InstructionXML);
+  if (kind == ikUnknown)
+    throw EXMLDocError(Format("\"%s\" is not an instruction element", InstructionXML.NodeName()));
+  // Read everything that can fail to convert before anything changes.
+  const std::string name = InstructionXML.Get_Name();
+  const std::string comment = InstructionXML.Get_Comment();
+  const int arity = kind == ikFunction ? IXMLFunctionInstructionType(InstructionXML.Node()).Get_Arity() : 0;
+
+  if (name != GetDisplayName()) StoreName(name);
+  FComment = comment;
+  if (kind == ikFunction) {
+    SetArity(arity);
+    SetOperation(gpFunction);
+  } else {
+    SetOperation(kind == ikVariable ? gpVariable : gpConstant);
+  }
+  LoadValueFromXML(InstructionXML);
+}
+
+template <class T>
+void TMXGPInstruction<T>::LoadValueFromXML(const IXMLInstructionType&) {}
+
+template <class T>
+void TMXGPInstruction<T>::SaveValueToXML(const IXMLInstructionType&) const {}
+
+template <class T>
+void TMXGPInstruction<T>::SaveToXML(const IXMLConstantInstructionType& ConstantXML) const {
+  ConstantXML.Set_Name(GetDisplayName());
+  ConstantXML.Set_Comment(FComment);
+  SaveValueToXML(ConstantXML);
+}
+
+template <class T>
+void TMXGPInstruction<T>::SaveToXML(const IXMLVariableInstructionType& VariableXML) const {
+  VariableXML.Set_Name(GetDisplayName());
+  VariableXML.Set_Comment(FComment);
+  SaveValueToXML(VariableXML);
+}
+
+template <class T>
+void TMXGPInstruction<T>::SaveToXML(const IXMLFunctionInstructionType& FunctionXML) const {
+  FunctionXML.Set_Name(GetDisplayName());
+  FunctionXML.Set_Comment(FComment);
+  FunctionXML.Set_Arity(static_cast<std::uint8_t>(FArity & 0xFF));
+}
+
+template <class T>
+void TMXGPInstruction<T>::SaveToXML(const IXMLGPInstructions& InstructionsXML) const {
+  switch (FOperation) {
+    case gpVariable: SaveToXML(InstructionsXML.Get_Variable().Add()); break;
+    case gpConstant: SaveToXML(InstructionsXML.Get_Constant().Add()); break;
+    case gpFunction: SaveToXML(InstructionsXML.Get_Function_().Add()); break;
+  }
+}
+
+template <class T>
+void TMXGPInstruction<T>::DeclareProperties(TPropertyRegistry& Reg) {
+  using I = TMXGPInstruction<T>;
+  Reg.Int("Arity", &I::Arity, &I::SetArity, 0);
+  Reg.String("Name", &I::Name, &I::SetName);
+  Reg.String("Comment", &I::Comment, &I::SetComment);
+  Reg.Event("OnInitialize", &I::OnInitialize, &I::SetOnInitialize);
+  Reg.Enum("Operation", &I::Operation, &I::SetOperation, gpVariable);
+}
+
+// =======================================================================================
+// TMXGPInstructions<T>
+// =======================================================================================
+
+template <class T>
+TMXGPInstructions<T>::TMXGPInstructions(TPersistent* AOwner, TCollectionItemClass ItemClass)
+    : TOwnedCollection(AOwner, ItemClass) {
+  // Items(i) relies on every item being an instruction of this value type.
+  std::unique_ptr<TCollectionItem> probe(ItemClass.Create());
+  if (!dynamic_cast<TMXGPInstruction<T>*>(probe.get())) throw EInvalidCast("Invalid class typecast");
+}
+
+template <class T>
+int TMXGPInstructions<T>::IndexOf(std::string_view Name) const {
+  for (int i = 0; i < Count(); ++i)
+    if (SameText(Items(i)->Name(), Name)) return i;
+  return -1;
+}
+
+template <class T>
+TMXGPInstruction<T>* TMXGPInstructions<T>::FindItemName(std::string_view Name) const {
+  const int index = IndexOf(Name);
+  return index < 0 ? nullptr : Items(index);
+}
+
+template <class T>
+TMXGPInstruction<T>* TMXGPInstructions<T>::GetItemByName(std::string_view Name) const {
+  const int index = IndexOf(Name);
+  if (index < 0) RaiseMessage<EGPException>(_SUnknownInstruction, std::string(Name));
+  return Items(index);
+}
+
+template <class T>
+void TMXGPInstructions<T>::InstructionOperationUpdate(TMXGPInstruction<T>* Instruction) {
+  if (IMXGeneticProgramEngine<T>* engine = Engine()) engine->InstructionOperationUpdate(Instruction);
+}
+
+template <class T>
+void TMXGPInstructions<T>::AssignAll(const TPersistent* Source) {
+  const auto* source = dynamic_cast<const TMXGPInstructions<T>*>(Source);
+  if (!source || source == this) return;
+  BeginUpdate();
+  try {
+    Clear();
+    for (int i = 0; i < source->Count(); ++i) {
+      TMXGPInstruction<T>* item = Add();
+      item->Assign(source->Items(i));
+      item->AssignEvents(source->Items(i));
+    }
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+template <class T>
+void TMXGPInstructions<T>::LoadFromXML(const IXMLGPInstructions& InstructionsXML) {
+  const int existing = Count();
+  std::vector<bool> named(static_cast<std::size_t>(existing), false);
+  auto load = [&](const IXMLInstructionType& Element) {
+    TMXGPInstruction<T>* item = FindItemName(Element.Get_Name());
+    if (item) {
+      const int index = item->Index();
+      if (index < existing) named[static_cast<std::size_t>(index)] = true;
+    } else {
+      item = Add();
+    }
+    item->LoadFromXML(Element);
+  };
+  for (const auto& e : InstructionsXML.Get_Function_()) load(e);
+  for (const auto& e : InstructionsXML.Get_Variable()) load(e);
+  for (const auto& e : InstructionsXML.Get_Constant()) load(e);
+  for (const auto& e : InstructionsXML.Get_FloatConstant()) load(e);
+  for (const auto& e : InstructionsXML.Get_VariantConstant()) load(e);
+  for (int i = existing - 1; i >= 0; --i)
+    if (!named[static_cast<std::size_t>(i)]) Delete(i);
+}
+
+template <class T>
+void TMXGPInstructions<T>::SaveToXML(const IXMLGPInstructions& InstructionsXML) const {
+  for (int i = 0; i < Count(); ++i) Items(i)->SaveToXML(InstructionsXML);
+}
+
+template <class T>
+void TMXGPInstructions<T>::AssignTo(TPersistent* Dest) const {
+  auto* lines = dynamic_cast<TStrings*>(Dest);
+  if (!lines) {
+    TOwnedCollection::AssignTo(Dest);
+    return;
+  }
+  lines->BeginUpdate();
+  try {
+    lines->Clear();
+    for (int i = 0; i < Count(); ++i) lines->AddObject(Items(i)->DisplayName(), Items(i));
+  } catch (...) {
+    lines->EndUpdate();
+    throw;
+  }
+  lines->EndUpdate();
+}
+
+template <class T>
+void TMXGPInstructions<T>::Notify(TCollectionItem* Item, TCollectionNotification Action) {
+  TOwnedCollection::Notify(Item, Action);
+  if (IMXGeneticProgramEngine<T>* engine = Engine())
+    engine->InstructionNotify(static_cast<TMXGPInstruction<T>*>(Item), Action);
+}
+
+template <class T>
+void TMXGPInstructions<T>::Update(TCollectionItem* Item) {
+  TOwnedCollection::Update(Item);
+  if (IMXGeneticProgramEngine<T>* engine = Engine())
+    engine->InstructionUpdate(static_cast<TMXGPInstruction<T>*>(Item));
+}
+
+// =======================================================================================
+// TMXGPNode<T>
+// =======================================================================================
+
+template <class T>
+TMXGPNode<T>::TMXGPNode(TMXGPInstruction<T>* Instruction) : FInstruction(Instruction) {
+  if (Instruction) FValue = Instruction->Value();
+}
+
+template <class T>
+TMXGPNode<T>::~TMXGPNode() {
+  FInstruction = nullptr;
+  SetParent(nullptr);
+}
+
+template <class T>
+void TMXGPNode<T>::NoInstructionError() {
+  RaiseMessage<EGPException>(_SNoInstructionAssigned);
+}
+
+template <class T>
+void TMXGPNode<T>::Modified() {
+  FSize = 0;
+  FDepth = 0;
+  // An ancestor whose caches are clear already has clear ancestors: stop there.
+  for (TNode* p = FParent; p != nullptr; p = p->FParent) {
+    if (p->FSize == 0 && p->FDepth == 0) break;
+    p->FSize = 0;
+    p->FDepth = 0;
+  }
+}
+
+template <class T>
+void TMXGPNode<T>::Clear() {
+  FInstruction = nullptr;
+  FValue = T{};
+}
+
+template <class T>
+void TMXGPNode<T>::SetParent(TNode* P) {
+  if (P == FParent) return;
+  if (P == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  if (P) P->CheckAccept(this);
+  TNode* old = FParent;
+  FParent = nullptr;
+  if (old) old->ExtractChild(this);
+  FParent = P;
+  if (P) P->AddChild(this);
+}
+
+template <class T>
+IMXGeneticProgramEngine<T>* TMXGPNode<T>::Engine() const {
+  return FInstruction ? FInstruction->Engine() : nullptr;
+}
+
+template <class T>
+int TMXGPNode<T>::Size() const {
+  if (FSize != 0) return FSize;
+  // Post-order over the nodes whose size is not cached yet: a node is summed once all
+  // its children are known.
+  std::vector<const TNode*> stack{this};
+  while (!stack.empty()) {
+    const TNode* node = stack.back();
+    if (node->FSize != 0) {
+      stack.pop_back();
+      continue;
+    }
+    const int count = node->GetChildCount();
+    bool ready = true;
+    for (int i = 0; i < count; ++i) {
+      const TNode* child = node->NthChild(i);
+      if (child->FSize == 0) {
+        stack.push_back(child);
+        ready = false;
+      }
+    }
+    if (!ready) continue;
+    int size = 1;
+    for (int i = 0; i < count; ++i) size += node->NthChild(i)->FSize;
+    node->FSize = size;
+    stack.pop_back();
+  }
+  return FSize;
+}
+
+template <class T>
+int TMXGPNode<T>::Depth() const {
+  // A leaf's depth is 0, which is also the "not computed" mark: leaves are never cached.
+  if (FDepth != 0 || GetChildCount() == 0) return FDepth;
+  std::vector<const TNode*> stack{this};
+  while (!stack.empty()) {
+    const TNode* node = stack.back();
+    const int count = node->GetChildCount();
+    if (node->FDepth != 0 || count == 0) {
+      stack.pop_back();
+      continue;
+    }
+    bool ready = true;
+    for (int i = 0; i < count; ++i) {
+      const TNode* child = node->NthChild(i);
+      if (child->FDepth == 0 && child->GetChildCount() > 0) {
+        stack.push_back(child);
+        ready = false;
+      }
+    }
+    if (!ready) continue;
+    int depth = 0;
+    for (int i = 0; i < count; ++i) depth = std::max(depth, node->NthChild(i)->FDepth + 1);
+    node->FDepth = depth;
+    stack.pop_back();
+  }
+  return FDepth;
+}
+
+template <class T>
+int TMXGPNode<T>::IndexOf(const TNode* Node) const {
+  const int count = GetChildCount();
+  for (int i = 0; i < count; ++i)
+    if (GetChild(i) == Node) return i;
+  return -1;
+}
+
+template <class T>
+void TMXGPNode<T>::DestroyChildren() {
+  std::vector<TNode*> children;
+  ReleaseChildren(children);
+  DestroyNodes(std::move(children));
+}
+
+template <class T>
+void TMXGPNode<T>::DestroyNodes(std::vector<TNode*> Nodes) {
+  // Each node is deleted once its children have been moved onto the list, so no
+  // destructor ever has a subtree to walk.
+  while (!Nodes.empty()) {
+    TNode* node = Nodes.back();
+    Nodes.pop_back();
+    if (!node) continue;
+    node->ReleaseChildren(Nodes);
+    node->FParent = nullptr;
+    delete node;
+  }
+}
+
+template <class T>
+TMXGPNode<T>* TMXGPNode<T>::ShallowCopy(const TNode* Source) {
+  TNode* copy = Source->CreateNode(Source->FInstruction, nullptr);
+  copy->FInstruction = Source->FInstruction;
+  copy->SetValue(Source->FValue);
+  copy->FSize = Source->FSize;
+  copy->FDepth = Source->FDepth;
+  return copy;
+}
+
+template <class T>
+TMXGPNode<T>* TMXGPNode<T>::Clone(TNode* Parent) const {
+  TNode* copy = CreateNode(FInstruction, Parent);
+  try {
+    copy->Assign(this);
+  } catch (...) {
+    delete copy;
+    throw;
+  }
+  return copy;
+}
+
+template <class T>
+void TMXGPNode<T>::Assign(const TPersistent* Source) {
+  const auto* source = dynamic_cast<const TNode*>(Source);
+  if (!source) {
+    TPersistent::Assign(Source);
+    return;
+  }
+  if (source == this) return;
+  // The old children are set aside, not destroyed, until the copy is complete: Source
+  // may lie inside them, and a failed copy puts them back.
+  std::vector<TNode*> saved;
+  ReleaseChildren(saved);
+  TMXGPInstruction<T>* const savedInstruction = FInstruction;
+  const T savedValue = FValue;
+  const int savedSize = FSize, savedDepth = FDepth;
+  try {
+    FInstruction = source->FInstruction;
+    SetValue(source->FValue);
+    TCopyList pending{{source, this}};
+    while (!pending.empty()) {
+      auto [from, to] = pending.back();
+      pending.pop_back();
+      to->CopyChildrenFrom(from, pending);
+    }
+  } catch (...) {
+    DestroyChildren();
+    RestoreChildren(saved);
+    FInstruction = savedInstruction;
+    FValue = savedValue;
+    FSize = savedSize;
+    FDepth = savedDepth;
+    throw;
+  }
+  // Source may be among the old children: take its caches before they go.
+  FSize = source->FSize;
+  FDepth = source->FDepth;
+  DestroyNodes(std::move(saved));
+  if (FParent) FParent->Modified();
+}
+
+template <class T>
+std::string TMXGPNode<T>::ToString() const {
+  std::string text;
+  struct TFrame {
+    const TNode* Node;
+    int Next;
+    int Count;
+  };
+  std::vector<TFrame> stack;
+  auto open = [&](const TNode* Node) {
+    const int count = Node->GetChildCount();
+    if (count > 0) text += '(';
+    if (!Node->FInstruction) text += "nil";
+    else if (Node->FInstruction->Operation() == gpFunction) text += Node->FInstruction->DisplayName();
+    else text += Node->ValueToString();
+    stack.push_back(TFrame{Node, 0, count});
+  };
+  open(this);
+  while (!stack.empty()) {
+    TFrame& frame = stack.back();
+    if (frame.Next < frame.Count) {
+      const TNode* child = frame.Node->NthChild(frame.Next++);
+      text += ' ';
+      open(child);  // may reallocate the stack: frame is not used afterwards
+    } else {
+      if (frame.Count > 0) text += ')';
+      stack.pop_back();
+    }
+  }
+  return text;
+}
+
+template <class T>
+void TMXGPNode<T>::LoadNodeFromXML(const IXMLDnaType& DnaXML) {
+  TMXGPInstruction<T>* instruction = nullptr;
+  if (FInstruction) {
+    const std::string name = DnaXML.Get_Instruction();
+    const TMXGPInstructions<T>* set = FInstruction->Instructions();
+    if (!set) RaiseMessage<EGPException>(_SUnknownInstruction, name);
+    instruction = set->GetItemByName(name);
+  }
+  Clear();
+  FInstruction = instruction;
+  if (instruction && instruction->Operation() == gpConstant) LoadValueFromXML(DnaXML);
+}
+
+template <class T>
+void TMXGPNode<T>::LoadFromXML(const IXMLDnaType& DnaXML) {
+  LoadNodeFromXML(DnaXML);
+  if (!FInstruction) return;
+  // Depth first in document order, as a recursive load would go: a node's children are
+  // created one at a time, each loaded completely before the next is created.
+  struct TFrame {
+    TNode* Node;
+    TXMLNode NextChild;  // the next Child element to load, or null
+  };
+  auto nextChild = [](TXMLNode Element) {
+    while (Element && Element.NodeName() != "Child") Element = Element.NextSibling();
+    return Element;
+  };
+  std::vector<TFrame> stack{TFrame{this, DnaXML.Node().FindChild("Child")}};
+  while (!stack.empty()) {
+    TFrame& frame = stack.back();
+    if (!frame.NextChild) {
+      stack.pop_back();
+      continue;
+    }
+    const TXMLNode element = frame.NextChild;
+    frame.NextChild = nextChild(element.NextSibling());
+    TNode* parent = frame.Node;
+    // The child starts with the parent's instruction only to reach the instruction set.
+    TNode* child = parent->CreateNode(parent->FInstruction, parent);
+    child->LoadNodeFromXML(IXMLDnaType(element));
+    if (child->FInstruction) stack.push_back(TFrame{child, element.FindChild("Child")});
+  }
+}
+
+template <class T>
+void TMXGPNode<T>::LoadValueFromXML(const IXMLDnaType&) {}
+
+template <class T>
+void TMXGPNode<T>::SaveToXML(const IXMLDnaType& DnaXML) const {
+  std::vector<std::pair<const TNode*, TXMLNode>> stack{{this, DnaXML.Node()}};
+  while (!stack.empty()) {
+    auto [node, element] = stack.back();
+    stack.pop_back();
+    const IXMLDnaType dna(element);
+    if (node->FInstruction) {
+      dna.Set_Instruction(node->FInstruction->DisplayName());
+      if (node->FInstruction->Operation() == gpConstant) node->SaveValueToXML(dna);
+    }
+    // The Child elements are created in order here; their content is filled later.
+    const int count = node->GetChildCount();
+    const std::size_t first = stack.size();
+    for (int i = 0; i < count; ++i) stack.emplace_back(node->NthChild(i), element.AddChild("Child"));
+    std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(first), stack.end());
+  }
+}
+
+template <class T>
+void TMXGPNode<T>::SaveValueToXML(const IXMLDnaType&) const {}
+
+// =======================================================================================
+// TMXGPTreeNode<T>
+// =======================================================================================
+
+template <class T>
+TMXGPTreeNode<T>::TMXGPTreeNode(TMXGPInstruction<T>* Instruction, TNode* Parent) : TNode(Instruction) {
+  this->SetParent(Parent);
+}
+
+template <class T>
+TMXGPTreeNode<T>::~TMXGPTreeNode() {
+  this->DestroyChildren();
+  this->SetParent(nullptr);
+}
+
+template <class T>
+TMXGPNode<T>* TMXGPTreeNode<T>::CreateNode(TMXGPInstruction<T>* Instruction, TNode* Parent) const {
+  if (IMXGeneticProgramEngine<T>* engine = this->Engine()) return engine->CreateNode(Instruction, Parent);
+  return new TMXGPTreeNode<T>(Instruction, Parent);
+}
+
+template <class T>
+TMXGPNode<T>* TMXGPTreeNode<T>::GetChild(int Index) const {
+  if (Index < 0 || Index >= GetChildCount()) throw EArgumentOutOfRangeException("Argument out of range");
+  return FChildren[static_cast<std::size_t>(Index)];
+}
+
+template <class T>
+void TMXGPTreeNode<T>::AddChild(TNode* Node) {
+  if (!Node || std::find(FChildren.begin(), FChildren.end(), Node) != FChildren.end()) return;
+  if (Node == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  FChildren.push_back(Node);
+  try {
+    Node->SetParent(this);
+  } catch (...) {
+    FChildren.pop_back();
+    throw;
+  }
+  this->Modified();
+}
+
+template <class T>
+void TMXGPTreeNode<T>::InsertChild(int Index, TNode* Node) {
+  if (Index < 0 || Index > GetChildCount()) throw EArgumentOutOfRangeException("Argument out of range");
+  if (!Node) return;
+  if (Node == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  const auto found = std::find(FChildren.begin(), FChildren.end(), Node);
+  if (found != FChildren.end()) {
+    FChildren.erase(found);
+    Index = std::min(Index, GetChildCount());
+  } else if (Node->Parent()) {
+    Node->SetParent(nullptr);
+  }
+  FChildren.insert(FChildren.begin() + Index, Node);
+  this->LinkChild(Node);
+  this->Modified();
+}
+
+template <class T>
+void TMXGPTreeNode<T>::ExtractChild(TNode* Node) {
+  const auto found = std::find(FChildren.begin(), FChildren.end(), Node);
+  if (found == FChildren.end()) return;
+  FChildren.erase(found);
+  Node->SetParent(nullptr);
+  this->Modified();
+}
+
+template <class T>
+void TMXGPTreeNode<T>::Clear() {
+  TNode::Clear();
+  this->DestroyChildren();
+  this->Modified();
+}
+
+template <class T>
+void TMXGPTreeNode<T>::SetChildren(const std::vector<TNode*>& List) {
+  // Copies first: List may hold this node's own children.
+  std::vector<TNode*> copies;
+  try {
+    for (const TNode* node : List)
+      if (node) copies.push_back(node->Clone(nullptr));
+  } catch (...) {
+    TNode::DestroyNodes(std::move(copies));
+    throw;
+  }
+  this->DestroyChildren();
+  for (TNode* copy : copies) {
+    FChildren.push_back(copy);
+    this->LinkChild(copy);
+  }
+  this->Modified();
+}
+
+template <class T>
+void TMXGPTreeNode<T>::ReleaseChildren(std::vector<TNode*>& Out) {
+  for (TNode* child : FChildren) {
+    this->UnlinkChild(child);
+    Out.push_back(child);
+  }
+  FChildren.clear();
+}
+
+template <class T>
+void TMXGPTreeNode<T>::RestoreChildren(const std::vector<TNode*>& Saved) {
+  FChildren = Saved;
+  for (TNode* child : FChildren) this->LinkChild(child);
+}
+
+template <class T>
+void TMXGPTreeNode<T>::CopyChildrenFrom(const TNode* Source, typename TNode::TCopyList& Pending) {
+  const int count = Source->GetChildCount();
+  FChildren.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    const TNode* from = this->NthChildOf(Source, i);
+    TNode* copy = TNode::ShallowCopy(from);
+    FChildren.push_back(copy);
+    this->LinkChild(copy);
+    Pending.emplace_back(from, copy);
+  }
+}
+
+// =======================================================================================
+// TMXGPBinaryNode<T>
+// =======================================================================================
+
+template <class T>
+TMXGPBinaryNode<T>::TMXGPBinaryNode(TMXGPInstruction<T>* Instruction, TNode* Parent) : TNode(Instruction) {
+  this->SetParent(Parent);
+}
+
+template <class T>
+TMXGPBinaryNode<T>::~TMXGPBinaryNode() {
+  this->DestroyChildren();
+  this->SetParent(nullptr);
+}
+
+template <class T>
+TMXGPNode<T>* TMXGPBinaryNode<T>::CreateNode(TMXGPInstruction<T>* Instruction, TNode* Parent) const {
+  if (IMXGeneticProgramEngine<T>* engine = this->Engine()) return engine->CreateNode(Instruction, Parent);
+  return new TMXGPBinaryNode<T>(Instruction, Parent);
+}
+
+template <class T>
+TMXGPNode<T>* TMXGPBinaryNode<T>::GetChild(int Index) const {
+  if (Index == 0) return FLeft;
+  if (Index == 1) return FRight;
+  throw EListError(Format("List index out of bounds (%d)", Index));
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::CheckAccept(TNode* Node) const {
+  if (Node == FLeft || Node == FRight) return;
+  if (!dynamic_cast<TMXGPBinaryNode*>(Node)) throw EInvalidCast("Invalid class typecast");
+  if (FLeft && FRight) RaiseMessage<EGPException>(_SNodeFull);
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::AddChild(TNode* Node) {
+  if (!Node || this->IndexOf(Node) >= 0) return;
+  if (Node == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  CheckAccept(Node);
+  auto* node = static_cast<TMXGPBinaryNode*>(Node);
+  TMXGPBinaryNode** slot = nullptr;
+  if (!FLeft && FRight != node) slot = &FLeft;
+  else if (!FRight) slot = &FRight;
+  if (slot) *slot = node;
+  try {
+    Node->SetParent(this);
+  } catch (...) {
+    if (slot) *slot = nullptr;
+    throw;
+  }
+  this->Modified();
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::InsertChild(int Index, TNode* Node) {
+  if (Index != 0 && Index != 1) throw EListError(Format("List index out of bounds (%d)", Index));
+  if (!Node || Node == FLeft || Node == FRight) return;
+  if (Node == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  auto* node = dynamic_cast<TMXGPBinaryNode*>(Node);
+  if (!node) throw EInvalidCast("Invalid class typecast");
+  // Both positions taken: the target stays occupied whatever shifts; refuse unchanged.
+  if (FLeft && FRight) RaiseMessage<EGPException>(_SNodeFull);
+  if (Node->Parent()) Node->SetParent(nullptr);
+  if (Index == 0) {
+    if (FLeft && !FRight) std::swap(FLeft, FRight);
+    FLeft = node;
+  } else {
+    if (FRight && !FLeft) std::swap(FLeft, FRight);
+    FRight = node;
+  }
+  this->LinkChild(node);
+  this->Modified();
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::ExtractChild(TNode* Node) {
+  if (!Node) return;
+  if (Node == FLeft) FLeft = nullptr;
+  else if (Node == FRight) FRight = nullptr;
+  else return;
+  Node->SetParent(nullptr);
+  this->Modified();
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::Clear() {
+  TNode::Clear();
+  this->DestroyChildren();
+  this->Modified();
+}
+
+template <class T>
+TMXGPBinaryNode<T>* TMXGPBinaryNode<T>::BinaryCopy(const TMXGPBinaryNode* V) {
+  TNode* copy = V->Clone(nullptr);
+  auto* binary = dynamic_cast<TMXGPBinaryNode*>(copy);
+  if (!binary) {
+    TNode::DestroyNodes({copy});
+    throw EInvalidCast("Invalid class typecast");
+  }
+  return binary;
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::SetLeft(TMXGPBinaryNode* V) {
+  if (V == FLeft) return;
+  // The copy is made before the old Left goes: V may lie inside it.
+  TMXGPBinaryNode* copy = V ? BinaryCopy(V) : nullptr;
+  TMXGPBinaryNode* old = FLeft;
+  FLeft = nullptr;
+  if (old) {
+    this->UnlinkChild(old);
+    TNode::DestroyNodes({old});
+  }
+  if (copy) {
+    FLeft = copy;
+    this->LinkChild(copy);
+  }
+  this->Modified();
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::SetRight(TMXGPBinaryNode* V) {
+  if (V == FRight) return;
+  TMXGPBinaryNode* copy = V ? BinaryCopy(V) : nullptr;
+  TMXGPBinaryNode* old = FRight;
+  FRight = nullptr;
+  if (old) {
+    this->UnlinkChild(old);
+    TNode::DestroyNodes({old});
+  }
+  if (copy) {
+    FRight = copy;
+    this->LinkChild(copy);
+  }
+  this->Modified();
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::ReleaseChildren(std::vector<TNode*>& Out) {
+  Out.push_back(FLeft);
+  Out.push_back(FRight);
+  if (FLeft) this->UnlinkChild(FLeft);
+  if (FRight) this->UnlinkChild(FRight);
+  FLeft = nullptr;
+  FRight = nullptr;
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::RestoreChildren(const std::vector<TNode*>& Saved) {
+  FLeft = Saved.size() > 0 ? static_cast<TMXGPBinaryNode*>(Saved[0]) : nullptr;
+  FRight = Saved.size() > 1 ? static_cast<TMXGPBinaryNode*>(Saved[1]) : nullptr;
+  if (FLeft) this->LinkChild(FLeft);
+  if (FRight) this->LinkChild(FRight);
+}
+
+template <class T>
+void TMXGPBinaryNode<T>::CopyChildrenFrom(const TNode* Source, typename TNode::TCopyList& Pending) {
+  auto place = [&](const TNode* From, TMXGPBinaryNode*& Slot) {
+    TNode* copy = TNode::ShallowCopy(From);
+    auto* binary = dynamic_cast<TMXGPBinaryNode*>(copy);
+    if (!binary) {
+      delete copy;
+      throw EInvalidCast("Invalid class typecast");
+    }
+    Slot = binary;
+    this->LinkChild(binary);
+    Pending.emplace_back(From, binary);
+  };
+  if (const auto* source = dynamic_cast<const TMXGPBinaryNode*>(Source)) {
+    // Positions are kept as they are, a lone Right included.
+    if (source->FLeft) place(source->FLeft, FLeft);
+    if (source->FRight) place(source->FRight, FRight);
+    return;
+  }
+  // Another node class: its children fill Left, then Right.
+  const int count = Source->GetChildCount();
+  if (count > 2) RaiseMessage<EGPException>(_SNodeFull);
+  if (count > 0) place(this->NthChildOf(Source, 0), FLeft);
+  if (count > 1) place(this->NthChildOf(Source, 1), FRight);
+}
+
+}  // namespace evokit
+
+namespace evokit {
+
+// The two value types are compiled once, in the library.
+extern template class TMXGPInstruction<double>;
+extern template class TMXGPInstruction<Variant>;
+extern template class TMXGPInstructions<double>;
+extern template class TMXGPInstructions<Variant>;
+extern template class TMXGPNode<double>;
+extern template class TMXGPNode<Variant>;
+extern template class TMXGPTreeNode<double>;
+extern template class TMXGPTreeNode<Variant>;
+extern template class TMXGPBinaryNode<double>;
+extern template class TMXGPBinaryNode<Variant>;
+
+}  // namespace evokit

@@ -1,0 +1,64 @@
+#include <evokit/gp/domain_xml.h>
+
+namespace evokit {
+
+namespace {
+
+// Text of the child element Name, "" when there is none (reading creates nothing).
+std::string ChildText(const TXMLNode& Node, std::string_view Name) {
+  const TXMLNode child = Node.FindChild(Name);
+  return child ? child.Text() : std::string();
+}
+
+// The GP documents may carry a document type declaration; make sure the XML layer reads
+// them whenever this module is part of the program.
+[[maybe_unused]] const bool gDTDAllowed = [] {
+  SetXMLProhibitDTD(false);
+  return true;
+}();
+
+}  // namespace
+
+std::string IXMLInstructionType::Get_Name() const { return Node().Attribute("Name"); }
+std::string IXMLInstructionType::Get_Comment() const { return Node().Attribute("Comment"); }
+void IXMLInstructionType::Set_Name(std::string_view Value) const { Node().SetAttribute("Name", Value); }
+void IXMLInstructionType::Set_Comment(std::string_view Value) const { Node().SetAttribute("Comment", Value); }
+
+std::uint8_t IXMLFunctionInstructionType::Get_Arity() const { return Node().AttributeAsByte("Arity"); }
+void IXMLFunctionInstructionType::Set_Arity(std::uint8_t Value) const { Node().SetAttributeAsByte("Arity", Value); }
+
+std::string IXMLConstantInstructionType::Get_Value() const { return ChildText(Node(), "Value"); }
+void IXMLConstantInstructionType::Set_Value(std::string_view Value) const { Child("Value").SetText(Value); }
+
+std::string IXMLFloatConstantInstructionType::Get_Value() const { return ChildText(Node(), "Value"); }
+void IXMLFloatConstantInstructionType::Set_Value(std::string_view Value) const { Child("Value").SetText(Value); }
+
+Variant IXMLVariantConstantInstructionType::Get_Value() const { return Variant(ChildText(Node(), "Value")); }
+void IXMLVariantConstantInstructionType::Set_Value(const Variant& Value) const {
+  Child("Value").SetText(Value.AsString());
+}
+
+TXMLInstructionElementKind InstructionElementKind(const TXMLNodeBinding& Element) {
+  const std::string name = Element.NodeName();
+  if (name == "Function") return ikFunction;
+  if (name == "Variable") return ikVariable;
+  if (name == "Constant") return ikConstant;
+  if (name == "FloatConstant") return ikFloatConstant;
+  if (name == "VariantConstant") return ikVariantConstant;
+  return ikUnknown;
+}
+
+std::string IXMLDnaType::Get_Instruction() const { return Node().Attribute("Instruction"); }
+std::string IXMLDnaType::Get_Value() const { return ChildText(Node(), "Value"); }
+void IXMLDnaType::Set_Instruction(std::string_view Value) const { Node().SetAttribute("Instruction", Value); }
+void IXMLDnaType::Set_Value(std::string_view Value) const { Child("Value").SetText(Value); }
+
+std::string IXMLIndividualType::Get_Name() const { return ChildText(Node(), "Name"); }
+float IXMLIndividualType::Get_Fitness() const {
+  const TXMLNode fitness = Node().FindChild("Fitness");
+  return fitness ? fitness.AsSingle() : 0.0f;
+}
+void IXMLIndividualType::Set_Name(std::string_view Value) const { Child("Name").SetText(Value); }
+void IXMLIndividualType::Set_Fitness(float Value) const { Child("Fitness").SetAsSingle(Value); }
+
+}  // namespace evokit
