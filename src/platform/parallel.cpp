@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,6 +22,22 @@ namespace evokit {
 namespace {
 
 std::atomic<int> gMaxThreads{0};
+
+#ifndef EVOKIT_THREAD_BACKEND_STD
+// Arenas are costly to create (a millisecond or more), so one per thread count is kept
+// for the life of the process.
+tbb::task_arena& ArenaFor(int Threads) {
+  static std::mutex lock;
+  static std::map<int, std::unique_ptr<tbb::task_arena>> arenas;
+  std::lock_guard<std::mutex> guard(lock);
+  auto& arena = arenas[Threads];
+  if (!arena) {
+    arena = std::make_unique<tbb::task_arena>(Threads);
+    arena->initialize();
+  }
+  return *arena;
+}
+#endif
 
 int HardwareThreads() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -60,8 +78,7 @@ void TParallel::For(std::int64_t Low, std::int64_t High, const TIteration& Body)
   };
   if (MaxThreads() > 0) {
     // oneTBB's worker pool is sized to the machine; asking for more only warns.
-    tbb::task_arena arena(std::min(threads, tbb::info::default_concurrency()));
-    arena.execute(loop);
+    ArenaFor(std::min(threads, tbb::info::default_concurrency())).execute(loop);
   } else {
     loop();
   }
