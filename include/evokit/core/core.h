@@ -2,3 +2,5 @@
 #pragma once
 
 #include <evokit/core/consts.h>
+#include <evokit/core/genetic_component.h>
+#include <evokit/core/individual.h>

@@ -1,0 +1,443 @@
+// TMXCustomGeneticComponent: the abstract evolutionary engine shared by the GA and GP
+// components. It owns two populations that swap roles every generation, runs the
+// generation loop and the termination test, selects parents (six schemes, with a
+// cumulative fitness table and an elitist ranking prepared once per generation), scales
+// fitness, keeps the raw and weighted fitness statistics, and offers parallel variants
+// of evaluation and evolution. Genome work (initialisation, crossover, mutation,
+// inversion, weighting) is left to virtual Do... steps of subclasses; the fitness
+// function is the user's OnEvaluateFitness event.
+// Settings persistence (the GeneticDocument, Assign, component streaming of the extra
+// float settings, the Describe/ToString report) is implemented in persistence.cpp; the
+// element layer is genetic_document.h.
+//
+// Thread safety: a component belongs to one thread. Only ParallelEvaluateFitness and
+// ParallelEvolve run work on other threads: user handlers and subclass steps are then
+// called concurrently, each call for a different child or individual, and must be safe
+// for that. The component keeps its shared state (selection tables, roulette index,
+// random streams) free of data races during those calls without locks. Halt may be set
+// from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include <evokit/common/float_priority_queue.h>
+#include <evokit/core/consts.h>
+#include <evokit/core/individual.h>
+#include <evokit/platform/component.h>
+
+namespace evokit {
+
+class IXMLGeneticDocumentType;
+class TStream;
+class TStrings;
+class TWriter;
+
+// Events. Sender is always the component.
+// Initialisation: set Initialized true when the handler has built the genomes itself.
+using TMXInitializationEvent = std::function<void(TObject* Sender, bool& Initialized)>;
+// Fitness: the handler assigns Fitness (it enters as 0).
+using TMXFitnessEvent = std::function<void(TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness)>;
+// Declared for users and subclasses; the core fires none.
+using TMXIndividualEvent = std::function<void(TObject* Sender, TMXIndividual* Item)>;
+using TMXParentChildEvent =
+    std::function<void(TObject* Sender, TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child)>;
+// Veto of a mutation or inversion, and the reproduction result: set DoMutation false to cancel.
+using TMXMutationEvent = std::function<void(TObject* Sender, TMXIndividual* Item, bool& DoMutation)>;
+// Parent selection: the handler assigns Parent (it enters as nullptr).
+using TMXSelectionEvent = std::function<void(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent)>;
+// Veto of a crossover (the flag keeps the name DoMutation here too).
+using TMXCrossoverEvent = std::function<void(TObject* Sender, TMXIndividual* Parent1, TMXIndividual* Parent2,
+                                             TMXIndividual* Child, bool& DoMutation)>;
+
+class TMXCustomGeneticComponent : public TComponent {
+ public:
+  // Creates the current population (of TMXIndividual; subclasses with their own
+  // population class call RecreatePopulations in their constructor) and sets the defaults.
+  explicit TMXCustomGeneticComponent(TComponent* AOwner = nullptr);
+  // Frees the elitist queue, both populations and the roulette table.
+  ~TMXCustomGeneticComponent() override;
+
+  std::string ClassName() const override { return "TMXCustomGeneticComponent"; }
+
+  // --- Configuration -------------------------------------------------------------
+  // Probabilities and fractions: an equal value changes nothing, below 0 stores 0,
+  // above 1 stores 1.
+  TGAProbability CrossoverProbability() const { return FCrossoverProbability; }
+  void SetCrossoverProbability(TGAProbability Value);
+  TGAProbability MutationProbability() const { return FMutationProbability; }
+  void SetMutationProbability(TGAProbability Value);
+  TGAProbability InversionProbability() const { return FInversionProbability; }
+  void SetInversionProbability(TGAProbability Value);
+  TGAProbability DiversityLimit() const { return FDiversityLimit; }
+  void SetDiversityLimit(TGAProbability Value);
+  TGAProbability ElitistPct() const { return FElitistPct; }
+  void SetElitistPct(TGAProbability Value);
+
+  // Size created by Initialize; below 0 stores 0.
+  int InitialPopulation() const { return FInitialPopulation; }
+  void SetInitialPopulation(int Value);
+  // Retries the subclasses' DoInitialize spends on duplicates; below 0 stores 0.
+  int InitialDuplicatesRetries() const { return FInitialDuplicatesRetries; }
+  void SetInitialDuplicatesRetries(int Value);
+  // Below 1 stores 1 (the field nonetheless starts at 0).
+  int GenerationLimit() const { return FGenerationLimit; }
+  void SetGenerationLimit(int Value);
+  // Tournament size; below 2 stores 2.
+  int TournamentField() const { return FTournamentField; }
+  void SetTournamentField(int Value);
+
+  TGAFitness FitnessCutoff() const { return FFitnessCutoff; }
+  void SetFitnessCutoff(TGAFitness Value) { FFitnessCutoff = Value; }
+  int Generation() const { return FGeneration; }
+  void SetGeneration(int Value) { FGeneration = Value; }
+  TGAGeneticOperations Operations() const { return FOperations; }
+  void SetOperations(TGAGeneticOperations Value) { FOperations = Value; }
+  TGAFitnessMethod FitnessMethod() const { return FFitnessMethod; }
+  void SetFitnessMethod(TGAFitnessMethod Value) { FFitnessMethod = Value; }
+  bool UseFitnessCutoff() const { return FUseFitnessCutoff; }
+  void SetUseFitnessCutoff(bool Value) { FUseFitnessCutoff = Value; }
+  bool UseDiversityLimit() const { return FUseDiversityLimit; }
+  void SetUseDiversityLimit(bool Value) { FUseDiversityLimit = Value; }
+  bool UseGenerationLimit() const { return FUseGenerationLimit; }
+  void SetUseGenerationLimit(bool Value) { FUseGenerationLimit = Value; }
+  // Set true (from OnEvolve, or from another thread) to end Evolve(Generations) or
+  // ParallelEvolve(Generations) after the current generation.
+  bool Halt() const { return FHalt.load(std::memory_order_relaxed); }
+  void SetHalt(bool Value) { FHalt.store(Value, std::memory_order_relaxed); }
+
+  // Installs the built-in handler of the scheme as OnSelection (smCustom clears it);
+  // an equal value changes nothing.
+  TGASelectionMethod SelectionMethod() const { return FSelectionMethod; }
+  void SetSelectionMethod(TGASelectionMethod Value);
+  // True when SelectionMethod is smCustom.
+  bool IsCustomSelection() const { return FSelectionMethod == smCustom; }
+
+  // --- Populations -----------------------------------------------------------------
+  // The current generation, owned by the component.
+  TMXPopulation* Population() const { return FPopulation.get(); }
+  // Copies Value's individuals into the component's own population.
+  void SetPopulation(const TMXPopulation* Value);
+  // The parents' generation, owned by the component; nullptr until first needed.
+  TMXPopulation* PreviousGeneration() const { return FPreviousGeneration.get(); }
+  // Creates the previous generation when missing, then copies Value's individuals into it.
+  void SetPreviousGeneration(const TMXPopulation* Value);
+  // Exchanges the two population objects (creating an empty previous generation first
+  // when there is none).
+  void SwapGenerations();
+
+  // --- State and statistics --------------------------------------------------------
+  bool Initialized() const { return FInitialized; }
+  // Best individual of the population last evaluated (borrowed), or nullptr.
+  TMXIndividual* FittestIndividual() const { return FFittestIndividual; }
+  TGAFitness MaxFitness() const { return FMaxFitness; }
+  TGAFitness MinFitness() const { return FMinFitness; }
+  TGAFitness MaxWeightedFitness() const { return FMaxWeightedFitness; }
+  TGAFitness MinWeightedFitness() const { return FMinWeightedFitness; }
+  // Sum over the population count, or the middle of min and max for an empty population.
+  TGAFitness AvgFitness() const;
+  TGAFitness AvgWeightedFitness() const;
+  // AvgFitness / MaxFitness; positive infinity when MaxFitness is 0.
+  TGAFitness Diversity() const;
+
+  // --- Events ----------------------------------------------------------------------
+  const TNotifyEvent& OnEvolve() const { return FOnEvolve; }
+  void SetOnEvolve(TNotifyEvent Value) { FOnEvolve = std::move(Value); }
+  const TMXInitializationEvent& OnInitialization() const { return FOnInitialization; }
+  void SetOnInitialization(TMXInitializationEvent Value) { FOnInitialization = std::move(Value); }
+  // The fitness function; evolution refuses to run without it.
+  const TMXFitnessEvent& OnEvaluateFitness() const { return FOnEvaluateFitness; }
+  void SetOnEvaluateFitness(TMXFitnessEvent Value) { FOnEvaluateFitness = std::move(Value); }
+  // Optional weighted fitness; without it the weighted fitness is the raw fitness.
+  const TMXFitnessEvent& OnEvaluateWeightedFitness() const { return FOnEvaluateWeightedFitness; }
+  void SetOnEvaluateWeightedFitness(TMXFitnessEvent Value) { FOnEvaluateWeightedFitness = std::move(Value); }
+  // The selection callback actually called. Assigning a handler switches SelectionMethod
+  // to smCustom; assigning an empty one switches to smRoulette with its built-in handler.
+  const TMXSelectionEvent& OnSelection() const { return FOnSelection; }
+  void SetOnSelection(TMXSelectionEvent Value);
+  const TMXParentChildEvent& OnInitializeChild() const { return FOnInitializeChild; }
+  void SetOnInitializeChild(TMXParentChildEvent Value) { FOnInitializeChild = std::move(Value); }
+  const TMXCrossoverEvent& OnCrossover() const { return FOnCrossover; }
+  void SetOnCrossover(TMXCrossoverEvent Value) { FOnCrossover = std::move(Value); }
+  const TMXMutationEvent& OnMutation() const { return FOnMutation; }
+  void SetOnMutation(TMXMutationEvent Value) { FOnMutation = std::move(Value); }
+  const TMXMutationEvent& OnInversion() const { return FOnInversion; }
+  void SetOnInversion(TMXMutationEvent Value) { FOnInversion = std::move(Value); }
+  const TMXMutationEvent& OnReproduction() const { return FOnReproduction; }
+  void SetOnReproduction(TMXMutationEvent Value) { FOnReproduction = std::move(Value); }
+
+  // --- Evolution -------------------------------------------------------------------
+  // Fills the population to InitialPopulation, builds the genomes (OnInitialization, or
+  // DoInitialize unless the handler took over), evaluates the population, copies it into
+  // PreviousGeneration, then sets Initialized and Generation 0.
+  virtual void Initialize();
+  // One generation (initialising first when needed), then OnEvolve. A finished component
+  // or an empty population produces nothing, but OnEvolve still fires. Throws
+  // EGAException "No fitness function defined" without OnEvaluateFitness, and "No custom
+  // selection function defined" for smCustom without OnSelection, before the populations
+  // are swapped. Exceptions from handlers or subclass steps propagate; the populations
+  // then stay swapped with the children bred so far and Generation is unchanged.
+  virtual void Evolve();
+  // Up to Generations calls of Evolve(), stopping early when IsFinished or Halt holds
+  // after a call; clears Halt first. Returns the number of generations completed.
+  int Evolve(int Generations);
+  // As Evolve(), with the child pairs bred and the children evaluated in parallel. The
+  // last child of an odd-sized population is bred too. A seeded run gives the same result
+  // whatever the number of threads, except under elitist selection.
+  virtual void ParallelEvolve();
+  // As Evolve(Generations) with ParallelEvolve() as the step.
+  int ParallelEvolve(int Generations);
+  // True when an enabled termination test holds: fitness cutoff (never while there is no
+  // fittest individual), then diversity limit, then generation limit.
+  virtual bool IsFinished();
+
+  // --- Fitness ---------------------------------------------------------------------
+  // Evaluates the current population as a whole: statistics, fittest individual and the
+  // selection tables of the next generation. Every stale individual is evaluated.
+  virtual void EvaluateFitness();
+  // The same with the stale individuals evaluated in parallel (OnEvaluateFitness is then
+  // called concurrently for different individuals).
+  virtual void ParallelEvaluateFitness();
+  // The fitness of one individual: DoEvaluateWeightedFitness when Weighted, otherwise
+  // the user's OnEvaluateFitness (0 without one). Subclasses overriding it should bring
+  // the other EvaluateFitness overload into scope.
+  virtual TGAFitness EvaluateFitness(TMXIndividual* Item, bool Weighted);
+  // -1 when Parent1 is fitter, 0 when equal, +1 when Parent2 is fitter: raw fitness when
+  // UsePureFitness (direction of FitnessMethod), otherwise the fitness the method names.
+  int CompareFitness(const TMXIndividual* Parent1, const TMXIndividual* Parent2, bool UsePureFitness) const;
+  // The fitter of the two; a tie goes to Parent1.
+  virtual TMXIndividual* Fittest(TMXIndividual* Parent1, TMXIndividual* Parent2, bool UsePureFitness) const;
+  // The worst fitness of the method: the smallest positive single-precision value when
+  // maximising, the largest single-precision value when minimising.
+  virtual TGAFitness UnfitFitness() const;
+  // Scalings: 1 / (F + 1) when minimising, 1 / (MaxFitness - F + 1) when maximising.
+  TGAFitness GetAdjustedFitness(TGAFitness Fitness) const;
+  // F / fitness sum (0 when the sum is 0), and the same with the weighted sum.
+  TGAFitness GetNormalizedFitness(TGAFitness Fitness) const;
+  TGAFitness GetNormalizedWeightedFitness(TGAFitness Fitness) const;
+
+  // --- Reproduction ----------------------------------------------------------------
+  // DoReproduce, then OnReproduction (for each child, sharing one flag) may change the
+  // result, which is returned. The generation step ignores it.
+  virtual bool Reproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1);
+  virtual bool Reproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
+                         TMXIndividual* Child2);
+  // Draws CrossoverProbability > Random(); a successful draw may be vetoed by
+  // OnCrossover (which sees Child1 only); then DoCrossover decides the result.
+  virtual bool Crossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1);
+  virtual bool Crossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
+                         TMXIndividual* Child2);
+  // Draws MutationProbability > Random(), OnMutation may veto, then DoMutate.
+  virtual bool Mutate(TMXIndividual* Item);
+  // Draws InversionProbability > Random(), OnInversion may veto, then DoInvert.
+  virtual bool Invert(TMXIndividual* Item);
+
+  // --- Selection -------------------------------------------------------------------
+  // OnSelection's pick (nullptr if the handler assigns none), or DoSelectParent without
+  // a handler.
+  virtual TMXIndividual* SelectParent(TMXPopulation* Population);
+  // The built-in schemes, with the signature of TMXSelectionEvent; custom handlers may
+  // call them. Population must not be empty.
+  // A uniformly drawn individual.
+  void SelectRandom(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
+  // Fitness-proportional pick through the cumulative table (uniform when all fitness is
+  // equal). A draw at or beyond the table's last value takes the last individual.
+  virtual void SelectRoulette(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
+  // The fittest of TournamentField uniform picks (with replacement; ties keep the earlier).
+  virtual void SelectTournament(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
+  // A uniform pick challenged by TournamentField - 1 roulette picks.
+  virtual void SelectStochasticTournament(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
+  // Cycles through the ranks 0 .. Round(Count * ElitistPct) of the elitist ranking
+  // (uniform when all fitness is equal). A rank past the ranking takes its last rank.
+  virtual void SelectElitist(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
+
+  // --- Persistence (persistence.cpp) -------------------------------------------------
+  // From another genetic component, as plain field copies in this order: Generation,
+  // FitnessCutoff, the three probabilities, ElitistPct, FitnessMethod, the raw and
+  // weighted statistics and sums, DiversityLimit, GenerationLimit, the previous
+  // generation (its individuals are copied into this component's own previous-generation
+  // population; emptied when the source has none), TournamentField, Initialized, the three
+  // Use... flags and InitialDuplicatesRetries; then SelectionMethod through its setter and
+  // Population through its setter (every individual copied). FittestIndividual then points
+  // at the copy of the source's fittest individual, or is cleared when that is not in the
+  // source's Population. Not copied: InitialPopulation, Operations, Halt, the events, and
+  // the selection state (this component's roulette table is dropped and rebuilt on demand).
+  // Assigning a component to itself changes nothing. Any other source goes to the
+  // inherited Assign (EConvertError "Cannot assign a ... to a ...").
+  void Assign(const TPersistent* Source) override;
+  // Defines the streamed float settings FitnessCutoff, DiversityLimit, ElitistPct,
+  // CrossoverProbability, InversionProbability and MutationProbability, each written (in
+  // the place of the published property of the same name) only when its stored test
+  // holds, and read back by that published property.
+  void DefineProperties(TFiler& Filer) override;
+  // The stored tests: the value differs from its default constant (NaN always differs).
+  bool IsFitnessCutoffStored() const;
+  bool IsDiversityLimitStored() const;
+  bool IsElitistPctStored() const;
+  bool IsCrossoverProbabilityStored() const;
+  bool IsInversionProbabilityStored() const;
+  bool IsMutationProbabilityStored() const;
+
+  // Appends the settings report ("Operating Conditions", "Initial Conditions" and the
+  // termination conditions) to Strings, indenting the detail lines with TabStr.
+  virtual void Describe(TStrings* Strings, const std::string& TabStr) const;
+  // The Describe report with an indentation of three spaces, one "\n" after each line.
+  virtual std::string ToString() const;
+
+  // Writes the settings as a GeneticDocument: DiversityLimit, FitnessCutoff, FitnessMethod,
+  // Generation, UseDiversityLimit, UseFitnessCutoff, GenerationLimit, UseGenerationLimit,
+  // AvgFitness, MaxFitness, MinFitness (floats in single precision).
+  virtual void SaveToXML(const IXMLGeneticDocumentType& Doc);
+  // Reads DiversityLimit, FitnessCutoff, FitnessMethod (an unknown or empty name keeps the
+  // current method), Generation, the three Use... flags and GenerationLimit (through the
+  // setter, and only when it differs from the current value). Every value is converted
+  // before the first is applied: a number that does not convert raises EConvertError and
+  // changes nothing. Populations, statistics and the other settings are not touched.
+  virtual void LoadFromXML(const IXMLGeneticDocumentType& Doc);
+  // Writes this component's document (an indented GeneticDocument here) to the stream.
+  virtual void SaveToStream(TStream& Stream);
+  // Creates or truncates the file (EFCreateError) and calls SaveToStream.
+  virtual void SaveToFile(const std::string& FileName);
+  // Parses the stream as this component's document and calls LoadFromXML. A stream that
+  // is no well-formed XML, or whose root has another name, raises EXMLDocError before
+  // anything changes.
+  virtual void LoadFromStream(TStream& Stream);
+  // The same from a file (EFOpenError when it cannot be opened).
+  virtual void LoadFromFile(const std::string& FileName);
+
+ protected:
+  // Writers of the defined float settings.
+  void WriteFitnessCutoff(TWriter& Writer) const;
+  void WriteDiversityLimit(TWriter& Writer) const;
+  void WriteElitistPct(TWriter& Writer) const;
+  void WriteCrossoverProbability(TWriter& Writer) const;
+  void WriteInversionProbability(TWriter& Writer) const;
+  void WriteMutationProbability(TWriter& Writer) const;
+
+  // Replaces both populations (their individuals are destroyed) by new ones from
+  // CreatePopulation with the current item class. Constructors of subclasses that
+  // override CreatePopulation call it, since the base constructor cannot reach overrides.
+  void RecreatePopulations();
+  // A new population of IndividualClass owned by this component; the caller holds it.
+  virtual std::unique_ptr<TMXPopulation> CreatePopulation(TMXIndividualClass IndividualClass);
+
+  // Hooks called by the populations. The base clears FittestIndividual when it leaves.
+  virtual void PopulationNotify(TMXIndividual* Item, TCollectionNotification Action);
+  virtual void PopulationUpdate(TMXIndividual* Item);
+
+  // Genome work of the subclasses; the base changes nothing and returns false (0).
+  // Child2 is nullptr for a single child.
+  virtual bool DoCrossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
+                           TMXIndividual* Child2);
+  virtual bool DoMutate(TMXIndividual* Item);
+  virtual bool DoInvert(TMXIndividual* Item);
+  // Builds the genomes of the individuals already in Population. The result is free for
+  // the subclass (the count of distinct genomes, say); the core ignores it.
+  virtual int DoInitialize();
+
+  // The generation step and its parts.
+  virtual void DoEvolve();
+  virtual void DoParallelEvolve();
+  // Breeds the children at Index and Index + 1 (a single child at the last position).
+  virtual void DoEvolveOneStep(int Index);
+  // DoEvolveOneStep(2 * Index): the pair of the parallel loop's iteration Index.
+  void DoParallelEvolveOneStep(int Index) { DoEvolveOneStep(2 * Index); }
+  // Resets the roulette index to -1 and swaps the generations.
+  virtual void DoStartEvolve();
+  // Counts the completed generation.
+  virtual void DoFinishEvolve();
+  // Child <- copy of Parent1 (fitness state included), then OnInitializeChild.
+  virtual void InitializeChild(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child);
+  // InitializeChild for each child, then crossover, mutation and inversion (each only
+  // when in Operations, each always called); true when any changed a child.
+  virtual bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1);
+  virtual bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
+                           TMXIndividual* Child2);
+
+  // Statistics passes over the current population (which must not be empty).
+  virtual void DoCalculateFitnessStatistics();
+  virtual void DoParallelCalculateFitnessStatistics();
+  virtual void DoCalculateWeightedFitnessStatistics();
+  // OnEvaluateWeightedFitness's value, or the cached raw fitness without a handler.
+  virtual TGAFitness DoEvaluateWeightedFitness(TMXIndividual* Item);
+
+  // Without a selection handler: EGAException "No custom selection function defined".
+  virtual TMXIndividual* DoSelectParent(TMXPopulation* Population);
+  // Builds the table (roulette, stochastic tournament) or ranking (elitist) that the
+  // current scheme reads during the next generation.
+  virtual void DoSelectionPreparation();
+  // Ranks the current population into the elitist queue (created on first use).
+  virtual void PrioritizePopulation();
+  // Rebuilds the cumulative normalized fitness table over the current population.
+  void CalculateCumulativeNormalizedFitnesses();
+
+  // Read access for subclasses.
+  const TGAFitnessArray& CumNormFitnesses() const { return FCumNormFitnesses; }
+  int RouletteIndex() const { return FRouletteIndex.load(std::memory_order_relaxed); }
+  const TFloatPriorityQueue* PriorityQueue() const { return FPriorityQueue.get(); }
+  TGAFitness FitnessSum() const { return FFitnessSum; }
+  TGAFitness WeightedFitnessSum() const { return FWeightedFitnessSum; }
+
+ private:
+  friend class TMXPopulation;
+
+  TMXSelectionEvent BuiltInSelection(TGASelectionMethod Method);
+  // True when the fitness the method compares is the same for every individual.
+  bool UniformFitness() const;
+  bool Maximizing() const { return FFitnessMethod == fmMaximize || FFitnessMethod == fmWeightedMaximize; }
+  bool Weighted() const { return FFitnessMethod == fmWeightedMinimize || FFitnessMethod == fmWeightedMaximize; }
+  void ClearStatistics();
+  void CheckHandlers() const;
+  void PrepareParallelStep();
+  // Called by a population before PopulationNotify; drops a ranking whose individuals leave.
+  void PopulationChanging(const TMXPopulation* Sender, TCollectionNotification Action);
+
+  bool FInitialized = false;
+  TNotifyEvent FOnEvolve;
+  int FTournamentField = 2;
+  TGAProbability FDiversityLimit = 0;
+  TGAProbability FElitistPct = 0;
+  std::unique_ptr<TMXPopulation> FPreviousGeneration;
+  bool FUseDiversityLimit = false;
+  TGAFitness FFitnessCutoff = 0;
+  std::unique_ptr<TMXPopulation> FPopulation;
+  TGASelectionMethod FSelectionMethod = smRoulette;
+  TGAProbability FInversionProbability = 0;
+  TGAGeneticOperations FOperations;
+  bool FUseFitnessCutoff = false;
+  TGAFitness FMaxFitness = 0;
+  TMXMutationEvent FOnInversion;
+  TMXSelectionEvent FOnSelection;
+  TGAFitnessMethod FFitnessMethod = fmMinimize;
+  int FGeneration = 0;
+  TGAProbability FMutationProbability = 0;
+  TMXIndividual* FFittestIndividual = nullptr;
+  TGAFitness FMinFitness = 0;
+  TMXParentChildEvent FOnInitializeChild;
+  TMXMutationEvent FOnMutation;
+  TMXMutationEvent FOnReproduction;
+  TGAProbability FCrossoverProbability = 0;
+  TMXInitializationEvent FOnInitialization;
+  TMXFitnessEvent FOnEvaluateFitness;
+  TMXCrossoverEvent FOnCrossover;
+  int FInitialPopulation = 0;
+  TGAFitnessArray FCumNormFitnesses;
+  // Written by roulette and elitist picks, also from the parallel step's workers.
+  std::atomic<int> FRouletteIndex{0};
+  TGAFitness FFitnessSum = 0;
+  std::unique_ptr<TFloatPriorityQueue> FPriorityQueue;
+  // The population whose individuals the elitist queue holds.
+  const TMXPopulation* FRankedPopulation = nullptr;
+  int FGenerationLimit = 0;
+  bool FUseGenerationLimit = false;
+  TGAFitness FWeightedFitnessSum = 0;
+  TGAFitness FMinWeightedFitness = 0;
+  TGAFitness FMaxWeightedFitness = 0;
+  TMXFitnessEvent FOnEvaluateWeightedFitness;
+  std::atomic<bool> FHalt{false};
+  int FInitialDuplicatesRetries = 0;
+};
+
+}  // namespace evokit

@@ -1,0 +1,321 @@
+// The genetic component's configuration, generation loop, reproduction and termination.
+// Selection lives in selection.cpp, statistics and the parallel variants in statistics.cpp.
+#include <evokit/core/genetic_component.h>
+
+#include <limits>
+
+#include <evokit/platform/parallel.h>
+#include <evokit/platform/random.h>
+
+namespace evokit {
+namespace {
+
+TGAProbability ClampProbability(TGAProbability Value) {
+  if (Value < 0) return 0;
+  if (Value > 1) return 1;
+  return Value;
+}
+
+}  // namespace
+
+// --- Life cycle -----------------------------------------------------------------
+
+TMXCustomGeneticComponent::TMXCustomGeneticComponent(TComponent* AOwner) : TComponent(AOwner) {
+  FPopulation = CreatePopulation(TMXIndividualClass::Of<TMXIndividual>());
+  SetInitialDuplicatesRetries(10);
+  SetCrossoverProbability(CROSSOVER_PROBABILITY);
+  SetInversionProbability(INVERSION_PROBABILITY);
+  SetMutationProbability(MUTATION_PROBABILITY);
+  SetSelectionMethod(smStochasticTournament);
+  SetFitnessCutoff(DEFAULT_FITNESS_CUTOFF);
+  SetUseFitnessCutoff(false);
+  SetDiversityLimit(DEFAULT_DIVERSITY_LIMIT);
+  SetElitistPct(DEFAULT_ELITIST_PCT);
+  SetTournamentField(2);
+  SetInitialPopulation(100);
+  SetOperations({goCrossover, goMutate, goInvert});
+}
+
+TMXCustomGeneticComponent::~TMXCustomGeneticComponent() {
+  Destroying();
+  // Populations destroy their individuals without notifications, so nothing calls back.
+  FPriorityQueue.reset();
+  FRankedPopulation = nullptr;
+  FFittestIndividual = nullptr;
+  FPopulation.reset();
+  FPreviousGeneration.reset();
+}
+
+std::unique_ptr<TMXPopulation> TMXCustomGeneticComponent::CreatePopulation(TMXIndividualClass IndividualClass) {
+  return std::make_unique<TMXPopulation>(this, IndividualClass);
+}
+
+void TMXCustomGeneticComponent::RecreatePopulations() {
+  const TMXIndividualClass individualClass = FPopulation->IndividualClass();
+  std::unique_ptr<TMXPopulation> population = CreatePopulation(individualClass);
+  std::unique_ptr<TMXPopulation> previous = FPreviousGeneration ? CreatePopulation(individualClass) : nullptr;
+  // The old individuals go without notifications: drop every reference to them first.
+  FFittestIndividual = nullptr;
+  if (FPriorityQueue) FPriorityQueue->Clear();
+  FRankedPopulation = nullptr;
+  FPopulation = std::move(population);
+  FPreviousGeneration = std::move(previous);
+}
+
+// --- Properties -----------------------------------------------------------------
+
+void TMXCustomGeneticComponent::SetCrossoverProbability(TGAProbability Value) {
+  if (Value != FCrossoverProbability) FCrossoverProbability = ClampProbability(Value);
+}
+
+void TMXCustomGeneticComponent::SetMutationProbability(TGAProbability Value) {
+  if (Value != FMutationProbability) FMutationProbability = ClampProbability(Value);
+}
+
+void TMXCustomGeneticComponent::SetInversionProbability(TGAProbability Value) {
+  if (Value != FInversionProbability) FInversionProbability = ClampProbability(Value);
+}
+
+void TMXCustomGeneticComponent::SetDiversityLimit(TGAProbability Value) {
+  if (Value != FDiversityLimit) FDiversityLimit = ClampProbability(Value);
+}
+
+void TMXCustomGeneticComponent::SetElitistPct(TGAProbability Value) {
+  if (Value != FElitistPct) FElitistPct = ClampProbability(Value);
+}
+
+void TMXCustomGeneticComponent::SetInitialPopulation(int Value) { FInitialPopulation = Value < 0 ? 0 : Value; }
+
+void TMXCustomGeneticComponent::SetInitialDuplicatesRetries(int Value) {
+  FInitialDuplicatesRetries = Value < 0 ? 0 : Value;
+}
+
+void TMXCustomGeneticComponent::SetGenerationLimit(int Value) { FGenerationLimit = Value < 1 ? 1 : Value; }
+
+void TMXCustomGeneticComponent::SetTournamentField(int Value) { FTournamentField = Value < 2 ? 2 : Value; }
+
+void TMXCustomGeneticComponent::SetPopulation(const TMXPopulation* Value) { FPopulation->Assign(Value); }
+
+void TMXCustomGeneticComponent::SetPreviousGeneration(const TMXPopulation* Value) {
+  if (!FPreviousGeneration) FPreviousGeneration = CreatePopulation(FPopulation->IndividualClass());
+  FPreviousGeneration->Assign(Value);
+}
+
+void TMXCustomGeneticComponent::SwapGenerations() {
+  if (!FPreviousGeneration) FPreviousGeneration = CreatePopulation(FPopulation->IndividualClass());
+  FPopulation.swap(FPreviousGeneration);
+}
+
+// --- Population hooks -----------------------------------------------------------
+
+void TMXCustomGeneticComponent::PopulationChanging(const TMXPopulation* Sender, TCollectionNotification Action) {
+  // The elitist queue holds raw pointers: once one of its individuals may be destroyed
+  // it is emptied, and the next elitist pick ranks afresh.
+  if (Action != cnAdded && Sender == FRankedPopulation && FPriorityQueue) {
+    FPriorityQueue->Clear();
+    FRankedPopulation = nullptr;
+  }
+}
+
+void TMXCustomGeneticComponent::PopulationNotify(TMXIndividual* Item, TCollectionNotification Action) {
+  if ((Action == cnExtracting || Action == cnDeleting) && Item == FFittestIndividual) FFittestIndividual = nullptr;
+}
+
+void TMXCustomGeneticComponent::PopulationUpdate(TMXIndividual*) {}
+
+// --- Subclass steps ---------------------------------------------------------------
+
+bool TMXCustomGeneticComponent::DoCrossover(TMXIndividual*, TMXIndividual*, TMXIndividual*, TMXIndividual*) {
+  return false;
+}
+
+bool TMXCustomGeneticComponent::DoMutate(TMXIndividual*) { return false; }
+
+bool TMXCustomGeneticComponent::DoInvert(TMXIndividual*) { return false; }
+
+int TMXCustomGeneticComponent::DoInitialize() { return 0; }
+
+// --- Initialisation and the generation step ----------------------------------------
+
+void TMXCustomGeneticComponent::Initialize() {
+  FInitialized = false;
+  while (FPopulation->Count() < FInitialPopulation) FPopulation->Add();
+  if (FOnInitialization) FOnInitialization(this, FInitialized);
+  if (!FInitialized) DoInitialize();
+  EvaluateFitness();
+  SetPreviousGeneration(FPopulation.get());
+  FInitialized = true;
+  FGeneration = 0;
+}
+
+void TMXCustomGeneticComponent::CheckHandlers() const {
+  if (!FOnEvaluateFitness) RaiseMessage<EGAException>(_SNoFitnessFunction);
+  if (FSelectionMethod == smCustom && !FOnSelection) RaiseMessage<EGAException>(_SNoSelectionFunction);
+}
+
+void TMXCustomGeneticComponent::Evolve() {
+  DoEvolve();
+  if (FOnEvolve) FOnEvolve(this);
+}
+
+int TMXCustomGeneticComponent::Evolve(int Generations) {
+  SetHalt(false);
+  const int start = FGeneration;
+  for (int i = 0; i < Generations; ++i) {
+    Evolve();
+    if (IsFinished() || Halt()) break;
+  }
+  return FGeneration - start;
+}
+
+void TMXCustomGeneticComponent::DoEvolve() {
+  if (!FInitialized) Initialize();
+  if (IsFinished() || FPopulation->Count() == 0) return;
+  CheckHandlers();
+  DoStartEvolve();
+  TMXPopulation* children = FPopulation.get();
+  children->BeginUpdate();
+  try {
+    for (int i = 0; i < FPopulation->Count(); i += 2) DoEvolveOneStep(i);
+    EvaluateFitness();
+  } catch (...) {
+    children->EndUpdate();
+    throw;
+  }
+  children->EndUpdate();
+  DoFinishEvolve();
+}
+
+void TMXCustomGeneticComponent::DoEvolveOneStep(int Index) {
+  TMXPopulation* parents = FPreviousGeneration.get();
+  TMXIndividual* parent1 = SelectParent(parents);
+  TMXIndividual* parent2 = SelectParent(parents);
+  if (Index >= FPopulation->Count() - 1)
+    Reproduce(parent1, parent2, FPopulation->Items(Index));
+  else
+    Reproduce(parent1, parent2, FPopulation->Items(Index), FPopulation->Items(Index + 1));
+}
+
+void TMXCustomGeneticComponent::DoStartEvolve() {
+  FRouletteIndex.store(-1, std::memory_order_relaxed);
+  SwapGenerations();
+}
+
+void TMXCustomGeneticComponent::DoFinishEvolve() { ++FGeneration; }
+
+bool TMXCustomGeneticComponent::IsFinished() {
+  if (FUseFitnessCutoff && FFittestIndividual) {
+    const TGAFitness best = FFittestIndividual->Fitness();
+    if (Maximizing() ? best >= FFitnessCutoff : best <= FFitnessCutoff) return true;
+  }
+  if (FUseDiversityLimit && Diversity() < FDiversityLimit) return true;
+  if (FUseGenerationLimit) return FGeneration >= FGenerationLimit;
+  return false;
+}
+
+// --- Reproduction ---------------------------------------------------------------
+
+void TMXCustomGeneticComponent::InitializeChild(TMXIndividual* Parent1, TMXIndividual* Parent2,
+                                                TMXIndividual* Child) {
+  Child->Assign(Parent1);
+  if (FOnInitializeChild) FOnInitializeChild(this, Parent1, Parent2, Child);
+}
+
+bool TMXCustomGeneticComponent::Reproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1) {
+  bool result = DoReproduce(Parent1, Parent2, Child1);
+  if (FOnReproduction) FOnReproduction(this, Child1, result);
+  return result;
+}
+
+bool TMXCustomGeneticComponent::Reproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
+                                          TMXIndividual* Child2) {
+  bool result = DoReproduce(Parent1, Parent2, Child1, Child2);
+  if (FOnReproduction) {
+    FOnReproduction(this, Child1, result);
+    FOnReproduction(this, Child2, result);
+  }
+  return result;
+}
+
+bool TMXCustomGeneticComponent::DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2,
+                                            TMXIndividual* Child1) {
+  InitializeChild(Parent1, Parent2, Child1);
+  bool result = false;
+  // Every enabled operation runs (no short-circuit), so each draws its random number.
+  if (FOperations.Contains(goCrossover)) result = Crossover(Parent1, Parent2, Child1);
+  if (FOperations.Contains(goMutate)) result = Mutate(Child1) || result;
+  if (FOperations.Contains(goInvert)) result = Invert(Child1) || result;
+  return result;
+}
+
+bool TMXCustomGeneticComponent::DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2,
+                                            TMXIndividual* Child1, TMXIndividual* Child2) {
+  InitializeChild(Parent1, Parent2, Child1);
+  InitializeChild(Parent1, Parent2, Child2);
+  bool result = false;
+  if (FOperations.Contains(goCrossover)) result = Crossover(Parent1, Parent2, Child1, Child2);
+  if (FOperations.Contains(goMutate)) {
+    result = Mutate(Child1) || result;
+    result = Mutate(Child2) || result;
+  }
+  if (FOperations.Contains(goInvert)) {
+    result = Invert(Child1) || result;
+    result = Invert(Child2) || result;
+  }
+  return result;
+}
+
+bool TMXCustomGeneticComponent::Crossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1) {
+  return Crossover(Parent1, Parent2, Child1, nullptr);
+}
+
+bool TMXCustomGeneticComponent::Crossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
+                                          TMXIndividual* Child2) {
+  bool proceed = FCrossoverProbability > Random();
+  if (proceed && FOnCrossover) FOnCrossover(this, Parent1, Parent2, Child1, proceed);
+  if (proceed) proceed = DoCrossover(Parent1, Parent2, Child1, Child2);
+  return proceed;
+}
+
+bool TMXCustomGeneticComponent::Mutate(TMXIndividual* Item) {
+  bool proceed = FMutationProbability > Random();
+  if (proceed && FOnMutation) FOnMutation(this, Item, proceed);
+  if (proceed) proceed = DoMutate(Item);
+  return proceed;
+}
+
+bool TMXCustomGeneticComponent::Invert(TMXIndividual* Item) {
+  bool proceed = FInversionProbability > Random();
+  if (proceed && FOnInversion) FOnInversion(this, Item, proceed);
+  if (proceed) proceed = DoInvert(Item);
+  return proceed;
+}
+
+// --- Comparison -------------------------------------------------------------------
+
+int TMXCustomGeneticComponent::CompareFitness(const TMXIndividual* Parent1, const TMXIndividual* Parent2,
+                                              bool UsePureFitness) const {
+  TGAFitness difference;
+  if (UsePureFitness || !Weighted()) {
+    const TGAFitness f1 = Parent1->Fitness();
+    const TGAFitness f2 = Parent2->Fitness();
+    difference = Maximizing() ? f2 - f1 : f1 - f2;
+  } else {
+    const TGAFitness w1 = Parent1->WeightedFitness();
+    const TGAFitness w2 = Parent2->WeightedFitness();
+    difference = FFitnessMethod == fmWeightedMaximize ? w2 - w1 : w1 - w2;
+  }
+  return (difference > 0) - (difference < 0);
+}
+
+TMXIndividual* TMXCustomGeneticComponent::Fittest(TMXIndividual* Parent1, TMXIndividual* Parent2,
+                                                  bool UsePureFitness) const {
+  return CompareFitness(Parent1, Parent2, UsePureFitness) < 1 ? Parent1 : Parent2;
+}
+
+TGAFitness TMXCustomGeneticComponent::UnfitFitness() const {
+  return Maximizing() ? static_cast<TGAFitness>(std::numeric_limits<float>::denorm_min())
+                      : static_cast<TGAFitness>(std::numeric_limits<float>::max());
+}
+
+}  // namespace evokit

@@ -1,0 +1,255 @@
+// Settings persistence of the evolution core: the XML slots of individuals and
+// populations, the genetic component's Assign, its extra streamed float settings, the
+// Describe/ToString report and the GeneticDocument stream and file operations.
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include <evokit/core/genetic_component.h>
+#include <evokit/core/genetic_document.h>
+#include <evokit/platform/convert.h>
+#include <evokit/platform/filer.h>
+#include <evokit/platform/streams.h>
+#include <evokit/platform/strings.h>
+#include <evokit/platform/xml.h>
+
+namespace evokit {
+
+namespace {
+
+// A defined float setting is streamed when it differs from its default constant; a NaN
+// on either side counts as different.
+bool DiffersFrom(double Value, double Default) {
+  return Value < Default || Value > Default || std::isnan(Value) || std::isnan(Default);
+}
+
+// A probability as a percentage with two significant digits and two decimals: 0.98 gives
+// "98.00%". From 100 % on, the fixed format switches to its exponent form ("1.0E2%").
+std::string Percent(double Value) { return FloatToStrF(Value * 100, ffFixed, 2, 2) + "%"; }
+
+}  // namespace
+
+// --- Individuals and populations ------------------------------------------------------
+
+void TMXIndividual::LoadFromXML(const TXMLNode&) {}
+
+void TMXIndividual::SaveToXML(const TXMLNode&) const {}
+
+void TMXIndividual::DeclareProperties(TPropertyRegistry& Reg) {
+  Reg.String("Name", &TMXIndividual::Name, &TMXIndividual::SetName);
+}
+
+void TMXPopulation::LoadFromXML(const TXMLNode& ChromosomesXML) {
+  BeginUpdate();
+  try {
+    Clear();
+    for (TXMLNode child : ChromosomesXML.ChildNodes()) Add()->LoadFromXML(child);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TMXPopulation::SaveToXML(const TXMLNode& ChromosomesXML) const {
+  for (int i = 0; i < Count(); ++i) {
+    const TMXIndividual* item = Items(i);
+    item->SaveToXML(ChromosomesXML.AddChild(item->DisplayName()));
+  }
+}
+
+// --- Assign ---------------------------------------------------------------------------
+
+void TMXCustomGeneticComponent::Assign(const TPersistent* Source) {
+  const auto* source = dynamic_cast<const TMXCustomGeneticComponent*>(Source);
+  if (!source) {
+    TComponent::Assign(Source);
+    return;
+  }
+  if (source == this) return;
+
+  // The source's fittest individual is a reference into its own population: remember
+  // its position, so that ours can point at the copy once the individuals are copied.
+  int fittestIndex = -1;
+  if (const TMXIndividual* fittest = source->FFittestIndividual;
+      fittest && fittest->TCollectionItem::Collection() == source->FPopulation.get())
+    fittestIndex = fittest->Index();
+
+  FGeneration = source->FGeneration;
+  FFitnessCutoff = source->FFitnessCutoff;
+  FMutationProbability = source->FMutationProbability;
+  FInversionProbability = source->FInversionProbability;
+  FCrossoverProbability = source->FCrossoverProbability;
+  FElitistPct = source->FElitistPct;
+  FFitnessMethod = source->FFitnessMethod;
+  FMaxFitness = source->FMaxFitness;
+  FMaxWeightedFitness = source->FMaxWeightedFitness;
+  FMinFitness = source->FMinFitness;
+  FMinWeightedFitness = source->FMinWeightedFitness;
+  FFitnessSum = source->FFitnessSum;
+  FWeightedFitnessSum = source->FWeightedFitnessSum;
+  FDiversityLimit = source->FDiversityLimit;
+  FGenerationLimit = source->FGenerationLimit;
+  if (source->FPreviousGeneration) SetPreviousGeneration(source->FPreviousGeneration.get());
+  else if (FPreviousGeneration) FPreviousGeneration->Clear();
+  FTournamentField = source->FTournamentField;
+  FInitialized = source->FInitialized;
+  FUseFitnessCutoff = source->FUseFitnessCutoff;
+  FUseDiversityLimit = source->FUseDiversityLimit;
+  FUseGenerationLimit = source->FUseGenerationLimit;
+  FInitialDuplicatesRetries = source->FInitialDuplicatesRetries;
+  SetSelectionMethod(source->FSelectionMethod);
+  SetPopulation(source->FPopulation.get());
+
+  FFittestIndividual =
+      fittestIndex >= 0 && fittestIndex < FPopulation->Count() ? FPopulation->Items(fittestIndex) : nullptr;
+  // Our selection tables described the individuals just replaced. The statistics now are
+  // the source's and the individuals are copies of its own, so the tables are rebuilt as
+  // the source's were; an uninitialised component builds them when it initialises.
+  FCumNormFitnesses.clear();
+  if (FInitialized && FPopulation->Count() > 0) DoSelectionPreparation();
+}
+
+// --- Component streaming --------------------------------------------------------------
+
+bool TMXCustomGeneticComponent::IsFitnessCutoffStored() const {
+  return DiffersFrom(FFitnessCutoff, DEFAULT_FITNESS_CUTOFF);
+}
+bool TMXCustomGeneticComponent::IsDiversityLimitStored() const {
+  return DiffersFrom(FDiversityLimit, DEFAULT_DIVERSITY_LIMIT);
+}
+bool TMXCustomGeneticComponent::IsElitistPctStored() const { return DiffersFrom(FElitistPct, DEFAULT_ELITIST_PCT); }
+bool TMXCustomGeneticComponent::IsCrossoverProbabilityStored() const {
+  return DiffersFrom(FCrossoverProbability, CROSSOVER_PROBABILITY);
+}
+bool TMXCustomGeneticComponent::IsInversionProbabilityStored() const {
+  return DiffersFrom(FInversionProbability, INVERSION_PROBABILITY);
+}
+bool TMXCustomGeneticComponent::IsMutationProbabilityStored() const {
+  return DiffersFrom(FMutationProbability, MUTATION_PROBABILITY);
+}
+
+void TMXCustomGeneticComponent::WriteFitnessCutoff(TWriter& Writer) const { Writer.WriteFloat(FFitnessCutoff); }
+void TMXCustomGeneticComponent::WriteDiversityLimit(TWriter& Writer) const { Writer.WriteFloat(FDiversityLimit); }
+void TMXCustomGeneticComponent::WriteElitistPct(TWriter& Writer) const { Writer.WriteFloat(FElitistPct); }
+void TMXCustomGeneticComponent::WriteCrossoverProbability(TWriter& Writer) const {
+  Writer.WriteFloat(FCrossoverProbability);
+}
+void TMXCustomGeneticComponent::WriteInversionProbability(TWriter& Writer) const {
+  Writer.WriteFloat(FInversionProbability);
+}
+void TMXCustomGeneticComponent::WriteMutationProbability(TWriter& Writer) const {
+  Writer.WriteFloat(FMutationProbability);
+}
+
+void TMXCustomGeneticComponent::DefineProperties(TFiler& Filer) {
+  TComponent::DefineProperties(Filer);
+  // Writers only: reading goes through the published property of the same name.
+  Filer.DefineProperty("FitnessCutoff", nullptr, [this](TWriter& W) { WriteFitnessCutoff(W); },
+                       IsFitnessCutoffStored());
+  Filer.DefineProperty("DiversityLimit", nullptr, [this](TWriter& W) { WriteDiversityLimit(W); },
+                       IsDiversityLimitStored());
+  Filer.DefineProperty("ElitistPct", nullptr, [this](TWriter& W) { WriteElitistPct(W); }, IsElitistPctStored());
+  Filer.DefineProperty("CrossoverProbability", nullptr, [this](TWriter& W) { WriteCrossoverProbability(W); },
+                       IsCrossoverProbabilityStored());
+  Filer.DefineProperty("InversionProbability", nullptr, [this](TWriter& W) { WriteInversionProbability(W); },
+                       IsInversionProbabilityStored());
+  Filer.DefineProperty("MutationProbability", nullptr, [this](TWriter& W) { WriteMutationProbability(W); },
+                       IsMutationProbabilityStored());
+}
+
+// --- Report ---------------------------------------------------------------------------
+
+void TMXCustomGeneticComponent::Describe(TStrings* Strings, const std::string& TabStr) const {
+  Strings->Add("Operating Conditions");
+  Strings->Add(TabStr + "Fitness Method = " + EnumName(FFitnessMethod));
+  Strings->Add(TabStr + "Crossover Probability = " + Percent(FCrossoverProbability));
+  Strings->Add(TabStr + "Inversion Probability = " + Percent(FInversionProbability));
+  Strings->Add(TabStr + "Mutation Probability = " + Percent(FMutationProbability));
+  Strings->Add(TabStr + "Selection Method = " + EnumName(FSelectionMethod));
+  Strings->Add("Initial Conditions");
+  Strings->Add(TabStr + "Population = " + IntToStr(FInitialPopulation));
+  if (!FUseGenerationLimit && !FUseFitnessCutoff && !FUseDiversityLimit) {
+    Strings->Add("There are no Termination Conditions");
+    return;
+  }
+  Strings->Add("Termination Conditions");
+  if (FUseFitnessCutoff) {
+    const char* comparison = Maximizing() ? "Fitness >= " : "Fitness <= ";
+    Strings->Add(TabStr + comparison + FloatToStr(FFitnessCutoff));
+  }
+  if (FUseDiversityLimit) Strings->Add(TabStr + "Diversity less than " + Percent(FDiversityLimit));
+  if (FUseGenerationLimit) Strings->Add(TabStr + "Maximum number of generations = " + IntToStr(FGenerationLimit));
+}
+
+std::string TMXCustomGeneticComponent::ToString() const {
+  TStringList lines;
+  Describe(&lines, "   ");
+  return lines.Text();
+}
+
+// --- GeneticDocument --------------------------------------------------------------------
+
+void TMXCustomGeneticComponent::SaveToXML(const IXMLGeneticDocumentType& Doc) {
+  Doc.Set_DiversityLimit(static_cast<float>(FDiversityLimit));
+  Doc.Set_FitnessCutoff(static_cast<float>(FFitnessCutoff));
+  Doc.Set_FitnessMethod(EnumName(FFitnessMethod));
+  Doc.Set_Generation(FGeneration);
+  Doc.Set_UseDiversityLimit(FUseDiversityLimit);
+  Doc.Set_UseFitnessCutoff(FUseFitnessCutoff);
+  Doc.Set_GenerationLimit(static_cast<std::uint32_t>(FGenerationLimit < 0 ? 0 : FGenerationLimit));
+  Doc.Set_UseGenerationLimit(FUseGenerationLimit);
+  Doc.Set_AvgFitness(static_cast<float>(AvgFitness()));
+  Doc.Set_MaxFitness(static_cast<float>(FMaxFitness));
+  Doc.Set_MinFitness(static_cast<float>(FMinFitness));
+}
+
+void TMXCustomGeneticComponent::LoadFromXML(const IXMLGeneticDocumentType& Doc) {
+  // Every value is converted first, so that a bad number changes nothing.
+  const float diversityLimit = Doc.Get_DiversityLimit();
+  const float fitnessCutoff = Doc.Get_FitnessCutoff();
+  const int fitnessMethod = EnumValue<TGAFitnessMethod>(Doc.Get_FitnessMethod());
+  const int generation = Doc.Get_Generation();
+  const bool useDiversityLimit = Doc.Get_UseDiversityLimit();
+  const bool useFitnessCutoff = Doc.Get_UseFitnessCutoff();
+  const std::uint32_t generationLimit = Doc.Get_GenerationLimit();
+  const bool useGenerationLimit = Doc.Get_UseGenerationLimit();
+
+  SetDiversityLimit(diversityLimit);
+  SetFitnessCutoff(fitnessCutoff);
+  if (fitnessMethod >= 0) SetFitnessMethod(static_cast<TGAFitnessMethod>(fitnessMethod));
+  SetGeneration(generation);
+  SetUseDiversityLimit(useDiversityLimit);
+  SetUseFitnessCutoff(useFitnessCutoff);
+  // The limit is a signed setting: larger document values saturate. A value equal to the
+  // current one changes nothing (so a limit still at its initial 0 stays 0).
+  const int limit = generationLimit > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(generationLimit);
+  if (limit != FGenerationLimit) SetGenerationLimit(limit);
+  SetUseGenerationLimit(useGenerationLimit);
+}
+
+void TMXCustomGeneticComponent::SaveToStream(TStream& Stream) {
+  auto doc = NewGeneticDocument();
+  doc.Document().SetOptions(doc.Document().Options() | doNodeAutoIndent);
+  SaveToXML(doc.Root());
+  doc.Document().SaveToStream(Stream);
+}
+
+void TMXCustomGeneticComponent::SaveToFile(const std::string& FileName) {
+  TFileStream stream(FileName, fmCreate);  // closed by its destructor, also on failure
+  SaveToStream(stream);
+}
+
+void TMXCustomGeneticComponent::LoadFromStream(TStream& Stream) {
+  auto doc = NewGeneticDocument();
+  doc.Document().LoadFromStream(Stream);
+  LoadFromXML(GetGeneticDocument(doc.Document()));
+}
+
+void TMXCustomGeneticComponent::LoadFromFile(const std::string& FileName) {
+  auto doc = LoadGeneticDocument(FileName);
+  LoadFromXML(doc.Root());
+}
+
+}  // namespace evokit
