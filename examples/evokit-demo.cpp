@@ -1,0 +1,402 @@
+// evokit-demo: runs a genetic algorithm on a classic problem and shows its progress.
+//
+//   evokit-demo onemax    [--bits N]
+//   evokit-demo rastrigin [--dimensions N]
+//   evokit-demo knapsack  [--data FILE] [--capacity N]
+//
+// Common options: --population N, --generations N, --seed N, --threads N (0 runs the
+// sequential Evolve), --selection NAME, --csv FILE, --plot FILE.svg, --help.
+// Exit status: 0 on success, 1 when a file cannot be read or written, 2 on bad arguments.
+
+#include <evokit/evokit.h>
+#include <evokit/ga/ga.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <numbers>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef EVOKIT_DEMO_DATA_DIR
+#define EVOKIT_DEMO_DATA_DIR "examples/data"
+#endif
+
+using namespace evokit;
+
+namespace {
+
+struct TUsageError {
+  std::string Message;
+};
+struct TFileError {
+  std::string Message;
+};
+
+const char* const kUsage =
+    "usage: evokit-demo <onemax|rastrigin|knapsack> [options]\n"
+    "  --population N     individuals per generation (default 100)\n"
+    "  --generations N    generations to run at most (default 300)\n"
+    "  --seed N           seed of the random source (default 1)\n"
+    "  --threads N        worker threads for ParallelEvolve; 0 runs Evolve (default 0)\n"
+    "  --selection NAME   roulette, random, tournament, stochastic or elitist\n"
+    "                     (default tournament)\n"
+    "  --csv FILE         write one row per generation\n"
+    "  --plot FILE.svg    write a convergence plot of best and average fitness\n"
+    "  --bits N           onemax: chromosome length (default 200)\n"
+    "  --dimensions N     rastrigin: number of dimensions (default 5)\n"
+    "  --data FILE        knapsack: CSV of name,weight,value (default the shipped one)\n"
+    "  --capacity N       knapsack: weight limit (default 750)\n"
+    "  --help             show this text\n";
+
+struct TOptions {
+  std::string Problem;
+  int Population = 100;
+  int Generations = 300;
+  std::uint64_t Seed = 1;
+  int Threads = 0;
+  TGASelectionMethod Selection = smTournament;
+  std::string CsvFile, PlotFile;
+  int Bits = 200;
+  int Dimensions = 5;
+  std::string DataFile = std::string(EVOKIT_DEMO_DATA_DIR) + "/knapsack.csv";
+  int Capacity = 750;
+};
+
+long ParseInteger(const std::string& option, const std::string& text, long low, long high) {
+  long value = 0;
+  std::int64_t parsed = 0;
+  if (!TryStrToInt64(text, parsed) || parsed < low || parsed > high)
+    throw TUsageError{option + " needs an integer from " + std::to_string(low) + " to " + std::to_string(high) +
+                      ", not '" + text + "'"};
+  value = static_cast<long>(parsed);
+  return value;
+}
+
+TGASelectionMethod ParseSelection(const std::string& text) {
+  static const std::map<std::string, TGASelectionMethod> names = {
+      {"roulette", smRoulette}, {"random", smRandom}, {"tournament", smTournament},
+      {"stochastic", smStochasticTournament}, {"elitist", smElitist}};
+  const auto found = names.find(LowerCase(text));
+  if (found != names.end()) return found->second;
+  const int ordinal = EnumValue<TGASelectionMethod>(text);
+  if (ordinal >= 0 && ordinal != smCustom) return static_cast<TGASelectionMethod>(ordinal);
+  throw TUsageError{"unknown selection method '" + text + "'"};
+}
+
+TOptions ParseArguments(int argc, char** argv) {
+  TOptions o;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") throw TUsageError{};
+    if (a.rfind("--", 0) != 0) {
+      if (!o.Problem.empty()) throw TUsageError{"unexpected argument '" + a + "'"};
+      o.Problem = a;
+      continue;
+    }
+    if (i + 1 >= args.size()) throw TUsageError{a + " needs a value"};
+    const std::string& v = args[++i];
+    if (a == "--population") o.Population = static_cast<int>(ParseInteger(a, v, 2, 1000000));
+    else if (a == "--generations") o.Generations = static_cast<int>(ParseInteger(a, v, 1, 100000000));
+    else if (a == "--seed") o.Seed = static_cast<std::uint64_t>(ParseInteger(a, v, 0, 0x7FFFFFFFFFFFFFFFL));
+    else if (a == "--threads") o.Threads = static_cast<int>(ParseInteger(a, v, 0, 1024));
+    else if (a == "--selection") o.Selection = ParseSelection(v);
+    else if (a == "--csv") o.CsvFile = v;
+    else if (a == "--plot") o.PlotFile = v;
+    else if (a == "--bits") o.Bits = static_cast<int>(ParseInteger(a, v, 1, 1000000));
+    else if (a == "--dimensions") o.Dimensions = static_cast<int>(ParseInteger(a, v, 1, 1000));
+    else if (a == "--data") o.DataFile = v;
+    else if (a == "--capacity") o.Capacity = static_cast<int>(ParseInteger(a, v, 1, 1000000000));
+    else throw TUsageError{"unknown option '" + a + "'"};
+  }
+  if (o.Problem.empty()) throw TUsageError{"missing problem name"};
+  if (o.Problem != "onemax" && o.Problem != "rastrigin" && o.Problem != "knapsack")
+    throw TUsageError{"unknown problem '" + o.Problem + "'"};
+  return o;
+}
+
+// A problem sets up the genes and the fitness of a GA and describes a solution.
+struct TProblem {
+  std::string Title;
+  TGAFitnessMethod Method = fmMaximize;
+  std::function<TGAFitness(TMXCustomGeneticAlgorithm&, TMXGAIndividual&)> Fitness;
+  std::function<void(TMXCustomGeneticAlgorithm&, TMXGAIndividual&, std::ostream&)> Describe;
+};
+
+TProblem OneMax(TMXGeneticAlgorithm& ga, const TOptions& o) {
+  ga.SetGeneSize(o.Bits);
+  ga.SetCrossoverMethod(cmBitBoundary);
+  ga.SetMutationProbability(1.0 / o.Bits);
+  ga.SetUseFitnessCutoff(true);
+  ga.SetFitnessCutoff(o.Bits);
+  TProblem p;
+  p.Title = "OneMax over " + std::to_string(o.Bits) + " bits (maximise the set bits)";
+  p.Fitness = [](TMXCustomGeneticAlgorithm&, TMXGAIndividual& item) {
+    return static_cast<TGAFitness>(item.Bits()->CountSetBits());
+  };
+  p.Describe = [](TMXCustomGeneticAlgorithm&, TMXGAIndividual& item, std::ostream& out) {
+    const std::string text = item.Bits()->ToString();
+    out << "  bits: " << (text.size() > 100 ? text.substr(0, 100) + "..." : text) << "\n";
+  };
+  return p;
+}
+
+// Each dimension is a 16-bit integer gene mapped linearly onto [-5.12, 5.12].
+TProblem Rastrigin(TMXGeneticAlgorithm& ga, const TOptions& o) {
+  constexpr int kBits = 16;
+  constexpr double kMax = (1 << kBits) - 1;
+  for (int d = 0; d < o.Dimensions; ++d) {
+    TMXGAGene* gene = ga.Genes()->Add();
+    gene->SetName("x" + std::to_string(d + 1));
+    gene->SetGeneType(gtInteger);
+    gene->SetSize(kBits);
+  }
+  ga.SetMutationProbability(0.02);
+  auto value = [kMax](TMXCustomGeneticAlgorithm& g, TMXGAIndividual& item, int d) {
+    return -5.12 + 10.24 * g.Genes()->Items(d)->GeneAsInteger(*item.Bits()) / kMax;
+  };
+  TProblem p;
+  p.Title = "Rastrigin in " + std::to_string(o.Dimensions) + " dimensions (minimise; optimum 0 at the origin)";
+  p.Method = fmMinimize;
+  p.Fitness = [value](TMXCustomGeneticAlgorithm& g, TMXGAIndividual& item) {
+    double sum = 10.0 * g.Genes()->Count();
+    for (int d = 0; d < g.Genes()->Count(); ++d) {
+      const double x = value(g, item, d);
+      sum += x * x - 10.0 * std::cos(2 * std::numbers::pi * x);
+    }
+    return sum;
+  };
+  p.Describe = [value](TMXCustomGeneticAlgorithm& g, TMXGAIndividual& item, std::ostream& out) {
+    for (int d = 0; d < g.Genes()->Count(); ++d)
+      out << "  " << g.Genes()->Items(d)->Name() << " = " << FloatToStrF(value(g, item, d), ffFixed, 15, 4)
+          << "\n";
+  };
+  return p;
+}
+
+struct TItem {
+  std::string Name;
+  double Weight = 0, Value = 0;
+};
+
+std::vector<TItem> ReadKnapsack(const std::string& file) {
+  std::ifstream in(file);
+  if (!in) throw TFileError{"cannot read '" + file + "'"};
+  std::vector<TItem> items;
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    std::stringstream fields(line);
+    std::string name, weight, value;
+    std::getline(fields, name, ',');
+    std::getline(fields, weight, ',');
+    std::getline(fields, value, ',');
+    TItem item{Trim(name), 0, 0};
+    if (item.Name.empty() || !TryStrToFloat(weight, item.Weight) || !TryStrToFloat(value, item.Value))
+      throw TFileError{file + ":" + std::to_string(number) + ": expected name,weight,value"};
+    items.push_back(item);
+  }
+  if (items.empty()) throw TFileError{"'" + file + "' holds no items"};
+  return items;
+}
+
+// One boolean gene per item; an overweight selection scores its value minus a penalty.
+TProblem Knapsack(TMXGeneticAlgorithm& ga, const TOptions& o) {
+  auto items = std::make_shared<std::vector<TItem>>(ReadKnapsack(o.DataFile));
+  for (const TItem& item : *items) {
+    TMXGAGene* gene = ga.Genes()->Add();
+    gene->SetName(item.Name);
+    gene->SetGeneType(gtBoolean);
+    gene->SetSize(1);
+  }
+  ga.SetMutationProbability(0.05);
+  const double capacity = o.Capacity;
+  TProblem p;
+  p.Title = "0/1 knapsack of " + std::to_string(items->size()) + " items, capacity " + std::to_string(o.Capacity);
+  p.Fitness = [items, capacity](TMXCustomGeneticAlgorithm& g, TMXGAIndividual& ind) {
+    double weight = 0, value = 0;
+    for (std::size_t i = 0; i < items->size(); ++i)
+      if (g.Genes()->Items(static_cast<int>(i))->GeneAsBoolean(*ind.Bits())) {
+        weight += (*items)[i].Weight;
+        value += (*items)[i].Value;
+      }
+    return weight <= capacity ? value : std::max(0.0, value - 10.0 * (weight - capacity));
+  };
+  p.Describe = [items](TMXCustomGeneticAlgorithm& g, TMXGAIndividual& ind, std::ostream& out) {
+    double weight = 0;
+    for (std::size_t i = 0; i < items->size(); ++i)
+      if (g.Genes()->Items(static_cast<int>(i))->GeneAsBoolean(*ind.Bits())) {
+        weight += (*items)[i].Weight;
+        out << "  + " << (*items)[i].Name << " (weight " << FloatToStr((*items)[i].Weight) << ", value "
+            << FloatToStr((*items)[i].Value) << ")\n";
+      }
+    out << "  total weight " << FloatToStr(weight) << "\n";
+  };
+  return p;
+}
+
+struct TRow {
+  int Generation;
+  double Best, Average, Minimum, Maximum, Diversity, Elapsed;
+};
+
+void WriteCsv(const std::string& file, const std::vector<TRow>& rows) {
+  std::ofstream out(file);
+  if (!out) throw TFileError{"cannot write '" + file + "'"};
+  out << "generation,best,average,minimum,maximum,diversity,elapsed\n";
+  for (const TRow& r : rows)
+    out << r.Generation << ',' << FloatToStr(r.Best) << ',' << FloatToStr(r.Average) << ','
+        << FloatToStr(r.Minimum) << ',' << FloatToStr(r.Maximum) << ',' << FloatToStr(r.Diversity) << ','
+        << FloatToStrF(r.Elapsed, ffFixed, 15, 6) << '\n';
+  if (!out) throw TFileError{"cannot write '" + file + "'"};
+}
+
+std::string XmlEscape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '&') out += "&amp;";
+    else out += c;
+  }
+  return out;
+}
+
+// A line plot of best and average fitness per generation.
+void WritePlot(const std::string& file, const std::string& title, const std::vector<TRow>& rows) {
+  constexpr double W = 720, H = 420, L = 70, R = 20, T = 40, B = 50;
+  double lo = rows.empty() ? 0 : rows[0].Best, hi = lo;
+  for (const TRow& r : rows) {
+    for (double v : {r.Best, r.Average}) {
+      if (!std::isfinite(v)) continue;
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+  }
+  if (hi - lo < 1e-12) hi = lo + 1;
+  const int last = rows.empty() ? 1 : std::max(1, rows.back().Generation);
+  auto x = [&](double g) { return L + (W - L - R) * g / last; };
+  auto y = [&](double v) { return H - B - (H - T - B) * (v - lo) / (hi - lo); };
+  auto polyline = [&](auto pick, const char* colour) {
+    std::string points;
+    for (const TRow& r : rows)
+      if (std::isfinite(pick(r)))
+        points += FloatToStrF(x(r.Generation), ffFixed, 15, 1) + "," + FloatToStrF(y(pick(r)), ffFixed, 15, 1) + " ";
+    return "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"2\" points=\"" + points +
+           "\"/>\n";
+  };
+  std::ofstream out(file);
+  if (!out) throw TFileError{"cannot write '" + file + "'"};
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << W << "\" height=\"" << H << "\" viewBox=\"0 0 " << W
+      << ' ' << H << "\">\n"
+      << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+      << "<text x=\"" << W / 2 << "\" y=\"24\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"15\">"
+      << XmlEscape(title) << "</text>\n"
+      << "<line x1=\"" << L << "\" y1=\"" << H - B << "\" x2=\"" << W - R << "\" y2=\"" << H - B
+      << "\" stroke=\"black\"/>\n"
+      << "<line x1=\"" << L << "\" y1=\"" << T << "\" x2=\"" << L << "\" y2=\"" << H - B << "\" stroke=\"black\"/>\n";
+  for (int i = 0; i <= 4; ++i) {
+    const double v = lo + (hi - lo) * i / 4;
+    out << "<text x=\"" << L - 6 << "\" y=\"" << y(v) + 4
+        << "\" text-anchor=\"end\" font-family=\"sans-serif\" font-size=\"11\">" << FloatToStrF(v, ffGeneral, 6, 0)
+        << "</text>\n";
+    const double g = last * i / 4.0;
+    out << "<text x=\"" << x(g) << "\" y=\"" << H - B + 16
+        << "\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"11\">" << static_cast<int>(g)
+        << "</text>\n";
+  }
+  out << "<text x=\"" << (L + W - R) / 2 << "\" y=\"" << H - 12
+      << "\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"12\">generation</text>\n"
+      << polyline([](const TRow& r) { return r.Best; }, "#c0392b")
+      << polyline([](const TRow& r) { return r.Average; }, "#2e86c1")
+      << "<text x=\"" << W - R - 150 << "\" y=\"" << T + 14
+      << "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#c0392b\">best</text>\n"
+      << "<text x=\"" << W - R - 90 << "\" y=\"" << T + 14
+      << "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#2e86c1\">average</text>\n"
+      << "</svg>\n";
+  if (!out) throw TFileError{"cannot write '" + file + "'"};
+}
+
+int Run(const TOptions& o) {
+  RandSeed(o.Seed);
+  TParallel::SetMaxThreads(o.Threads);
+  TMXGeneticAlgorithm ga;
+  TProblem problem = o.Problem == "onemax" ? OneMax(ga, o) : o.Problem == "rastrigin" ? Rastrigin(ga, o) : Knapsack(ga, o);
+  ga.SetFitnessMethod(problem.Method);
+  ga.SetInitialPopulation(o.Population);
+  ga.SetSelectionMethod(o.Selection);
+  ga.SetTournamentField(3);
+  ga.SetOnEvaluateFitness([&](TObject*, TMXIndividual* item, TGAFitness& fitness) {
+    fitness = problem.Fitness(ga, *static_cast<TMXGAIndividual*>(item));
+  });
+
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<TRow> rows;
+  ga.SetOnEvolve([&](TObject*) {
+    TMXIndividual* best = ga.FittestIndividual();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    TRow row{ga.Generation(), best ? best->Fitness() : 0.0, ga.AvgFitness(), ga.MinFitness(), ga.MaxFitness(),
+             ga.Diversity(), elapsed};
+    if (!rows.empty() && rows.back().Generation == row.Generation) return;  // no new generation
+    rows.push_back(row);
+    char line[160];
+    std::snprintf(line, sizeof line, "gen %5d  best %12s  avg %12s  diversity %8s  %8.3fs", row.Generation,
+                  FloatToStrF(row.Best, ffGeneral, 8, 0).c_str(), FloatToStrF(row.Average, ffGeneral, 8, 0).c_str(),
+                  FloatToStrF(row.Diversity, ffFixed, 4, 4).c_str(), row.Elapsed);
+    if (terminal) std::cout << "\r\033[K" << line << std::flush;
+    else std::cout << line << "\n";
+  });
+
+  std::cout << problem.Title << "\n"
+            << "population " << o.Population << ", selection " << EnumName(o.Selection) << ", "
+            << (o.Threads > 0 ? "ParallelEvolve on " + std::to_string(o.Threads) + " threads" : std::string("Evolve"))
+            << ", seed " << o.Seed << "\n";
+  const int done = o.Threads > 0 ? ga.ParallelEvolve(o.Generations) : ga.Evolve(o.Generations);
+  if (terminal) std::cout << "\n";
+
+  TMXGAIndividual* best = ga.FittestIndividual();
+  std::cout << "finished after " << done << " generations"
+            << (ga.IsFinished() ? " (termination condition reached)" : "") << "\n";
+  if (best) {
+    std::cout << "fittest individual: fitness " << FloatToStr(best->Fitness()) << "\n";
+    problem.Describe(ga, *best, std::cout);
+  }
+  if (!o.CsvFile.empty()) WriteCsv(o.CsvFile, rows);
+  if (!o.PlotFile.empty()) WritePlot(o.PlotFile, problem.Title, rows);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(ParseArguments(argc, argv));
+  } catch (const TUsageError& e) {
+    if (e.Message.empty()) {
+      std::cout << kUsage;
+      return 0;
+    }
+    std::cerr << "evokit-demo: " << e.Message << "\n" << kUsage;
+    return 2;
+  } catch (const TFileError& e) {
+    std::cerr << "evokit-demo: " << e.Message << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "evokit-demo: " << e.what() << "\n";
+    return 1;
+  }
+}
