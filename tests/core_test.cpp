@@ -669,6 +669,39 @@ TEST(Evolution, VetoesCancelOnlySuccessfulDrawsAndReproductionMayOverride) {
   EXPECT_FALSE(base.Reproduce(a, a, a));
 }
 
+// The one-child and two-child crossovers are separate slots: an override of the pair form
+// sees the pairs only, one of the single form sees the last child of an odd population.
+TEST(Evolution, SingleAndPairCrossoverAreSeparateSlots) {
+  class TCountingGA : public TNumberGA {
+   public:
+    using TMXCustomGeneticComponent::Crossover;
+    bool Crossover(TMXIndividual* P1, TMXIndividual* P2, TMXIndividual* C1, TMXIndividual* C2) override {
+      EXPECT_NE(C2, nullptr);
+      ++Pairs;
+      return TNumberGA::Crossover(P1, P2, C1, C2);
+    }
+    bool Crossover(TMXIndividual* P1, TMXIndividual* P2, TMXIndividual* C1) override {
+      ++Singles;
+      return TNumberGA::Crossover(P1, P2, C1);
+    }
+    std::atomic<int> Pairs{0}, Singles{0};
+  };
+  for (bool parallel : {false, true}) {
+    TCountingGA ga;
+    ga.SetOnEvaluateFitness(ValueFitness);
+    ga.Start({1, 2, 3, 4, 5});
+    ga.SetCrossoverProbability(1);
+    ga.SetOperations({goCrossover});
+    ga.LogOperations = !parallel;
+    parallel ? ga.ParallelEvolve() : ga.Evolve();
+    EXPECT_EQ(ga.Pairs, 2) << parallel;
+    EXPECT_EQ(ga.Singles, 1) << parallel;
+    if (!parallel) {
+      EXPECT_EQ(ga.Log, (std::vector<std::string>{"X0", "X2", "X4"}));
+    }
+  }
+}
+
 TEST(Evolution, HandlerExceptionsPropagateAndTheComponentRemainsUsable) {
   for (bool parallel : {false, true}) {
     TNumberGA ga;

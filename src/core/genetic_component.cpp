@@ -265,8 +265,13 @@ bool TMXCustomGeneticComponent::DoReproduce(TMXIndividual* Parent1, TMXIndividua
   return result;
 }
 
+// The one-child form is a slot of its own: it does not go through the (overridable)
+// two-child form, so an override of that one never sees a single child.
 bool TMXCustomGeneticComponent::Crossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1) {
-  return Crossover(Parent1, Parent2, Child1, nullptr);
+  bool proceed = FCrossoverProbability > Random();
+  if (proceed && FOnCrossover) FOnCrossover(this, Parent1, Parent2, Child1, proceed);
+  if (proceed) proceed = DoCrossover(Parent1, Parent2, Child1, nullptr);
+  return proceed;
 }
 
 bool TMXCustomGeneticComponent::Crossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
