@@ -197,6 +197,41 @@ TEST_F(ChromosomeTest, CrossOverTakesLeadingBitsFromTheFirstParent) {
   }
 }
 
+// The random operators consume the shared source in a fixed order, so a seeded run can be
+// replayed draw by draw with the platform's own Random(N).
+TEST_F(ChromosomeTest, RandomOperatorsDrawInBitOrder) {
+  // Randomize: one draw from {0, 1} per bit, bit 0 first.
+  RandSeed(31);
+  Bits().Randomize();
+  RandSeed(31);
+  for (int i = 0; i < Bits().Size(); ++i) ASSERT_EQ(Bits().Bits(i), Random(2) == 1) << i;
+
+  // Invert(-1, -1): the offset from [0, Size) first, then the length from what is left.
+  for (const std::uint64_t seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
+    RandSeed(seed);
+    const auto offset = static_cast<std::size_t>(Random(37));
+    const auto len = static_cast<std::size_t>(Random(static_cast<std::int64_t>(37 - offset)));
+    RandSeed(seed);
+    TBits run = Make(std::string(37, '0'));
+    run.Invert(-1, -1);
+    EXPECT_EQ(run.ToBitString(),
+              std::string(offset, '0') + std::string(len + 1, '1') + std::string(37 - offset - len - 1, '0'))
+        << "seed " << seed;
+  }
+
+  // CrossOver(Source1, Source2): the point is drawn from Source1's length, not the child's.
+  const TBits ones = Make(std::string(8, '1'));
+  const TBits zeros = Make(std::string(30, '0'));
+  for (const std::uint64_t seed : {7u, 8u, 9u, 10u}) {
+    RandSeed(seed);
+    const auto point = static_cast<std::size_t>(Random(8));
+    RandSeed(seed);
+    TBits child = Make(std::string(30, '1'));
+    child.CrossOver(ones, zeros);
+    EXPECT_EQ(child.ToBitString(), std::string(point, '1') + std::string(30 - point, '0')) << "seed " << seed;
+  }
+}
+
 TEST_F(ChromosomeTest, IndividualOwnsAndCopiesItsChromosome) {
   EXPECT_EQ(Bits().Owner(), FIndividual);
   EXPECT_EQ(FIndividual->Collection(), FGA.Population());

@@ -140,6 +140,11 @@ TEST_F(GeneticAlgorithmTest, CrossoverPointsByMethod) {
   AddGene(FGA, gtInteger, 8);  // offsets 0, 8, 24
   EXPECT_EQ(Points(400), (std::set<int>{8, 24}));
 
+  // From 64 bits on, longword boundaries: multiples of 32 up to the length.
+  FGA.SetGeneSize(96);
+  FGA.SetCrossoverMethod(cmLongwordBoundary);
+  EXPECT_EQ(Points(400), Range(32, 96, 32));
+
   FGA.SetGeneSize(12);  // below 16: a byte-boundary point is any bit of the child
   for (int i = 0; i < 4; ++i) FGA.Population()->Items(i)->Bits()->SetSize(12);
   FGA.SetCrossoverMethod(cmByteBoundary);
