@@ -131,8 +131,21 @@ TEST(GPDomainXML, InstructionValuesAndKinds) {
   // A function turned into a variable loses its arity, and the engine hears of it.
   EXPECT_EQ(f->Operation(), gpVariable);
   EXPECT_EQ(f->Arity(), 0);
-  EXPECT_EQ(engine.Log, (std::vector<std::string>{"update:f", "operation:f", "update:f", "cnAdded:", "update:*",
-                                                   "operation:v", "update:v"}));
+  // The new v becomes a constant without a kind notification: only its addition is heard.
+  EXPECT_EQ(engine.Log, (std::vector<std::string>{"update:f", "operation:f", "update:f", "cnAdded:", "update:*"}));
+
+  // Kind changes that involve no function arity are stored silently; a Function element
+  // sets its arity through SetArity (notified only when the arity changes).
+  engine.Log.clear();
+  LoadInstructions(engine,
+                   "<Instructions><Function Name=\"v\" Arity=\"0\"/><Function Name=\"g\" Arity=\"2\"/>"
+                   "<Constant Name=\"f\"><Value>1</Value></Constant>"
+                   "<Variable Name=\"k\"/></Instructions>");
+  EXPECT_EQ(v->Operation(), gpFunction);
+  EXPECT_EQ(v->Arity(), 0);
+  EXPECT_EQ(f->Operation(), gpConstant);
+  EXPECT_EQ(k->Operation(), gpVariable);
+  EXPECT_EQ(engine.Log, (std::vector<std::string>{"cnAdded:", "update:*", "operation:g", "update:g", "update:g"}));
 
   // Text that is no float leaves the value alone.
   LoadInstructions(engine, "<Instructions><Constant Name=\"k\"><Value>abc</Value></Constant></Instructions>");

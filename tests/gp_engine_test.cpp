@@ -406,10 +406,23 @@ TEST(GPNode, CloneAndAssign) {
   TStringList wrong;
   EXPECT_THROW(tree->Assign(&wrong), EConvertError);
 
-  // A tree node with three children cannot be assigned to a binary node: it stays as it was.
-  std::unique_ptr<TMXGPNode<double>> wide(BuildTree(set, "(Add x x x)"));
+  // A tree node whose children are binary copies them into Left and Right; a third one
+  // finds the binary node full, and the node stays as it was.
+  TMXGPFloatNode mixed(set.Items(0));
+  for (int i = 0; i < 3; ++i) mixed.AddChild(new TMXGPBinaryFloatNode(set.Items(1)));
   std::unique_ptr<TMXGPNode<double>> binary(BuildTree<TMXGPBinaryFloatNode>(set, "(Add x c:2)"));
-  EXPECT_THROW(binary->Assign(wide.get()), EGPException);
+  EXPECT_THROW(binary->Assign(&mixed), EGPException);
+  EXPECT_EQ(binary->ToString(), "(Add x 2)");
+  EXPECT_EQ(binary->Size(), 3);
+  delete mixed.GetChild(2);
+  binary->Assign(&mixed);
+  EXPECT_EQ(binary->ToString(), "(Add x x)");
+  EXPECT_NE(dynamic_cast<TMXGPBinaryFloatNode*>(binary->GetChild(1)), nullptr);
+  binary.reset(BuildTree<TMXGPBinaryFloatNode>(set, "(Add x c:2)"));
+  // Tree-node children without an engine are copied as tree nodes, which a binary node
+  // cannot hold: the first copy is refused, however many children there are.
+  std::unique_ptr<TMXGPNode<double>> wide(BuildTree(set, "(Add x x x)"));
+  EXPECT_THROW(binary->Assign(wide.get()), EInvalidCast);
   EXPECT_EQ(binary->ToString(), "(Add x 2)");
   EXPECT_EQ(binary->Size(), 3);
   // Two children fit, but without an engine they are copied as tree nodes, which a binary
@@ -471,6 +484,8 @@ TEST(GPBinaryNode, ChildRules) {
   EXPECT_THROW(root.GetChild(2), EListError);
   EXPECT_THROW(root.InsertChild(2, d.get()), EListError);
   TMXGPFloatNode notBinary(set.Items(3));
+  EXPECT_THROW(root.AddChild(&notBinary), EGPException);  // full comes before the class check
+  EXPECT_EQ(notBinary.Parent(), nullptr);
   root.ExtractChild(a);
   EXPECT_THROW(root.AddChild(&notBinary), EInvalidCast);
 

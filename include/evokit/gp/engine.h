@@ -236,10 +236,11 @@ class TMXGPInstruction : public TCollectionItem, public IPublishedProperties {
 
   // Loads name, comment, kind (from the element's tag name) and, through LoadValueFromXML,
   // the value. The name is taken as written, without the uniqueness check. A Function
-  // element sets the arity through SetArity (clamped, notified). Whenever the element's
-  // kind differs from the current one, the kind changes through SetOperation, which tells
-  // the engine and, when a function becomes a variable or a constant, resets the arity
-  // to 0. An element that is no instruction element raises EXMLDocError and changes nothing.
+  // element sets the arity through SetArity (clamped, notified) and then stores the kind
+  // without notification. A function loaded from a Variable or constant element changes
+  // through SetOperation, which resets its arity to 0 and tells the engine; other kind
+  // changes are stored without notification. An element that is no instruction element
+  // raises EXMLDocError and changes nothing.
   virtual void LoadFromXML(const IXMLInstructionType& InstructionXML);
   // The value from a constant element; nothing in the generic class.
   virtual void LoadValueFromXML(const IXMLInstructionType& InstructionXML);
@@ -577,8 +578,8 @@ class TMXGPBinaryNode : public TMXGPNode<T> {
   TNode* GetChild(int Index) const override;
   int GetChildCount() const override { return (FLeft != nullptr) + (FRight != nullptr); }
   // Fills Left when it is free (and Node is not Right), else Right; EGPException "Node
-  // cannot accept anymore children" when both are taken; EInvalidCast for a node that is
-  // not binary. Errors change nothing.
+  // cannot accept anymore children" when both are taken (whatever Node's class); else
+  // EInvalidCast for a node that is not binary. Errors change nothing.
   void AddChild(TNode* Node) override;
   // Index 0: a lone Left first moves to Right, then Node becomes Left. Index 1: a lone
   // Right first moves to Left, then Node becomes Right. When the position is still taken

@@ -118,10 +118,16 @@ void TMXGPInstruction<T>::LoadFromXML(const IXMLInstructionType& InstructionXML)
   if (name != GetDisplayName()) StoreName(name);
   FComment = comment;
   if (kind == ikFunction) {
+    // SetArity clamps and notifies (and makes a function of a positive arity); the kind
+    // itself is stored without telling the engine.
     SetArity(arity);
-    SetOperation(gpFunction);
+    FOperation = gpFunction;
   } else {
-    SetOperation(kind == ikVariable ? gpVariable : gpConstant);
+    const TGPGeneticInstruction operation = kind == ikVariable ? gpVariable : gpConstant;
+    // A function turned into a terminal goes through SetOperation, so its arity drops to
+    // 0 and the engine can move it to its terminals. Other kind changes are stored as is.
+    if (FOperation == gpFunction) SetOperation(operation);
+    else FOperation = operation;
   }
   LoadValueFromXML(InstructionXML);
 }
@@ -747,8 +753,9 @@ TMXGPNode<T>* TMXGPBinaryNode<T>::GetChild(int Index) const {
 template <class T>
 void TMXGPBinaryNode<T>::CheckAccept(TNode* Node) const {
   if (Node == FLeft || Node == FRight) return;
-  if (!dynamic_cast<TMXGPBinaryNode*>(Node)) throw EInvalidCast("Invalid class typecast");
+  // A full node refuses any further child, binary or not.
   if (FLeft && FRight) RaiseMessage<EGPException>(_SNodeFull);
+  if (!dynamic_cast<TMXGPBinaryNode*>(Node)) throw EInvalidCast("Invalid class typecast");
 }
 
 template <class T>
@@ -891,11 +898,13 @@ void TMXGPBinaryNode<T>::CopyChildrenFrom(const TNode* Source, typename TNode::T
     if (source->FRight) place(source->FRight, FRight);
     return;
   }
-  // Another node class: its children fill Left, then Right.
+  // Another node class: its children fill Left, then Right, as AddChild would take them
+  // one by one (a copy that is not binary is refused first; a third child finds the node
+  // full).
   const int count = Source->GetChildCount();
-  if (count > 2) RaiseMessage<EGPException>(_SNodeFull);
   if (count > 0) place(this->NthChildOf(Source, 0), FLeft);
   if (count > 1) place(this->NthChildOf(Source, 1), FRight);
+  if (count > 2) RaiseMessage<EGPException>(_SNodeFull);
 }
 
 }  // namespace evokit
