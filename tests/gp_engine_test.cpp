@@ -406,6 +406,12 @@ TEST(GPNode, CloneAndAssign) {
   TStringList wrong;
   EXPECT_THROW(tree->Assign(&wrong), EConvertError);
 
+  // Assign from an ancestor copies the ancestor as it was before the copy began.
+  tree->GetChild(0)->Assign(tree.get());
+  EXPECT_EQ(tree->ToString(), "(Add (Add x 3) 3)");
+  EXPECT_EQ(tree->Size(), 5);
+  EXPECT_EQ(tree->Depth(), 2);
+
   // A tree node whose children are binary copies them into Left and Right; a third one
   // finds the binary node full, and the node stays as it was.
   TMXGPFloatNode mixed(set.Items(0));

@@ -467,6 +467,14 @@ void TMXGPNode<T>::Assign(const TPersistent* Source) {
     return;
   }
   if (source == this) return;
+  // Copying an ancestor into its own descendant would copy the growing copy too: copy
+  // from a snapshot of the source instead.
+  for (const TNode* ancestor = FParent; ancestor; ancestor = ancestor->FParent)
+    if (ancestor == source) {
+      std::unique_ptr<TNode> snapshot(source->Clone(nullptr));
+      Assign(snapshot.get());
+      return;
+    }
   // The old children are set aside, not destroyed, until the copy is complete: Source
   // may lie inside them, and a failed copy puts them back.
   std::vector<TNode*> saved;
