@@ -15,6 +15,7 @@
 
 #include <climits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -23,7 +24,7 @@ using namespace evokit;
 
 namespace {
 
-constexpr int kDocuments = 3000;
+constexpr int kDocuments = 2500;
 
 struct TTally {
   int Loaded = 0;
@@ -146,16 +147,19 @@ TEST(XMLFuzz, MutatedGeneticAlgorithmDocumentsLoadOrRaise) {
   RandSeed(1);
   for (int i = 0; i < kDocuments; ++i) {
     const std::string text = mutator.Mutate(valid);
-    TMXGeneticAlgorithm fresh;
-    fresh.SetOnEvaluateFitness(CountBits);
-    TMXGeneticAlgorithm& ga = i % 2 ? reused : fresh;
+    std::optional<TMXGeneticAlgorithm> fresh;
+    if (i % 2 == 0) fresh.emplace().SetOnEvaluateFitness(CountBits);
+    TMXGeneticAlgorithm& ga = fresh ? *fresh : reused;
     Attempt(
         [&] {
           TStringStream in(text);
           ga.LoadFromStream(in);
         },
         text, &tally);
-    // Loaded or not, the component still evolves and saves (or refuses with a library error).
+    // Loaded or not, the component still evolves and saves (or refuses with a library
+    // error); checked for a quarter of the documents, fresh and reused components alike,
+    // which keeps the test quick.
+    if (i % 8 < 6) continue;
     Attempt(
         [&] {
           ga.Evolve(1);

@@ -233,7 +233,7 @@ void TMXCustomGeneticComponent::SaveToStream(TStream& Stream) {
   auto doc = NewGeneticDocument();
   doc.Document().SetOptions(doc.Document().Options() | doNodeAutoIndent);
   SaveToXML(doc.Root());
-  doc.Document().SaveToStream(Stream);
+  detail::WriteXMLDocument(doc.Document(), Stream);
 }
 
 void TMXCustomGeneticComponent::SaveToFile(const std::string& FileName) {

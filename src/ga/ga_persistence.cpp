@@ -280,7 +280,7 @@ void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGADomainType& GAXML) {
 void TMXCustomGeneticAlgorithm::SaveToStream(TStream& Stream) {
   auto doc = NewGeneticAlgorithm();
   SaveToXML(doc.Root());
-  doc.Document().SaveToStream(Stream);
+  detail::WriteXMLDocument(doc.Document(), Stream);
 }
 
 void TMXCustomGeneticAlgorithm::LoadFromStream(TStream& Stream) {

@@ -24,6 +24,11 @@
 namespace evokit {
 
 namespace detail {
+// Writes the whole of Doc to Stream with one write. The text is printed into a buffer of
+// its exact size, measured by a first printing pass: growing a buffer (or a memory
+// stream) step by step costs several times the printing for large documents.
+void WriteXMLDocument(const TXMLDocument& Doc, TStream& Stream);
+
 // Reading helpers shared by the settings bindings: the child element's value, or the
 // empty value when the element is missing.
 std::string ChildTextOrEmpty(const TXMLNode& Node, std::string_view Name);
