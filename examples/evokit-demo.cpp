@@ -5,7 +5,8 @@
 //   evokit-demo knapsack  [--data FILE] [--capacity N]
 //
 // Common options: --population N, --generations N, --seed N, --threads N (0 runs the
-// sequential Evolve), --selection NAME, --csv FILE, --plot FILE.svg, --help.
+// sequential Evolve), --selection NAME, --save FILE, --load FILE, --csv FILE,
+// --plot FILE.svg, --help.
 // Exit status: 0 on success, 1 when a file cannot be read or written, 2 on bad arguments.
 
 #include <evokit/evokit.h>
@@ -50,6 +51,8 @@ const char* const kUsage =
     "  --threads N        worker threads for ParallelEvolve; 0 runs Evolve (default 0)\n"
     "  --selection NAME   roulette, random, tournament, stochastic or elitist\n"
     "                     (default tournament)\n"
+    "  --save FILE        save the component (settings, genes, population) at the end\n"
+    "  --load FILE        resume from a component saved with --save\n"
     "  --csv FILE         write one row per generation\n"
     "  --plot FILE.svg    write a convergence plot of best and average fitness\n"
     "  --bits N           onemax: chromosome length (default 200)\n"
@@ -65,7 +68,7 @@ struct TOptions {
   std::uint64_t Seed = 1;
   int Threads = 0;
   TGASelectionMethod Selection = smTournament;
-  std::string CsvFile, PlotFile;
+  std::string CsvFile, PlotFile, SaveFile, LoadFile;
   int Bits = 200;
   int Dimensions = 5;
   std::string DataFile = std::string(EVOKIT_DEMO_DATA_DIR) + "/knapsack.csv";
@@ -111,6 +114,8 @@ TOptions ParseArguments(int argc, char** argv) {
     else if (a == "--seed") o.Seed = static_cast<std::uint64_t>(ParseInteger(a, v, 0, 0x7FFFFFFFFFFFFFFFL));
     else if (a == "--threads") o.Threads = static_cast<int>(ParseInteger(a, v, 0, 1024));
     else if (a == "--selection") o.Selection = ParseSelection(v);
+    else if (a == "--save") o.SaveFile = v;
+    else if (a == "--load") o.LoadFile = v;
     else if (a == "--csv") o.CsvFile = v;
     else if (a == "--plot") o.PlotFile = v;
     else if (a == "--bits") o.Bits = static_cast<int>(ParseInteger(a, v, 1, 1000000));
@@ -343,6 +348,16 @@ int Run(const TOptions& o) {
     fitness = problem.Fitness(ga, *static_cast<TMXGAIndividual*>(item));
   });
 
+  if (!o.LoadFile.empty()) {
+    // The saved settings, genes and population replace those set up above. Loading
+    // into a component that was never initialised initialises it, which restarts the
+    // generation count; initialising an empty population first keeps the saved count.
+    ga.SetInitialPopulation(0);
+    ga.Initialize();
+    ga.LoadFromFile(o.LoadFile);
+    std::cout << "resumed from " << o.LoadFile << " at generation " << ga.Generation() << "\n";
+  }
+
   const bool terminal = isatty(STDOUT_FILENO) != 0;
   const auto start = std::chrono::steady_clock::now();
   std::vector<TRow> rows;
@@ -362,7 +377,7 @@ int Run(const TOptions& o) {
   });
 
   std::cout << problem.Title << "\n"
-            << "population " << o.Population << ", selection " << EnumName(o.Selection) << ", "
+            << "population " << std::max(ga.Population()->Count(), ga.InitialPopulation()) << ", selection " << EnumName(ga.SelectionMethod()) << ", "
             << (o.Threads > 0 ? "ParallelEvolve on " + std::to_string(o.Threads) + " threads" : std::string("Evolve"))
             << ", seed " << o.Seed << "\n";
   const int done = o.Threads > 0 ? ga.ParallelEvolve(o.Generations) : ga.Evolve(o.Generations);
@@ -374,6 +389,10 @@ int Run(const TOptions& o) {
   if (best) {
     std::cout << "fittest individual: fitness " << FloatToStr(best->Fitness()) << "\n";
     problem.Describe(ga, *best, std::cout);
+  }
+  if (!o.SaveFile.empty()) {
+    ga.SaveToFile(o.SaveFile);
+    std::cout << "saved to " << o.SaveFile << "\n";
   }
   if (!o.CsvFile.empty()) WriteCsv(o.CsvFile, rows);
   if (!o.PlotFile.empty()) WritePlot(o.PlotFile, problem.Title, rows);

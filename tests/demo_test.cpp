@@ -125,6 +125,33 @@ TEST_F(Demo, KnapsackSolutionRespectsTheCapacity) {
   EXPECT_LE(StrToFloat(r.Output.substr(at + 13, r.Output.find('\n', at) - at - 13)), 400);
 }
 
+TEST_F(Demo, SavedRunResumesFromItsGenerationAndPopulation) {
+  const auto saved = Dir / "ga.xml", first = Dir / "first.csv", second = Dir / "second.csv";
+  auto r = RunDemo("onemax --bits 400 --population 40 --generations 20 --seed 4 --save " + saved.string() +
+                   " --csv " + first.string());
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  r = RunDemo("onemax --bits 400 --population 40 --generations 5 --seed 8 --load " + saved.string() + " --csv " +
+              second.string());
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  EXPECT_NE(r.Output.find("resumed from"), std::string::npos) << r.Output;
+  const auto before = ReadLines(first), after = ReadLines(second);
+  ASSERT_EQ(before.size(), 21u);
+  ASSERT_EQ(after.size(), 6u);
+  EXPECT_EQ(Split(after[1])[0], "21");
+  EXPECT_EQ(Split(after[5])[0], "25");
+  // The resumed population is the evolved one, not a fresh random one.
+  EXPECT_GT(StrToFloat(Split(after[1])[2]), StrToFloat(Split(before[1])[2]) + 10);
+
+  const auto garbage = Dir / "garbage.xml";
+  std::ofstream(garbage) << "<GeneticAlgorithm><Domain>";
+  r = RunDemo("onemax --load " + garbage.string());
+  EXPECT_EQ(r.Status, 1) << r.Output;
+  r = RunDemo("onemax --load " + (Dir / "absent.xml").string());
+  EXPECT_EQ(r.Status, 1) << r.Output;
+  r = RunDemo("onemax --generations 2 --save " + (Dir / "no" / "dir.xml").string());
+  EXPECT_EQ(r.Status, 1) << r.Output;
+}
+
 TEST_F(Demo, BadArgumentsExitWithStatusTwoAndFileErrorsWithOne) {
   for (const char* args : {"", "fly", "onemax --population", "onemax --population ten", "onemax --threads -1",
                            "onemax --selection best", "onemax --frobnicate 1", "onemax extra"}) {
