@@ -1,5 +1,7 @@
 #include <evokit/platform/filer.h>
 
+#include <utility>
+
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -407,6 +409,22 @@ void DefineOf(TObject* Object, TFiler& Filer) {
   else if (auto* published = dynamic_cast<IPublishedProperties*>(Object)) published->DefineProperties(Filer);
 }
 
+// Runs Object's DefineProperties with Filer collecting the definitions into a fresh list
+// (Slot is the filer's collecting pointer, restored afterwards, also on error).
+template <class TDefinedList>
+TDefinedList CollectDefined(TObject* Object, TFiler& Filer, TDefinedList*& Slot) {
+  TDefinedList defined;
+  TDefinedList* outer = std::exchange(Slot, &defined);
+  try {
+    DefineOf(Object, Filer);
+  } catch (...) {
+    Slot = outer;
+    throw;
+  }
+  Slot = outer;
+  return defined;
+}
+
 std::string DescribeValue(const TValueNode& Node) {
   switch (Node.Kind) {
     case detail::vkString: return QuoteString(Node.Text);
@@ -515,16 +533,7 @@ void TWriter::WriteObject(TComponent* Component, int Level) {
 }
 
 void TWriter::WriteProperties(TObject* Object, int Level) {
-  std::vector<TDefined> defined;
-  std::vector<TDefined>* outer = FDefined;
-  FDefined = &defined;
-  try {
-    DefineOf(Object, *this);
-  } catch (...) {
-    FDefined = outer;
-    throw;
-  }
-  FDefined = outer;
+  std::vector<TDefined> defined = CollectDefined(Object, *this, FDefined);
 
   TPropertyRegistry reg(Object);
   DeclareOf(Object, reg);
@@ -761,16 +770,7 @@ void TReader::ReadObject(TComponent* Component, const TObjectNode& Node, const s
 }
 
 void TReader::ReadProperties(TObject* Object, const std::vector<TPropNode>& Props, const std::string& Path) {
-  std::vector<TDefined> defined;
-  std::vector<TDefined>* outer = FDefined;
-  FDefined = &defined;
-  try {
-    DefineOf(Object, *this);
-  } catch (...) {
-    FDefined = outer;
-    throw;
-  }
-  FDefined = outer;
+  std::vector<TDefined> defined = CollectDefined(Object, *this, FDefined);
   TPropertyRegistry reg(Object);
   DeclareOf(Object, reg);
   for (const TPropNode& prop : Props) ReadProperty(reg, defined, prop, Path);
