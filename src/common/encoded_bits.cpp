@@ -222,8 +222,11 @@ int TMXEncodedBits::OpenBit() const noexcept {
 }
 
 // Built twice, with and without the popcnt instruction; the loader picks the one the
-// processor supports (the generic build calls a library routine per word).
+// processor supports (the generic build calls a library routine per word). The loader's
+// choice runs before ThreadSanitizer's runtime is ready, so that build keeps one version.
+#if !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("popcnt", "default")))
+#endif
 int TMXEncodedBits::CountSetBits() const noexcept {
   int count = 0;
   for (const std::uint64_t word : FWords) count += std::popcount(word);
