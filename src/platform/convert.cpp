@@ -425,7 +425,7 @@ namespace {
   throw EConvertError("Format '" + std::string(Fmt) + "' invalid or incompatible with argument");
 }
 
-struct TSpec {
+struct TPlaceholder {
   bool LeftJustify = false;
   bool ZeroPad = false;
   int Width = 0;
@@ -434,12 +434,12 @@ struct TSpec {
 };
 
 // Pads Text to the field width; zero padding goes after a leading sign.
-std::string Pad(std::string Text, const TSpec& Spec, bool Numeric) {
+std::string Pad(std::string Text, const TPlaceholder& Placeholder, bool Numeric) {
   const int length = static_cast<int>(Text.size());
-  if (length >= Spec.Width) return Text;
-  const std::size_t fill = static_cast<std::size_t>(Spec.Width - length);
-  if (Spec.LeftJustify) return Text.append(fill, ' ');
-  if (Spec.ZeroPad && Numeric) {
+  if (length >= Placeholder.Width) return Text;
+  const std::size_t fill = static_cast<std::size_t>(Placeholder.Width - length);
+  if (Placeholder.LeftJustify) return Text.append(fill, ' ');
+  if (Placeholder.ZeroPad && Numeric) {
     const std::size_t at = !Text.empty() && (Text[0] == '-' || Text[0] == '+') ? 1 : 0;
     Text.insert(at, fill, '0');
     return Text;
@@ -447,15 +447,15 @@ std::string Pad(std::string Text, const TSpec& Spec, bool Numeric) {
   return std::string(fill, ' ') + Text;
 }
 
-std::string IntegerText(std::int64_t Value, const TSpec& Spec) {
+std::string IntegerText(std::int64_t Value, const TPlaceholder& Placeholder) {
   char buffer[32];
   std::string digits;
   bool negative = false;
-  if (Spec.Type == 'x' || Spec.Type == 'X') {
+  if (Placeholder.Type == 'x' || Placeholder.Type == 'X') {
     const auto r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<std::uint64_t>(Value), 16);
     digits.assign(buffer, r.ptr);
-    if (Spec.Type == 'X') digits = UpperCase(digits);
-  } else if (Spec.Type == 'u') {
+    if (Placeholder.Type == 'X') digits = UpperCase(digits);
+  } else if (Placeholder.Type == 'u') {
     const auto r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<std::uint64_t>(Value));
     digits.assign(buffer, r.ptr);
   } else {
@@ -464,16 +464,16 @@ std::string IntegerText(std::int64_t Value, const TSpec& Spec) {
     const auto r = std::to_chars(buffer, buffer + sizeof buffer, magnitude);
     digits.assign(buffer, r.ptr);
   }
-  if (Spec.Precision > static_cast<int>(digits.size()))
-    digits.insert(0, static_cast<std::size_t>(Spec.Precision) - digits.size(), '0');
+  if (Placeholder.Precision > static_cast<int>(digits.size()))
+    digits.insert(0, static_cast<std::size_t>(Placeholder.Precision) - digits.size(), '0');
   return negative ? "-" + digits : digits;
 }
 
-std::string FloatText(double Value, const TSpec& Spec) {
-  const int precision = Spec.Precision >= 0 ? std::min(Spec.Precision, 300) : 6;
+std::string FloatText(double Value, const TPlaceholder& Placeholder) {
+  const int precision = Placeholder.Precision >= 0 ? std::min(Placeholder.Precision, 300) : 6;
   std::chars_format format = std::chars_format::fixed;
-  if (Spec.Type == 'e' || Spec.Type == 'E') format = std::chars_format::scientific;
-  if (Spec.Type == 'g' || Spec.Type == 'G') format = std::chars_format::general;
+  if (Placeholder.Type == 'e' || Placeholder.Type == 'E') format = std::chars_format::scientific;
+  if (Placeholder.Type == 'g' || Placeholder.Type == 'G') format = std::chars_format::general;
   // general with precision 0 means 1 significant digit, as in printf.
   const int p = format == std::chars_format::general ? std::max(precision, 1) : precision;
   std::string buffer(400, '\0');
@@ -483,7 +483,7 @@ std::string FloatText(double Value, const TSpec& Spec) {
     r = std::to_chars(buffer.data(), buffer.data() + buffer.size(), Value, format, p);
   }
   buffer.resize(static_cast<std::size_t>(r.ptr - buffer.data()));
-  if (Spec.Type == 'E' || Spec.Type == 'G') buffer = UpperCase(buffer);
+  if (Placeholder.Type == 'E' || Placeholder.Type == 'G') buffer = UpperCase(buffer);
   return buffer;
 }
 
@@ -505,32 +505,32 @@ std::string FormatArgs(std::string_view Fmt, std::initializer_list<TFormatArg> A
       ++i;
       continue;
     }
-    TSpec spec;
+    TPlaceholder placeholder;
     for (; i < Fmt.size() && (Fmt[i] == '-' || Fmt[i] == '0'); ++i) {
-      if (Fmt[i] == '-') spec.LeftJustify = true;
-      else spec.ZeroPad = true;
+      if (Fmt[i] == '-') placeholder.LeftJustify = true;
+      else placeholder.ZeroPad = true;
     }
     for (; i < Fmt.size() && Fmt[i] >= '0' && Fmt[i] <= '9'; ++i)
-      spec.Width = std::min(spec.Width * 10 + (Fmt[i] - '0'), 100000);
+      placeholder.Width = std::min(placeholder.Width * 10 + (Fmt[i] - '0'), 100000);
     if (i < Fmt.size() && Fmt[i] == '.') {
       ++i;
-      spec.Precision = 0;
+      placeholder.Precision = 0;
       for (; i < Fmt.size() && Fmt[i] >= '0' && Fmt[i] <= '9'; ++i)
-        spec.Precision = std::min(spec.Precision * 10 + (Fmt[i] - '0'), 100000);
+        placeholder.Precision = std::min(placeholder.Precision * 10 + (Fmt[i] - '0'), 100000);
     }
     if (i >= Fmt.size()) FormatError(Fmt);
-    spec.Type = Fmt[i++];
-    if (std::strchr("sdiuxXfeEgG", spec.Type) == nullptr) FormatError(Fmt);
+    placeholder.Type = Fmt[i++];
+    if (std::strchr("sdiuxXfeEgG", placeholder.Type) == nullptr) FormatError(Fmt);
     if (next == Args.end()) FormatError(Fmt);
     const TFormatArg& arg = *next++;
 
     std::string text;
     bool numeric = true;
-    switch (spec.Type) {
+    switch (placeholder.Type) {
       case 's':
         text = arg.AsString();
-        if (spec.Precision >= 0 && static_cast<std::size_t>(spec.Precision) < text.size())
-          text.resize(static_cast<std::size_t>(spec.Precision));
+        if (placeholder.Precision >= 0 && static_cast<std::size_t>(placeholder.Precision) < text.size())
+          text.resize(static_cast<std::size_t>(placeholder.Precision));
         numeric = false;
         break;
       case 'd':
@@ -539,11 +539,11 @@ std::string FormatArgs(std::string_view Fmt, std::initializer_list<TFormatArg> A
       case 'x':
       case 'X':
         if (arg.Kind() == TFormatArg::kInt) {
-          text = IntegerText(arg.AsInt(), spec);
+          text = IntegerText(arg.AsInt(), placeholder);
         } else if (arg.Kind() == TFormatArg::kFloat) {
           const double v = arg.AsFloat();
           if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 9.2e18) {
-            text = IntegerText(static_cast<std::int64_t>(v), spec);
+            text = IntegerText(static_cast<std::int64_t>(v), placeholder);
           } else {
             text = FloatToStr(v);
           }
@@ -563,11 +563,11 @@ std::string FormatArgs(std::string_view Fmt, std::initializer_list<TFormatArg> A
         } else {
           v = arg.AsFloat();
         }
-        text = FloatText(v, spec);
+        text = FloatText(v, placeholder);
         break;
       }
     }
-    out += Pad(std::move(text), spec, numeric);
+    out += Pad(std::move(text), placeholder, numeric);
   }
   return out;
 }
