@@ -286,9 +286,10 @@ class TPropertyRegistry {
   // Turns a member function pointer into a callable bound to the instance.
   template <class F>
   auto Bind(const std::string& Name, F Fn) const;
-  template <class T>
-  TPropertyInfo& Scalar(std::string Name, std::function<T()> Get, std::function<void(T)> Set,
-                        std::function<bool(const T&)> IsDefault, std::function<void(TWriter&, const T&)> Write,
+  // A value property of type T: Get and Set are accessors as the public functions take
+  // them; a value equal to Default is not written.
+  template <class T, class G, class S>
+  TPropertyInfo& Scalar(std::string Name, G Get, S Set, T Default, std::function<void(TWriter&, const T&)> Write,
                         std::function<T(TReader&)> Read);
 
   TObject* FInstance;
@@ -583,19 +584,20 @@ auto TPropertyRegistry::Bind(const std::string& Name, F Fn) const {
   }
 }
 
-template <class T>
-TPropertyInfo& TPropertyRegistry::Scalar(std::string Name, std::function<T()> Get, std::function<void(T)> Set,
-                                         std::function<bool(const T&)> IsDefault,
+template <class T, class G, class S>
+TPropertyInfo& TPropertyRegistry::Scalar(std::string Name, G Get, S Set, T Default,
                                          std::function<void(TWriter&, const T&)> Write,
                                          std::function<T(TReader&)> Read) {
+  auto get = Bind(Name, Get);
+  auto set = Bind(Name, Set);
   TPropertyInfo info;
   info.Name = std::move(Name);
-  info.IsDefault = [Get, IsDefault] { return IsDefault(Get()); };
-  info.Write = [Get, Write](TWriter& W) { Write(W, Get()); };
-  info.Read = [Set, Read](TReader& R) { Set(Read(R)); };
-  info.Snapshot = [Get, Set]() -> std::function<void()> {
-    T old = Get();
-    return [Set, old] { Set(old); };
+  info.IsDefault = [get, Default] { return T(get()) == Default; };  // NaN never equals: always written
+  info.Write = [get, Write](TWriter& W) { Write(W, T(get())); };
+  info.Read = [set, Read](TReader& R) { set(Read(R)); };
+  info.Snapshot = [get, set]() -> std::function<void()> {
+    T old = get();
+    return [set, old] { set(old); };
   };
   return Add(std::move(info));
 }
@@ -605,12 +607,9 @@ template <class G, class S>
 TPropertyInfo& TPropertyRegistry::Int(std::string Name, G Get, S Set,
                                       typename detail::TGetterTraits<G>::Type Default) {
   using T = typename detail::TGetterTraits<G>::Type;
-  auto get = Bind(Name, Get);
-  auto set = Bind(Name, Set);
-  return Scalar<T>(
-      std::move(Name), [get]() -> T { return get(); }, [set](T v) { set(v); },
-      [Default](const T& v) { return v == Default; }, [](TWriter& W, const T& v) { W.WriteInteger(v); },
-      [](TReader& R) { return R.ReadIntegral<T>(); });
+  return Scalar<T>(std::move(Name), Get, Set, Default,
+                   [](TWriter& W, const T& v) { W.WriteInteger(v); },
+                   [](TReader& R) { return R.ReadIntegral<T>(); });
 }
 
 template <class G, class S>
@@ -618,25 +617,18 @@ template <class G, class S>
 TPropertyInfo& TPropertyRegistry::Float(std::string Name, G Get, S Set,
                                         typename detail::TGetterTraits<G>::Type Default) {
   using T = typename detail::TGetterTraits<G>::Type;
-  auto get = Bind(Name, Get);
-  auto set = Bind(Name, Set);
-  return Scalar<T>(
-      std::move(Name), [get]() -> T { return get(); }, [set](T v) { set(v); },
-      [Default](const T& v) { return v == Default; },  // NaN never equals: always written
-      [](TWriter& W, const T& v) {
-        if constexpr (std::is_same_v<T, float>) W.WriteSingle(v);
-        else W.WriteFloat(static_cast<double>(v));
-      },
-      [](TReader& R) { return static_cast<T>(R.ReadFloat()); });
+  return Scalar<T>(std::move(Name), Get, Set, Default,
+                   [](TWriter& W, const T& v) {
+                     if constexpr (std::is_same_v<T, float>) W.WriteSingle(v);
+                     else W.WriteFloat(static_cast<double>(v));
+                   },
+                   [](TReader& R) { return static_cast<T>(R.ReadFloat()); });
 }
 
 TPropertyInfo& TPropertyRegistry::Bool(std::string Name, auto Get, auto Set, bool Default) {
-  auto get = Bind(Name, Get);
-  auto set = Bind(Name, Set);
-  return Scalar<bool>(
-      std::move(Name), [get]() -> bool { return get(); }, [set](bool v) { set(v); },
-      [Default](const bool& v) { return v == Default; }, [](TWriter& W, const bool& v) { W.WriteBoolean(v); },
-      [](TReader& R) { return R.ReadBoolean(); });
+  return Scalar<bool>(std::move(Name), Get, Set, Default,
+                      [](TWriter& W, const bool& v) { W.WriteBoolean(v); },
+                      [](TReader& R) { return R.ReadBoolean(); });
 }
 
 template <class G, class S>
@@ -644,12 +636,9 @@ template <class G, class S>
 TPropertyInfo& TPropertyRegistry::Enum(std::string Name, G Get, S Set,
                                        typename detail::TGetterTraits<G>::Type Default) {
   using E = typename detail::TGetterTraits<G>::Type;
-  auto get = Bind(Name, Get);
-  auto set = Bind(Name, Set);
-  return Scalar<E>(
-      std::move(Name), [get]() -> E { return get(); }, [set](E v) { set(v); },
-      [Default](const E& v) { return v == Default; }, [](TWriter& W, const E& v) { W.WriteEnum(v); },
-      [](TReader& R) { return R.ReadEnum<E>(); });
+  return Scalar<E>(std::move(Name), Get, Set, Default,
+                   [](TWriter& W, const E& v) { W.WriteEnum(v); },
+                   [](TReader& R) { return R.ReadEnum<E>(); });
 }
 
 template <class G, class S>
@@ -657,21 +646,15 @@ template <class G, class S>
 TPropertyInfo& TPropertyRegistry::Set(std::string Name, G Get, S Set,
                                       typename detail::TGetterTraits<G>::Type Default) {
   using T = typename detail::TGetterTraits<G>::Type;
-  auto get = Bind(Name, Get);
-  auto set = Bind(Name, Set);
-  return Scalar<T>(
-      std::move(Name), [get]() -> T { return get(); }, [set](T v) { set(v); },
-      [Default](const T& v) { return v == Default; }, [](TWriter& W, const T& v) { W.WriteSet(v); },
-      [](TReader& R) { return R.ReadSet<T>(); });
+  return Scalar<T>(std::move(Name), Get, Set, Default,
+                   [](TWriter& W, const T& v) { W.WriteSet(v); },
+                   [](TReader& R) { return R.ReadSet<T>(); });
 }
 
 TPropertyInfo& TPropertyRegistry::String(std::string Name, auto Get, auto Set, std::string Default) {
-  auto get = Bind(Name, Get);
-  auto set = Bind(Name, Set);
-  return Scalar<std::string>(
-      std::move(Name), [get]() -> std::string { return get(); }, [set](std::string v) { set(v); },
-      [Default](const std::string& v) { return v == Default; },
-      [](TWriter& W, const std::string& v) { W.WriteString(v); }, [](TReader& R) { return R.ReadString(); });
+  return Scalar<std::string>(std::move(Name), Get, Set, std::move(Default),
+                             [](TWriter& W, const std::string& v) { W.WriteString(v); },
+                             [](TReader& R) { return R.ReadString(); });
 }
 
 TPropertyInfo& TPropertyRegistry::Strings(std::string Name, auto Get) {
