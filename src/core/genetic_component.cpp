@@ -6,6 +6,7 @@
 
 #include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>
+#include <evokit/platform/guards.h>
 
 namespace evokit {
 namespace {
@@ -22,18 +23,19 @@ TGAProbability ClampProbability(TGAProbability Value) {
 
 TMXCustomGeneticComponent::TMXCustomGeneticComponent(TComponent* AOwner) : TComponent(AOwner) {
   FPopulation = CreatePopulation(TMXIndividualClass::Of<TMXIndividual>());
-  SetInitialDuplicatesRetries(10);
+  SetInitialDuplicatesRetries(DEFAULT_INITIAL_DUPLICATES_RETRIES);
   SetCrossoverProbability(CROSSOVER_PROBABILITY);
   SetInversionProbability(INVERSION_PROBABILITY);
   SetMutationProbability(MUTATION_PROBABILITY);
-  SetSelectionMethod(smStochasticTournament);
+  SetSelectionMethod(DEFAULT_SELECTION_METHOD);
+  SetFitnessMethod(DEFAULT_FITNESS_METHOD);
   SetFitnessCutoff(DEFAULT_FITNESS_CUTOFF);
   SetUseFitnessCutoff(false);
   SetDiversityLimit(DEFAULT_DIVERSITY_LIMIT);
   SetElitistPct(DEFAULT_ELITIST_PCT);
-  SetTournamentField(2);
-  SetInitialPopulation(100);
-  SetOperations({goCrossover, goMutate, goInvert});
+  SetTournamentField(DEFAULT_TOURNAMENT_FIELD);
+  SetInitialPopulation(DEFAULT_INITIAL_POPULATION);
+  SetOperations(DEFAULT_OPERATIONS);
 }
 
 TMXCustomGeneticComponent::~TMXCustomGeneticComponent() {
@@ -174,15 +176,11 @@ void TMXCustomGeneticComponent::DoEvolve() {
   CheckHandlers();
   DoStartEvolve();
   TMXPopulation* children = FPopulation.get();
-  children->BeginUpdate();
-  try {
+  {
+    const auto update = UpdateGuard(*children);
     for (int i = 0; i < FPopulation->Count(); i += 2) DoEvolveOneStep(i);
     EvaluateFitness();
-  } catch (...) {
-    children->EndUpdate();
-    throw;
   }
-  children->EndUpdate();
   DoFinishEvolve();
 }
 

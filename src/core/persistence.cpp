@@ -1,10 +1,14 @@
 // Settings persistence of the evolution core: the XML slots of individuals and
 // populations, the genetic component's Assign, its extra streamed float settings, the
 // Describe/ToString report and the GeneticDocument stream and file operations.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include <evokit/core/genetic_component.h>
 #include <evokit/core/genetic_document.h>
@@ -13,6 +17,7 @@
 #include <evokit/platform/streams.h>
 #include <evokit/platform/strings.h>
 #include <evokit/platform/xml.h>
+#include <evokit/platform/guards.h>
 
 namespace evokit {
 
@@ -41,15 +46,9 @@ void TMXIndividual::DeclareProperties(TPropertyRegistry& Reg) {
 }
 
 void TMXPopulation::LoadFromXML(const TXMLNode& ChromosomesXML) {
-  BeginUpdate();
-  try {
-    Clear();
-    for (TXMLNode child : ChromosomesXML.ChildNodes()) Add()->LoadFromXML(child);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  const auto update = UpdateGuard(*this);
+  Clear();
+  for (TXMLNode child : ChromosomesXML.ChildNodes()) Add()->LoadFromXML(child);
 }
 
 void TMXPopulation::SaveToXML(const TXMLNode& ChromosomesXML) const {
@@ -160,6 +159,111 @@ void TMXCustomGeneticComponent::DefineProperties(TFiler& Filer) {
 }
 
 // --- Report ---------------------------------------------------------------------------
+
+void TMXCustomGeneticComponent::DeclareCoreProperties(TPropertyRegistry& Reg,
+                                                      std::initializer_list<std::string_view> Names) {
+  using C = TMXCustomGeneticComponent;
+  using TDeclare = void (*)(TPropertyRegistry&, const std::string&, C*);
+  // Every published property of the core with its streaming default, by name.
+  static const std::pair<std::string_view, TDeclare> declarations[] = {
+      {"CrossoverProbability",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Float(N, &C::CrossoverProbability, &C::SetCrossoverProbability, CROSSOVER_PROBABILITY);
+       }},
+      {"DiversityLimit",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Float(N, &C::DiversityLimit, &C::SetDiversityLimit, DEFAULT_DIVERSITY_LIMIT);
+       }},
+      {"ElitistPct",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Float(N, &C::ElitistPct, &C::SetElitistPct, DEFAULT_ELITIST_PCT);
+       }},
+      {"FitnessCutoff",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Float(N, &C::FitnessCutoff, &C::SetFitnessCutoff, DEFAULT_FITNESS_CUTOFF);
+       }},
+      {"FitnessMethod",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Enum(N, &C::FitnessMethod, &C::SetFitnessMethod, DEFAULT_FITNESS_METHOD);
+       }},
+      {"Generation",
+       [](TPropertyRegistry& R, const std::string& N, C*) { R.Int(N, &C::Generation, &C::SetGeneration, 0); }},
+      {"GenerationLimit",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Int(N, &C::GenerationLimit, &C::SetGenerationLimit, 0);
+       }},
+      {"InitialDuplicatesRetries",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Int(N, &C::InitialDuplicatesRetries, &C::SetInitialDuplicatesRetries, DEFAULT_INITIAL_DUPLICATES_RETRIES);
+       }},
+      {"InitialPopulation",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Int(N, &C::InitialPopulation, &C::SetInitialPopulation, DEFAULT_INITIAL_POPULATION);
+       }},
+      {"InversionProbability",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Float(N, &C::InversionProbability, &C::SetInversionProbability, INVERSION_PROBABILITY);
+       }},
+      {"MutationProbability",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Float(N, &C::MutationProbability, &C::SetMutationProbability, MUTATION_PROBABILITY);
+       }},
+      {"OnEvaluateFitness",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Event(N, &C::OnEvaluateFitness, &C::SetOnEvaluateFitness);
+       }},
+      {"OnEvolve", [](TPropertyRegistry& R, const std::string& N, C*) { R.Event(N, &C::OnEvolve, &C::SetOnEvolve); }},
+      {"OnInitialization",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Event(N, &C::OnInitialization, &C::SetOnInitialization);
+       }},
+      {"OnInitializeChild",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Event(N, &C::OnInitializeChild, &C::SetOnInitializeChild);
+       }},
+      {"OnMutation",
+       [](TPropertyRegistry& R, const std::string& N, C*) { R.Event(N, &C::OnMutation, &C::SetOnMutation); }},
+      {"OnReproduction",
+       [](TPropertyRegistry& R, const std::string& N, C*) { R.Event(N, &C::OnReproduction, &C::SetOnReproduction); }},
+      {"OnSelection",
+       [](TPropertyRegistry& R, const std::string& N, C* Self) {
+         R.Event(N, &C::OnSelection, &C::SetOnSelection).Stored([Self] { return Self->IsCustomSelection(); });
+       }},
+      {"Operations",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Set(N, &C::Operations, &C::SetOperations, DEFAULT_OPERATIONS);
+       }},
+      {"Population",
+       [](TPropertyRegistry& R, const std::string& N, C* Self) { R.Collection(N, [Self] { return Self->Population(); }); }},
+      {"SelectionMethod",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Enum(N, &C::SelectionMethod, &C::SetSelectionMethod, DEFAULT_SELECTION_METHOD);
+       }},
+      {"TournamentField",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Int(N, &C::TournamentField, &C::SetTournamentField, DEFAULT_TOURNAMENT_FIELD);
+       }},
+      {"UseDiversityLimit",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Bool(N, &C::UseDiversityLimit, &C::SetUseDiversityLimit, false);
+       }},
+      {"UseFitnessCutoff",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Bool(N, &C::UseFitnessCutoff, &C::SetUseFitnessCutoff, false);
+       }},
+      {"UseGenerationLimit",
+       [](TPropertyRegistry& R, const std::string& N, C*) {
+         R.Bool(N, &C::UseGenerationLimit, &C::SetUseGenerationLimit, false);
+       }},
+  };
+  for (std::string_view name : Names) {
+    const auto* found = std::find_if(std::begin(declarations), std::end(declarations),
+                                     [name](const auto& entry) { return entry.first == name; });
+    if (found == std::end(declarations))
+      throw EArgumentOutOfRangeException("No published property " + std::string(name) + " in the evolution core");
+    found->second(Reg, std::string(name), this);
+  }
+}
 
 void TMXCustomGeneticComponent::Describe(TStrings* Strings, const std::string& TabStr) const {
   Strings->Add("Operating Conditions");

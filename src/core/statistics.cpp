@@ -4,6 +4,7 @@
 
 #include <evokit/core/genetic_component.h>
 #include <evokit/platform/parallel.h>
+#include <evokit/platform/guards.h>
 
 namespace evokit {
 
@@ -156,18 +157,14 @@ void TMXCustomGeneticComponent::DoParallelEvolve() {
   PrepareParallelStep();
   DoStartEvolve();
   TMXPopulation* children = FPopulation.get();
-  children->BeginUpdate();
-  try {
+  {
+    const auto update = UpdateGuard(*children);
     // One iteration per child pair; the last child of an odd-sized population is bred
     // alone by the last iteration, as in the sequential step.
     const int pairs = (children->Count() + 1) / 2;
     TParallel::For(0, pairs - 1, [this](std::int64_t k) { DoParallelEvolveOneStep(static_cast<int>(k)); });
     ParallelEvaluateFitness();
-  } catch (...) {
-    children->EndUpdate();
-    throw;
   }
-  children->EndUpdate();
   DoFinishEvolve();
 }
 

@@ -9,6 +9,7 @@
 #include <evokit/platform/filer.h>
 #include <evokit/platform/streams.h>
 #include <evokit/platform/xml.h>
+#include <evokit/platform/guards.h>
 
 namespace evokit {
 
@@ -102,32 +103,26 @@ void TMXGAGenes::SaveToXML(const IXMLGenoType& GenoTypeXML) const {
 void TMXGAGenes::LoadFromXML(const IXMLGenoType& GenoTypeXML) {
   const int size = GenoTypeXML.Get_Size();
   if (TMXCustomGeneticAlgorithm* component = Owner()) component->SetGeneSize(size);
-  BeginUpdate();
-  try {
-    Clear();
-    for (TXMLNode element : GenoTypeXML.Node().ChildNodes()) {
-      const TGeneValues values = ReadGeneElement(element);
-      TMXGAGene* gene = Add();
-      gene->SetName(values.Name);
-      gene->SetSize(values.Size);
-      if (values.Type != gtBoolean) {
-        gene->SetMinValue(values.MinValue);
-        gene->SetMaxValue(values.MaxValue);
-        gene->SetPreserveSignBit(values.PreserveSignBit);
-      }
-      // The type comes last: it recomputes the range from Size and PreserveSignBit (and
-      // an enumeration's names set its Size and range).
-      gene->SetGeneType(values.Type);
-      if (values.Type == gtEnumeration) {
-        const IXMLString_List names = IXMLEnumerationGeneType(element).Get_Enumeration();
-        for (int n = 0; n < names.Count(); ++n) gene->Enumerations()->Add(names.Items(n));
-      }
+  const auto update = UpdateGuard(*this);
+  Clear();
+  for (TXMLNode element : GenoTypeXML.Node().ChildNodes()) {
+    const TGeneValues values = ReadGeneElement(element);
+    TMXGAGene* gene = Add();
+    gene->SetName(values.Name);
+    gene->SetSize(values.Size);
+    if (values.Type != gtBoolean) {
+      gene->SetMinValue(values.MinValue);
+      gene->SetMaxValue(values.MaxValue);
+      gene->SetPreserveSignBit(values.PreserveSignBit);
     }
-  } catch (...) {
-    EndUpdate();
-    throw;
+    // The type comes last: it recomputes the range from Size and PreserveSignBit (and
+    // an enumeration's names set its Size and range).
+    gene->SetGeneType(values.Type);
+    if (values.Type == gtEnumeration) {
+      const IXMLString_List names = IXMLEnumerationGeneType(element).Get_Enumeration();
+      for (int n = 0; n < names.Count(); ++n) gene->Enumerations()->Add(names.Items(n));
+    }
   }
-  EndUpdate();
 }
 
 void TMXGAGenes::SaveToXML(const IXMLGenes& GenesXML, TMXGAIndividual* Item) const {
@@ -191,16 +186,10 @@ void TMXGAPopulation::SaveToXML(const IXMLChromosomes& ChromosomesXML) const {
 }
 
 void TMXGAPopulation::LoadFromXML(const IXMLChromosomes& ChromosomesXML) {
-  BeginUpdate();
-  try {
-    Clear();
-    const int count = ChromosomesXML.Count();
-    for (int i = 0; i < count; ++i) Add()->LoadFromXML(ChromosomesXML.Items(i));
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  const auto update = UpdateGuard(*this);
+  Clear();
+  const int count = ChromosomesXML.Count();
+  for (int i = 0; i < count; ++i) Add()->LoadFromXML(ChromosomesXML.Items(i));
 }
 
 void TMXGAPopulation::SaveToXML(const TXMLNode& ChromosomesXML) const { SaveToXML(IXMLChromosomes(ChromosomesXML)); }
@@ -260,13 +249,8 @@ void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGADomainType& GAXML) {
     // Initialise with an empty population: the document brings the individuals.
     const int initialPopulation = InitialPopulation();
     SetInitialPopulation(0);
-    try {
-      Initialize();
-    } catch (...) {
-      SetInitialPopulation(initialPopulation);
-      throw;
-    }
-    SetInitialPopulation(initialPopulation);
+    const TScopeExit restore([&] { SetInitialPopulation(initialPopulation); });
+    Initialize();
   }
   const TXMLNode domain = GAXML.Node();
   FGenes->LoadFromXML(IXMLGenoType(domain.FindChild("GenoType")));
@@ -295,38 +279,20 @@ void TMXCustomGeneticAlgorithm::LoadFromFile(const std::string& FileName) {
 }
 
 void TMXGeneticAlgorithm::DeclareProperties(TPropertyRegistry& Reg) {
-  using C = TMXCustomGeneticComponent;
   using GA = TMXCustomGeneticAlgorithm;
   TMXCustomGeneticAlgorithm::DeclareProperties(Reg);
-  Reg.Float("DiversityLimit", &C::DiversityLimit, &C::SetDiversityLimit, DEFAULT_DIVERSITY_LIMIT);
+  DeclareCoreProperties(Reg, {"DiversityLimit"});
   Reg.Enum("CrossoverMethod", &GA::CrossoverMethod, &GA::SetCrossoverMethod, cmGeneBoundary);
-  Reg.Float("ElitistPct", &C::ElitistPct, &C::SetElitistPct, DEFAULT_ELITIST_PCT);
-  Reg.Float("FitnessCutoff", &C::FitnessCutoff, &C::SetFitnessCutoff, DEFAULT_FITNESS_CUTOFF);
-  Reg.Enum("FitnessMethod", &C::FitnessMethod, &C::SetFitnessMethod, fmMinimize);
-  Reg.Int("Generation", &C::Generation, &C::SetGeneration, 0);
-  Reg.Int("GenerationLimit", &C::GenerationLimit, &C::SetGenerationLimit, 0);
-  Reg.Bool("UseGenerationLimit", &C::UseGenerationLimit, &C::SetUseGenerationLimit, false);
+  DeclareCoreProperties(Reg, {"ElitistPct", "FitnessCutoff", "FitnessMethod", "Generation", "GenerationLimit",
+                              "UseGenerationLimit"});
   Reg.Collection("Genes", [this] { return Genes(); });
   Reg.Int("GeneSize", &GA::GeneSize, &GA::SetGeneSize).NoDefault();
-  Reg.Int("InitialPopulation", &C::InitialPopulation, &C::SetInitialPopulation, 100);
-  Reg.Int("InitialDuplicatesRetries", &C::InitialDuplicatesRetries, &C::SetInitialDuplicatesRetries, 10);
-  Reg.Collection("Population", [this] { return Population(); });
-  Reg.Float("CrossoverProbability", &C::CrossoverProbability, &C::SetCrossoverProbability, CROSSOVER_PROBABILITY);
-  Reg.Float("InversionProbability", &C::InversionProbability, &C::SetInversionProbability, INVERSION_PROBABILITY);
-  Reg.Float("MutationProbability", &C::MutationProbability, &C::SetMutationProbability, MUTATION_PROBABILITY);
+  DeclareCoreProperties(Reg, {"InitialPopulation", "InitialDuplicatesRetries", "Population", "CrossoverProbability",
+                              "InversionProbability", "MutationProbability"});
   Reg.Event("OnCrossover", &GA::OnCrossover, &GA::SetOnCrossover);
-  Reg.Event("OnEvaluateFitness", &C::OnEvaluateFitness, &C::SetOnEvaluateFitness);
-  Reg.Event("OnReproduction", &C::OnReproduction, &C::SetOnReproduction);
-  Reg.Event("OnMutation", &C::OnMutation, &C::SetOnMutation);
-  Reg.Event("OnEvolve", &C::OnEvolve, &C::SetOnEvolve);
-  Reg.Event("OnInitialization", &C::OnInitialization, &C::SetOnInitialization);
-  Reg.Event("OnInitializeChild", &C::OnInitializeChild, &C::SetOnInitializeChild);
-  Reg.Set("Operations", &C::Operations, &C::SetOperations, TGAGeneticOperations{goCrossover, goMutate, goInvert});
-  Reg.Enum("SelectionMethod", &C::SelectionMethod, &C::SetSelectionMethod, smStochasticTournament);
-  Reg.Event("OnSelection", &C::OnSelection, &C::SetOnSelection).Stored([this] { return IsCustomSelection(); });
-  Reg.Int("TournamentField", &C::TournamentField, &C::SetTournamentField, 2);
-  Reg.Bool("UseFitnessCutoff", &C::UseFitnessCutoff, &C::SetUseFitnessCutoff, false);
-  Reg.Bool("UseDiversityLimit", &C::UseDiversityLimit, &C::SetUseDiversityLimit, false);
+  DeclareCoreProperties(Reg, {"OnEvaluateFitness", "OnReproduction", "OnMutation", "OnEvolve", "OnInitialization",
+                              "OnInitializeChild", "Operations", "SelectionMethod", "OnSelection", "TournamentField",
+                              "UseFitnessCutoff", "UseDiversityLimit"});
 }
 
 }  // namespace evokit

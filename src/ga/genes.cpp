@@ -8,6 +8,7 @@
 
 #include <evokit/ga/genetic_algorithm.h>
 #include <evokit/platform/convert.h>
+#include <evokit/platform/guards.h>
 
 namespace evokit {
 
@@ -193,14 +194,9 @@ void TMXGAGene::Assign(const TPersistent* Source) {
       Enumerations();
       TNotifyEvent handler = FEnumerations->OnChange();
       FEnumerations->SetOnChange(nullptr);
-      try {
-        if (source->FEnumerations) FEnumerations->Assign(source->FEnumerations.get());
-        else FEnumerations->Clear();
-      } catch (...) {
-        FEnumerations->SetOnChange(std::move(handler));
-        throw;
-      }
-      FEnumerations->SetOnChange(std::move(handler));
+      const TScopeExit restore([&] { FEnumerations->SetOnChange(std::move(handler)); });
+      if (source->FEnumerations) FEnumerations->Assign(source->FEnumerations.get());
+      else FEnumerations->Clear();
     } else {
       FEnumerations.reset();
     }

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include <evokit/platform/random.h>
+#include <evokit/platform/guards.h>
 
 namespace evokit {
 
@@ -64,18 +65,12 @@ void TMXCustomGeneticAlgorithm::SetGeneSize(std::int32_t Value) {
   if (Value == FGeneSize) return;
   FGeneSize = Value;
   TMXGAPopulation* population = Population();
-  population->BeginUpdate();
-  try {
-    for (int i = 0; i < population->Count(); ++i) {
-      TMXGAIndividual* individual = population->Items(i);
-      individual->Bits()->SetSize(Value);
-      individual->Modified();
-    }
-  } catch (...) {
-    population->EndUpdate();
-    throw;
+  const auto update = UpdateGuard(*population);
+  for (int i = 0; i < population->Count(); ++i) {
+    TMXGAIndividual* individual = population->Items(i);
+    individual->Bits()->SetSize(Value);
+    individual->Modified();
   }
-  population->EndUpdate();
 }
 
 void TMXCustomGeneticAlgorithm::GenesSizeChange() {

@@ -1,5 +1,7 @@
 #include <evokit/platform/collection.h>
 
+#include <evokit/platform/guards.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -62,15 +64,9 @@ void TCollection::Assign(const TPersistent* Source) {
     return;
   }
   if (source == this) return;
-  BeginUpdate();
-  try {
-    Clear();
-    for (const TCollectionItem* item : source->FItems) Add()->Assign(item);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  const auto update = UpdateGuard(*this);
+  Clear();
+  for (const TCollectionItem* item : source->FItems) Add()->Assign(item);
 }
 
 TCollectionItem* TCollection::Add() {
@@ -95,14 +91,8 @@ void TCollection::Delete(int Index) {
 
 void TCollection::Clear() {
   if (FItems.empty()) return;
-  BeginUpdate();
-  try {
-    while (!FItems.empty()) delete FItems.back();
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  const auto update = UpdateGuard(*this);
+  while (!FItems.empty()) delete FItems.back();
 }
 
 void TCollection::Extract(TCollectionItem* Item) {

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include <evokit/platform/convert.h>
+#include <evokit/platform/guards.h>
 
 namespace evokit {
 
@@ -414,14 +415,11 @@ void DefineOf(TObject* Object, TFiler& Filer) {
 template <class TDefinedList>
 TDefinedList CollectDefined(TObject* Object, TFiler& Filer, TDefinedList*& Slot) {
   TDefinedList defined;
-  TDefinedList* outer = std::exchange(Slot, &defined);
-  try {
+  {
+    TDefinedList* outer = std::exchange(Slot, &defined);
+    const TScopeExit restore([&] { Slot = outer; });
     DefineOf(Object, Filer);
-  } catch (...) {
-    Slot = outer;
-    throw;
   }
-  Slot = outer;
   return defined;
 }
 
@@ -759,13 +757,8 @@ void TReader::ReadObject(TComponent* Component, const TObjectNode& Node, const s
     TComponent* created = factory(Component);
     AddUndo([created] { delete created; });
     ++FNoUndo;
-    try {
-      ReadObject(created, child, childPath);
-    } catch (...) {
-      --FNoUndo;
-      throw;
-    }
-    --FNoUndo;
+    const TScopeExit undoAgain([this] { --FNoUndo; });
+    ReadObject(created, child, childPath);
   }
 }
 
@@ -997,36 +990,31 @@ void TReader::ReadCollection(TCollection& Collection) {
 
   // The previous items are kept aside until the whole read has succeeded.
   std::vector<TCollectionItem*> old(Collection.begin(), Collection.end());
-  Collection.BeginUpdate();
-  for (TCollectionItem* item : old) Collection.Extract(item);
-  if (FNoUndo == 0) {
-    TCollection* target = &Collection;
-    AddUndo(
-        [target, old] {
-          target->BeginUpdate();
-          target->Clear();
-          for (TCollectionItem* item : old) item->SetCollection(target);
-          target->EndUpdate();
-        },
-        [old] {
-          for (TCollectionItem* item : old) delete item;
-        });
-  } else {
-    for (TCollectionItem* item : old) delete item;
-  }
-  ++FNoUndo;
-  try {
+  {
+    const auto update = UpdateGuard(Collection);
+    for (TCollectionItem* item : old) Collection.Extract(item);
+    if (FNoUndo == 0) {
+      TCollection* target = &Collection;
+      AddUndo(
+          [target, old] {
+            target->BeginUpdate();
+            target->Clear();
+            for (TCollectionItem* item : old) item->SetCollection(target);
+            target->EndUpdate();
+          },
+          [old] {
+            for (TCollectionItem* item : old) delete item;
+          });
+    } else {
+      for (TCollectionItem* item : old) delete item;
+    }
+    ++FNoUndo;
+    const TScopeExit undoAgain([this] { --FNoUndo; });
     for (std::size_t i = 0; i < node.Items.size(); ++i) {
       TCollectionItem* item = Collection.Add();
       ReadProperties(item, node.Items[i].Props, itemPath(i));
     }
-  } catch (...) {
-    --FNoUndo;
-    Collection.EndUpdate();
-    throw;
   }
-  --FNoUndo;
-  Collection.EndUpdate();
   Finish();
 }
 

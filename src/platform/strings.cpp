@@ -4,6 +4,7 @@
 #include <utility>
 
 #include <evokit/platform/convert.h>
+#include <evokit/platform/guards.h>
 
 namespace evokit {
 
@@ -44,60 +45,36 @@ void TStrings::AddStrings(const TStrings& Source) {
     // Adding a list to itself doubles it; take a snapshot first.
     std::vector<std::pair<std::string, TObject*>> lines;
     for (int i = 0; i < Source.Count(); ++i) lines.emplace_back(Source.Strings(i), Source.Objects(i));
-    BeginUpdate();
-    try {
-      for (auto& [s, o] : lines) AddObject(s, o);
-    } catch (...) {
-      EndUpdate();
-      throw;
-    }
-    EndUpdate();
+    const auto update = UpdateGuard(*this);
+    for (auto& [s, o] : lines) AddObject(s, o);
     return;
   }
-  BeginUpdate();
-  try {
-    for (int i = 0; i < Source.Count(); ++i) AddObject(Source.Strings(i), Source.Objects(i));
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  const auto update = UpdateGuard(*this);
+  for (int i = 0; i < Source.Count(); ++i) AddObject(Source.Strings(i), Source.Objects(i));
 }
 
 void TStrings::Exchange(int Index1, int Index2) {
   if (Index1 < 0 || Index1 >= Count()) IndexError(Index1);
   if (Index2 < 0 || Index2 >= Count()) IndexError(Index2);
   if (Index1 == Index2) return;
-  BeginUpdate();
-  try {
-    const std::string s1 = Strings(Index1);
-    TObject* o1 = Objects(Index1);
-    SetStrings(Index1, Strings(Index2));
-    SetObjects(Index1, Objects(Index2));
-    SetStrings(Index2, s1);
-    SetObjects(Index2, o1);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  const auto update = UpdateGuard(*this);
+  const std::string s1 = Strings(Index1);
+  TObject* o1 = Objects(Index1);
+  SetStrings(Index1, Strings(Index2));
+  SetObjects(Index1, Objects(Index2));
+  SetStrings(Index2, s1);
+  SetObjects(Index2, o1);
 }
 
 void TStrings::Move(int CurIndex, int NewIndex) {
   if (CurIndex < 0 || CurIndex >= Count()) IndexError(CurIndex);
   if (NewIndex < 0 || NewIndex >= Count()) IndexError(NewIndex);
   if (CurIndex == NewIndex) return;
-  BeginUpdate();
-  try {
-    const std::string s = Strings(CurIndex);
-    TObject* o = Objects(CurIndex);
-    Delete(CurIndex);
-    InsertObject(NewIndex, s, o);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  const auto update = UpdateGuard(*this);
+  const std::string s = Strings(CurIndex);
+  TObject* o = Objects(CurIndex);
+  Delete(CurIndex);
+  InsertObject(NewIndex, s, o);
 }
 
 int TStrings::IndexOf(std::string_view S) const {
@@ -224,15 +201,9 @@ void TStrings::Assign(const TPersistent* Source) {
 }
 
 void TStrings::ReplaceAll(std::vector<std::string> Lines, std::vector<TObject*> Objects) {
-  BeginUpdate();
-  try {
-    Clear();
-    for (std::size_t i = 0; i < Lines.size(); ++i) AddObject(Lines[i], i < Objects.size() ? Objects[i] : nullptr);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  const auto update = UpdateGuard(*this);
+  Clear();
+  for (std::size_t i = 0; i < Lines.size(); ++i) AddObject(Lines[i], i < Objects.size() ? Objects[i] : nullptr);
 }
 
 void TStrings::BeginUpdate() {

@@ -99,6 +99,14 @@ inline constexpr double NONTERMINALS_SELECTION_PROBABILITY = 0.9;
 inline constexpr double DEFAULT_PARSIMONY_COEFFICIENT = 1.0;
 inline constexpr double DEFAULT_TARPEIAN_PROBABILITY = 0.3;
 inline constexpr double DEFAULT_ADAPTION_SAMPLE_SIZE = 0.25;
+// Defaults of the evolution core's other settings: the constructor applies them and
+// component streaming leaves a value equal to them unwritten.
+inline constexpr int DEFAULT_INITIAL_POPULATION = 100;
+inline constexpr int DEFAULT_INITIAL_DUPLICATES_RETRIES = 10;
+inline constexpr int DEFAULT_TOURNAMENT_FIELD = 2;
+inline constexpr TGASelectionMethod DEFAULT_SELECTION_METHOD = smStochasticTournament;
+inline constexpr TGAFitnessMethod DEFAULT_FITNESS_METHOD = fmMinimize;
+inline constexpr TGAGeneticOperations DEFAULT_OPERATIONS{goCrossover, goMutate, goInvert};
 inline constexpr TExecutionStates FinishedStates{esInvalidOperation, esInvalidState, esError, esFinishing,
                                                  esFinished};
 inline constexpr TGPMutationMethodWeights DefaultMutationWeights{25, 0, 0, 25, 25, 0};

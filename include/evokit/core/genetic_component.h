@@ -21,7 +21,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
+#include <string_view>
 
 #include <evokit/common/float_priority_queue.h>
 #include <evokit/core/consts.h>
@@ -32,6 +34,7 @@ namespace evokit {
 
 class IXMLGeneticDocumentType;
 class TStream;
+class TPropertyRegistry;
 class TStrings;
 class TWriter;
 
@@ -316,6 +319,13 @@ class TMXCustomGeneticComponent : public TComponent {
   void WriteInversionProbability(TWriter& Writer) const;
   void WriteMutationProbability(TWriter& Writer) const;
 
+  // Declares the core's published properties named in Names, in that order, with their
+  // streaming defaults (the constants the constructor applies). Published components call
+  // it between their own declarations, so that the core's declarations live in one place
+  // whatever order a component publishes. An unknown name is a programming error:
+  // EArgumentOutOfRangeException.
+  void DeclareCoreProperties(TPropertyRegistry& Reg, std::initializer_list<std::string_view> Names);
+
   // Replaces both populations (their individuals are destroyed) by new ones from
   // CreatePopulation with the current item class. Constructors of subclasses that
   // override CreatePopulation call it, since the base constructor cannot reach overrides.
@@ -394,50 +404,59 @@ class TMXCustomGeneticComponent : public TComponent {
   // Called by a population before PopulationNotify; drops a ranking whose individuals leave.
   void PopulationChanging(const TMXPopulation* Sender, TCollectionNotification Action);
 
-  bool FInitialized = false;
-  TNotifyEvent FOnEvolve;
-  int FTournamentField = 2;
+  // Settings (the constructor applies their defaults, the DEFAULT_ constants of consts.h).
+  TGAProbability FCrossoverProbability = 0;
+  TGAProbability FMutationProbability = 0;
+  TGAProbability FInversionProbability = 0;
   TGAProbability FDiversityLimit = 0;
   TGAProbability FElitistPct = 0;
-  std::unique_ptr<TMXPopulation> FPreviousGeneration;
-  bool FUseDiversityLimit = false;
   TGAFitness FFitnessCutoff = 0;
-  std::unique_ptr<TMXPopulation> FPopulation;
-  TGASelectionMethod FSelectionMethod = smRoulette;
-  TGAProbability FInversionProbability = 0;
-  TGAGeneticOperations FOperations;
-  bool FUseFitnessCutoff = false;
-  TGAFitness FMaxFitness = 0;
-  TMXMutationEvent FOnInversion;
-  TMXSelectionEvent FOnSelection;
   TGAFitnessMethod FFitnessMethod = fmMinimize;
-  int FGeneration = 0;
-  TGAProbability FMutationProbability = 0;
-  TMXIndividual* FFittestIndividual = nullptr;
-  TGAFitness FMinFitness = 0;
-  TMXParentChildEvent FOnInitializeChild;
-  TMXMutationEvent FOnMutation;
-  TMXMutationEvent FOnReproduction;
-  TGAProbability FCrossoverProbability = 0;
+  TGASelectionMethod FSelectionMethod = smRoulette;
+  TGAGeneticOperations FOperations;
+  int FInitialPopulation = 0;
+  int FInitialDuplicatesRetries = 0;
+  int FGenerationLimit = 0;
+  int FTournamentField = 0;
+  bool FUseFitnessCutoff = false;
+  bool FUseDiversityLimit = false;
+  bool FUseGenerationLimit = false;
+
+  // Events.
+  TNotifyEvent FOnEvolve;
   TMXInitializationEvent FOnInitialization;
   TMXFitnessEvent FOnEvaluateFitness;
-  TMXCrossoverEvent FOnCrossover;
-  int FInitialPopulation = 0;
-  TGAFitnessArray FCumNormFitnesses;
-  // Written by roulette and elitist picks, also from the parallel step's workers.
-  std::atomic<int> FRouletteIndex{0};
-  TGAFitness FFitnessSum = 0;
-  std::unique_ptr<TFloatPriorityQueue> FPriorityQueue;
-  // The population whose individuals the elitist queue holds.
-  const TMXPopulation* FRankedPopulation = nullptr;
-  int FGenerationLimit = 0;
-  bool FUseGenerationLimit = false;
-  TGAFitness FWeightedFitnessSum = 0;
-  TGAFitness FMinWeightedFitness = 0;
-  TGAFitness FMaxWeightedFitness = 0;
   TMXFitnessEvent FOnEvaluateWeightedFitness;
+  TMXSelectionEvent FOnSelection;
+  TMXParentChildEvent FOnInitializeChild;
+  TMXCrossoverEvent FOnCrossover;
+  TMXMutationEvent FOnMutation;
+  TMXMutationEvent FOnInversion;
+  TMXMutationEvent FOnReproduction;
+
+  // Run state: the two generations, the generation counter and the stop request.
+  std::unique_ptr<TMXPopulation> FPopulation;
+  std::unique_ptr<TMXPopulation> FPreviousGeneration;
+  bool FInitialized = false;
+  int FGeneration = 0;
   std::atomic<bool> FHalt{false};
-  int FInitialDuplicatesRetries = 0;
+
+  // Statistics of the population last evaluated.
+  TMXIndividual* FFittestIndividual = nullptr;
+  TGAFitness FMaxFitness = 0;
+  TGAFitness FMinFitness = 0;
+  TGAFitness FFitnessSum = 0;
+  TGAFitness FMaxWeightedFitness = 0;
+  TGAFitness FMinWeightedFitness = 0;
+  TGAFitness FWeightedFitnessSum = 0;
+
+  // Selection state prepared once per generation: the cumulative table, the roulette
+  // index (written by roulette and elitist picks, also from the parallel step's workers)
+  // and the elitist ranking with the population whose individuals it holds.
+  TGAFitnessArray FCumNormFitnesses;
+  std::atomic<int> FRouletteIndex{0};
+  std::unique_ptr<TFloatPriorityQueue> FPriorityQueue;
+  const TMXPopulation* FRankedPopulation = nullptr;
 };
 
 }  // namespace evokit

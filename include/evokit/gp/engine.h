@@ -33,6 +33,7 @@
 #include <evokit/gp/domain_xml.h>
 #include <evokit/platform/collection.h>
 #include <evokit/platform/filer.h>
+#include <evokit/platform/guards.h>
 #include <evokit/platform/object.h>
 #include <evokit/platform/streams.h>
 #include <evokit/platform/strings.h>

@@ -219,19 +219,13 @@ template <class T>
 void TMXGPInstructions<T>::AssignAll(const TPersistent* Source) {
   const auto* source = dynamic_cast<const TMXGPInstructions<T>*>(Source);
   if (!source || source == this) return;
-  BeginUpdate();
-  try {
-    Clear();
-    for (int i = 0; i < source->Count(); ++i) {
-      TMXGPInstruction<T>* item = Add();
-      item->Assign(source->Items(i));
-      item->AssignEvents(source->Items(i));
-    }
-  } catch (...) {
-    EndUpdate();
-    throw;
+  const auto update = UpdateGuard(*this);
+  Clear();
+  for (int i = 0; i < source->Count(); ++i) {
+    TMXGPInstruction<T>* item = Add();
+    item->Assign(source->Items(i));
+    item->AssignEvents(source->Items(i));
   }
-  EndUpdate();
 }
 
 template <class T>
@@ -269,15 +263,9 @@ void TMXGPInstructions<T>::AssignTo(TPersistent* Dest) const {
     TOwnedCollection::AssignTo(Dest);
     return;
   }
-  lines->BeginUpdate();
-  try {
-    lines->Clear();
-    for (int i = 0; i < Count(); ++i) lines->AddObject(Items(i)->DisplayName(), Items(i));
-  } catch (...) {
-    lines->EndUpdate();
-    throw;
-  }
-  lines->EndUpdate();
+  const auto update = UpdateGuard(*lines);
+  lines->Clear();
+  for (int i = 0; i < Count(); ++i) lines->AddObject(Items(i)->DisplayName(), Items(i));
 }
 
 template <class T>
