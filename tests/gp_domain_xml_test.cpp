@@ -2,8 +2,8 @@
 // sets and program trees saved into them and loaded back.
 #include "gp_test_support.h"
 
-#include <evokit/gp/concrete.h>
-#include <evokit/gp/domain_xml.h>
+#include <evokit/gp/float_variant_classes.h>
+#include <evokit/gp/gp_document.h>
 #include <evokit/platform/random.h>
 #include <evokit/platform/xml.h>
 

@@ -2,7 +2,7 @@
 // tree and binary nodes, and the concrete float and variant classes.
 #include "gp_test_support.h"
 
-#include <evokit/gp/concrete.h>
+#include <evokit/gp/float_variant_classes.h>
 #include <evokit/gp/engine.h>
 #include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>

@@ -3,7 +3,7 @@
 // builder that turns prefix text into a tree.
 #pragma once
 
-#include <evokit/gp/concrete.h>
+#include <evokit/gp/float_variant_classes.h>
 #include <evokit/gp/engine.h>
 #include <evokit/platform/component.h>
 #include <evokit/platform/convert.h>

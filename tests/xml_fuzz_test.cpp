@@ -7,7 +7,7 @@
 #include "xml_mutator.h"
 
 #include <evokit/ga/ga.h>
-#include <evokit/gp/domain_xml.h>
+#include <evokit/gp/gp_document.h>
 #include <evokit/platform/random.h>
 #include <evokit/platform/streams.h>
 

@@ -4,7 +4,7 @@
 // that component streaming writes for the component, its genes and its individuals.
 #include <string>
 
-#include <evokit/ga/ga_xml.h>
+#include <evokit/ga/ga_document.h>
 #include <evokit/ga/genetic_algorithm.h>
 #include <evokit/platform/filer.h>
 #include <evokit/platform/streams.h>

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include <evokit/common/exception.h>
+#include <evokit/common/mx_exception.h>
 #include <evokit/platform/object.h>
 
 namespace evokit {

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include <evokit/common/exception.h>
+#include <evokit/common/mx_exception.h>
 #include <evokit/platform/object.h>
 
 namespace evokit {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include <evokit/common/exception.h>
+#include <evokit/common/mx_exception.h>
 #include <evokit/platform/convert.h>
-#include <evokit/platform/typinfo.h>
+#include <evokit/platform/enums.h>
 
 namespace evokit {
 

@@ -3,6 +3,6 @@
 #pragma once
 
 #include <evokit/ga/chromosome.h>
-#include <evokit/ga/ga_xml.h>
+#include <evokit/ga/ga_document.h>
 #include <evokit/ga/genes.h>
 #include <evokit/ga/genetic_algorithm.h>

@@ -3,8 +3,8 @@
 // (TMXGPNode<T>, TMXGPTreeNode<T>, TMXGPBinaryNode<T>), the execution context
 // (TMXGPValues<T>, TMXGPContext<T>), the engine interfaces the GP component and the
 // executor implement, and the callback types. T is double (TGAFloat) or Variant.
-// The concrete float, binary and variant classes are in concrete.h; the XML element
-// layer these classes read and write is domain_xml.h.
+// The concrete float, binary and variant classes are in float_variant_classes.h; the XML element
+// layer these classes read and write is gp_document.h.
 //
 // Ownership: an instruction set owns its instructions; a node owns its children but
 // never its instruction. The engine is found, never stored: a set asks its owner for
@@ -29,8 +29,8 @@
 #include <vector>
 
 #include <evokit/core/consts.h>
-#include <evokit/gp/detail/dictionary.h>
-#include <evokit/gp/domain_xml.h>
+#include <evokit/common/dictionary.h>
+#include <evokit/gp/gp_document.h>
 #include <evokit/platform/collection.h>
 #include <evokit/platform/filer.h>
 #include <evokit/platform/guards.h>

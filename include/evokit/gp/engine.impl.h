@@ -1,6 +1,6 @@
 // Bodies of the generic program representation declared in engine.h. Included by
 // engine.h only. The double and Variant instantiations are compiled once, in the
-// library (src/gp/concrete.cpp).
+// library (src/gp/float_variant_classes.cpp).
 #pragma once
 
 #include <algorithm>

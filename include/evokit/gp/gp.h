@@ -2,6 +2,6 @@
 // float, binary and variant classes and the GP domain documents.
 #pragma once
 
-#include <evokit/gp/concrete.h>
-#include <evokit/gp/domain_xml.h>
 #include <evokit/gp/engine.h>
+#include <evokit/gp/float_variant_classes.h>
+#include <evokit/gp/gp_document.h>

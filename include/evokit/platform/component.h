@@ -8,7 +8,7 @@
 #include <vector>
 
 #include <evokit/platform/object.h>
-#include <evokit/platform/typinfo.h>
+#include <evokit/platform/enums.h>
 
 namespace evokit {
 

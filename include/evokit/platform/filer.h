@@ -64,7 +64,7 @@
 #include <evokit/platform/object.h>
 #include <evokit/platform/streams.h>
 #include <evokit/platform/strings.h>
-#include <evokit/platform/typinfo.h>
+#include <evokit/platform/enums.h>
 
 namespace evokit {
 

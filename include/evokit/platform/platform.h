@@ -13,6 +13,6 @@
 #include <evokit/platform/random.h>
 #include <evokit/platform/streams.h>
 #include <evokit/platform/strings.h>
-#include <evokit/platform/typinfo.h>
+#include <evokit/platform/enums.h>
 #include <evokit/platform/variant.h>
 #include <evokit/platform/xml.h>

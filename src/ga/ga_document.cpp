@@ -1,4 +1,4 @@
-#include <evokit/ga/ga_xml.h>
+#include <evokit/ga/ga_document.h>
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include <evokit/gp/concrete.h>
+#include <evokit/gp/float_variant_classes.h>
 
 #include <evokit/platform/convert.h>
 

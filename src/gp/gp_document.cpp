@@ -1,4 +1,4 @@
-#include <evokit/gp/domain_xml.h>
+#include <evokit/gp/gp_document.h>
 
 namespace evokit {
 
@@ -9,13 +9,6 @@ std::string ChildText(const TXMLNode& Node, std::string_view Name) {
   const TXMLNode child = Node.FindChild(Name);
   return child ? child.Text() : std::string();
 }
-
-// The GP documents may carry a document type declaration; make sure the XML layer reads
-// them whenever this module is part of the program.
-[[maybe_unused]] const bool gDTDAllowed = [] {
-  SetXMLProhibitDTD(false);
-  return true;
-}();
 
 }  // namespace
 
