@@ -147,9 +147,11 @@ class TMXCustomGeneticAlgorithm : public TMXCustomGeneticComponent {
   std::int32_t CrossoverPoint(std::int32_t Length);
 
  private:
+  // Settings: the genes, the chromosome length and the crossover scheme.
   std::unique_ptr<TMXGAGenes> FGenes;
   std::int32_t FGeneSize = 0;
   TGACrossoverMethod FCrossoverMethod = cmGeneBoundary;
+  // Events.
   TMXGACrossoverEvent FOnCrossover;
 };
 
