@@ -257,15 +257,23 @@ struct TRow {
   double Best, Average, Minimum, Maximum, Diversity, Elapsed;
 };
 
+// Replaces file with Text only once all of it is on disk; a failed write keeps the old file.
+void SaveText(const std::string& file, const std::string& text) {
+  try {
+    SaveFileSafely(file, [&](TStream& stream) { stream.WriteString(text); });
+  } catch (const Exception& e) {
+    throw TFileError{e.Message()};
+  }
+}
+
 void WriteCsv(const std::string& file, const std::vector<TRow>& rows) {
-  std::ofstream out(file);
-  if (!out) throw TFileError{"cannot write '" + file + "'"};
+  std::ostringstream out;
   out << "generation,best,average,minimum,maximum,diversity,elapsed\n";
   for (const TRow& r : rows)
     out << r.Generation << ',' << FloatToStr(r.Best) << ',' << FloatToStr(r.Average) << ','
         << FloatToStr(r.Minimum) << ',' << FloatToStr(r.Maximum) << ',' << FloatToStr(r.Diversity) << ','
         << FloatToStrF(r.Elapsed, ffFixed, 15, 6) << '\n';
-  if (!out) throw TFileError{"cannot write '" + file + "'"};
+  SaveText(file, out.str());
 }
 
 std::string XmlEscape(const std::string& s) {
@@ -302,8 +310,7 @@ void WritePlot(const std::string& file, const std::string& title, const std::vec
     return "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"2\" points=\"" + points +
            "\"/>\n";
   };
-  std::ofstream out(file);
-  if (!out) throw TFileError{"cannot write '" + file + "'"};
+  std::ostringstream out;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << W << "\" height=\"" << H << "\" viewBox=\"0 0 " << W
       << ' ' << H << "\">\n"
@@ -332,7 +339,7 @@ void WritePlot(const std::string& file, const std::string& title, const std::vec
       << "<text x=\"" << W - R - 90 << "\" y=\"" << T + 14
       << "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#2e86c1\">average</text>\n"
       << "</svg>\n";
-  if (!out) throw TFileError{"cannot write '" + file + "'"};
+  SaveText(file, out.str());
 }
 
 int Run(const TOptions& o) {

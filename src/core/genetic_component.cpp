@@ -60,6 +60,8 @@ void TMXCustomGeneticComponent::RecreatePopulations() {
   FFittestIndividual = nullptr;
   if (FPriorityQueue) FPriorityQueue->Clear();
   FRankedPopulation = nullptr;
+  FCumNormFitnesses.clear();
+  FTabledPopulation = nullptr;
   FPopulation = std::move(population);
   FPreviousGeneration = std::move(previous);
 }
@@ -116,6 +118,11 @@ void TMXCustomGeneticComponent::PopulationChanging(const TMXPopulation* Sender, 
   if (Action != cnAdded && Sender == FRankedPopulation && FPriorityQueue) {
     FPriorityQueue->Clear();
     FRankedPopulation = nullptr;
+  }
+  // A table of another length than its population would pick past the end.
+  if (Sender == FTabledPopulation) {
+    FCumNormFitnesses.clear();
+    FTabledPopulation = nullptr;
   }
 }
 
@@ -174,6 +181,7 @@ void TMXCustomGeneticComponent::DoEvolve() {
   if (!FInitialized) Initialize();
   if (IsFinished() || FPopulation->Count() == 0) return;
   CheckHandlers();
+  PrepareRouletteTable();
   DoStartEvolve();
   TMXPopulation* children = FPopulation.get();
   {

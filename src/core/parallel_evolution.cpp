@@ -37,9 +37,7 @@ void TMXCustomGeneticComponent::PrepareParallelStep() {
   if (stale) TParallel::For(0, n - 1, [parents](std::int64_t i) { parents->Items(static_cast<int>(i))->Fitness(); });
 
   if (UniformFitness()) return;  // roulette and elitist picks then fall back to uniform ones
-  const bool roulette = FSelectionMethod == smRoulette || FSelectionMethod == smStochasticTournament ||
-                        FSelectionMethod == smCustom;
-  if (roulette && FCumNormFitnesses.empty()) CalculateCumulativeNormalizedFitnesses();
+  PrepareRouletteTable();
   // A ranking must hold parents: one left from another population would hand workers
   // individuals that other workers are overwriting.
   const bool elitist = FSelectionMethod == smElitist || FSelectionMethod == smCustom;

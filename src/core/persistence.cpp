@@ -341,8 +341,7 @@ void TMXCustomGeneticComponent::SaveToStream(TStream& Stream) {
 }
 
 void TMXCustomGeneticComponent::SaveToFile(const std::string& FileName) {
-  TFileStream stream(FileName, fmCreate);  // closed by its destructor, also on failure
-  SaveToStream(stream);
+  SaveFileSafely(FileName, [this](TStream& Stream) { SaveToStream(Stream); });
 }
 
 void TMXCustomGeneticComponent::LoadFromStream(TStream& Stream) {

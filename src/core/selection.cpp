@@ -179,8 +179,15 @@ void TMXCustomGeneticComponent::DoSelectionPreparation() {
   }
 }
 
+void TMXCustomGeneticComponent::PrepareRouletteTable() {
+  const bool roulette = FSelectionMethod == smRoulette || FSelectionMethod == smStochasticTournament ||
+                        FSelectionMethod == smCustom;
+  if (roulette && FCumNormFitnesses.empty() && !UniformFitness()) CalculateCumulativeNormalizedFitnesses();
+}
+
 void TMXCustomGeneticComponent::CalculateCumulativeNormalizedFitnesses() {
   const TMXPopulation& population = *FPopulation;
+  FTabledPopulation = &population;
   const int n = population.Count();
   auto& cumulative = FCumNormFitnesses;
   cumulative.resize(static_cast<std::size_t>(n));  // keeps its capacity: no allocation per generation

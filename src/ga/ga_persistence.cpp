@@ -15,6 +15,10 @@ namespace evokit {
 
 namespace {
 
+bool IsChromosomeElement(const TXMLNode& Node) {
+  return Node && (Node.NodeName() == "Chromosome" || Node.NodeName() == "FittestIndividual");
+}
+
 // The values of one gene element, converted before a gene is made from them.
 struct TGeneValues {
   TGeneType Type = gtUnknown;
@@ -164,9 +168,16 @@ void TMXGAIndividual::LoadFromXML(const IXMLChromosome& ChromosomeXML) {
   Modified();
 }
 
-void TMXGAIndividual::SaveToXML(const TXMLNode& Node) const { SaveToXML(IXMLChromosome(Node)); }
+// The generic overloads act on chromosome elements only (a Chromosome, or the
+// FittestIndividual of the same shape); any other element is left alone, and so is the
+// individual.
+void TMXGAIndividual::SaveToXML(const TXMLNode& Node) const {
+  if (IsChromosomeElement(Node)) SaveToXML(IXMLChromosome(Node));
+}
 
-void TMXGAIndividual::LoadFromXML(const TXMLNode& Node) { LoadFromXML(IXMLChromosome(Node)); }
+void TMXGAIndividual::LoadFromXML(const TXMLNode& Node) {
+  if (IsChromosomeElement(Node)) LoadFromXML(IXMLChromosome(Node));
+}
 
 void TMXGAIndividual::DefineProperties(TFiler& Filer) {
   TMXIndividual::DefineProperties(Filer);
@@ -192,9 +203,14 @@ void TMXGAPopulation::LoadFromXML(const IXMLChromosomes& ChromosomesXML) {
   for (int i = 0; i < count; ++i) Add()->LoadFromXML(ChromosomesXML.Items(i));
 }
 
-void TMXGAPopulation::SaveToXML(const TXMLNode& ChromosomesXML) const { SaveToXML(IXMLChromosomes(ChromosomesXML)); }
+// As the individual's: a Chromosomes element only.
+void TMXGAPopulation::SaveToXML(const TXMLNode& ChromosomesXML) const {
+  if (ChromosomesXML && ChromosomesXML.NodeName() == "Chromosomes") SaveToXML(IXMLChromosomes(ChromosomesXML));
+}
 
-void TMXGAPopulation::LoadFromXML(const TXMLNode& ChromosomesXML) { LoadFromXML(IXMLChromosomes(ChromosomesXML)); }
+void TMXGAPopulation::LoadFromXML(const TXMLNode& ChromosomesXML) {
+  if (ChromosomesXML && ChromosomesXML.NodeName() == "Chromosomes") LoadFromXML(IXMLChromosomes(ChromosomesXML));
+}
 
 // --- The component ------------------------------------------------------------------------
 

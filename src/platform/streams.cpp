@@ -1,8 +1,14 @@
 #include <evokit/platform/streams.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace evokit {
@@ -64,6 +70,15 @@ TFileStream::TFileStream(const std::string& FileName, unsigned Mode) : FFileName
   FHandle = std::fopen(FileName.c_str(), mode);
   if (!FHandle)
     throw EFOpenError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
+  // A folder or a device has no size to read to: refuse it rather than read without end.
+  struct stat info {};
+  if (fstat(fileno(FHandle), &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    std::fclose(FHandle);
+    FHandle = nullptr;
+    throw EFOpenError("Cannot open file \"" + FileName + "\". " +
+                      (error == EISDIR ? std::strerror(error) : "Not a regular file"));
+  }
 }
 
 TFileStream::~TFileStream() {
@@ -91,6 +106,75 @@ void TFileStream::SetSize(std::int64_t NewSize) {
   if (ftruncate(fileno(FHandle), static_cast<off_t>(NewSize)) != 0)
     throw EFCreateError("Cannot resize file \"" + FFileName + "\"");
   if (Position() > NewSize) SetPosition(NewSize);
+}
+
+// --- TSafeFileStream ----------------------------------------------------------
+
+TSafeFileStream::TSafeFileStream(const std::string& FileName) : FFileName(FileName) {
+  // O_EXCL on a fresh name per attempt: never write into a file someone else holds.
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    FTempName = FileName + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    FHandle = open(FTempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (FHandle >= 0 || errno != EEXIST) break;
+  }
+  if (FHandle < 0) Fail("create", errno);
+  // The replacement keeps the permissions of the file it replaces.
+  struct stat info {};
+  if (stat(FileName.c_str(), &info) == 0 && S_ISREG(info.st_mode)) fchmod(FHandle, info.st_mode & 07777);
+}
+
+TSafeFileStream::~TSafeFileStream() {
+  if (FHandle >= 0) {
+    close(FHandle);
+    unlink(FTempName.c_str());
+  }
+}
+
+void TSafeFileStream::Fail(const char* What, int Error) const {
+  throw EFCreateError("Cannot " + std::string(What) + " file \"" + FFileName + "\". " + std::strerror(Error));
+}
+
+std::int64_t TSafeFileStream::Read(void* Buffer, std::int64_t Count) {
+  if (Count <= 0) return 0;
+  const ssize_t n = read(FHandle, Buffer, static_cast<std::size_t>(Count));
+  if (n < 0) Fail("read", errno);
+  return n;
+}
+
+std::int64_t TSafeFileStream::Write(const void* Buffer, std::int64_t Count) {
+  const char* data = static_cast<const char*>(Buffer);
+  std::int64_t done = 0;
+  while (done < Count) {
+    const ssize_t n = write(FHandle, data + done, static_cast<std::size_t>(Count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail("write", n < 0 ? errno : ENOSPC);
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t TSafeFileStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
+  const int whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
+  const off_t position = lseek(FHandle, static_cast<off_t>(Offset), whence);
+  if (position < 0) throw EStreamError("Stream seek error");
+  return position;
+}
+
+void TSafeFileStream::Commit() {
+  if (FHandle < 0) throw EFCreateError("File \"" + FFileName + "\" was already written");
+  if (fsync(FHandle) != 0) Fail("write", errno);
+  const int handle = std::exchange(FHandle, -1);
+  if (close(handle) != 0) {
+    const int error = errno;
+    unlink(FTempName.c_str());
+    Fail("write", error);
+  }
+  if (rename(FTempName.c_str(), FFileName.c_str()) != 0) {
+    const int error = errno;
+    unlink(FTempName.c_str());
+    Fail("replace", error);
+  }
 }
 
 // --- TMemoryStream ------------------------------------------------------------
@@ -145,8 +229,7 @@ void TMemoryStream::LoadFromFile(const std::string& FileName) {
 }
 
 void TMemoryStream::SaveToFile(const std::string& FileName) const {
-  TFileStream file(FileName, fmCreate);
-  SaveToStream(file);
+  SaveFileSafely(FileName, [this](TStream& Stream) { SaveToStream(Stream); });
 }
 
 TStringStream::TStringStream(const std::string& Data) {

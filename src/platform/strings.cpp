@@ -230,8 +230,7 @@ void TStrings::LoadFromFile(const std::string& FileName) {
 }
 
 void TStrings::SaveToFile(const std::string& FileName) const {
-  TFileStream stream(FileName, fmCreate);
-  SaveToStream(stream);
+  SaveFileSafely(FileName, [this](TStream& Stream) { SaveToStream(Stream); });
 }
 
 // --- TStringList ---------------------------------------------------------------------

@@ -455,8 +455,7 @@ void TXMLDocument::LoadFromStream(TStream& Stream) { LoadStream(Stream, std::str
 void TXMLDocument::LoadFromXML(std::string_view XML) { Parse(XML.data(), XML.size(), std::string()); }
 
 void TXMLDocument::SaveToFile(const std::string& FileName) const {
-  TFileStream stream(FileName, fmCreate);
-  SaveToStream(stream);
+  SaveFileSafely(FileName, [this](TStream& Stream) { SaveToStream(Stream); });
 }
 
 void TXMLDocument::SaveToStream(TStream& Stream) const {

@@ -301,7 +301,8 @@ class TMXCustomGeneticComponent : public TComponent {
   virtual void LoadFromXML(const IXMLGeneticDocumentType& Doc);
   // Writes this component's document (an indented GeneticDocument here) to the stream.
   virtual void SaveToStream(TStream& Stream);
-  // Creates or truncates the file (EFCreateError) and calls SaveToStream.
+  // SaveToStream into a TSafeFileStream: the file is replaced only once the whole document
+  // is written; any failure raises EFCreateError and leaves the old file as it was.
   virtual void SaveToFile(const std::string& FileName);
   // Parses the stream as this component's document and calls LoadFromXML. A stream that
   // is no well-formed XML, or whose root has another name, raises EXMLDocError before
@@ -401,7 +402,12 @@ class TMXCustomGeneticComponent : public TComponent {
   void ClearStatistics();
   void CheckHandlers() const;
   void PrepareParallelStep();
-  // Called by a population before PopulationNotify; drops a ranking whose individuals leave.
+  // Builds the roulette table over the current population when the scheme reads one and
+  // it is missing (dropped because its population changed). Runs before the swap, while
+  // the current population is still the one the parents will be drawn from.
+  void PrepareRouletteTable();
+  // Called by a population before PopulationNotify; drops a ranking whose individuals
+  // leave, and a roulette table whose population gains or loses individuals.
   void PopulationChanging(const TMXPopulation* Sender, TCollectionNotification Action);
 
   // Settings (the constructor applies their defaults, the DEFAULT_ constants of consts.h).
@@ -454,6 +460,7 @@ class TMXCustomGeneticComponent : public TComponent {
   // index (written by roulette and elitist picks, also from the parallel step's workers)
   // and the elitist ranking with the population whose individuals it holds.
   TGAFitnessArray FCumNormFitnesses;
+  const TMXPopulation* FTabledPopulation = nullptr;  // the population the table describes
   std::atomic<int> FRouletteIndex{0};
   std::unique_ptr<TFloatPriorityQueue> FPriorityQueue;
   const TMXPopulation* FRankedPopulation = nullptr;

@@ -111,7 +111,8 @@ class TMXGAIndividual : public TMXIndividual {
   // raises EMXException and leaves the bits), then Modified. Fitness and gene values are
   // not read.
   virtual void LoadFromXML(const IXMLChromosome& ChromosomeXML);
-  // The element forms of the individual's XML slots: the element is a Chromosome.
+  // The element forms of the individual's XML slots: for a Chromosome (or FittestIndividual)
+  // element the typed overload runs; any other element changes nothing, on either side.
   void SaveToXML(const TXMLNode& Node) const override;
   void LoadFromXML(const TXMLNode& Node) override;
   // Adds the streamed property Bits: the chromosome's bit text, read back over the
@@ -179,7 +180,8 @@ class TMXGAPopulation : public TMXPopulation {
   // adds one individual per Chromosome element in document order and lets it read the
   // element. An error leaves the individuals read so far.
   virtual void LoadFromXML(const IXMLChromosomes& ChromosomesXML);
-  // The element forms of the population's XML slots: the element is a Chromosomes.
+  // The element forms of the population's XML slots: for a Chromosomes element the typed
+  // overload runs; any other element changes nothing, on either side.
   void SaveToXML(const TXMLNode& ChromosomesXML) const override;
   void LoadFromXML(const TXMLNode& ChromosomesXML) override;
 };

@@ -320,10 +320,26 @@ void TMXGPNode<T>::Clear() {
   FValue = T{};
 }
 
+namespace detail {
+
+// Refuses to make Child a child of Parent when Child is Parent or one of its ancestors:
+// the tree would close into a cycle. Only a node with children can be an ancestor, so
+// attaching a leaf (what loaders and builders do) costs nothing; otherwise the walk over
+// Parent's ancestors costs the depth.
+template <class T>
+void CheckNoCycle(const TMXGPNode<T>* Parent, const TMXGPNode<T>* Child) {
+  if (Child == Parent) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  if (Child->GetChildCount() == 0) return;
+  for (const TMXGPNode<T>* node = Parent->Parent(); node; node = node->Parent())
+    if (node == Child) throw EArgumentOutOfRangeException("A node cannot be a child of its own descendant");
+}
+
+}  // namespace detail
+
 template <class T>
 void TMXGPNode<T>::SetParent(TNode* P) {
   if (P == FParent) return;
-  if (P == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  if (P) detail::CheckNoCycle<T>(P, this);
   if (P) P->CheckAccept(this);
   TNode* old = FParent;
   FParent = nullptr;
@@ -627,7 +643,7 @@ TMXGPNode<T>* TMXGPTreeNode<T>::GetChild(int Index) const {
 template <class T>
 void TMXGPTreeNode<T>::AddChild(TNode* Node) {
   if (!Node || std::find(FChildren.begin(), FChildren.end(), Node) != FChildren.end()) return;
-  if (Node == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  detail::CheckNoCycle<T>(this, Node);
   FChildren.push_back(Node);
   try {
     Node->SetParent(this);
@@ -642,7 +658,7 @@ template <class T>
 void TMXGPTreeNode<T>::InsertChild(int Index, TNode* Node) {
   if (Index < 0 || Index > GetChildCount()) throw EArgumentOutOfRangeException("Argument out of range");
   if (!Node) return;
-  if (Node == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  detail::CheckNoCycle<T>(this, Node);
   const auto found = std::find(FChildren.begin(), FChildren.end(), Node);
   if (found != FChildren.end()) {
     FChildren.erase(found);
@@ -757,7 +773,7 @@ void TMXGPBinaryNode<T>::CheckAccept(TNode* Node) const {
 template <class T>
 void TMXGPBinaryNode<T>::AddChild(TNode* Node) {
   if (!Node || this->IndexOf(Node) >= 0) return;
-  if (Node == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  detail::CheckNoCycle<T>(this, Node);
   CheckAccept(Node);
   auto* node = static_cast<TMXGPBinaryNode*>(Node);
   TMXGPBinaryNode** slot = nullptr;
@@ -777,7 +793,7 @@ template <class T>
 void TMXGPBinaryNode<T>::InsertChild(int Index, TNode* Node) {
   if (Index != 0 && Index != 1) throw EListError(Format("List index out of bounds (%d)", Index));
   if (!Node || Node == FLeft || Node == FRight) return;
-  if (Node == this) throw EArgumentOutOfRangeException("A node cannot be its own child");
+  detail::CheckNoCycle<T>(this, Node);
   auto* node = dynamic_cast<TMXGPBinaryNode*>(Node);
   if (!node) throw EInvalidCast("Invalid class typecast");
   // Both positions taken: the target stays occupied whatever shifts; refuse unchanged.

@@ -55,8 +55,10 @@ class TStream {
   TStream() = default;
 };
 
-// A stream on a file. Opening a missing file for reading throws EFOpenError;
-// a file that cannot be created throws EFCreateError.
+// A stream on a file. Opening a missing file, or anything but a regular file (a folder,
+// a device), for reading throws EFOpenError; a file that cannot be created throws
+// EFCreateError. fmCreate truncates the file at once: to replace a file only when the
+// new contents are complete, use TSafeFileStream.
 class TFileStream : public TStream {
  public:
   TFileStream(const std::string& FileName, unsigned Mode);
@@ -72,6 +74,41 @@ class TFileStream : public TStream {
   std::FILE* FHandle = nullptr;
 };
 
+// A stream that replaces a file only once everything has been written: the data goes to
+// a temporary file in the same folder, and Commit flushes it, syncs it to disk, closes it
+// and renames it over FileName (keeping the old file's permissions). Every write and each
+// of those steps is checked. A stream destroyed without Commit (an error on the way)
+// removes its temporary file and leaves FileName as it was.
+// Errors: EFCreateError with the path and the system's reason.
+// Use: `TSafeFileStream out(name); Save(out); out.Commit();`
+class TSafeFileStream : public TStream {
+ public:
+  explicit TSafeFileStream(const std::string& FileName);
+  ~TSafeFileStream() override;
+  TSafeFileStream(const TSafeFileStream&) = delete;
+  TSafeFileStream& operator=(const TSafeFileStream&) = delete;
+  std::int64_t Read(void* Buffer, std::int64_t Count) override;
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override;
+  std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
+  void Commit();
+  const std::string& FileName() const { return FFileName; }
+
+ private:
+  [[noreturn]] void Fail(const char* What, int Error) const;
+  std::string FFileName;
+  std::string FTempName;
+  int FHandle = -1;
+};
+
+// Writes a file through a TSafeFileStream: Save writes the contents, then the stream is
+// committed. On any failure the old file is left as it was.
+template <class F>
+void SaveFileSafely(const std::string& FileName, F&& Save) {
+  TSafeFileStream stream(FileName);
+  Save(static_cast<TStream&>(stream));
+  stream.Commit();
+}
+
 // A growable stream in memory.
 class TMemoryStream : public TStream {
  public:
@@ -86,6 +123,7 @@ class TMemoryStream : public TStream {
   void LoadFromStream(TStream& Stream);
   void SaveToStream(TStream& Stream) const;
   void LoadFromFile(const std::string& FileName);
+  // Replaces the file only once all data is written (TSafeFileStream).
   void SaveToFile(const std::string& FileName) const;
 
  protected:

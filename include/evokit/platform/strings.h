@@ -77,7 +77,8 @@ class TStrings : public TPersistent {
 
   // Text form on streams and files: UTF-8 bytes, a leading UTF-8 byte-order mark is
   // skipped on loading. A failed load (missing file: EFOpenError) leaves the list
-  // unchanged; SaveToFile creates or truncates the file (EFCreateError).
+  // unchanged; SaveToFile replaces the file only once all lines are written (EFCreateError
+  // on failure, the old file left as it was).
   virtual void LoadFromStream(TStream& Stream);
   virtual void SaveToStream(TStream& Stream) const;
   void LoadFromFile(const std::string& FileName);

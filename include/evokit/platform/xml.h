@@ -329,8 +329,9 @@ class TXMLDocument {
   // Parses XML text (its bytes may be in any detected encoding).
   void LoadFromXML(std::string_view XML);
 
-  // Saves as UTF-8, indented when Options() has doNodeAutoIndent. A file that cannot be
-  // created raises EFCreateError; stream errors propagate.
+  // Saves as UTF-8, indented when Options() has doNodeAutoIndent. SaveToFile replaces the
+  // file only once the whole document is written (TSafeFileStream): any failure raises
+  // EFCreateError and leaves the old file as it was. Stream errors propagate.
   void SaveToFile(const std::string& FileName) const;
   void SaveToStream(TStream& Stream) const;
   // Replaces the content of XML by the document's text.
