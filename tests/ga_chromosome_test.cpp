@@ -1,287 +1,209 @@
 // Chromosome operators (random fill, clearing, per-bit mutation, run inversion, one-point
-// crossover), the owner's fitness mark they leave, and the GA individual and population.
+// crossover) with the draws they make and the owner's fitness mark they leave, and the GA
+// individual and population.
 #include <evokit/ga/ga.h>
 #include <evokit/platform/random.h>
 
-#include <gtest/gtest.h>
+#include "support.h"
 
 #include <cmath>
 #include <string>
-#include <vector>
 
-namespace evokit {
+using namespace evokit;
+
 namespace {
 
-// The chromosome's copy is protected (it is polymorphic); tests copy through this.
+// The chromosome's copy is protected (it is polymorphic); tests build bit strings here.
 struct TBits : TMXGABits {
-  TBits() = default;
-  TBits(const TBits&) = default;
+  explicit TBits(const std::string& Text = "") {
+    SetSize(static_cast<int>(Text.size()));
+    SetAsBitString(0, Size(), Text);
+  }
 };
 
-// Counts the change notifications the population forwards.
-class TCountingGA : public TMXGeneticAlgorithm {
- public:
-  int Updates = 0;
-
- protected:
-  void PopulationUpdate(TMXIndividual*) override { ++Updates; }
-};
-
+// An evaluated individual of a GA whose population counts the change notifications.
 class ChromosomeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    RandSeed(7);
-    FGA.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& Fitness) { Fitness = 1; });
-    FGA.SetGeneSize(200);
-    FIndividual = FGA.Population()->Add();
-    (void)FIndividual->Fitness();  // evaluated: NeedFitness false
-    FGA.Updates = 0;
-  }
+  struct TCountingGA : TMXGeneticAlgorithm {
+    void PopulationUpdate(TMXIndividual*) override { ++Updates; }
+    int Updates = 0;
+  } FGA;
+  TMXGAIndividual* FIndividual = FGA.Population()->Add();
   TMXGABits& Bits() { return *FIndividual->Bits(); }
-  static TBits Make(const std::string& Text) {
-    TBits bits;
-    bits.SetSize(static_cast<int>(Text.size()));
-    bits.SetAsBitString(0, bits.Size(), Text);
-    return bits;
-  }
-  // The owner was marked stale without a change notification.
-  void ExpectMarkedQuietly() {
+  // The operators mark the owner's fitness stale without a change notification.
+  template <class F>
+  void ExpectMarksQuietly(F Operation) {
+    FGA.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& Fitness) { Fitness = 1; });
+    (void)FIndividual->Fitness();
+    FGA.Updates = 0;
+    Operation();
     EXPECT_TRUE(FIndividual->NeedFitness());
     EXPECT_EQ(FGA.Updates, 0);
   }
-
-  TCountingGA FGA;
-  TMXGAIndividual* FIndividual = nullptr;
 };
 
-TEST_F(ChromosomeTest, RandomizeIsSeededAndMarksTheOwner) {
-  Bits().Randomize();
-  ExpectMarkedQuietly();
-  const std::string first = Bits().ToString();
-  const int ones = Bits().CountSetBits();
-  EXPECT_GT(ones, 60);
-  EXPECT_LT(ones, 140);
-  RandSeed(7);
-  Bits().Randomize();
-  EXPECT_EQ(Bits().ToString(), first);
-  Bits().Randomize();
-  EXPECT_NE(Bits().ToString(), first);
+// Randomize: bit 0 upward, each set when its integer draw from {0, 1} is 1. Clear keeps
+// the length and leaves the fitness alone.
+TEST_F(ChromosomeTest, RandomizeAndClear) {
+  FGA.SetGeneSize(200);
+  RandSeed(31);
+  ExpectMarksQuietly([&] { Bits().Randomize(); });
+  RandSeed(31);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(Bits().Bits(i), Random(2) == 1) << i;
+  (void)FIndividual->Fitness();
+  Bits().Clear();  // keeps the length, and the fitness
+  EXPECT_EQ(std::pair(Bits().ToBitString(), FIndividual->NeedFitness()), std::pair(std::string(200, '0'), false));
 }
 
-TEST_F(ChromosomeTest, ClearKeepsLengthAndFitness) {
-  Bits().Randomize();
-  (void)FIndividual->Fitness();
-  Bits().Clear();
-  EXPECT_EQ(Bits().Size(), 200);
-  EXPECT_EQ(Bits().CountSetBits(), 0);
-  EXPECT_FALSE(FIndividual->NeedFitness());
-}
-
-TEST_F(ChromosomeTest, MutateExtremesAndResult) {
-  Bits().Randomize();
-  (void)FIndividual->Fitness();
-  const std::string before = Bits().ToString();
-  EXPECT_FALSE(Bits().Mutate(0));
-  EXPECT_FALSE(Bits().Mutate(-1));
-  EXPECT_FALSE(Bits().Mutate(std::nan("")));
-  EXPECT_EQ(Bits().ToString(), before);
-  ExpectMarkedQuietly();
-
-  EXPECT_TRUE(Bits().Mutate(1));
-  for (int i = 0; i < 200; ++i) ASSERT_NE(Bits().Bits(i), before[static_cast<std::size_t>(i)] == '1') << i;
-
-  // A tiny probability: every draw is still tested, none flips.
-  EXPECT_FALSE(Bits().Mutate(1e-15));
-  // The result says whether anything changed.
-  for (int trial = 0; trial < 50; ++trial) {
-    const std::string old = Bits().ToString();
-    const bool changed = Bits().Mutate(0.004);
-    EXPECT_EQ(changed, Bits().ToString() != old);
+// The documented draw scheme, bit by bit: bit i flips when its 64-bit fraction D is
+// below T = ceil(p * 2^64). D's top byte is byte i % 8 of a draw shared by eight bits;
+// its low 56 bits (the top of a further draw) are drawn only when that byte equals T's.
+std::string ExpectedMutation(std::string Text, double P, TRandomStream& Stream) {
+  const auto t = static_cast<std::uint64_t>(std::ceil(std::ldexp(P, 64)));
+  std::uint64_t shared = 0;
+  for (std::size_t i = 0; i < Text.size(); ++i) {
+    if (i % 8 == 0) shared = Stream.Next();
+    const auto top = (shared >> (8 * (i % 8))) & 0xFF;
+    const bool flip = top == t >> 56 ? (Stream.Next() >> 8) < (t & ((std::uint64_t{1} << 56) - 1)) : top < t >> 56;
+    if (flip) Text[i] = Text[i] == '0' ? '1' : '0';
   }
-
-  TMXGABits empty;
-  EXPECT_FALSE(empty.Mutate(0.5));
-  EXPECT_FALSE(empty.Mutate(1));
+  return Text;
 }
 
-// Flip rates across the probability range, including the values where the top byte of
-// the threshold changes (1/256, just below and above 1/2) and per bit position, so that
-// every lane of the bulk draws is checked.
-TEST_F(ChromosomeTest, MutateFlipsEachBitWithItsProbability) {
-  const int size = 1000;
-  const int trials = 400;
-  for (const double p : {0.0005, 1.0 / 256, 0.01, 0.1, 0.3, 127.9 / 256, 0.5, 0.6, 0.97, 0.999}) {
-    TMXGABits bits;
-    bits.SetSize(size);
-    std::vector<int> perBit(size, 0);
-    for (int t = 0; t < trials; ++t) {
-      TMXGABits before;
-      before.Assign(&bits);
-      bits.Mutate(p);
-      for (int i = 0; i < size; ++i) perBit[static_cast<std::size_t>(i)] += bits.Bits(i) != before.Bits(i);
+TEST_F(ChromosomeTest, MutateFollowsItsDrawScheme) {
+  // Thresholds whose top byte is 0, 3 (equal bytes are frequent), just below and at 128
+  // (where the bulk skip of undecided bytes stops: at p = 0.5 trial 22 meets a draw whose
+  // bytes are all 128 or more, one of them equal), high, and a very small one.
+  for (double p : {0.0005, 3.5 / 256, 127.9 / 256, 0.5, 0.6, 0.999, 1e-15}) {
+    for (int size : {203, 1}) {
+      TBits bits(std::string(static_cast<std::size_t>(size), '0'));
+      for (int trial = 1; trial <= 25; ++trial) {
+        RandSeed(trial);
+        TRandomStream replay(trial);
+        const std::string before = bits.ToBitString(), expected = ExpectedMutation(before, p, replay);
+        EXPECT_EQ(bits.Mutate(p), expected != before);  // true when a bit flipped
+        ASSERT_EQ(bits.ToBitString(), expected) << "p " << p << " size " << size << " trial " << trial;
+        ASSERT_EQ(Random(), replay.NextDouble()) << "no draw more, no draw less";
+      }
     }
-    long total = 0;
-    for (int count : perBit) total += count;
-    const double n = static_cast<double>(size) * trials;
-    const double sd = std::sqrt(n * p * (1 - p));
-    EXPECT_NEAR(static_cast<double>(total), n * p, 5 * sd + 1) << "p " << p;
-    // Each position alone: within 6 standard deviations of its 400 trials.
-    const double sdBit = std::sqrt(trials * p * (1 - p));
-    for (int i = 0; i < size; ++i)
-      ASSERT_NEAR(perBit[static_cast<std::size_t>(i)], trials * p, 6 * sdBit + 1) << "p " << p << " bit " << i;
   }
+  // 0 and below (and NaN) flip nothing, 1 and above everything; neither draws.
+  FGA.SetGeneSize(70);
+  for (double p : {0.0, -1.0, std::nan(""), 1.0, 1.5}) {
+    RandSeed(9);
+    ExpectMarksQuietly([&] { EXPECT_EQ(Bits().Mutate(p), p >= 1); });
+    EXPECT_EQ(Random(), TRandomStream(9).NextDouble());
+  }
+  EXPECT_EQ(Bits().CountSetBits(), 0);  // flipped twice
+  EXPECT_FALSE(TBits().Mutate(1));
 }
 
+// Invert(Offset, Len) complements Len + 1 bits from Offset, stopping at the end;
+// Invert(-1, -1) draws the offset from [0, Size), then the length from what is left.
 TEST_F(ChromosomeTest, InvertComplementsARun) {
-  TBits bits = Make("0000000000");
-  bits.Invert(2, 3);
-  EXPECT_EQ(bits.ToBitString(), "0011110000");
-  bits.Invert(8, 5);  // stops at the end
-  EXPECT_EQ(bits.ToBitString(), "0011110011");
-  bits.Invert(12, 0);  // past the end: nothing
-  EXPECT_EQ(bits.ToBitString(), "0011110011");
+  for (auto [offset, len, expected] : {std::tuple{2, 3, "0011110000"}, {8, 5, "0000000011"}, {0, 0, "1000000000"},
+                                       {9, 0, "0000000001"}, {10, 0, "0000000000"}, {12, 4, "0000000000"}}) {
+    TBits bits("0000000000");
+    bits.Invert(offset, len);
+    EXPECT_EQ(bits.ToBitString(), expected) << offset << " " << len;
+  }
+  TBits bits("0110");
   EXPECT_THROW(bits.Invert(-2, 1), EMXException);
-  EXPECT_THROW(bits.Invert(1, -3), EMXException);
-  EXPECT_EQ(bits.ToBitString(), "0011110011");
-
-  // Random runs: one contiguous run of 1 to Size - Offset bits, never past the end.
-  for (int trial = 0; trial < 300; ++trial) {
-    TBits run = Make(std::string(37, '0'));
-    run.Invert(-1, -1);
-    const std::string text = run.ToBitString();
-    const auto first = text.find('1');
-    const auto last = text.rfind('1');
-    ASSERT_NE(first, std::string::npos);
-    EXPECT_EQ(text.substr(first, last - first + 1), std::string(last - first + 1, '1'));
+  try {
+    bits.Invert(1, -3);
+    ADD_FAILURE() << "no exception";
+  } catch (const EMXException& e) {
+    EXPECT_STREQ(e.what(), "Invalid inversion run: offset 1, length -3");
   }
-
-  Bits().SetSize(0);
-  Bits().Invert(-1, -1);
-  ExpectMarkedQuietly();
-}
-
-TEST_F(ChromosomeTest, CrossOverTakesLeadingBitsFromTheFirstParent) {
-  const TBits a = Make("11111111");
-  const TBits b = Make("00000000");
-  TBits child = Make("01010101");
-  EXPECT_EQ(child.CrossOver(a, b, 3), &child);
-  EXPECT_EQ(child.ToBitString(), "11100000");
-  child.CrossOver(a, b, 0);
-  EXPECT_EQ(child.ToBitString(), "00000000");
-  child.CrossOver(a, b, -4);
-  EXPECT_EQ(child.ToBitString(), "00000000");
-  child.CrossOver(a, b, 8);
-  EXPECT_EQ(child.ToBitString(), "11111111");
-  child.CrossOver(b, a, 100);
-  EXPECT_EQ(child.ToBitString(), "00000000");
-
-  // A short first parent gives way to the second; bits past both keep their values.
-  const TBits shortA = Make("111");
-  const TBits shortB = Make("000000");
-  TBits longChild = Make("0101010101");
-  longChild.CrossOver(shortA, shortB, 5);
-  EXPECT_EQ(longChild.ToBitString(), "1110000101");
-
-  // The child may be one of its parents.
-  TBits self = Make("11110000");
-  self.CrossOver(b, self, 2);
-  EXPECT_EQ(self.ToBitString(), "00110000");
-
-  Bits().CrossOver(a, b);
-  ExpectMarkedQuietly();
-  for (int trial = 0; trial < 100; ++trial) {
-    child.CrossOver(a, b);
-    const std::string text = child.ToBitString();
-    EXPECT_EQ(text.find("01"), std::string::npos) << text;  // ones, then zeros
-    EXPECT_NE(text, "11111111") << "the point is below Source1's size";
-  }
-}
-
-// The random operators consume the shared source in a fixed order, so a seeded run can be
-// replayed draw by draw with the platform's own Random(N).
-TEST_F(ChromosomeTest, RandomOperatorsDrawInBitOrder) {
-  // Randomize: one draw from {0, 1} per bit, bit 0 first.
-  RandSeed(31);
-  Bits().Randomize();
-  RandSeed(31);
-  for (int i = 0; i < Bits().Size(); ++i) ASSERT_EQ(Bits().Bits(i), Random(2) == 1) << i;
-
-  // Invert(-1, -1): the offset from [0, Size) first, then the length from what is left.
+  EXPECT_EQ(bits.ToBitString(), "0110");
   for (const std::uint64_t seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
+    TRandomStream replay(seed);
+    const auto offset = static_cast<std::size_t>(replay.NextBelow(37));
+    const auto len = static_cast<std::size_t>(replay.NextBelow(static_cast<std::int64_t>(37 - offset))) + 1;
     RandSeed(seed);
-    const auto offset = static_cast<std::size_t>(Random(37));
-    const auto len = static_cast<std::size_t>(Random(static_cast<std::int64_t>(37 - offset)));
-    RandSeed(seed);
-    TBits run = Make(std::string(37, '0'));
+    TBits run(std::string(37, '0'));
     run.Invert(-1, -1);
-    EXPECT_EQ(run.ToBitString(),
-              std::string(offset, '0') + std::string(len + 1, '1') + std::string(37 - offset - len - 1, '0'))
-        << "seed " << seed;
+    EXPECT_EQ(run.ToBitString(), std::string(offset, '0') + std::string(len, '1') + std::string(37 - offset - len, '0'));
   }
+  ExpectMarksQuietly([&] { Bits().Invert(-1, -1); });  // an empty chromosome
+}
 
-  // CrossOver(Source1, Source2): the point is drawn from Source1's length, not the child's.
-  const TBits ones = Make(std::string(8, '1'));
-  const TBits zeros = Make(std::string(30, '0'));
+// Bits below CrossBit from Source1 (while it has them), then Source2's (while it has
+// them); bits past both keep their values. Either source may be the child itself.
+TEST_F(ChromosomeTest, CrossOverTakesLeadingBitsFromTheFirstParent) {
+  for (auto [source1, source2, child, crossBit, expected] :
+       {std::tuple{"11111111", "00000000", "01010101", 3, "11100000"}, {"11111111", "00000000", "01010101", 0, "00000000"},
+        {"11111111", "00000000", "01010101", -4, "00000000"}, {"11111111", "00000000", "01010101", 8, "11111111"},
+        {"00000000", "11111111", "01010101", 100, "00000000"}, {"111", "000000", "0101010101", 5, "1110000101"}}) {
+    TBits bits(child);
+    EXPECT_EQ(bits.CrossOver(TBits(source1), TBits(source2), crossBit), &bits);
+    EXPECT_EQ(bits.ToBitString(), expected) << source1 << " " << source2 << " " << crossBit;
+  }
+  TBits self("11110000");
+  self.CrossOver(TBits("00000000"), self, 2);
+  EXPECT_EQ(self.ToBitString(), "00110000");
+  // Without a CrossBit the point is drawn from Source1's length, not the child's.
+  const TBits ones(std::string(8, '1')), zeros(std::string(30, '0'));
   for (const std::uint64_t seed : {7u, 8u, 9u, 10u}) {
+    const auto point = static_cast<std::size_t>(TRandomStream(seed).NextBelow(8));
     RandSeed(seed);
-    const auto point = static_cast<std::size_t>(Random(8));
-    RandSeed(seed);
-    TBits child = Make(std::string(30, '1'));
+    TBits child(std::string(30, '1'));
     child.CrossOver(ones, zeros);
     EXPECT_EQ(child.ToBitString(), std::string(point, '1') + std::string(30 - point, '0')) << "seed " << seed;
   }
+  ExpectMarksQuietly([&] { Bits().CrossOver(ones, zeros); });
 }
 
-TEST_F(ChromosomeTest, IndividualOwnsAndCopiesItsChromosome) {
-  EXPECT_EQ(Bits().Owner(), FIndividual);
-  EXPECT_EQ(FIndividual->Collection(), FGA.Population());
-  Bits().Randomize();
+// The raw fitness is evaluated once and cached until the individual is modified (a new
+// name, new bits); copying a stale individual evaluates it first. An individual copies
+// another's chromosome, name and fitness state (only the name and fitness of a plain one)
+// and clones itself into its population. Outside a component's population it reads 0 and
+// stays stale. The population sizes those who join and forgets a fittest one that leaves.
+TEST_F(ChromosomeTest, IndividualAndPopulationCarryTheChromosome) {
+  int evaluations = 0;
+  FGA.SetOnEvaluateFitness([&](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+    ++evaluations;
+    test::CountBits(nullptr, Item, Fitness);
+  });
+  FGA.SetGeneSize(9);
+  Bits().SetAsBitString(0, 9, "110100111");
+  FIndividual->SetName("");  // an equal name keeps the cache
+  EXPECT_EQ(std::pair(FIndividual->Fitness() + FIndividual->Fitness(), evaluations), std::pair(12.0, 1));
   FIndividual->SetName("first");
-  (void)FIndividual->Fitness();
-
   TMXGAIndividual* copy = FGA.Population()->Add();
   copy->Assign(FIndividual);
-  EXPECT_EQ(copy->Bits()->ToString(), Bits().ToString());
-  EXPECT_EQ(copy->Name(), "first");
-  EXPECT_FALSE(copy->NeedFitness());
-  EXPECT_EQ(copy->ToString(), "TMXGAIndividual " + Bits().ToBitString());
-
-  // A plain individual copies only what every individual has.
+  EXPECT_EQ(std::pair(copy->Fitness() + FIndividual->Fitness(), evaluations), std::pair(12.0, 2));
+  EXPECT_EQ(copy->DisplayName() + " " + copy->ToString(), "first TMXGAIndividual 110100111");
+  EXPECT_EQ(static_cast<TMXGAIndividual*>(copy->Clone())->ToString(), copy->ToString());  // appended at 2
   TMXIndividual plain;
   plain.SetName("plain");
-  const std::string bitsBefore = copy->Bits()->ToString();
   copy->Assign(&plain);
-  EXPECT_EQ(copy->Name(), "plain");
-  EXPECT_EQ(copy->Bits()->ToString(), bitsBefore);
-
-  // Writing Bits copies, then reports the change.
-  const TBits other = Make("101");
+  EXPECT_EQ(copy->Name() + " " + copy->Bits()->ToBitString(), "plain 110100111");
+  const TBits other("101");
   FGA.Updates = 0;
   copy->SetBits(&other);
-  EXPECT_EQ(copy->Bits()->ToBitString(), "101");
-  EXPECT_NE(copy->Bits(), &other);
-  EXPECT_TRUE(copy->NeedFitness());
-  EXPECT_EQ(FGA.Updates, 1);
-
+  EXPECT_EQ(std::tuple(copy->Bits()->ToBitString(), FGA.Updates, copy->NeedFitness()), std::tuple(std::string("101"), 1, true));
   TStringList notAnIndividual;
-  EXPECT_THROW(copy->Assign(&notAnIndividual), EConvertError);
-  EXPECT_EQ(copy->Bits()->ToBitString(), "101");
-}
-
-TEST_F(ChromosomeTest, PopulationIsTypedAndKnowsItsComponent) {
-  TMXGAPopulation* population = FGA.Population();
-  EXPECT_EQ(population->Owner(), &FGA);
-  TMXGAIndividual* inserted = population->Insert(0);
-  EXPECT_EQ(population->Items(0), inserted);
-  EXPECT_EQ((*population)[1], FIndividual);
-  EXPECT_EQ(population->FindItemID(inserted->ID()), inserted);
-  EXPECT_EQ(inserted->Bits()->Size(), 200) << "sized when it joined";
-  EXPECT_THROW((void)population->Items(2), EListError);
-
-  TMXGAPopulation loose(nullptr);
-  EXPECT_EQ(loose.Owner(), nullptr);
-  EXPECT_EQ(loose.Add()->Bits()->Size(), 0);
+  try {
+    copy->Assign(&notAnIndividual);
+    ADD_FAILURE() << "no exception";
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "Cannot assign a TStringList to a TMXGAIndividual");
+  }
+  FGA.EvaluateFitness();  // the fittest (fewest bits set) is the copy
+  FGA.Population()->Delete(2);
+  EXPECT_EQ(FGA.FittestIndividual(), copy);
+  FGA.Population()->Delete(1);
+  EXPECT_EQ(FGA.FittestIndividual(), nullptr);
+  FIndividual->SetCollection(nullptr);
+  FIndividual->SetName("alone");
+  EXPECT_EQ(std::tuple(FIndividual->Fitness(), FIndividual->WeightedFitness(), FIndividual->AdjustedFitness(),
+                       FIndividual->NormalizedFitness(), FIndividual->NormalizedWeigthedFitness(), FIndividual->NeedFitness()),
+            std::tuple(0.0, 0.0, 0.0, 0.0, 0.0, true));
+  EXPECT_THROW(FIndividual->Clone(), EListError);
+  FIndividual->SetCollection(FGA.Population());
+  EXPECT_EQ(FIndividual->Fitness(), 6);
+  EXPECT_EQ(FGA.Population()->Insert(0)->Bits()->Size(), 9);
 }
 
 }  // namespace
-}  // namespace evokit

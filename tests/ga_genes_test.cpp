@@ -1,359 +1,176 @@
-// Gene definitions: widths, bounds and their setter rules, clamped typed writes, signed
-// and unsigned reads, enumerations, offsets, change notifications and the readers and
-// writers that go through a component's population.
+// Gene definitions: widths, bounds and their setter rules, clamped typed writes,
+// enumerations, offsets, copies, and the readers and writers that go through a
+// component's population.
 #include <evokit/ga/ga.h>
 
-#include <gtest/gtest.h>
+#include "support.h"
 
-#include <cmath>
-#include <limits>
 #include <string>
 #include <vector>
 
-namespace evokit {
+using namespace evokit;
+using evokit::test::AddEnumeration;
+using evokit::test::AddGene;
+
 namespace {
 
 struct TBits : TMXEncodedBits {
   explicit TBits(int Size) { SetSize(Size); }
 };
 
-// Records the hooks the gene collection calls.
-class TRecordingGA : public TMXGeneticAlgorithm {
- public:
-  void GeneNotify(TMXGAGene* Gene, TCollectionNotification Action) override {
-    Notified.push_back({Gene, Action});
+// The bounds follow type, width and sign, up to the widest fields; setting one bound then
+// moves the other (Q = 2^Size, see SetMinValue and SetMaxValue).
+TEST(Genes, BoundsAndTheirSetters) {
+  // Type, Size, Signed, bounds; then SetMinValue ('m') or SetMaxValue ('M') of a value, and
+  // the bounds that follow.
+  for (auto [type, size, sign, min, max, set, value, newMin, newMax] :
+       {std::tuple{gtInteger, 8, false, 0.0, 255.0, 'M', 100.0, 0.0, 100.0},  // Max - Q < 0 gives 0 when unsigned
+        {gtInteger, 8, true, -128, 127, 'M', 100, -156, 100},                  // 2Q exceeds the range: Max - Q
+        {gtFloat, 8, false, 0, 255, 'M', 512, 0, 512},                         // 2Q equals the range: Min stays
+        {gtInteger, 8, false, 0, 255, 'm', 10, 10, 255},                       // the range fits
+        {gtInteger, 8, false, 0, 255, 'm', 300, 300, 555},                     // Min above Max: Min + Q - 1
+        {gtInteger, 8, true, -128, 127, 'm', -200, -200, 55},                  // the range exceeds Q - 1
+        {gtInteger, 1, false, 0, 1, '-', 0, 0, 0}, {gtInteger, 1, true, -1, 0, '-', 0, 0, 0},
+        {gtInteger, 32, true, -0x1p31, 0x1p31 - 1, '-', 0, 0, 0}, {gtInteger, 32, false, 0, 0x1p32 - 1, '-', 0, 0, 0},
+        {gtFloat, 64, true, -0x1p63, 0x1p63, '-', 0, 0, 0}, {gtFloat, 64, false, 0, 0x1p64, '-', 0, 0, 0},
+        {gtBoolean, 4, true, 0, 0, '-', 0, 0, 0}, {gtUnknown, 5, true, 0, 0, '-', 0, 0, 0}}) {
+    SCOPED_TRACE(EnumName(type) + " " + std::to_string(size) + (sign ? " signed " : " ") + set);
+    TMXGAGenes genes(nullptr);
+    TMXGAGene* gene = AddGene(genes, type, size, sign);
+    EXPECT_EQ(std::pair(gene->MinValue(), gene->MaxValue()), std::pair(min, max));
+    if (set == '-') continue;
+    set == 'm' ? gene->SetMinValue(value) : gene->SetMaxValue(value);
+    EXPECT_EQ(std::pair(gene->MinValue(), gene->MaxValue()), std::pair(newMin, newMax));
+    gene->SetMinValue(newMax);  // equal bounds are a valid range
+    EXPECT_EQ(gene->MaxValue(), newMax);
   }
-  void GeneUpdate(TMXGAGene* Gene) override { Updated.push_back(Gene); }
-  void GenesSizeChange() override {
-    ++SizeChanges;
-    TMXGeneticAlgorithm::GenesSizeChange();
+  TMXGAGenes genes(nullptr);
+  TMXGAGene* boolean = AddGene(genes, gtBoolean, 1);
+  boolean->SetMinValue(-5);
+  boolean->SetMaxValue(1);  // a boolean keeps a negative Min, and its bounds when resized
+  boolean->SetSize(3);
+  EXPECT_EQ(std::pair(boolean->MinValue(), boolean->MaxValue()), std::pair(-5.0, 1.0));
+}
+
+// Writes clamp to the bounds (integers to the bound rounded half to even) and read back;
+// the neighbouring fields stay as they were.
+TEST(Genes, TypedWritesClampAndReadBack) {
+  enum TKind { kInteger, kInt64, kFloat, kDouble };
+  // Size, Signed, MaxValue (0: the gene's own), the writer and reader, written, read.
+  for (auto [size, sign, max, kind, in, out] :
+       {std::tuple{8, false, 0.0, kInteger, 300.0, 255.0}, {8, false, 0, kInteger, -5, 0}, {8, false, 0, kInteger, 77, 77},
+        {8, true, 0, kInteger, -200, -128}, {8, true, 0, kInt64, -5, -5}, {8, false, 100.5, kInteger, 200, 100},
+        {8, false, 101.5, kInt64, 200, 102}, {32, true, 0, kInteger, -0x1p31, -0x1p31},
+        {32, true, 0, kInteger, 0x1p31 - 1, 0x1p31 - 1}, {32, false, 0, kInteger, -1, 0}, {32, false, 0, kInt64, 5e9, 0x1p32 - 1},
+        {64, false, 0, kInt64, -0x1p63, 0}, {64, true, 0, kInt64, -0x1p63, -0x1p63}, {32, true, 0, kFloat, -2.75, -2.75},
+        {32, true, 0, kFloat, 1e20, 0x1p31}, {32, true, 10.25, kFloat, 11, 10.25}, {64, false, 0, kDouble, -1.5, 0},
+        {64, true, 10.25, kDouble, 11, 10.25}, {64, true, 0, kDouble, -9.5, -9.5}}) {
+    SCOPED_TRACE(std::to_string(size) + (sign ? " signed, in " : " unsigned, in ") + std::to_string(in));
+    TMXGAGenes genes(nullptr);
+    AddGene(genes, gtBoolean, 3);  // neighbours that hold 101 and 1
+    TMXGAGene* gene = AddGene(genes, kind < kFloat ? gtInteger : gtFloat, size, sign);
+    AddGene(genes, gtBoolean, 1);
+    if (max != 0) gene->SetMaxValue(max);
+    TBits bits(genes.Size());
+    bits.SetAsBitString(0, bits.Size(), "101" + std::string(static_cast<std::size_t>(size), '0') + "1");
+    if (kind == kInteger) gene->SetGeneAsInteger(bits, static_cast<std::int32_t>(in));
+    if (kind == kInt64) gene->SetGeneAsInt64(bits, static_cast<std::int64_t>(in));
+    if (kind == kFloat) gene->SetGeneAsFloat(bits, static_cast<float>(in));
+    if (kind == kDouble) gene->SetGeneAsDouble(bits, in);
+    const double read = kind == kInteger ? gene->GeneAsInteger(bits)
+                        : kind == kInt64 ? static_cast<double>(gene->GeneAsInt64(bits))
+                        : kind == kFloat ? gene->GeneAsFloat(bits) : gene->GeneAsDouble(bits);
+    EXPECT_EQ(read, out);
+    EXPECT_EQ(bits.GetAsBitString(0, 3) + bits.GetAsBitString(bits.Size() - 1, 1), "1011");
   }
-  struct TNotice {
-    TMXGAGene* Gene;
-    TCollectionNotification Action;
-  };
-  std::vector<TNotice> Notified;
-  std::vector<TMXGAGene*> Updated;
-  int SizeChanges = 0;
-};
-
-TMXGAGene* AddGene(TMXGAGenes& Genes, TGeneType Type, int Size, bool Signed = false) {
-  TMXGAGene* gene = Genes.Add();
-  gene->SetGeneType(Type);
-  gene->SetPreserveSignBit(Signed);
-  gene->SetSize(Size);
-  return gene;
 }
 
-TMXGAGene* AddEnumeration(TMXGAGenes& Genes, std::initializer_list<const char*> Names) {
-  TMXGAGene* gene = Genes.Add();
-  gene->SetGeneType(gtEnumeration);
-  for (const char* name : Names) gene->Enumerations()->Add(name);
-  return gene;
-}
-
-TEST(BitsRequiredTest, CountsTheShiftsToZero) {
-  const std::vector<std::pair<std::uint32_t, int>> cases = {{0, 0}, {1, 1}, {2, 2}, {3, 2}, {4, 3},
-                                                            {7, 3}, {8, 4}, {255, 8}, {256, 9},
-                                                            {0xFFFFFFFFu, 32}};
-  for (const auto& [n, bits] : cases) EXPECT_EQ(BitsRequired(n), bits) << n;
-}
-
-class GeneTest : public ::testing::Test {
- protected:
-  TMXGAGenes FGenes{nullptr};
-};
-
-TEST_F(GeneTest, BoundsFollowWidthAndSign) {
-  TMXGAGene* gene = FGenes.Add();
-  EXPECT_EQ(gene->GeneType(), gtUnknown);
-  EXPECT_EQ(gene->DisplayName(), "TMXGAGene");
-  EXPECT_FALSE(gene->HasEnumerations());
-  gene->SetGeneType(gtInteger);
-  gene->SetSize(8);
-  EXPECT_EQ(gene->MinValue(), 0);
-  EXPECT_EQ(gene->MaxValue(), 255);
-  gene->SetPreserveSignBit(true);
-  EXPECT_EQ(gene->MinValue(), -128);
-  EXPECT_EQ(gene->MaxValue(), 127);
-  gene->SetGeneType(gtFloat);  // same range as integers
-  gene->SetSize(32);
-  EXPECT_EQ(gene->MinValue(), -2147483648.0);
-  EXPECT_EQ(gene->MaxValue(), 2147483647.0);
-  // Booleans keep whatever bounds they had.
-  gene->SetGeneType(gtBoolean);
-  gene->SetSize(1);
-  EXPECT_EQ(gene->MaxValue(), 2147483647.0);
-}
-
-TEST_F(GeneTest, BoundSettersAdjustTheOtherBound) {
-  TMXGAGene* gene = AddGene(FGenes, gtInteger, 8);
-  gene->SetMaxValue(100);  // 100 - 256, then back to 0 because the gene is unsigned
-  EXPECT_EQ(gene->MinValue(), 0);
-  EXPECT_EQ(gene->MaxValue(), 100);
-
-  TMXGAGene* signed8 = AddGene(FGenes, gtInteger, 8, true);
-  signed8->SetMaxValue(100);
-  EXPECT_EQ(signed8->MinValue(), -156);
-  EXPECT_EQ(signed8->MaxValue(), 100);
-
-  TMXGAGene* other = AddGene(FGenes, gtInteger, 8);
-  other->SetMinValue(10);
-  EXPECT_EQ(other->MaxValue(), 255);
-  other->SetMinValue(300);
-  EXPECT_EQ(other->MaxValue(), 555);
-
-  TMXGAGene* colours = AddEnumeration(FGenes, {"red", "green", "blue"});
-  colours->SetMinValue(5);
-  EXPECT_EQ(colours->MaxValue(), 7);
-}
-
-TEST_F(GeneTest, IntegerWritesClampToBoundsAndReadBack) {
-  TBits bits(64);
-  TMXGAGene* u8 = AddGene(FGenes, gtInteger, 8);
-  TMXGAGene* s8 = AddGene(FGenes, gtInteger, 8, true);
-  u8->SetGeneAsInteger(bits, 300);
-  EXPECT_EQ(u8->GeneAsInteger(bits), 255);
-  u8->SetGeneAsInteger(bits, -5);
-  EXPECT_EQ(u8->GeneAsInteger(bits), 0);
-  u8->SetGeneAsInteger(bits, 77);
-  EXPECT_EQ(u8->GeneAsInteger(bits), 77);
-  s8->SetGeneAsInteger(bits, -200);
-  EXPECT_EQ(s8->GeneAsInteger(bits), -128);
-  s8->SetGeneAsInt64(bits, -5);
-  EXPECT_EQ(s8->GeneAsInt64(bits), -5);
-  EXPECT_EQ(u8->GeneAsInteger(bits), 77) << "the neighbouring field is untouched";
-  // The same bits read through an unsigned gene at that offset.
-  TMXGAGene* raw = AddGene(FGenes, gtInteger, 8);
-  EXPECT_EQ(raw->GeneAsInteger(bits, s8->Offset()), 251);
-
-  // A clamped value is the bound rounded to the nearest integer, ties to even.
-  u8->SetMaxValue(100.5);
-  u8->SetGeneAsInteger(bits, 200);
-  EXPECT_EQ(u8->GeneAsInteger(bits), 100);
-  u8->SetMaxValue(101.5);
-  u8->SetGeneAsInt64(bits, 200);
-  EXPECT_EQ(u8->GeneAsInt64(bits), 102);
-
-  // A 64-bit unsigned gene, and fields that do not fit.
-  TMXGAGene* u64 = AddGene(FGenes, gtInteger, 64);
-  u64->SetGeneAsInt64(bits, 0, -7);
-  EXPECT_EQ(u64->GeneAsInt64(bits, 0), 0);
-  u64->SetGeneAsInt64(bits, 0, std::numeric_limits<std::int64_t>::max());
-  EXPECT_EQ(u64->GeneAsInt64(bits, 0), std::numeric_limits<std::int64_t>::max());
-  const std::string before = bits.ToBitString();
-  EXPECT_THROW(u64->SetGeneAsInteger(bits, 0, 1), EMXException);  // wider than 32 bits
-  EXPECT_THROW(u8->SetGeneAsInteger(bits, 60, 1), EMXException);  // reaches past the end
-  EXPECT_EQ(bits.ToBitString(), before);
-}
-
-TEST_F(GeneTest, FloatWritesClampWithoutRounding) {
-  TBits bits(96);
-  TMXGAGene* single = AddGene(FGenes, gtFloat, 32, true);
-  TMXGAGene* dbl = AddGene(FGenes, gtFloat, 64);
-  single->SetGeneAsFloat(bits, -2.75f);
-  EXPECT_EQ(single->GeneAsFloat(bits), -2.75f);
-  single->SetGeneAsFloat(bits, 1e20f);  // above 2^31 - 1: the bound narrowed to single
-  EXPECT_EQ(single->GeneAsFloat(bits), 2147483648.0f);
-  single->SetMaxValue(10.25);
-  single->SetGeneAsFloat(bits, 11.0f);
-  EXPECT_EQ(single->GeneAsFloat(bits), 10.25f);
-  dbl->SetGeneAsDouble(bits, -1.5);  // unsigned: clamps to 0
-  EXPECT_EQ(dbl->GeneAsDouble(bits), 0.0);
-  dbl->SetGeneAsDouble(bits, 1234.0625);
-  EXPECT_EQ(dbl->GeneAsDouble(bits), 1234.0625);
-  EXPECT_EQ(single->GeneAsFloat(bits), 10.25f);
-}
-
-TEST_F(GeneTest, EnumerationsSizeThemselvesAndRejectUnknownValues) {
-  TMXGAGene* colour = AddEnumeration(FGenes, {"red", "green", "blue"});
-  EXPECT_EQ(colour->Size(), 2);
-  EXPECT_EQ(colour->MinValue(), 0);
-  EXPECT_EQ(colour->MaxValue(), 2);
-
+TEST(Genes, EnumerationsSizeThemselvesAndRejectUnknownValues) {
+  TMXGAGenes genes(nullptr);
+  TMXGAGene* colour = AddEnumeration(genes, {"red", "green", "blue"});
+  EXPECT_EQ(std::pair(colour->Size(), colour->MaxValue()), std::pair(2, 2.0));  // also when the width stays
+  colour->SetMinValue(5);  // Min + names - 1
+  EXPECT_EQ(colour->MaxValue(), 7);
+  colour->SetPreserveSignBit(true);  // recomputed: 0 to names - 1
+  colour->SetMaxValue(1);            // names >= range: Max - names
+  EXPECT_EQ(std::pair(colour->MinValue(), colour->MaxValue()), std::pair(-2.0, 1.0));
   TBits bits(2);
   colour->SetGeneAsEnumeration(bits, "BLUE");  // letter case is ignored
   EXPECT_EQ(colour->GeneAsEnumeration(bits), "blue");
-  EXPECT_EQ(bits.GetAsInteger(0, 2), 2);
-
   try {
     colour->SetGeneAsEnumeration(bits, "purple");
-    FAIL() << "no error";
+    ADD_FAILURE() << "no error";
   } catch (const EGAException& e) {
     EXPECT_STREQ(e.what(), "\"purple\" is not a valid enumerated value");
   }
   EXPECT_EQ(bits.ToBitString(), "01") << "a rejected write leaves the bits";
-
   bits.SetAsInteger(0, 2, 3);  // an index past the names
   try {
     (void)colour->GeneAsEnumeration(bits);
-    FAIL() << "no error";
+    ADD_FAILURE() << "no error";
   } catch (const EGAException& e) {
     EXPECT_STREQ(e.what(), "No enumerated value found in chromosome");
   }
-
-  // The width and range follow the list (names added one by one above: the range grew
-  // from 0..1 to 0..2 while the width stayed 2).
-  colour->Enumerations()->Add("black");
-  EXPECT_EQ(colour->Size(), 3);
-  EXPECT_EQ(colour->MaxValue(), 3);
+  colour->Enumerations()->Add("black");  // width and range follow the list
+  EXPECT_EQ(std::tuple(colour->Size(), colour->MinValue(), colour->MaxValue()), std::tuple(3, 0.0, 3.0));
   colour->Enumerations()->Delete(0);
-  EXPECT_EQ(colour->Size(), 2);
-  EXPECT_EQ(colour->MaxValue(), 2);
-
-  TMXGAGene* empty = FGenes.Add();
-  empty->SetGeneType(gtEnumeration);
-  EXPECT_EQ(empty->Size(), 0);
-  EXPECT_THROW((void)empty->GeneAsEnumeration(bits, 0), EGAException);
-  EXPECT_THROW(empty->SetGeneAsEnumeration(bits, 0, "red"), EGAException);
+  EXPECT_EQ(std::pair(colour->Size(), colour->MaxValue()), std::pair(2, 2.0));
+  EXPECT_THROW(AddEnumeration(genes, {})->SetGeneAsEnumeration(bits, 0, "red"), EGAException);  // no list at all
 }
 
-TEST_F(GeneTest, AsStringByType) {
-  TBits bits(64);
-  TMXGAGene* b = AddGene(FGenes, gtBoolean, 1);
-  TMXGAGene* i = AddGene(FGenes, gtInteger, 8, true);
-  TMXGAGene* f = AddGene(FGenes, gtFloat, 32, true);
-  TMXGAGene* e = AddEnumeration(FGenes, {"low", "high"});
-  TMXGAGene* u = AddGene(FGenes, gtUnknown, 4);
-  b->SetGeneAsBoolean(bits, true);
-  i->SetGeneAsInteger(bits, -5);
-  f->SetGeneAsFloat(bits, 0.5f);
-  e->SetGeneAsEnumeration(bits, "high");
-  bits.SetAsBitString(u->Offset(), 4, "0110");
-  bits.SetPreserveSignBit(true);  // the boolean reader leaves the flag alone
-  EXPECT_EQ(b->AsString(bits), "True");
-  EXPECT_TRUE(bits.PreserveSignBit());
-  EXPECT_EQ(i->AsString(bits), "-5");
-  EXPECT_EQ(f->AsString(bits), "0.5");
-  EXPECT_EQ(e->AsString(bits), "high");
-  EXPECT_EQ(u->AsString(bits), "0110");
-}
-
-TEST_F(GeneTest, OffsetsLieEndToEnd) {
-  TMXGAGene* a = AddGene(FGenes, gtInteger, 8);
-  TMXGAGene* b = AddGene(FGenes, gtInteger, 16);
-  TMXGAGene* c = AddGene(FGenes, gtBoolean, 1);
-  EXPECT_EQ(b->Offset(), 8);
-  EXPECT_EQ(c->Offset(), 24);
-  EXPECT_EQ(FGenes.Size(), 25);
+TEST(Genes, OffsetsLieEndToEndAndAssignCopiesAllButTheOffset) {
+  TMXGAGenes genes(nullptr);
+  AddGene(genes, gtInteger, 8);
+  TMXGAGene* b = AddGene(genes, gtInteger, 16);
+  TMXGAGene* c = AddGene(genes, gtBoolean, 1);
+  auto offsets = [&] { return std::vector<int>{b->Offset(), c->Offset(), genes.Size()}; };
+  EXPECT_EQ(offsets(), (std::vector<int>{8, 24, 25}));
   b->SetSize(4);
-  EXPECT_EQ(c->Offset(), 12);
-  TMXGAGene* first = FGenes.Insert(0);
-  first->SetSize(3);
-  EXPECT_EQ(a->Offset(), 3);
-  EXPECT_EQ(c->Offset(), 15);
-  FGenes.Delete(0);
-  FGenes.Delete(0);
-  EXPECT_EQ(b->Offset(), 0);
-  EXPECT_EQ(c->Offset(), 4);
-  EXPECT_EQ(FGenes.Size(), 5);
-  FGenes.Clear();
-  EXPECT_EQ(FGenes.Size(), 0);
-}
+  EXPECT_EQ(offsets(), (std::vector<int>{8, 12, 13}));
+  genes.Insert(0)->SetSize(3);
+  EXPECT_EQ(offsets(), (std::vector<int>{11, 15, 16}));
+  genes.Delete(0);
+  genes.Delete(0);  // the inserted gene and the first
+  EXPECT_EQ(offsets(), (std::vector<int>{0, 4, 5}));
 
-TEST_F(GeneTest, AssignCopiesWithoutSideEffects) {
-  TMXGAGene* source = AddEnumeration(FGenes, {"a", "b", "c"});
-  source->SetName("letters");
-  source->SetSize(7);  // wider than the names need: Assign must not resize
+  // An enumeration wider than its names stays so: Assign does not resize.
+  TMXGAGene* source = AddEnumeration(genes, {"a", "b", "c"}, "letters");
+  source->SetSize(7);
   source->SetMinValue(1);
   TMXGAGenes others(nullptr);
   AddGene(others, gtInteger, 5);
   TMXGAGene* target = others.Add();
   target->Assign(source);
-  EXPECT_EQ(target->GeneType(), gtEnumeration);
-  EXPECT_EQ(target->Name(), "letters");
-  EXPECT_EQ(target->DisplayName(), "letters");
-  EXPECT_EQ(target->Size(), 7);
-  EXPECT_EQ(target->Offset(), 5) << "the offset belongs to the target's collection";
-  EXPECT_EQ(target->MinValue(), source->MinValue());
-  EXPECT_EQ(target->MaxValue(), source->MaxValue());
-  ASSERT_EQ(target->Enumerations()->Count(), 3);
-  EXPECT_EQ(target->Enumerations()->Strings(2), "c");
-
-  TMXGAGene* plain = AddGene(FGenes, gtInteger, 8);
-  target->Assign(plain);
+  EXPECT_EQ(std::tuple(target->GeneType(), target->DisplayName(), target->Size(), target->Offset()),
+            std::tuple(gtEnumeration, std::string("letters"), 7, 5));
+  EXPECT_EQ(std::tuple(target->MinValue(), target->MaxValue(), target->Enumerations()->Text()),
+            std::tuple(1.0, 3.0, std::string("a\nb\nc\n")));
+  target->Assign(b);
   EXPECT_FALSE(target->HasEnumerations());
-  EXPECT_EQ(target->Size(), 8);
-
-  TStringList notAGene;
-  EXPECT_THROW(target->Assign(&notAGene), EConvertError);
+  EXPECT_EQ(std::pair(target->Size(), target->DisplayName()), std::pair(4, std::string("TMXGAGene")));
+  genes.Clear();
+  EXPECT_EQ(genes.Size(), 0);
 }
 
-TEST(GeneNotificationTest, ChangesReachTheComponent) {
-  TRecordingGA ga;
-  TMXGAGene* gene = ga.Genes()->Add();
-  ASSERT_EQ(ga.Notified.size(), 1u);
-  EXPECT_EQ(ga.Notified[0].Gene, gene);
-  EXPECT_EQ(ga.Notified[0].Action, cnAdded);
-
-  ga.Updated.clear();
-  gene->SetName("x");
-  gene->SetName("x");
-  ASSERT_EQ(ga.Updated.size(), 1u);
-  EXPECT_EQ(ga.Updated[0], gene);
-  gene->SetGeneType(gtInteger);
-  EXPECT_EQ(ga.Updated.size(), 2u);
-  gene->SetPreserveSignBit(true);  // bounds only
-  gene->SetMaxValue(5);
-  EXPECT_EQ(ga.Updated.size(), 2u);
-
-  gene->SetSize(12);
-  EXPECT_EQ(ga.SizeChanges, 1);
-  EXPECT_EQ(ga.GeneSize(), 12);
-
-  // Inside an update bracket the change is reported once, for the whole list.
-  ga.Updated.clear();
-  ga.Genes()->BeginUpdate();
-  gene->SetName("y");
-  EXPECT_TRUE(ga.Updated.empty());
-  ga.Genes()->EndUpdate();
-  ASSERT_EQ(ga.Updated.size(), 1u);
-  EXPECT_EQ(ga.Updated[0], nullptr);
-
-  ga.Genes()->Delete(0);
-  EXPECT_EQ(ga.Notified.back().Action, cnExtracting);
-}
-
-TEST(GeneIndexAccessTest, ReadsAndWritesThroughThePopulation) {
+// The readers and writers by index work on the individual at that index of the owning
+// component's population (EListError without one); the writers mark it modified.
+TEST(Genes, ReadersAndWritersByIndexGoThroughThePopulation) {
   TMXGeneticAlgorithm ga;
   ga.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& Fitness) { Fitness = 1; });
-  TMXGAGene* count = AddGene(*ga.Genes(), gtInteger, 6, true);
-  TMXGAGene* on = AddGene(*ga.Genes(), gtBoolean, 1);
-  TMXGAGene* mood = AddEnumeration(*ga.Genes(), {"calm", "angry"});
-  TMXGAGene* ratio = AddGene(*ga.Genes(), gtFloat, 64, true);
-  ga.Population()->Add();
+  std::vector<TMXGAGene*> genes{AddGene(ga, gtInteger, 6, true), AddGene(ga, gtBoolean, 1),
+                                AddEnumeration(*ga.Genes(), {"calm", "angry"}), AddGene(ga, gtFloat, 32, true)};
   TMXGAIndividual* individual = ga.Population()->Add();
   (void)individual->Fitness();
-  ASSERT_FALSE(individual->NeedFitness());
-
-  count->SetAsInteger(1, -20);
-  EXPECT_TRUE(individual->NeedFitness()) << "writers mark the individual modified";
-  on->SetAsBoolean(1, true);
-  mood->SetAsEnumeration(1, "angry");
-  ratio->SetAsDouble(1, -0.125);
-  count->SetAsInt64(0, 99);  // clamped to 31
-  ratio->SetAsFloat(0, 2.5f);
-  EXPECT_EQ(count->GetAsInteger(1), -20);
-  EXPECT_EQ(count->GetAsInt64(0), 31);
-  EXPECT_TRUE(on->GetAsBoolean(1));
-  EXPECT_FALSE(on->GetAsBoolean(0));
-  EXPECT_EQ(mood->GetAsEnumeration(1), "angry");
-  EXPECT_EQ(mood->AsString(1), "angry");
-  EXPECT_EQ(ratio->GetAsDouble(1), -0.125);
-  EXPECT_EQ(ratio->GetAsFloat(0), 2.5f);
-
-  const std::string before = individual->Bits()->ToBitString();
-  EXPECT_THROW(count->SetAsInteger(2, 1), EListError);
-  EXPECT_THROW(mood->SetAsEnumeration(-1, "calm"), EListError);
-  EXPECT_THROW((void)count->GetAsInteger(5), EListError);
-  EXPECT_THROW(mood->SetAsEnumeration(1, "sleepy"), EGAException);
-  EXPECT_EQ(individual->Bits()->ToBitString(), before);
-
-  // A gene outside any component sees an empty population.
+  genes[0]->SetAsInt64(0, 99);  // clamped to 31
+  EXPECT_TRUE(individual->NeedFitness());
+  genes[1]->SetAsBoolean(0, true);
+  genes[2]->SetAsEnumeration(0, "calm");  // the first name
+  genes[3]->SetAsDouble(0, -0.125);
+  EXPECT_EQ((std::vector<std::string>{genes[0]->AsString(0), genes[1]->AsString(0), genes[2]->AsString(0), genes[3]->AsString(0)}),
+            (std::vector<std::string>{"31", "True", "calm", "-0.125"}));
+  EXPECT_THROW(genes[0]->SetAsInteger(1, 1), EListError);
   TMXGAGenes loose(nullptr);
-  TMXGAGene* alone = AddGene(loose, gtInteger, 4);
-  EXPECT_THROW((void)alone->GetAsInteger(0), EListError);
+  EXPECT_THROW((void)AddGene(loose, gtInteger, 4)->GetAsInteger(0), EListError);
 }
 
 }  // namespace
-}  // namespace evokit
