@@ -4,198 +4,82 @@
 // usable afterwards; anything else (a foreign exception, a crash, a sanitizer report) is
 // a fault.
 #include "gp_test_support.h"
+#include "support.h"
 #include "xml_mutator.h"
 
-#include <evokit/ga/ga.h>
-#include <evokit/gp/gp_document.h>
-#include <evokit/platform/random.h>
 #include <evokit/platform/streams.h>
 
 #include <gtest/gtest.h>
-
-#include <climits>
-#include <memory>
-#include <optional>
-#include <string>
-#include <typeinfo>
-#include <vector>
 
 using namespace evokit;
 
 namespace {
 
-constexpr int kDocuments = 2500;
-
-struct TTally {
-  int Loaded = 0;
-  int Refused = 0;
-};
-
-// Runs Step; true when it completed. A library exception counts as a refusal; any other
-// exception fails the test, naming the document.
+// Feeds 2500 mutations of Valid to Load(text, index); a good share must load and a good
+// share must be refused.
 template <class F>
-bool Attempt(F&& Step, const std::string& Text, TTally* Tally = nullptr) {
-  try {
-    Step();
-    if (Tally) ++Tally->Loaded;
-    return true;
-  } catch (const evokit::Exception&) {
-    if (Tally) ++Tally->Refused;
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "foreign exception " << typeid(e).name() << ": " << e.what() << "\nfor the document\n" << Text;
-  } catch (...) {
-    ADD_FAILURE() << "unknown exception for the document\n" << Text;
+void Fuzz(const std::string& Valid, std::uint64_t Seed, std::vector<std::string> Words, F&& Load) {
+  constexpr int kDocuments = 2500;
+  xmlfuzz::TXMLMutator mutator(Seed, std::move(Words));
+  int loaded = 0, refused = 0;
+  for (int i = 0; i < kDocuments; ++i) {
+    const std::string text = mutator.Mutate(Valid);
+    try {
+      Load(text, i);
+      ++loaded;
+    } catch (const evokit::Exception&) {
+      ++refused;
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "foreign exception " << e.what() << "\nfor the document\n" << text;
+    }
   }
-  return false;
-}
-
-void CountBits(TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
-  Fitness = static_cast<TMXGAIndividual*>(Item)->Bits()->CountSetBits();
-}
-
-// A small evolved GA with one gene of each kind (the enumeration fields hold valid names).
-std::string ValidGADocument() {
-  TMXGeneticAlgorithm ga;
-  auto add = [&](const char* Name, TGeneType Type, int Size, bool Signed) {
-    TMXGAGene* gene = ga.Genes()->Add();
-    gene->SetName(Name);
-    gene->SetGeneType(Type);
-    gene->SetPreserveSignBit(Signed);
-    gene->SetSize(Size);
-    return gene;
-  };
-  add("Flag", gtBoolean, 1, false);
-  add("Count", gtInteger, 6, true);
-  add("Weight", gtFloat, 32, false);
-  TMXGAGene* colour = add("Colour", gtEnumeration, 0, false);
-  for (const char* name : {"red", "green", "blue"}) colour->Enumerations()->Add(name);
-  ga.SetOnEvaluateFitness(CountBits);
-  ga.SetFitnessMethod(fmMaximize);
-  ga.SetInitialPopulation(6);
-  ga.SetSelectionMethod(smTournament);
-  ga.SetUseGenerationLimit(true);
-  ga.SetGenerationLimit(50);
-  RandSeed(3);
-  ga.Evolve(2);
-  for (int i = 0; i < ga.Population()->Count(); ++i) colour->SetAsEnumeration(i, i % 2 ? "blue" : "red");
-  ga.EvaluateFitness();
-  TStringStream out;
-  ga.SaveToStream(out);
-  return out.DataString();
-}
-
-// A GP domain: the arithmetic set, a fittest program and a population of three.
-std::string ValidGPDocument() {
-  gptest::TTestEngine engine;
-  gptest::AddArithmetic(engine);
-  auto doc = NewGPDomain();
-  engine.SaveToXML(doc.Root());
-  const std::vector<std::string> programs{"(Add x (Mul c:2.5 (Div y c:4)))", "(Sub x y)", "(Mul (Add x x) c:-1)",
-                                          "y"};
-  for (std::size_t i = 0; i < programs.size(); ++i) {
-    IXMLIndividualType individual =
-        i == 0 ? doc->Get_FittestIndividual() : doc->Get_Population().Add();
-    individual.Set_Name("p" + std::to_string(i));
-    individual.Set_Fitness(static_cast<float>(i) / 4);
-    std::unique_ptr<TMXGPNode<double>> tree(gptest::BuildTree(*engine.GetInstructions(), programs[i]));
-    tree->SaveToXML(individual.Get_DNA());
-  }
-  return doc.Document().XML();
-}
-
-// Loads the GP domain Text into a fresh engine and every program in it into trees, then
-// prints, copies and saves each tree.
-void LoadGPDocument(const std::string& Text, bool Binary) {
-  TXMLDocument doc = LoadXMLData(Text);
-  const IXMLGPDomainType domain = GetGPDomain(doc);
-  gptest::TTestEngine engine(Binary ? 2 : INT_MAX, Binary);
-  gptest::AddArithmetic(engine);
-  engine.LoadFromXML(domain);
-  TMXGPInstructions<double>& set = *engine.GetInstructions();
-  std::vector<IXMLDnaType> programs{domain.Get_FittestIndividual().Get_DNA()};
-  const IXMLGPPopulation population = domain.Get_Population();
-  for (int i = 0; i < population.Count(); ++i) programs.push_back(population.Get_Individual(i).Get_DNA());
-  for (const IXMLDnaType& dna : programs) {
-    std::unique_ptr<TMXGPNode<double>> root(engine.CreateNode(set.Count() > 0 ? set.Items(0) : nullptr, nullptr));
-    root->LoadFromXML(dna);
-    (void)root->ToString();
-    (void)root->Size();
-    (void)root->Depth();
-    std::unique_ptr<TMXGPNode<double>> copy(root->Clone(nullptr));
-    auto out = NewGPDomain();
-    copy->SaveToXML(out->Get_FittestIndividual().Get_DNA());
-  }
+  EXPECT_TRUE(loaded > kDocuments / 10 && refused > kDocuments / 10) << loaded << " loaded, " << refused << " refused";
 }
 
 }  // namespace
 
 TEST(XMLFuzz, MutatedGeneticAlgorithmDocumentsLoadOrRaise) {
-  const std::string valid = ValidGADocument();
-  {  // the undamaged document loads
-    TMXGeneticAlgorithm ga;
-    TStringStream in(valid);
-    ga.LoadFromStream(in);
-    ASSERT_EQ(ga.Population()->Count(), 6);
-  }
-  xmlfuzz::TXMLMutator mutator(20261206, {"cmBitBoundary", "cmGeneBoundary", "smElitist", "smCustom", "fmMaximize",
-                                          "BooleanGene", "IntegerGene", "FloatGene", "EnumerationGene",
-                                          "Chromosome", "Genes", "GenoType", "Domain", "Reproduction"});
-  TTally tally;
-  // Every other document goes into a component that has loaded the ones before it.
-  TMXGeneticAlgorithm reused;
-  reused.SetOnEvaluateFitness(CountBits);
-  RandSeed(1);
-  for (int i = 0; i < kDocuments; ++i) {
-    const std::string text = mutator.Mutate(valid);
-    std::optional<TMXGeneticAlgorithm> fresh;
-    if (i % 2 == 0) fresh.emplace().SetOnEvaluateFitness(CountBits);
-    TMXGeneticAlgorithm& ga = fresh ? *fresh : reused;
-    Attempt(
-        [&] {
-          TStringStream in(text);
-          ga.LoadFromStream(in);
-        },
-        text, &tally);
-    // Loaded or not, the component still evolves and saves (or refuses with a library
-    // error); checked for a quarter of the documents, fresh and reused components alike,
-    // which keeps the test quick.
-    if (i % 8 < 6) continue;
-    Attempt(
-        [&] {
-          ga.Evolve(1);
-          TStringStream out;
-          ga.SaveToStream(out);
-        },
-        text);
-  }
-  EXPECT_GT(tally.Loaded, kDocuments / 10);
-  EXPECT_GT(tally.Refused, kDocuments / 10);
+  TMXGeneticAlgorithm source, reused;  // one gene of each kind, the enumeration's values valid
+  test::AddGene(source, gtBoolean, 1, false, "Flag");
+  test::AddGene(source, gtInteger, 6, true, "Count");
+  test::AddGene(source, gtFloat, 32, false, "Weight");
+  TMXGAGene* colour = test::AddEnumeration(*source.Genes(), {"red", "green", "blue"}, "Colour");
+  source.SetOnEvaluateFitness(test::CountBits), source.SetInitialPopulation(6), source.SetSelectionMethod(smTournament);
+  RandSeed(3);
+  source.Evolve(2);
+  for (int i = 0; i < source.Population()->Count(); ++i) colour->SetAsEnumeration(i, i % 2 ? "blue" : "red");
+  TStringStream out;
+  source.SaveToStream(out);
+  reused.SetOnEvaluateFitness(test::CountBits);
+  Fuzz(out.DataString(), 20261206,
+       {"cmBitBoundary", "smCustom", "fmMaximize", "BooleanGene", "EnumerationGene", "Chromosome", "Genes", "GenoType",
+        "Domain", "Reproduction", "red", "x"},
+       [&](const std::string& Text, int Index) {
+         // Every other document goes into a component that loaded the ones before it; a
+         // quarter of the components must go on evolving and saving (or refuse to).
+         TMXGeneticAlgorithm fresh;
+         fresh.SetOnEvaluateFitness(test::CountBits);
+         TMXGeneticAlgorithm& ga = Index % 2 ? reused : fresh;
+         TStringStream in(Text), saved;
+         ga.LoadFromStream(in);
+         if (Index % 4 == 3) ga.Evolve(1), ga.SaveToStream(saved);
+       });
 }
 
 TEST(XMLFuzz, MutatedGPDomainDocumentsLoadOrRaise) {
-  const std::string valid = ValidGPDocument();
-  ASSERT_TRUE(Attempt([&] { LoadGPDocument(valid, false); }, valid));
-  ASSERT_TRUE(Attempt([&] { LoadGPDocument(valid, true); }, valid));
-  xmlfuzz::TXMLMutator mutator(77, {"Function", "Variable", "Constant", "FloatConstant", "VariantConstant", "DNA",
-                                    "Child", "Individual", "Population", "Instructions", "Add", "Mul", "x", "c"});
-  TTally tally;
-  for (int i = 0; i < kDocuments; ++i) {
-    const std::string text = mutator.Mutate(valid);
-    Attempt([&] { LoadGPDocument(text, i % 2 == 1); }, text, &tally);
-  }
-  EXPECT_GT(tally.Loaded, kDocuments / 10);
-  EXPECT_GT(tally.Refused, kDocuments / 10);
-}
-
-TEST(XMLFuzz, MutatorIsDeterministic) {
-  const std::string valid = ValidGPDocument();
-  xmlfuzz::TXMLMutator a(5), b(5), c(6);
-  bool differs = false;
-  for (int i = 0; i < 50; ++i) {
-    const std::string fromA = a.Mutate(valid);
-    EXPECT_EQ(fromA, b.Mutate(valid));
-    EXPECT_NE(fromA, valid);
-    differs = differs || fromA != c.Mutate(valid);
-  }
-  EXPECT_TRUE(differs);
+  gptest::TTestEngine source;
+  gptest::AddArithmetic(source);
+  std::vector<gptest::TTree> programs;
+  for (const char* text : {"(Add x (Mul c:2.5 (Div y c:4)))", "(Sub x y)"})
+    programs.emplace_back(gptest::BuildTree(*source.GetInstructions(), text));
+  Fuzz(gptest::SaveDomain(source, programs), 77,
+       {"Function", "Variable", "Constant", "FloatConstant", "VariantConstant", "DNA", "Child", "Individual",
+        "Population", "Instructions", "Add", "x", "c"},
+       [](const std::string& Text, int Index) {
+         gptest::TTestEngine engine(Index % 2 ? 2 : INT_MAX, Index % 2 == 1);  // tree and binary nodes
+         gptest::AddArithmetic(engine);
+         std::vector<gptest::TTree> trees = gptest::LoadDomain(engine, Text);
+         for (gptest::TTree& tree : trees) tree.reset(tree->Clone(nullptr)), (void)gptest::Shape(*tree);
+         gptest::SaveDomain(engine, trees);
+       });
 }
