@@ -199,6 +199,13 @@ TEST(GPNode, ParentsChildrenAndCaches) {
   EXPECT_THROW(p->InsertChild(5, c), EArgumentOutOfRangeException);
   EXPECT_THROW(p->AddChild(p.get()), EArgumentOutOfRangeException);
   EXPECT_THROW(p->SetParent(p.get()), EArgumentOutOfRangeException);
+  // Nor can a node go under one of its own descendants, by any of the three routes; the
+  // tree stays as it was.
+  TMXGPNode<double>* deep = sub->GetChild(0);
+  EXPECT_THROW(q->SetParent(deep), EArgumentOutOfRangeException);
+  EXPECT_THROW(deep->AddChild(q.get()), EArgumentOutOfRangeException);
+  EXPECT_THROW(deep->InsertChild(0, sub), EArgumentOutOfRangeException);
+  EXPECT_EQ(Shape(*q) + (q->Parent() ? " attached" : ""), "(Mul (Sub y x x 1) y) 7/2");
   delete sub->GetChild(1);           // destroying a child detaches it from its parent
   TMXGPFloatNode nil(nullptr, sub);  // a node without instruction prints as nil
   EXPECT_EQ(Shape(*q), "(Mul (Sub y x 1 nil) y) 7/2");
