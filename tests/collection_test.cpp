@@ -12,22 +12,18 @@ using namespace evokit;
 
 namespace {
 
-class TNamedItem : public TCollectionItem {
- public:
+struct TNamedItem : TCollectionItem {
   explicit TNamedItem(TCollection* c) : TCollectionItem(c) {}
   std::string Label;
   void Assign(const TPersistent* Source) override {
     if (auto* s = dynamic_cast<const TNamedItem*>(Source)) Label = s->Label;
     else TCollectionItem::Assign(Source);
   }
-
- protected:
   std::string GetDisplayName() const override { return Label.empty() ? TCollectionItem::GetDisplayName() : Label; }
 };
 
 // Records every notification and update as "<action>:<item ID or all>".
-class TLoggingCollection : public TOwnedCollection {
- public:
+struct TLoggingCollection : TOwnedCollection {
   explicit TLoggingCollection(TPersistent* owner = nullptr)
       : TOwnedCollection(owner, TCollectionItemClass::Of<TNamedItem>()) {}
   std::vector<std::string> Log;
@@ -41,8 +37,6 @@ class TLoggingCollection : public TOwnedCollection {
     for (TCollectionItem* item : *this) out += item->DisplayName() + " ";
     return out;
   }
-
- protected:
   void Notify(TCollectionItem* Item, TCollectionNotification Action) override {
     Log.push_back(EnumName(Action) + ":" + std::to_string(Item->ID()));
   }

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform_support.h"
-
 #include <bit>
 #include <clocale>
 #include <cmath>
@@ -11,6 +9,9 @@
 #include <locale>
 #include <random>
 #include <string>
+#include <vector>
+
+#include "platform_support.h"
 
 using namespace evokit;
 
@@ -51,8 +52,11 @@ TEST(Convert, TextToFloat) {
   for (const auto& [text, value] : good) EXPECT_EQ(StrToFloat(text), value) << text;
   EXPECT_TRUE(std::signbit(StrToFloat("-1e-400")));  // underflow keeps the sign
   EXPECT_TRUE(std::isnan(StrToFloat("nan")));
-  for (const char* bad : {"", " ", "abc", "1,5", "1.5x", "1e", "--1", "+-1", "-", "0x10", "1e400", "100000e304",
-                          "nan(1)", "1 2", "+nan2"})
+  // Out of range by the digits, not the exponent: 1E399 overflows, 1E-401 underflows to zero.
+  EXPECT_THROW(StrToFloat("1" + std::string(400, '0') + "e-1"), EConvertError);
+  EXPECT_EQ(StrToFloat(std::string(500, '0') + ".1e-400"), 0.0);
+  for (const char* bad : {"", " ", "abc", "1,5", "1.5x", "1e", "--1", "+-1", "-", "0x10", "1e400", "1e0000400",
+                          "100000e304", "nan(1)", "1 2", "+nan2"})
     EXPECT_EQ(test::ErrorOf<EConvertError>([&] { StrToFloat(bad); }),
               std::string("'") + bad + "' is not a valid floating point value");
   double v = 3;
@@ -110,7 +114,8 @@ TEST(Convert, Integers) {
 TEST(Convert, Format) {
   const std::pair<std::string, std::string> cases[] = {
       {Format("\"%s\" (%d) %i%%", "Red", 1, -3), "\"Red\" (1) -3%"},
-      {Format("[%5d|%-5d|%05d|%.3d|%-05d|%12d]", 42, 42, -42, 7, 3, 1), "[   42|42   |-0042|007|3    |           1]"},
+      {Format("[%5d|%-5d|%05d|%04d|%.3d|%-05d|%12d]", 42, 42, -42, 42, 7, 3, 1),
+       "[   42|42   |-0042|0042|007|3    |           1]"},
       {Format("%5.2f|%f|%e|%E", 3.14159, 0.5, 12345.678, 0.5), " 3.14|0.500000|1.234568e+04|5.000000E-01"},
       {Format("%g %G %.0g", 1e-5, 1e20, 26.0), "1e-05 1E+20 3e+01"},
       {Format("%x %X %u", 255, 255u, std::size_t{7}), "ff FF 7"},
@@ -143,7 +148,8 @@ TEST(Convert, IndependentOfTheLocale) {
   const std::string saved = std::setlocale(LC_ALL, nullptr);
   for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "ru_RU.UTF-8"})
     if (std::setlocale(LC_ALL, name) != nullptr) break;
-  EXPECT_EQ(FloatToStr(1.5) + SingleToStr(0.25f) + FloatToStrF(0.125, ffFixed, 15, 2), "1.50.250.13");
+  EXPECT_EQ((std::vector<std::string>{FloatToStr(1.5), SingleToStr(0.25f), FloatToStrF(0.125, ffFixed, 15, 2)}),
+            (std::vector<std::string>{"1.5", "0.25", "0.13"}));
   EXPECT_EQ(StrToFloat("2.25"), 2.25);
   EXPECT_THROW(StrToFloat("2,25"), EConvertError);
   EXPECT_EQ(Format("%.2f|%g|%s", 1.5, 0.25, 0.75), "1.50|0.25|0.75");

@@ -33,7 +33,7 @@ static std::vector<int> Expected(const std::vector<float>& Priorities, bool Desc
 }
 
 // Ties (frequent with these priorities) keep push order; pushes and direction changes
-// after a read rank everything again; Clear restarts the push order.
+// after a read rank everything again.
 TEST(FloatPriorityQueue, RanksAreAStableSortInEitherDirection) {
   std::mt19937 gen(12345);
   TFloatPriorityQueue queue;
