@@ -72,15 +72,3 @@ TEST(FloatPriorityQueue, ConcurrentFirstReadersSeeTheSameRanks) {
     for (const auto& ranks : seen) ASSERT_EQ(ranks, Expected(priorities, false));
   }
 }
-
-TEST(FloatHeap, PopsInOrderAndRejectsEmptyAccess) {
-  TFloatHeap heap(true);
-  const float priorities[] = {2, 9, -4, 9, 0.5f, NAN, 3};
-  for (int i = 0; i < 7; ++i) heap.Push(&gPool[i], priorities[i]);
-  EXPECT_EQ(heap.Top().Object, &gPool[1]);
-  std::vector<int> order;
-  while (!heap.Empty()) order.push_back(static_cast<int>(heap.Pop().Object - gPool.data()));
-  EXPECT_EQ(order, (std::vector<int>{1, 3, 6, 0, 4, 2, 5}));
-  EXPECT_THROW(heap.Top(), EMXException);
-  EXPECT_THROW(heap.Pop(), EMXException);
-}
