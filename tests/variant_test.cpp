@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
-#include <sstream>
 #include <string>
 
 #include "platform_support.h"
@@ -36,9 +35,6 @@ TEST(Variant, KindsTextAndAssignment) {
       EXPECT_EQ(Show(x), shown);
     }
   }
-  std::ostringstream out;
-  out << Variant(2.5) << '|' << Variant() << '|' << Variant("s");
-  EXPECT_EQ(out.str(), "2.5||s");
 }
 
 TEST(Variant, Conversions) {
@@ -50,7 +46,8 @@ TEST(Variant, Conversions) {
     EXPECT_EQ(v.AsInt64(), n) << v.AsString();
   EXPECT_EQ(Variant(-2147483648.0).AsInteger(), INT32_MIN);
   for (const auto& [v, b] : {std::pair{Variant(-1), true}, {"TRUE", true}, {"2", true}, {true, true}, {0.5, true},
-                             {"0.1", true}, {Variant(), false}, {0.0, false}, {"false", false}, {0, false}, {"0.0", false}})
+                             {"0.1", true}, {Variant(), false}, {0.0, false}, {"false", false}, {0, false},
+                             {"0.0", false}})
     EXPECT_EQ(v.AsBoolean(), b) << v.AsString();
   struct { std::function<void()> Call; const char *From, *To; } failures[] = {
       {[] { Variant("abc").AsFloat(); }, "String", "Double"}, {[] { Variant::Null().AsFloat(); }, "Null", "Double"},
