@@ -1,114 +1,58 @@
-#include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cmath>
 #include <thread>
 #include <vector>
 
 using namespace evokit;
 
-TEST(Random, SeededSequencesRepeatAndDifferBetweenSeeds) {
-  auto draw = [](std::uint64_t seed) {
-    RandSeed(seed);
-    std::vector<double> v;
-    for (int i = 0; i < 50; ++i) v.push_back(i % 2 ? Random() : static_cast<double>(Random(1000)));
-    return v;
-  };
-  const auto a = draw(42);
-  const auto b = draw(43);
+static std::vector<double> Draws(int Count) {
+  std::vector<double> v;
+  for (int i = 0; i < Count; ++i) v.push_back(i % 2 ? Random() : static_cast<double>(Random(1000)));
+  return v;
+}
+
+// A seed, and a (key, index) pair, give the same stream every time and distinct ones
+// differ; a scope installs its stream for its lifetime; other threads draw their own.
+TEST(Random, StreamsAreDerivedRepeatably) {
+  RandSeed(42);
+  const auto a = Draws(50);
+  RandSeed(43);
+  EXPECT_NE(Draws(50), a);
   EXPECT_EQ(RandSeed(), 43u);
-  EXPECT_EQ(draw(42), a);
-  EXPECT_NE(a, b);
-}
-
-TEST(Random, RangesAndZeroBound) {
-  RandSeed(1);
-  for (int i = 0; i < 100000; ++i) {
-    const double d = Random();
-    ASSERT_GE(d, 0.0);
-    ASSERT_LT(d, 1.0);
-    const auto n = Random(7);
-    ASSERT_GE(n, 0);
-    ASSERT_LT(n, 7);
+  RandSeed(42);
+  std::vector<double> inside;
+  for (std::uint64_t index : {3, 3, 4}) {
+    TRandomScope scope(77, index);
+    inside.push_back(Random());
+    TRandomScope nested(77, index + 1);
+    EXPECT_EQ(Random(), TRandomStream(77, index + 1).NextDouble());
   }
-  EXPECT_EQ(Random(0), 0);
-  EXPECT_EQ(Random(-5), 0);
-  EXPECT_EQ(Random(1), 0);
+  EXPECT_TRUE(inside[0] == inside[1] && inside[0] != inside[2]);
+  EXPECT_NE(TRandomStream(77, 3).Next(), TRandomStream(78, 3).Next());
+  EXPECT_EQ(Draws(50), a);  // the seeded stream repeats, paused inside the scopes
+  std::vector<double> there;
+  std::thread([&] { there = Draws(50); }).join();
+  EXPECT_NE(there, a);
 }
 
-// Chi-square test of the integer form over 10 cells and of the double form over 10
-// deciles; the bound is the 99.9th percentile for 9 degrees of freedom.
-TEST(Random, DrawsAreUniform) {
+// Both forms stay in range and fill ten cells evenly (within six standard deviations).
+TEST(Random, DrawsAreInRangeAndEven) {
   RandSeed(2024);
-  constexpr int kCells = 10, kDraws = 200000;
-  std::array<int, kCells> ints{}, doubles{};
-  for (int i = 0; i < kDraws; ++i) {
-    ++ints[static_cast<std::size_t>(Random(kCells))];
-    ++doubles[static_cast<std::size_t>(Random() * kCells)];
+  std::array<int, 10> cells{};
+  for (int i = 0; i < 100000; ++i) {
+    const std::int64_t n = Random(10);
+    const double d = Random();
+    ASSERT_TRUE(n >= 0 && n < 10 && d >= 0 && d < 1) << n << " " << d;
+    ++cells[static_cast<std::size_t>(n)];
+    ++cells[static_cast<std::size_t>(d * 10)];
   }
-  auto chi2 = [](const std::array<int, kCells>& counts) {
-    const double expected = static_cast<double>(kDraws) / kCells;
-    double sum = 0;
-    for (int c : counts) sum += (c - expected) * (c - expected) / expected;
-    return sum;
-  };
-  EXPECT_LT(chi2(ints), 27.88);
-  EXPECT_LT(chi2(doubles), 27.88);
-}
-
-TEST(Random, LargeBoundsCoverTheWholeRange) {
-  RandSeed(5);
-  const std::int64_t n = (std::int64_t{1} << 62) + 12345;
+  for (int count : cells) EXPECT_NEAR(count, 20000, 800);
+  EXPECT_TRUE(Random(0) == 0 && Random(-5) == 0 && Random(1) == 0);
+  const std::int64_t n = (std::int64_t{1} << 62) + 12345;  // large bounds reach their upper half
   bool upperHalf = false;
   for (int i = 0; i < 64 && !upperHalf; ++i) upperHalf = Random(n) > n / 2;
   EXPECT_TRUE(upperHalf);
-}
-
-TEST(Random, ScopeInstallsAndRestoresAStream) {
-  RandSeed(9);
-  const double outside = Random();
-  RandSeed(9);
-  double inside1, inside2;
-  {
-    TRandomScope scope(77, 3);
-    inside1 = Random();
-  }
-  {
-    TRandomScope scope(77, 3);
-    inside2 = Random();
-  }
-  EXPECT_EQ(inside1, inside2);
-  EXPECT_EQ(Random(), outside);  // the default stream did not advance inside the scopes
-  TRandomScope a(77, 3);
-  const double x = Random();
-  TRandomScope b(77, 4);
-  EXPECT_NE(Random(), x);
-}
-
-// Threads outside a parallel loop draw from streams of their own, not from copies of
-// the caller's stream.
-TEST(Random, OtherThreadsDrawIndependentStreams) {
-  RandSeed(11);
-  std::vector<double> here, there;
-  for (int i = 0; i < 8; ++i) here.push_back(Random());
-  std::thread([&] { for (int i = 0; i < 8; ++i) there.push_back(Random()); }).join();
-  EXPECT_NE(here, there);
-}
-
-// Per-iteration streams make parallel draws independent of the thread count.
-TEST(Random, ParallelDrawsDoNotDependOnThreadCount) {
-  auto run = [](int threads) {
-    TParallel::SetMaxThreads(threads);
-    RandSeed(123);
-    std::vector<double> out(200);
-    TParallel::For(0, 199, [&](std::int64_t i) { out[static_cast<std::size_t>(i)] = Random() + Random(1000); });
-    TParallel::SetMaxThreads(0);
-    return out;
-  };
-  const auto one = run(1);
-  EXPECT_EQ(one, run(2));
-  EXPECT_EQ(one, run(4));
 }
