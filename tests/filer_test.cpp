@@ -264,3 +264,18 @@ TEST_F(Filer, SetterFailureWhileApplyingPutsEverythingBack) {
       &Comp);
   EXPECT_EQ(message, "Error reading Count at line 10: Count must not be negative");
 }
+
+// Owned components have identifier names unique among their siblings (ASCII case
+// ignored); deleting one takes it out of its owner.
+TEST_F(Filer, OwnedComponentNames) {
+  auto* kid = new TTestChild(&Comp);
+  auto* other = new TTestChild(&Comp);
+  kid->SetName("First");
+  EXPECT_EQ(Comp.FindComponent("first"), kid);
+  for (const char* bad : {"FIRST", "9lives", "has space"}) EXPECT_THROW(other->SetName(bad), EComponentError) << bad;
+  delete kid;
+  EXPECT_TRUE(Comp.ComponentCount() == 1 && Comp.Components(0) == other && other->Name().empty());
+  EXPECT_THROW(Comp.Components(1), EListError);
+  Comp.SetDesigning(true);
+  EXPECT_TRUE(other->IsDesigning());
+}
