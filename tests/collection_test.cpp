@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform_support.h"
+#include "support.h"
 
 using namespace evokit;
 

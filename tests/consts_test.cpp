@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform_support.h"
+#include "support.h"
 
 using namespace evokit;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform_support.h"
+#include "support.h"
 
 using namespace evokit;
 

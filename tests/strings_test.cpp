@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform_support.h"
+#include "support.h"
 
 using namespace evokit;
 

@@ -1,5 +1,6 @@
-// Helpers shared by the test programs: gene builders, the OneMax fitness, and the small
-// readers that turn populations, elements and reports into plain vectors for comparison.
+// Helpers shared by the test programs: gene builders, the OneMax fitness, the small
+// readers that turn populations, elements and reports into plain vectors for comparison,
+// the message of an expected exception and scratch file names.
 // Each test program includes this header once; everything is inline.
 #pragma once
 
@@ -8,9 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace evokit::test {
 
@@ -65,6 +69,22 @@ inline std::vector<std::string> Lines(const std::string& Text) {
     lines.push_back(Text.substr(start, nl - start));
   EXPECT_EQ(start, Text.size()) << "the text does not end with a line break";
   return lines;
+}
+
+// The message of the E that Action raises, or "no exception" (another exception escapes).
+template <class E, class F>
+std::string ErrorOf(F&& Action) {
+  try {
+    Action();
+  } catch (const E& e) {
+    return e.Message();
+  }
+  return "no exception";
+}
+
+// A file name in the temporary folder, unique to this process.
+inline std::string TempPath(const std::string& Name) {
+  return (std::filesystem::temp_directory_path() / ("evokit_" + std::to_string(::getpid()) + "_" + Name)).string();
 }
 
 }  // namespace evokit::test

@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "platform_support.h"
+#include "support.h"
 
 using namespace evokit;
 

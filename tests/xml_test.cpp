@@ -12,7 +12,6 @@
 
 #include <evokit/platform/streams.h>
 
-#include "platform_support.h"
 #include "support.h"
 
 using namespace evokit;
