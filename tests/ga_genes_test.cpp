@@ -64,7 +64,8 @@ TEST(Genes, TypedWritesClampAndReadBack) {
         {32, true, 0, kInteger, 0x1p31 - 1, 0x1p31 - 1}, {32, false, 0, kInteger, -1, 0}, {32, false, 0, kInt64, 5e9, 0x1p32 - 1},
         {64, false, 0, kInt64, -0x1p63, 0}, {64, true, 0, kInt64, -0x1p63, -0x1p63}, {32, true, 0, kFloat, -2.75, -2.75},
         {32, true, 0, kFloat, 1e20, 0x1p31}, {32, true, 10.25, kFloat, 11, 10.25}, {64, false, 0, kDouble, -1.5, 0},
-        {64, true, 10.25, kDouble, 11, 10.25}, {64, true, 0, kDouble, -9.5, -9.5}}) {
+        {64, true, 10.25, kDouble, 11, 10.25}, {64, true, 0, kDouble, -9.5, -9.5}, {16, false, 0, kFloat, 300.5, 300},
+        {12, true, 0, kDouble, -9.5, -10}, {12, true, 0, kDouble, 5000, 2047}}) {
     SCOPED_TRACE(std::to_string(size) + (sign ? " signed, in " : " unsigned, in ") + std::to_string(in));
     TMXGAGenes genes(nullptr);
     AddGene(genes, gtBoolean, 3);  // neighbours that hold 101 and 1

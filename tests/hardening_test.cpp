@@ -147,3 +147,74 @@ TEST(GenerationStateTest, ElementsOfAnotherKindLeaveIndividualsAndPopulationsAlo
   ga.Population()->LoadFromXML(list);
   EXPECT_EQ(Chromosomes(*ga.Population()), before);
 }
+
+// Sizes beyond the limits are refused before anything is allocated, whether they come
+// from code or from a document, and leave the object as it was.
+TEST(LimitsTest, SizesBeyondTheLimitsAreRefusedAndChangeNothing) {
+  TMXGeneticAlgorithm ga;
+  TMXGAGene* small = AddGene(ga, gtInteger, 1);
+  TMXGAGene* wide = AddGene(ga, gtBoolean, 8);
+  ga.SetOnEvaluateFitness(CountBits);
+  const std::string before = ga.ToString();
+  const std::vector<std::pair<const char*, std::function<void()>>> refused = {
+      {"population", [&] { ga.SetInitialPopulation(100'000'000); }},
+      {"retries", [&] { ga.SetInitialDuplicatesRetries(200'000'000); }},
+      {"gene size", [&] { ga.SetGeneSize((1 << 24) + 1); }},
+      {"below the genes", [&] { ga.SetGeneSize(8); }},
+      {"gene overflowing the total", [&] { wide->SetSize(INT_MAX); }},
+      {"total", [&] { wide->SetSize(1 << 24); }},
+      {"numeric width", [&] { small->SetSize(65); }},
+      {"numeric type", [&] { wide->SetSize(65), wide->SetGeneType(gtFloat); }},
+      {"population bits", [&] { ga.SetGeneSize(1 << 20), ga.SetInitialPopulation(10'000), ga.Initialize(); }},
+  };
+  for (const auto& [what, action] : refused) {
+    SCOPED_TRACE(what);
+    EXPECT_THROW(action(), EGAException);
+    EXPECT_EQ(ga.Population()->Count(), 0);
+    wide->SetSize(8), wide->SetGeneType(gtBoolean), ga.SetGeneSize(9), ga.SetInitialPopulation(100);
+    EXPECT_EQ(ga.ToString(), before);
+  }
+  TMXEncodedBits bits;
+  EXPECT_THROW(bits.SetSize(TMXEncodedBits::MaxSize + 1), EListError);
+  EXPECT_THROW(bits.SetBits(TMXEncodedBits::MaxSize, true), EListError);
+  EXPECT_EQ(bits.Size(), 0);
+
+  // Raised limits let the same settings through; bad limits are refused.
+  const TMXLimits defaults = Limits();
+  TMXLimits raised = defaults;
+  raised.MaxPopulation = 200'000'000;
+  SetLimits(raised);
+  EXPECT_NO_THROW(ga.SetInitialPopulation(100'000'000));
+  SetLimits(defaults);
+  raised.MaxGeneSize = TMXEncodedBits::MaxSize + 1;
+  EXPECT_THROW(SetLimits(raised), EArgumentOutOfRangeException);
+  EXPECT_EQ(Limits().MaxPopulation, defaults.MaxPopulation);
+
+  // From component text, the reader reports the setter's refusal and puts everything back.
+  TMXGeneticAlgorithm loaded;
+  TStringStream text("object TMXGeneticAlgorithm\n  InitialDuplicatesRetries = 5\n  InitialPopulation = 100000000\nend\n");
+  EXPECT_THROW(ReadComponent(text, &loaded), EReadError);
+  EXPECT_EQ(loaded.InitialDuplicatesRetries(), DEFAULT_INITIAL_DUPLICATES_RETRIES);
+}
+
+// Every setting that loads also saves: integer genes over 32 bits and float genes of
+// other widths write their values, and bit text must fill the chromosome.
+TEST(LimitsTest, WhatLoadsCanBeSaved) {
+  TMXGeneticAlgorithm ga;
+  AddGene(ga, gtInteger, 40, true);
+  AddGene(ga, gtFloat, 16);
+  ga.SetOnEvaluateFitness(CountBits);
+  ga.SetInitialPopulation(1);
+  ga.Initialize();
+  ga.Genes()->Items(0)->SetAsInt64(0, -(std::int64_t{1} << 38));
+  ga.Genes()->Items(1)->SetAsFloat(0, 1234.0f);
+  TStringStream saved;
+  ga.SaveToStream(saved);
+  EXPECT_NE(saved.DataString().find("<IntegerGeneValue>-274877906944<"), std::string::npos);
+  EXPECT_NE(saved.DataString().find("<FloatGeneValue>1234<"), std::string::npos);
+  TMXGeneticAlgorithm copy;
+  copy.SetOnEvaluateFitness(CountBits);
+  saved.SetPosition(0);
+  copy.LoadFromStream(saved);
+  EXPECT_EQ(Chromosomes(*copy.Population()), Chromosomes(*ga.Population()));
+}

@@ -45,6 +45,7 @@ float NarrowToSingle(double Value) noexcept {
 
 void TMXEncodedBits::SetSize(int Value) {
   if (Value < 0) IndexError();
+  if (Value > MaxSize) SizeError(Value);
   FWords.resize(WordsFor(Value), 0);
   FSize = Value;
   // Keep the bits past the new end zero: equality, text and growth rely on it.
@@ -53,8 +54,12 @@ void TMXEncodedBits::SetSize(int Value) {
 
 void TMXEncodedBits::IndexError() { throw EListError("Bits index out of range"); }
 
+void TMXEncodedBits::SizeError(int Value) {
+  throw EListError("Bits size " + std::to_string(Value) + " exceeds the maximum of " + std::to_string(MaxSize));
+}
+
 void TMXEncodedBits::GrowFor(int Index) {
-  if (Index < 0 || Index == std::numeric_limits<int>::max()) IndexError();
+  if (Index < 0 || Index >= MaxSize) IndexError();
   SetSize(Index + 1);
 }
 
@@ -190,6 +195,7 @@ void TMXEncodedBits::Assign(const TPersistent* Source) {
   if (const auto* bits = dynamic_cast<const TBits*>(Source)) {
     // TBits keeps its words to itself: copy bit by bit into a fresh buffer, so that a
     // failure leaves this string as it was.
+    if (bits->Size() > MaxSize) SizeError(bits->Size());
     std::vector<std::uint64_t> words(WordsFor(bits->Size()), 0);
     for (int i = 0; i < bits->Size(); ++i)
       if (bits->Bits(i)) words[static_cast<std::size_t>(i) / kWordBits] |= std::uint64_t{1} << (i % kWordBits);

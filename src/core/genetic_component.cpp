@@ -2,8 +2,10 @@
 // Selection lives in selection.cpp, statistics and the parallel variants in statistics.cpp.
 #include <evokit/core/genetic_component.h>
 
+#include <algorithm>
 #include <limits>
 
+#include <evokit/core/limits.h>
 #include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>
 #include <evokit/platform/guards.h>
@@ -88,10 +90,18 @@ void TMXCustomGeneticComponent::SetElitistPct(TGAProbability Value) {
   if (Value != FElitistPct) FElitistPct = ClampProbability(Value);
 }
 
-void TMXCustomGeneticComponent::SetInitialPopulation(int Value) { FInitialPopulation = Value < 0 ? 0 : Value; }
+void TMXCustomGeneticComponent::SetInitialPopulation(int Value) {
+  CheckLimit("InitialPopulation", Value, Limits().MaxPopulation);
+  FInitialPopulation = Value < 0 ? 0 : Value;
+}
 
 void TMXCustomGeneticComponent::SetInitialDuplicatesRetries(int Value) {
+  CheckLimit("InitialDuplicatesRetries", Value, Limits().MaxDuplicatesRetries);
   FInitialDuplicatesRetries = Value < 0 ? 0 : Value;
+}
+
+void TMXCustomGeneticComponent::CheckPopulationCapacity(std::int64_t Individuals) const {
+  CheckLimit("Population", Individuals, Limits().MaxPopulation);
 }
 
 void TMXCustomGeneticComponent::SetGenerationLimit(int Value) { FGenerationLimit = Value < 1 ? 1 : Value; }
@@ -147,6 +157,7 @@ int TMXCustomGeneticComponent::DoInitialize() { return 0; }
 // --- Initialisation and the generation step ----------------------------------------
 
 void TMXCustomGeneticComponent::Initialize() {
+  CheckPopulationCapacity(std::max(FInitialPopulation, FPopulation->Count()));
   FInitialized = false;
   while (FPopulation->Count() < FInitialPopulation) FPopulation->Add();
   if (FOnInitialization) FOnInitialization(this, FInitialized);

@@ -2,8 +2,11 @@
 // chromosomes, populations and the GA component (the GeneticAlgorithm and GADomain
 // documents), the component's stream and file operations, and the published properties
 // that component streaming writes for the component, its genes and its individuals.
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include <evokit/core/limits.h>
 #include <evokit/ga/ga_document.h>
 #include <evokit/ga/genetic_algorithm.h>
 #include <evokit/platform/filer.h>
@@ -49,6 +52,71 @@ TGeneValues ReadGeneElement(const TXMLNode& Element) {
     values.PreserveSignBit = xml.Get_PreserveSignBit();
   }
   return values;
+}
+
+// The genes of a GenoType element, read and checked before anything changes: every
+// element must be a gene kind, every width within the gene rules and the limits.
+struct TGeneElement {
+  TGeneValues Values;
+  std::vector<std::string> Names;  // of an enumeration gene
+};
+
+std::vector<TGeneElement> ReadGenoType(const IXMLGenoType& GenoTypeXML, std::int64_t& Total) {
+  std::vector<TGeneElement> genes;
+  const std::int32_t limit = Limits().MaxGeneSize;
+  Total = 0;
+  for (TXMLNode element : GenoTypeXML.Node().ChildNodes()) {
+    TGeneElement& gene = genes.emplace_back(TGeneElement{ReadGeneElement(element), {}});
+    if (gene.Values.Type == gtEnumeration) {
+      const IXMLString_List names = IXMLEnumerationGeneType(element).Get_Enumeration();
+      for (int n = 0; n < names.Count(); ++n) gene.Names.push_back(names.Items(n));
+      // The names decide the width, whatever the element says.
+      gene.Values.Size = BitsRequired(static_cast<std::uint32_t>(gene.Names.size()));
+    } else if (gene.Values.Type != gtBoolean && gene.Values.Size > TMXGAGene::MaxNumericSize) {
+      throw EXMLDocError("GenoType: gene \"" + gene.Values.Name + "\" of " + std::to_string(gene.Values.Size) +
+                         " bits; numeric genes hold at most " + std::to_string(TMXGAGene::MaxNumericSize));
+    }
+    Total += std::max(0, gene.Values.Size);
+    CheckLimit("Genes' total size", Total, limit);
+  }
+  return genes;
+}
+
+// The name and bit text of a Chromosome element whose text must fill Bits bits: only
+// '0' and '1', and no fewer characters than bits. (A longer text is the chromosome of a
+// component whose GeneSize exceeded its genes; the bits past Bits are dropped.)
+std::string ReadBitText(const IXMLChromosome& ChromosomeXML, int Bits) {
+  const TXMLNode genes = ChromosomeXML.Node().FindChild("Genes");
+  std::string text = genes ? IXMLGenes(genes).Get_Bits() : std::string();
+  if (const auto bad = text.find_first_not_of("01"); bad != std::string::npos) {
+    throw EXMLDocError("Chromosome: invalid character '" + std::string(1, text[bad]) + "' at position " +
+                       std::to_string(bad) + " of the bit text");
+  }
+  if (text.size() < static_cast<std::size_t>(Bits)) {
+    throw EXMLDocError("Chromosome: bit text of " + std::to_string(text.size()) + " characters for a chromosome of " +
+                       std::to_string(Bits) + " bits");
+  }
+  return text;
+}
+
+// Checks every Chromosome element of a list against a chromosome length, and the count
+// and total bits against the limits.
+void CheckChromosomes(const IXMLChromosomes& ChromosomesXML, int Bits) {
+  const int count = ChromosomesXML.Count();
+  CheckLimit("Population", count, Limits().MaxPopulation);
+  CheckLimit("Population bits", std::int64_t{count} * Bits, Limits().MaxPopulationBits);
+  for (int i = 0; i < count; ++i) ReadBitText(ChromosomesXML.Items(i), Bits);
+}
+
+// Checks a GADomain (or Domain) element: its genes, and every chromosome against the
+// gene size the genes will give.
+void CheckDomain(const TXMLNode& Domain) {
+  const IXMLGenoType genoType(Domain.FindChild("GenoType"));
+  std::int64_t total = 0;
+  ReadGenoType(genoType, total);
+  const std::int64_t geneSize = std::max<std::int64_t>({genoType.Get_Size(), total, 0});
+  CheckLimit("GeneSize", geneSize, Limits().MaxGeneSize);
+  CheckChromosomes(IXMLChromosomes(Domain.FindChild("Chromosomes")), static_cast<int>(geneSize));
 }
 
 void WriteNumericGene(const IXMLNumericGeneType& GeneXML, const TMXGAGene& Gene) {
@@ -105,12 +173,22 @@ void TMXGAGenes::SaveToXML(const IXMLGenoType& GenoTypeXML) const {
 }
 
 void TMXGAGenes::LoadFromXML(const IXMLGenoType& GenoTypeXML) {
+  // Everything is read and checked first, so that a bad document changes nothing.
   const int size = GenoTypeXML.Get_Size();
-  if (TMXCustomGeneticAlgorithm* component = Owner()) component->SetGeneSize(size);
+  std::int64_t total = 0;
+  const std::vector<TGeneElement> elements = ReadGenoType(GenoTypeXML, total);
+  TMXCustomGeneticAlgorithm* component = Owner();
+  if (component) {
+    const std::int64_t geneSize = std::max<std::int64_t>({size, total, 0});
+    CheckLimit("GeneSize", geneSize, Limits().MaxGeneSize);
+    CheckLimit("Population bits", geneSize * component->Population()->Count(), Limits().MaxPopulationBits);
+  }
   const auto update = UpdateGuard(*this);
+  // Cleared before GeneSize is set, which may not fall below the genes' total.
   Clear();
-  for (TXMLNode element : GenoTypeXML.Node().ChildNodes()) {
-    const TGeneValues values = ReadGeneElement(element);
+  if (component) component->SetGeneSize(size);
+  for (const TGeneElement& element : elements) {
+    const TGeneValues& values = element.Values;
     TMXGAGene* gene = Add();
     gene->SetName(values.Name);
     gene->SetSize(values.Size);
@@ -122,10 +200,7 @@ void TMXGAGenes::LoadFromXML(const IXMLGenoType& GenoTypeXML) {
     // The type comes last: it recomputes the range from Size and PreserveSignBit (and
     // an enumeration's names set its Size and range).
     gene->SetGeneType(values.Type);
-    if (values.Type == gtEnumeration) {
-      const IXMLString_List names = IXMLEnumerationGeneType(element).Get_Enumeration();
-      for (int n = 0; n < names.Count(); ++n) gene->Enumerations()->Add(names.Items(n));
-    }
+    for (const std::string& name : element.Names) gene->Enumerations()->Add(name);
   }
 }
 
@@ -138,7 +213,7 @@ void TMXGAGenes::SaveToXML(const IXMLGenes& GenesXML, TMXGAIndividual* Item) con
     const TMXGAGene& gene = *Items(i);
     switch (gene.GeneType()) {
       case gtBoolean: node.AddChild("BooleanGeneValue").SetAsBoolean(gene.GeneAsBoolean(bits)); break;
-      case gtInteger: node.AddChild("IntegerGeneValue").SetAsInteger(gene.GeneAsInteger(bits)); break;
+      case gtInteger: node.AddChild("IntegerGeneValue").SetAsInt64(gene.GeneAsInt64(bits)); break;
       case gtFloat: node.AddChild("FloatGeneValue").SetAsSingle(gene.GeneAsFloat(bits)); break;
       case gtEnumeration: node.AddChild("EnumerationGeneValue").SetText(gene.GeneAsEnumeration(bits)); break;
       default: break;
@@ -160,9 +235,7 @@ void TMXGAIndividual::SaveToXML(const IXMLChromosome& ChromosomeXML) const {
 
 void TMXGAIndividual::LoadFromXML(const IXMLChromosome& ChromosomeXML) {
   const std::string name = ChromosomeXML.Get_Name();
-  const TXMLNode genes = ChromosomeXML.Node().FindChild("Genes");
-  const std::string text = genes ? IXMLGenes(genes).Get_Bits() : std::string();
-  // The bits first: bad bit text raises before anything changes.
+  const std::string text = ReadBitText(ChromosomeXML, FBits->Size());
   FBits->SetAsBitString(0, FBits->Size(), text);
   SetName(name);
   Modified();
@@ -185,6 +258,10 @@ void TMXGAIndividual::DefineProperties(TFiler& Filer) {
       "Bits",
       [this](TReader& Reader) {
         const std::string text = Reader.ReadString();
+        if (text.size() != static_cast<std::size_t>(FBits->Size())) {
+          throw EReadError("Bits: a text of " + std::to_string(text.size()) + " characters for a chromosome of " +
+                           std::to_string(FBits->Size()) + " bits");
+        }
         FBits->SetAsBitString(0, FBits->Size(), text);
         Modified();
       },
@@ -197,6 +274,8 @@ void TMXGAPopulation::SaveToXML(const IXMLChromosomes& ChromosomesXML) const {
 }
 
 void TMXGAPopulation::LoadFromXML(const IXMLChromosomes& ChromosomesXML) {
+  const TMXCustomGeneticAlgorithm* component = Owner();
+  CheckChromosomes(ChromosomesXML, component ? component->GeneSize() : 0);
   const auto update = UpdateGuard(*this);
   Clear();
   const int count = ChromosomesXML.Count();
@@ -248,6 +327,8 @@ void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGeneticAlgorithm& GAXML) {
   const int selectionMethod = EnumValue<TGASelectionMethod>(selection.Get_Method());
   const float elitistPct = selection.Get_ElitistPercent();
   const int tournamentField = selection.Get_TournamentField();
+  const TXMLNode domain = GAXML.Node().FindChild("Domain");
+  CheckDomain(domain);
 
   TMXCustomGeneticComponent::LoadFromXML(GAXML);
   if (crossoverMethod >= 0) FCrossoverMethod = static_cast<TGACrossoverMethod>(crossoverMethod);
@@ -257,10 +338,12 @@ void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGeneticAlgorithm& GAXML) {
   if (selectionMethod >= 0) SetSelectionMethod(static_cast<TGASelectionMethod>(selectionMethod));
   SetElitistPct(elitistPct);
   SetTournamentField(tournamentField);
-  LoadFromXML(IXMLGADomainType(GAXML.Node().FindChild("Domain")));
+  LoadFromXML(IXMLGADomainType(domain));
 }
 
 void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGADomainType& GAXML) {
+  const TXMLNode domain = GAXML.Node();
+  CheckDomain(domain);
   if (!Initialized()) {
     // Initialise with an empty population: the document brings the individuals.
     const int initialPopulation = InitialPopulation();
@@ -268,7 +351,6 @@ void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGADomainType& GAXML) {
     const TScopeExit restore([&] { SetInitialPopulation(initialPopulation); });
     Initialize();
   }
-  const TXMLNode domain = GAXML.Node();
   FGenes->LoadFromXML(IXMLGenoType(domain.FindChild("GenoType")));
   Population()->LoadFromXML(IXMLChromosomes(domain.FindChild("Chromosomes")));
   SetPreviousGeneration(Population());

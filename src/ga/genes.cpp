@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include <evokit/core/limits.h>
 #include <evokit/ga/genetic_algorithm.h>
 #include <evokit/platform/convert.h>
 #include <evokit/platform/guards.h>
@@ -48,6 +49,17 @@ float NarrowBound(double Value) {
   return static_cast<float>(Value);
 }
 
+bool IsNumeric(TGeneType Type) { return Type == gtInteger || Type == gtFloat || Type == gtEnumeration; }
+
+void CheckNumericSize(TGeneType Type, std::int32_t Size) {
+  if (IsNumeric(Type) && Size > TMXGAGene::MaxNumericSize) {
+    throw EGAException(std::string(EnumName(Type)) + " gene of " + std::to_string(Size) + " bits: at most " +
+                       std::to_string(TMXGAGene::MaxNumericSize) + " bits are allowed");
+  }
+}
+
+bool IsFloatWidth(std::int32_t Size) { return Size == 32 || Size == 64; }
+
 }  // namespace
 
 std::int32_t BitsRequired(std::uint32_t N) { return static_cast<std::int32_t>(std::bit_width(N)); }
@@ -76,6 +88,7 @@ void TMXGAGene::SetName(const std::string& Value) {
 
 void TMXGAGene::SetGeneType(TGeneType Value) {
   if (Value == FGeneType) return;
+  CheckNumericSize(Value, FSize);
   FGeneType = Value;
   RecalcMinMax();
   Changed(false);
@@ -84,6 +97,11 @@ void TMXGAGene::SetGeneType(TGeneType Value) {
 void TMXGAGene::SetSize(std::int32_t Value) {
   if (Value < 0) Value = 0;
   if (Value == FSize) return;
+  const std::int32_t limit = Limits().MaxGeneSize;
+  CheckLimit("Gene size", Value, limit);
+  CheckNumericSize(FGeneType, Value);
+  if (const TMXGAGenes* genes = Collection())
+    CheckLimit("Genes' total size", std::int64_t{genes->Size()} - FSize + Value, limit);
   FSize = Value;
   SizeChange();
 }
@@ -225,19 +243,21 @@ std::int64_t TMXGAGene::GeneAsInt64(TMXEncodedBits& Bits, std::int32_t Offset) c
 
 float TMXGAGene::GeneAsFloat(TMXEncodedBits& Bits, std::int32_t Offset) const {
   Bits.SetPreserveSignBit(FPreserveSignBit);
+  if (!IsFloatWidth(FSize)) return static_cast<float>(Bits.GetAsInt64(Offset, FSize));
   return Bits.GetAsFloat(Offset, FSize);
 }
 
 double TMXGAGene::GeneAsDouble(TMXEncodedBits& Bits, std::int32_t Offset) const {
   Bits.SetPreserveSignBit(FPreserveSignBit);
+  if (!IsFloatWidth(FSize)) return static_cast<double>(Bits.GetAsInt64(Offset, FSize));
   return Bits.GetAsDouble(Offset, FSize);
 }
 
 std::string TMXGAGene::GeneAsEnumeration(TMXEncodedBits& Bits, std::int32_t Offset) const {
   Bits.SetPreserveSignBit(false);
-  const std::int32_t index = Bits.GetAsInteger(Offset, FSize);
+  const std::int64_t index = Bits.GetAsInt64(Offset, FSize);
   if (index < 0 || index >= NameCount()) RaiseMessage<EGAException>(_SNoEnumerationFound);
-  return FEnumerations->Strings(index);
+  return FEnumerations->Strings(static_cast<int>(index));
 }
 
 // --- TMXGAGene: writing ----------------------------------------------------------
@@ -267,14 +287,16 @@ void TMXGAGene::SetGeneAsFloat(TMXEncodedBits& Bits, std::int32_t Offset, float 
   if (value < FMinValue) Value = NarrowBound(FMinValue);
   else if (value > FMaxValue) Value = NarrowBound(FMaxValue);
   Bits.SetPreserveSignBit(FPreserveSignBit);
-  Bits.SetAsFloat(Offset, FSize, Value);
+  if (!IsFloatWidth(FSize)) Bits.SetAsInt64(Offset, FSize, IntegralToInt64Bits(RoundHalfEven(Value)));
+  else Bits.SetAsFloat(Offset, FSize, Value);
 }
 
 void TMXGAGene::SetGeneAsDouble(TMXEncodedBits& Bits, std::int32_t Offset, double Value) {
   if (Value < FMinValue) Value = FMinValue;
   else if (Value > FMaxValue) Value = FMaxValue;
   Bits.SetPreserveSignBit(FPreserveSignBit);
-  Bits.SetAsDouble(Offset, FSize, Value);
+  if (!IsFloatWidth(FSize)) Bits.SetAsInt64(Offset, FSize, IntegralToInt64Bits(RoundHalfEven(Value)));
+  else Bits.SetAsDouble(Offset, FSize, Value);
 }
 
 void TMXGAGene::SetGeneAsEnumeration(TMXEncodedBits& Bits, std::int32_t Offset, const std::string& Value) {
@@ -341,7 +363,7 @@ std::string TMXGAGene::AsString(TMXEncodedBits& Bits) const {
     case gtBoolean:
       return BoolToStr(GeneAsBoolean(Bits));
     case gtInteger:
-      return IntToStr(GeneAsInteger(Bits));
+      return IntToStr(GeneAsInt64(Bits));
     case gtFloat:
       return FloatToStr(GeneAsFloat(Bits));
     case gtEnumeration:

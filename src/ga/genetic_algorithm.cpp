@@ -3,6 +3,7 @@
 #include <string>
 #include <unordered_set>
 
+#include <evokit/core/limits.h>
 #include <evokit/platform/random.h>
 #include <evokit/platform/guards.h>
 
@@ -63,8 +64,14 @@ void TMXCustomGeneticAlgorithm::SetGenes(const TMXGAGenes* Value) {
 void TMXCustomGeneticAlgorithm::SetGeneSize(std::int32_t Value) {
   if (Value < 0) Value = 0;
   if (Value == FGeneSize) return;
-  FGeneSize = Value;
+  CheckLimit("GeneSize", Value, Limits().MaxGeneSize);
+  if (const std::int32_t needed = FGenes ? FGenes->Size() : 0; Value < needed) {
+    throw EGAException("GeneSize " + std::to_string(Value) + " is smaller than the " + std::to_string(needed) +
+                       " bits the genes need");
+  }
   TMXGAPopulation* population = Population();
+  CheckLimit("Population bits", std::int64_t{Value} * population->Count(), Limits().MaxPopulationBits);
+  FGeneSize = Value;
   const auto update = UpdateGuard(*population);
   for (int i = 0; i < population->Count(); ++i) {
     TMXGAIndividual* individual = population->Items(i);
@@ -86,7 +93,16 @@ void TMXCustomGeneticAlgorithm::GeneUpdate(TMXGAGene*) {}
 void TMXCustomGeneticAlgorithm::PopulationNotify(TMXIndividual* Item, TCollectionNotification Action) {
   TMXCustomGeneticComponent::PopulationNotify(Item, Action);
   if (Action != cnAdded) return;
-  if (auto* individual = dynamic_cast<TMXGAIndividual*>(Item)) individual->Bits()->SetSize(FGeneSize);
+  if (auto* individual = dynamic_cast<TMXGAIndividual*>(Item)) {
+    if (const TCollection* population = individual->TCollectionItem::Collection())
+      CheckPopulationCapacity(population->Count());
+    individual->Bits()->SetSize(FGeneSize);
+  }
+}
+
+void TMXCustomGeneticAlgorithm::CheckPopulationCapacity(std::int64_t Individuals) const {
+  TMXCustomGeneticComponent::CheckPopulationCapacity(Individuals);
+  CheckLimit("Population bits", Individuals * FGeneSize, Limits().MaxPopulationBits);
 }
 
 // --- Genetic operations -------------------------------------------------------------

@@ -143,7 +143,14 @@ void TCollection::InsertItem(TCollectionItem* Item) {
   FItems.push_back(Item);
   Item->FCollection = this;
   Item->FID = FNextID++;
-  Notify(Item, cnAdded);
+  try {
+    Notify(Item, cnAdded);
+  } catch (...) {
+    // A refused item leaves the list again; the caller still owns it.
+    FItems.pop_back();
+    Item->FCollection = nullptr;
+    throw;
+  }
   Changed();
 }
 

@@ -62,10 +62,15 @@ class TMXEncodedBits : public TPersistent {
 
   std::string ClassName() const override { return "TMXEncodedBits"; }
 
+  // The largest Size: 2^30 bits (128 MiB). The bound keeps every offset, count and loop
+  // counter of the bit-level code well inside int.
+  static constexpr int MaxSize = 1 << 30;
+
   // Number of bits.
   int Size() const noexcept { return FSize; }
   // Resizes to Value bits; bits kept keep their values, new bits are false. Shrinking
-  // keeps the storage, so growing back allocates nothing. Negative: EListError.
+  // keeps the storage, so growing back allocates nothing. Negative: EListError; above
+  // MaxSize: EListError "Bits size <n> exceeds the maximum of 1073741824".
   void SetSize(int Value);
 
   // Bit Index. Outside 0 to Size - 1: EListError.
@@ -74,7 +79,7 @@ class TMXEncodedBits : public TPersistent {
     return (FWords[static_cast<std::size_t>(Index) >> 6] >> (Index & 63)) & 1u;
   }
   // Sets bit Index; an Index at or past Size first grows the string to Index + 1 bits.
-  // A negative Index (or INT_MAX): EListError.
+  // A negative Index, or one at or past MaxSize: EListError.
   void SetBits(int Index, bool Value) {
     if (Index < 0 || Index >= FSize) GrowFor(Index);
     const std::uint64_t mask = std::uint64_t{1} << (Index & 63);
@@ -174,6 +179,7 @@ class TMXEncodedBits : public TPersistent {
 
  private:
   [[noreturn]] static void IndexError();
+  [[noreturn]] static void SizeError(int Value);
   void GrowFor(int Index);
   // Raises unless 0 <= Offset, 0 <= Size <= MaxSize and Offset + Size <= this->Size().
   void CheckField(int Offset, int Size, int MaxSize, const char* What) const {

@@ -6,3 +6,4 @@
 #include <evokit/core/genetic_component.h>
 #include <evokit/core/genetic_document.h>
 #include <evokit/core/individual.h>
+#include <evokit/core/limits.h>

@@ -79,10 +79,12 @@ class TMXCustomGeneticComponent : public TComponent {
   TGAProbability ElitistPct() const { return FElitistPct; }
   void SetElitistPct(TGAProbability Value);
 
-  // Size created by Initialize; below 0 stores 0.
+  // Size created by Initialize; below 0 stores 0, above Limits().MaxPopulation raises
+  // EGAException and changes nothing.
   int InitialPopulation() const { return FInitialPopulation; }
   void SetInitialPopulation(int Value);
-  // Retries the subclasses' DoInitialize spends on duplicates; below 0 stores 0.
+  // Retries the subclasses' DoInitialize spends on duplicates; below 0 stores 0, above
+  // Limits().MaxDuplicatesRetries raises EGAException and changes nothing.
   int InitialDuplicatesRetries() const { return FInitialDuplicatesRetries; }
   void SetInitialDuplicatesRetries(int Value);
   // Below 1 stores 1 (the field nonetheless starts at 0).
@@ -347,6 +349,10 @@ class TMXCustomGeneticComponent : public TComponent {
   // Builds the genomes of the individuals already in Population. The result is free for
   // the subclass (the count of distinct genomes, say); the core ignores it.
   virtual int DoInitialize();
+  // Raises EGAException when a population of Individuals would exceed Limits() (the
+  // count here; subclasses add what their genomes need). Initialize calls it before it
+  // adds anyone.
+  virtual void CheckPopulationCapacity(std::int64_t Individuals) const;
 
   // The generation step and its parts.
   virtual void DoEvolve();

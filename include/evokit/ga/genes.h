@@ -57,9 +57,16 @@ class TMXGAGene : public TCollectionItem, public IPublishedProperties {
   const std::string& Name() const { return FName; }
   void SetName(const std::string& Value);
   TGeneType GeneType() const { return FGeneType; }
-  // Stores the type, recomputes the bounds (RecalcMinMax), then reports the change.
+  // Stores the type, recomputes the bounds (RecalcMinMax), then reports the change. A
+  // numeric type (integer, float, enumeration) for a gene wider than MaxNumericSize
+  // raises EGAException and changes nothing.
   void SetGeneType(TGeneType Value);
-  // Width of the field in bits. A negative width is stored as 0.
+  // The widest integer, float or enumeration gene: every such value reads as a 64-bit
+  // number at most.
+  static constexpr std::int32_t MaxNumericSize = 64;
+  // Width of the field in bits. A negative width is stored as 0. EGAException, with
+  // nothing changed, when the width is above Limits().MaxGeneSize, above MaxNumericSize
+  // for a numeric gene, or would take the genes' total above Limits().MaxGeneSize.
   std::int32_t Size() const { return FSize; }
   void SetSize(std::int32_t Value);
   // First bit of the field; kept by the collection (0 while detached).
@@ -103,8 +110,10 @@ class TMXGAGene : public TCollectionItem, public IPublishedProperties {
   // --- Reading a value --------------------------------------------------------------
   // Offset defaults to the gene's own. The integer, 64-bit, single and double readers
   // set Bits' PreserveSignBit to the gene's first; the boolean reader leaves it alone.
-  // The stored number is returned as it is. A field outside Bits, or a width the type
-  // cannot hold, raises EMXException.
+  // The stored number is returned as it is. A float gene of a width other than 32 or 64
+  // bits holds a whole number in its range (the integer range of its width), and the
+  // float readers return that number. A field outside Bits, or a width the type cannot
+  // hold, raises EMXException.
   bool GeneAsBoolean(TMXEncodedBits& Bits) const { return GeneAsBoolean(Bits, FOffset); }
   bool GeneAsBoolean(TMXEncodedBits& Bits, std::int32_t Offset) const;
   std::int32_t GeneAsInteger(TMXEncodedBits& Bits) const { return GeneAsInteger(Bits, FOffset); }

@@ -127,6 +127,8 @@ class TMXCustomGeneticAlgorithm : public TMXCustomGeneticComponent {
 
   // The inherited handling, then an added individual's chromosome gets GeneSize bits.
   void PopulationNotify(TMXIndividual* Item, TCollectionNotification Action) override;
+  // The count, and the count times GeneSize against Limits().MaxPopulationBits.
+  void CheckPopulationCapacity(std::int64_t Individuals) const override;
 
   // Randomizes every chromosome, retrying duplicates (equal bit text) within one budget
   // of InitialDuplicatesRetries for the whole population; returns the number of distinct
