@@ -88,7 +88,7 @@ std::vector<TGeneElement> ReadGenoType(const IXMLGenoType& GenoTypeXML, std::int
 std::string ReadBitText(const IXMLChromosome& ChromosomeXML, int Bits) {
   const TXMLNode genes = ChromosomeXML.Node().FindChild("Genes");
   std::string text = genes ? IXMLGenes(genes).Get_Bits() : std::string();
-  if (const auto bad = text.find_first_not_of("01"); bad != std::string::npos) {
+  if (const auto bad = FindNonBitChar(text); bad != std::string::npos) {
     throw EXMLDocError("Chromosome: invalid character '" + std::string(1, text[bad]) + "' at position " +
                        std::to_string(bad) + " of the bit text");
   }

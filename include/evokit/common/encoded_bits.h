@@ -54,6 +54,10 @@ namespace evokit {
 //   reaching past the bit string's Size raises EMXException before anything is written,
 //   as do the kernels for a bad range. A bit index or Size that TBits rejects raises
 //   EListError "Bits index out of range". A failed call leaves the bits as they were.
+// The position of the first character of Text that is neither '0' nor '1', or npos;
+// valid text is scanned a word at a time.
+std::size_t FindNonBitChar(std::string_view Text) noexcept;
+
 class TMXEncodedBits : public TPersistent {
  public:
   // An empty bit string: Size 0, PreserveSignBit false.
