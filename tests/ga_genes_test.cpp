@@ -5,6 +5,7 @@
 
 #include "support.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -161,14 +162,22 @@ TEST(Genes, ReadersAndWritersByIndexGoThroughThePopulation) {
   std::vector<TMXGAGene*> genes{AddGene(ga, gtInteger, 6, true), AddGene(ga, gtBoolean, 1),
                                 AddEnumeration(*ga.Genes(), {"calm", "angry"}), AddGene(ga, gtFloat, 32, true)};
   TMXGAIndividual* individual = ga.Population()->Add();
-  (void)individual->Fitness();
-  genes[0]->SetAsInt64(0, 99);  // clamped to 31
-  EXPECT_TRUE(individual->NeedFitness());
-  genes[1]->SetAsBoolean(0, true);
-  genes[2]->SetAsEnumeration(0, "calm");  // the first name
-  genes[3]->SetAsDouble(0, -0.125);
+  // Each writer then its reader, through the individual at index 0; the text expected.
+  const std::pair<std::function<std::string()>, std::string> rows[] = {
+      {[&] { return genes[0]->SetAsInteger(0, 99), IntToStr(genes[0]->GetAsInteger(0)); }, "31"},  // clamped
+      {[&] { return genes[0]->SetAsInt64(0, -99), IntToStr(genes[0]->GetAsInt64(0)); }, "-32"},
+      {[&] { return genes[1]->SetAsBoolean(0, true), BoolToStr(genes[1]->GetAsBoolean(0)); }, "True"},
+      {[&] { return genes[2]->SetAsEnumeration(0, "ANGRY"), genes[2]->GetAsEnumeration(0); }, "angry"},
+      {[&] { return genes[3]->SetAsFloat(0, 2.5f), FloatToStr(genes[3]->GetAsFloat(0)); }, "2.5"},
+      {[&] { return genes[3]->SetAsDouble(0, -0.125), FloatToStr(genes[3]->GetAsDouble(0)); }, "-0.125"},
+  };
+  for (const auto& [writeAndRead, expected] : rows) {
+    (void)individual->Fitness();
+    EXPECT_EQ(writeAndRead(), expected);
+    EXPECT_TRUE(individual->NeedFitness()) << expected;
+  }
   EXPECT_EQ((std::vector<std::string>{genes[0]->AsString(0), genes[1]->AsString(0), genes[2]->AsString(0), genes[3]->AsString(0)}),
-            (std::vector<std::string>{"31", "True", "calm", "-0.125"}));
+            (std::vector<std::string>{"-32", "True", "angry", "-0.125"}));
   EXPECT_THROW(genes[0]->SetAsInteger(1, 1), EListError);
   TMXGAGenes loose(nullptr);
   EXPECT_THROW((void)AddGene(loose, gtInteger, 4)->GetAsInteger(0), EListError);
