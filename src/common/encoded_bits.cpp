@@ -262,6 +262,16 @@ int TMXEncodedBits::CountSetBits() const noexcept {
   return count;
 }
 
+std::size_t TMXEncodedBits::Hash() const noexcept {
+  // A multiply-xorshift mix per word; bits past Size are zero, so equal strings agree.
+  std::uint64_t h = 0x9E3779B97F4A7C15u ^ static_cast<std::uint64_t>(FSize);
+  for (const std::uint64_t word : FWords) {
+    h = (h ^ word) * 0xBF58476D1CE4E5B9u;
+    h ^= h >> 31;
+  }
+  return static_cast<std::size_t>(h);
+}
+
 // --- kernels ---------------------------------------------------------------
 
 void TMXEncodedBits::CopyBits(int DestOffset, const TMXEncodedBits& Source, int SourceOffset, int Count) {

@@ -1,7 +1,7 @@
 #include <evokit/ga/genetic_algorithm.h>
 
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include <evokit/core/limits.h>
 #include <evokit/platform/random.h>
@@ -111,7 +111,18 @@ int TMXCustomGeneticAlgorithm::DoInitialize() {
   TMXGAPopulation* population = Population();
   int budget = InitialDuplicatesRetries();
   const bool checking = budget > 0;
-  std::unordered_set<std::string> seen;
+  // The chromosomes accepted so far, by hash; equal hashes are compared bit for bit, so
+  // the check needs a few words per individual whatever the chromosome length.
+  std::unordered_multimap<std::size_t, const TMXEncodedBits*> seen;
+  const auto accept = [&seen](const TMXEncodedBits* Bits) {
+    const std::size_t hash = Bits->Hash();
+    const auto [first, last] = seen.equal_range(hash);
+    for (auto it = first; it != last; ++it)
+      if (it->second->Equals(*Bits)) return false;
+    seen.emplace(hash, Bits);
+    return true;
+  };
+  if (checking) seen.reserve(static_cast<std::size_t>(population->Count()));
   int distinct = 0;
   for (int i = 0; i < population->Count(); ++i) {
     TMXGABits* bits = population->Items(i)->Bits();
@@ -119,7 +130,7 @@ int TMXCustomGeneticAlgorithm::DoInitialize() {
     if (!checking) continue;
     // Once the budget is spent the last randomization stands unchecked.
     while (budget > 0) {
-      if (seen.insert(bits->ToString()).second) {
+      if (accept(bits)) {
         ++distinct;
         break;
       }

@@ -143,6 +143,8 @@ class TMXEncodedBits : public TPersistent {
   }
   // Number of bits set.
   int CountSetBits() const noexcept;
+  // A hash of Size and the bits: equal strings hash alike.
+  std::size_t Hash() const noexcept;
 
   // --- Kernels of the genetic operators ----------------------------------------------
   // All validate their ranges first (EMXException, nothing changed) and work a 64-bit
