@@ -55,10 +55,19 @@ TEST_F(ChromosomeTest, RandomizeAndClear) {
   EXPECT_EQ(std::pair(Bits().ToBitString(), FIndividual->NeedFitness()), std::pair(std::string(200, '0'), false));
 }
 
-// The documented draw scheme, bit by bit: bit i flips when its 64-bit fraction D is
-// below T = ceil(p * 2^64). D's top byte is byte i % 8 of a draw shared by eight bits;
-// its low 56 bits (the top of a further draw) are drawn only when that byte equals T's.
+// The documented draw schemes. Below 1/64 each real draw gives the gap to the next
+// flipped bit. Otherwise, bit by bit: bit i flips when its 64-bit fraction D is below
+// T = ceil(p * 2^64). D's top byte is byte i % 8 of a draw shared by eight bits; its low
+// 56 bits (the top of a further draw) are drawn only when that byte equals T's.
 std::string ExpectedMutation(std::string Text, double P, TRandomStream& Stream) {
+  const auto flip = [&Text](std::size_t I) { Text[I] = Text[I] == '0' ? '1' : '0'; };
+  if (P < 1.0 / 64) {
+    const double scale = 1 / std::log1p(-P);
+    const auto gap = [&] { return std::floor(std::log(1 - Stream.NextDouble()) * scale); };
+    for (double next = gap(); next < static_cast<double>(Text.size()); next += 1 + gap())
+      flip(static_cast<std::size_t>(next));
+    return Text;
+  }
   const auto t = static_cast<std::uint64_t>(std::ceil(std::ldexp(P, 64)));
   std::uint64_t shared = 0;
   for (std::size_t i = 0; i < Text.size(); ++i) {
@@ -68,6 +77,18 @@ std::string ExpectedMutation(std::string Text, double P, TRandomStream& Stream) 
     if (flip) Text[i] = Text[i] == '0' ? '1' : '0';
   }
   return Text;
+}
+
+// Both schemes flip each bit with the given probability: the count over many bits stays
+// within five standard deviations of its mean.
+TEST(ChromosomeRates, MutationFlipsAtTheGivenRate) {
+  for (double p : {0.001, 0.01, 0.02, 0.3}) {
+    TBits bits(std::string(200'000, '0'));
+    RandSeed(4);
+    bits.Mutate(p);
+    const double mean = 200'000 * p, sd = std::sqrt(mean * (1 - p));
+    EXPECT_NEAR(bits.CountSetBits(), mean, 5 * sd) << p;
+  }
 }
 
 TEST_F(ChromosomeTest, MutateFollowsItsDrawScheme) {

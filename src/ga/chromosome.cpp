@@ -15,6 +15,8 @@ constexpr int kWordBits = 64;
 constexpr std::uint64_t kByteOnes = 0x0101010101010101u;
 constexpr std::uint64_t kByteHighs = 0x8080808080808080u;
 constexpr std::uint64_t kLow56 = (std::uint64_t{1} << 56) - 1;
+// Below this rate Mutate draws the gaps between flips; from it on, a byte per bit.
+constexpr double kGapProbability = 1.0 / 64;
 
 }  // namespace
 
@@ -56,6 +58,21 @@ bool TMXGABits::Mutate(TGAProbability MutationProbability) {
   if (size > 0 && MutationProbability >= 1) {
     FlipBits(0, size);
     flipped = true;
+  } else if (size > 0 && MutationProbability > 0 && MutationProbability < kGapProbability) {
+    // Low rates draw the gaps between flipped bits instead of a decision per bit: the
+    // number of kept bits before the next flip is geometric, P(gap >= k) = (1 - p)^k,
+    // and floor(ln U / ln(1 - p)) with U uniform in (0, 1] has exactly that law. One draw
+    // per flip, plus one that runs past the end.
+    const double scale = 1.0 / std::log1p(-MutationProbability);
+    TRandomStream& stream = CurrentRandomStream();
+    std::int64_t bit = -1;
+    for (;;) {
+      const double gap = std::floor(std::log(1.0 - stream.NextDouble()) * scale);
+      if (!(gap < static_cast<double>(size - 1 - bit))) break;
+      bit += 1 + static_cast<std::int64_t>(gap);
+      XorBits(static_cast<int>(bit), 1, 1);
+      flipped = true;
+    }
   } else if (size > 0 && MutationProbability > 0) {
     // Bit i flips when its draw D (a uniform 64-bit integer, read as the fraction D / 2^64)
     // is below Probability, that is D < T with T = ceil(Probability * 2^64), which lies in

@@ -42,12 +42,14 @@ class TMXGABits : public TMXEncodedBits {
   void Randomize();
   // Makes every bit false, keeping the length; the owner is not marked.
   void Clear();
-  // Flips each bit, from index 0 upward, when MutationProbability exceeds its own uniform
-  // draw from [0, 1). Each draw is a 64-bit fraction: its top 8 bits come eight to a
-  // stream value and its low 56 bits are drawn only when the top 8 bits alone cannot
-  // decide, so every bit gets the full-precision test at about a quarter of the cost of
-  // a separate draw. A probability of 0 (or below, or NaN) flips nothing and 1 (or
-  // above) flips every bit; neither draws. True when at least one bit flipped.
+  // Flips each bit independently with probability MutationProbability. Below 1/64 the
+  // gaps between flipped bits are drawn (one real draw per flip, plus one that runs past
+  // the end; gap = floor(ln(1 - Random()) / ln(1 - p))). From 1/64 on, each bit, from
+  // index 0 upward, flips when the probability exceeds its own uniform draw from [0, 1),
+  // a 64-bit fraction whose top 8 bits come eight to a stream value and whose low 56 bits
+  // are drawn only when the top 8 bits alone cannot decide. A probability of 0 (or below,
+  // or NaN) flips nothing and 1 (or above) flips every bit; neither draws. True when at
+  // least one bit flipped.
   bool Mutate(TGAProbability MutationProbability);
   // Complements Len + 1 bits from Offset, stopping at the end. Offset -1 draws it from
   // [0, Size); then Len -1 draws it from [0, Size - Offset) (0 when that is empty).
