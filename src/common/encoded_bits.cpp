@@ -208,7 +208,7 @@ std::string TMXEncodedBits::ToString() const { return ToBitString(); }
 // --- whole-string operations -----------------------------------------------
 
 void TMXEncodedBits::Assign(const TPersistent* Source) {
-  if (const auto* bits = dynamic_cast<const TMXEncodedBits*>(Source)) {
+  if (const auto* bits = FastCast<const TMXEncodedBits>(Source)) {
     if (bits != this) {
       FWords = bits->FWords;
       FSize = bits->FSize;

@@ -26,7 +26,7 @@ void TMXIndividual::SetName(const std::string& Value) {
 }
 
 TMXPopulation* TMXIndividual::Collection() const {
-  return dynamic_cast<TMXPopulation*>(TCollectionItem::Collection());
+  return FastCast<TMXPopulation>(TCollectionItem::Collection());
 }
 
 TGAFitness TMXIndividual::WeightedFitness() const {
@@ -60,11 +60,7 @@ void TMXIndividual::Modified() {
 }
 
 void TMXIndividual::Assign(const TPersistent* Source) {
-  // Copies between individuals of one class are the common case (every child of a
-  // generation): recognise them without the cost of a dynamic_cast.
-  const TMXIndividual* source = nullptr;
-  if (Source && typeid(*Source) == typeid(*this)) source = static_cast<const TMXIndividual*>(Source);
-  else source = dynamic_cast<const TMXIndividual*>(Source);
+  const TMXIndividual* source = FastCast<const TMXIndividual>(Source);
   if (!source) {
     TCollectionItem::Assign(Source);
     return;
@@ -96,7 +92,7 @@ TMXPopulation::TMXPopulation(TPersistent* AOwner, TMXIndividualClass IndividualC
 void TMXPopulation::Notify(TCollectionItem* Item, TCollectionNotification Action) {
   // Individuals join and leave fully constructed (see TMXIndividual's constructor and
   // destructor); anything else that was put into a population is not reported.
-  auto* individual = dynamic_cast<TMXIndividual*>(Item);
+  auto* individual = FastCast<TMXIndividual>(Item);
   if (!individual) return;
   individual->FComponent = Action == cnAdded ? FComponent : nullptr;
   if (!FComponent) return;
@@ -107,7 +103,7 @@ void TMXPopulation::Notify(TCollectionItem* Item, TCollectionNotification Action
 void TMXPopulation::Update(TCollectionItem* Item) {
   // Item is nullptr when the whole collection changed.
   if (!FComponent) return;
-  auto* individual = dynamic_cast<TMXIndividual*>(Item);
+  auto* individual = FastCast<TMXIndividual>(Item);
   if (Item && !individual) return;
   FComponent->PopulationUpdate(individual);
 }

@@ -162,7 +162,7 @@ void TMXGAIndividual::RecreateDNA() {
 }
 
 TMXGAPopulation* TMXGAIndividual::Collection() const {
-  return dynamic_cast<TMXGAPopulation*>(TCollectionItem::Collection());
+  return FastCast<TMXGAPopulation>(TCollectionItem::Collection());
 }
 
 void TMXGAIndividual::SetBits(const TMXEncodedBits* Value) {
@@ -171,7 +171,7 @@ void TMXGAIndividual::SetBits(const TMXEncodedBits* Value) {
 }
 
 void TMXGAIndividual::Assign(const TPersistent* Source) {
-  if (const auto* source = dynamic_cast<const TMXGAIndividual*>(Source)) FBits->Assign(source->FBits.get());
+  if (const auto* source = FastCast<const TMXGAIndividual>(Source)) FBits->Assign(source->FBits.get());
   TMXIndividual::Assign(Source);
 }
 
@@ -183,7 +183,7 @@ TMXGAPopulation::TMXGAPopulation(TPersistent* AOwner, TMXGAIndividualClass Indiv
     : TMXPopulation(AOwner, IndividualClass) {}
 
 TMXCustomGeneticAlgorithm* TMXGAPopulation::Owner() const {
-  return dynamic_cast<TMXCustomGeneticAlgorithm*>(TMXPopulation::Owner());
+  return FastCast<TMXCustomGeneticAlgorithm>(TMXPopulation::Owner());
 }
 
 }  // namespace evokit

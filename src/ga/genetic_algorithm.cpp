@@ -13,7 +13,7 @@ namespace {
 
 // The GA steps work on GA individuals only; anything else (or nothing) is a caller error.
 TMXGAIndividual* AsGAIndividual(TMXIndividual* Item) {
-  if (auto* individual = dynamic_cast<TMXGAIndividual*>(Item)) return individual;
+  if (auto* individual = FastCast<TMXGAIndividual>(Item)) return individual;
   throw EInvalidCast("Invalid class typecast: a " + (Item ? Item->ClassName() : std::string("null individual")) +
                      " is not a TMXGAIndividual");
 }

@@ -4,8 +4,10 @@
 // Thread safety: none of these classes is internally synchronised.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <typeinfo>
 
 #include <evokit/platform/exceptions.h>
 
@@ -23,6 +25,22 @@ class TObject {
   TObject(const TObject&) = default;
   TObject& operator=(const TObject&) = default;
 };
+
+// dynamic_cast<To*>(Object) for downcasts on hot paths. Each instantiation remembers the
+// last dynamic type that converted, so a loop over objects of one class pays one typeid
+// comparison per call instead of a hierarchy walk. The memo is shared by all threads;
+// any value a thread sees is a type that converts, so races only cost a slow call.
+template <class To, class From>
+To* FastCast(From* Object) noexcept {
+  static std::atomic<const std::type_info*> known{nullptr};
+  if (!Object) return nullptr;
+  const std::type_info& type = typeid(*Object);
+  if (const std::type_info* last = known.load(std::memory_order_relaxed); last && *last == type)
+    return static_cast<To*>(Object);
+  To* result = dynamic_cast<To*>(Object);
+  if (result) known.store(&type, std::memory_order_relaxed);
+  return result;
+}
 
 // Event with only a sender.
 using TNotifyEvent = std::function<void(TObject* Sender)>;
