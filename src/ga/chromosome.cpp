@@ -63,7 +63,13 @@ bool TMXGABits::Mutate(TGAProbability MutationProbability) {
     // number of kept bits before the next flip is geometric, P(gap >= k) = (1 - p)^k,
     // and floor(ln U / ln(1 - p)) with U uniform in (0, 1] has exactly that law. One draw
     // per flip, plus one that runs past the end.
-    const double scale = 1.0 / std::log1p(-MutationProbability);
+    // The scale is the same for every chromosome of a run: keep the last one per thread.
+    thread_local double lastProbability = 0, lastScale = 0;
+    if (MutationProbability != lastProbability) {
+      lastScale = 1.0 / std::log1p(-MutationProbability);
+      lastProbability = MutationProbability;
+    }
+    const double scale = lastScale;
     TRandomStream& stream = CurrentRandomStream();
     std::int64_t bit = -1;
     for (;;) {
