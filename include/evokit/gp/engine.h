@@ -12,7 +12,9 @@
 //
 // Deep trees are ordinary input: size, depth, prefix text, copying, destruction and
 // XML loading and saving use explicit stacks, never recursion, so a chain of a hundred
-// thousand nodes is handled like any other tree.
+// thousand nodes is handled like any other tree. Wide trees too: attaching a leaf costs
+// constant time whatever the number of its siblings, so a node with a million children
+// loads in linear time.
 //
 // Thread safety: an instruction set and a tree belong to one thread at a time. Several
 // threads may execute programs over one instruction set at once (execution only reads
@@ -400,7 +402,7 @@ class TMXGPNode : public TPersistent {
   virtual TNode* GetChild(int Index) const = 0;
   virtual int GetChildCount() const = 0;
   // Attaches Node as a child (a node that is already a child is left alone). Node must
-  // not be this node or one of its ancestors.
+  // not be this node or one of its ancestors. Constant time for a leaf Node.
   virtual void AddChild(TNode* Node) = 0;
   virtual void InsertChild(int Index, TNode* Node) = 0;
   // Detaches Node (not destroyed; the caller owns it). Nothing when it is not a child.
@@ -503,6 +505,9 @@ class TMXGPNode : public TPersistent {
   static void UnlinkChild(TNode* Child) noexcept { Child->FParent = nullptr; }
   // NthChild of another node (protected access goes through the base).
   static TNode* NthChildOf(const TNode* Node, int Index) { return Node->NthChild(Index); }
+  // True while Node's SetParent is calling AddChild of its new parent: Node's Parent is
+  // set already, but the parent does not hold it yet.
+  static bool IsBeingAttached(const TNode* Node) noexcept { return FAttaching == Node; }
 
  private:
   [[noreturn]] static void NoInstructionError();
@@ -514,6 +519,10 @@ class TMXGPNode : public TPersistent {
   TMXGPInstruction<T>* FInstruction = nullptr;
   mutable int FDepth = 0;
   mutable int FSize = 0;
+
+  // Notes that the mutual calls leave for each other. Per thread: a tree belongs to one
+  // thread at a time, and separate trees on separate threads do not meet.
+  static inline constinit thread_local const TNode* FAttaching = nullptr;
 };
 
 // A node with any number of children, kept in an owning list.
@@ -535,7 +544,8 @@ class TMXGPTreeNode : public TMXGPNode<T> {
   // EArgumentOutOfRangeException outside 0..count-1.
   TNode* GetChild(int Index) const override;
   int GetChildCount() const override { return static_cast<int>(FChildren.size()); }
-  // Appends Node unless it is already a child (then nothing); Node leaves its former parent.
+  // Appends Node unless it is already a child (then nothing); Node leaves its former
+  // parent. Membership is told by Node's Parent, without searching the list.
   void AddChild(TNode* Node) override;
   // Inserts Node at Index (0..count, else EArgumentOutOfRangeException); Node leaves its
   // former parent. A node that is already a child moves to Index.
@@ -555,6 +565,9 @@ class TMXGPTreeNode : public TMXGPNode<T> {
   void CopyChildrenFrom(const TNode* Source, typename TNode::TCopyList& Pending) override;
 
  private:
+  // True when Node is in FChildren, in constant time.
+  bool Holds(const TNode* Node) const noexcept;
+
   std::vector<TNode*> FChildren;
 };
 

@@ -302,6 +302,25 @@ void TMXGPNode<T>::NoInstructionError() {
   RaiseMessage<EGPException>(_SNoInstructionAssigned);
 }
 
+namespace detail {
+
+// Sets Slot to Value for the guard's lifetime and then puts the old value back, also when
+// an exception leaves the scope.
+template <class P>
+class TSwapBack {
+ public:
+  TSwapBack(P& Slot, P Value) noexcept : FSlot(Slot), FOld(std::exchange(Slot, Value)) {}
+  TSwapBack(const TSwapBack&) = delete;
+  TSwapBack& operator=(const TSwapBack&) = delete;
+  ~TSwapBack() { FSlot = FOld; }
+
+ private:
+  P& FSlot;
+  P FOld;
+};
+
+}  // namespace detail
+
 template <class T>
 void TMXGPNode<T>::Modified() {
   FSize = 0;
@@ -345,7 +364,11 @@ void TMXGPNode<T>::SetParent(TNode* P) {
   FParent = nullptr;
   if (old) old->ExtractChild(this);
   FParent = P;
-  if (P) P->AddChild(this);
+  if (P) {
+    // P's AddChild sees this node's Parent set before P holds it: tell it so.
+    const detail::TSwapBack<const TNode*> attaching(FAttaching, this);
+    P->AddChild(this);
+  }
 }
 
 template <class T>
@@ -641,8 +664,22 @@ TMXGPNode<T>* TMXGPTreeNode<T>::GetChild(int Index) const {
 }
 
 template <class T>
+bool TMXGPTreeNode<T>::Holds(const TNode* Node) const noexcept {
+  // Outside the mutual calls of SetParent and AddChild, a node is in FChildren exactly
+  // when its Parent is this node: every path that changes one side changes the other
+  // (AddChild, InsertChild, ExtractChild, SetParent; LinkChild and UnlinkChild only in
+  // step with the list). Inside them the two sides are briefly apart, in two ways:
+  //  - SetParent(this) sets the parent first and then calls AddChild: Parent is this, the
+  //    list does not hold the node yet, and the node is marked as being attached;
+  //  - AddChild appends first and then calls Node->SetParent(this), which calls AddChild
+  //    again: the node is the last in the list (whatever its Parent says by then).
+  if (!FChildren.empty() && FChildren.back() == Node) return true;
+  return Node->Parent() == this && !TNode::IsBeingAttached(Node);
+}
+
+template <class T>
 void TMXGPTreeNode<T>::AddChild(TNode* Node) {
-  if (!Node || std::find(FChildren.begin(), FChildren.end(), Node) != FChildren.end()) return;
+  if (!Node || Holds(Node)) return;
   detail::CheckNoCycle<T>(this, Node);
   FChildren.push_back(Node);
   try {
