@@ -323,13 +323,25 @@ class TSwapBack {
 
 template <class T>
 void TMXGPNode<T>::Modified() {
+  const bool wasClear = FSize == 0 && FDepth == 0;
   FSize = 0;
   FDepth = 0;
-  // An ancestor whose caches are clear already has clear ancestors: stop there.
-  for (TNode* p = FParent; p != nullptr; p = p->FParent) {
-    if (p->FSize == 0 && p->FDepth == 0) break;
-    p->FSize = 0;
-    p->FDepth = 0;
+  if (FWalk && FWalk->Current == this) {
+    // Called by the walk below for an ancestor: go on to the parent unless this node was
+    // clear already (then so is everything above it, see the cache rule).
+    if (!wasClear) FWalk->Next = FParent;
+    return;
+  }
+  // The node whose children changed (or a direct call): its ancestors are called in turn,
+  // each Modified() returning before the next is called, so a deep chain needs no deep
+  // stack. A leaf that was clear may still have ancestors with a cached depth (a leaf's
+  // depth is never cached), so the walk always starts, at the parent.
+  TModifiedWalk walk;
+  const detail::TSwapBack<TModifiedWalk*> active(FWalk, &walk);
+  for (TNode* next = FParent; next != nullptr; next = walk.Next) {
+    walk.Current = next;
+    walk.Next = nullptr;
+    next->Modified();
   }
 }
 
@@ -506,12 +518,7 @@ void TMXGPNode<T>::Assign(const TPersistent* Source) {
   // may lie inside them, and a failed copy puts them back.
   std::vector<TNode*> saved;
   ReleaseChildren(saved);
-  TMXGPInstruction<T>* const savedInstruction = FInstruction;
-  const T savedValue = FValue;
-  const int savedSize = FSize, savedDepth = FDepth;
   try {
-    FInstruction = source->FInstruction;
-    SetValue(source->FValue);
     TCopyList pending{{source, this}};
     while (!pending.empty()) {
       auto [from, to] = pending.back();
@@ -521,16 +528,29 @@ void TMXGPNode<T>::Assign(const TPersistent* Source) {
   } catch (...) {
     DestroyChildren();
     RestoreChildren(saved);
-    FInstruction = savedInstruction;
-    FValue = savedValue;
-    FSize = savedSize;
-    FDepth = savedDepth;
     throw;
   }
-  // Source may be among the old children: take its caches before they go.
-  FSize = source->FSize;
-  FDepth = source->FDepth;
-  DestroyNodes(std::move(saved));
+  // Source may be among the old children: take what it has before they go.
+  TMXGPInstruction<T>* const instruction = source->FInstruction;
+  const T value = source->FValue;
+  const int size = source->FSize, depth = source->FDepth;
+  // The copies step aside while the old children come back for Clear(), which (through
+  // an override too) destroys them, resets the node and tells it and its ancestors.
+  std::vector<TNode*> copies;
+  ReleaseChildren(copies);
+  RestoreChildren(saved);
+  try {
+    Clear();
+    DestroyChildren();  // whatever an override of Clear() left
+  } catch (...) {
+    DestroyNodes(std::move(copies));
+    throw;
+  }
+  RestoreChildren(copies);
+  FInstruction = instruction;
+  SetValue(value);
+  FSize = size;
+  FDepth = depth;
   if (FParent) FParent->Modified();
 }
 
