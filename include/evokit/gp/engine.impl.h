@@ -335,7 +335,8 @@ void TMXGPNode<T>::Modified() {
   // The node whose children changed (or a direct call): its ancestors are called in turn,
   // each Modified() returning before the next is called, so a deep chain needs no deep
   // stack. A leaf that was clear may still have ancestors with a cached depth (a leaf's
-  // depth is never cached), so the walk always starts, at the parent.
+  // depth is never cached), so the walk goes on to the parent even when this node was
+  // clear.
   TModifiedWalk walk;
   const detail::TSwapBack<TModifiedWalk*> active(FWalk, &walk);
   for (TNode* next = FParent; next != nullptr; next = walk.Next) {
