@@ -151,6 +151,13 @@ TEST_F(Filer, ExactText) {
             "  Probability = 0\n  Enabled = True\n  Mode = tmThird\n  Modes = [tmSecond, tmThird]\n"
             "  Title = 'It''s'#10'a'\n  Lines = (\n    'x'\n    '')\n  Items = <\n    item\n      Label = 'g'\n"
             "    end\n    item\n    end>\n  Points = (\n    1.5\n    -2)\n  object Kid: TTestChild\n  end\nend\n");
+  // Strings are UTF-8, also when made of character codes; other bytes are not written.
+  TStringStream text("object TTestComponent\n  Title = 'caf'#195#169\nend\n"), out;
+  ReadComponent(text, &Comp);
+  EXPECT_EQ(Comp.Title, "caf\xC3\xA9");
+  Comp.Title = "caf\xC3";
+  EXPECT_THROW(WriteComponent(out, &Comp), EStreamError);
+  EXPECT_EQ(out.Size(), 0);
 }
 
 // Random configurations, written one after the other into one stream, read back each into
@@ -231,7 +238,9 @@ TEST_F(Filer, BadInputNamesPropertyAndLineAndChangesNothing) {
       {"  object Kid: TTestChild\n    Value = x\n  end\n", "Kid.Value at line 5"},
       {"  object TTestChild\n  end\n", "an owned component needs a name"},
       {"  Title = 'open\n", "line 4"}, {"  Count 3\n", "line 4"}, {"  Count = 1.5.2\n", "line 4"},
-      {"  Count = #999\n", "line 4"}};
+      {"  Count = #999\n", "line 4"}, {"  Title = 'caf\xC3'\n", "line 4: string is not valid UTF-8"},
+      {"  Title = 'caf'#195'x'\n", "line 4: string is not valid UTF-8"},
+      {"  Lines = (\n    'a'\n    '\xED\xA0\x80')\n", "line 6: string is not valid UTF-8"}};
   const int setsBefore = Comp.CountSets;
   for (const auto& [body, needle] : cases) {
     const std::string message = ReadFails(head + body + "end\n", &Comp, &handlers);

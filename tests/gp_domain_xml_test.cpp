@@ -161,6 +161,14 @@ TEST(GPDomainXML, BadDocumentsRaiseTheirErrors) {
   EXPECT_THROW(k->LoadFromXML(IXMLInstructionType(bad.DocumentElement().FindChild("Foo"))), EXMLDocError);
   EXPECT_THROW(k->LoadFromXML(IXMLInstructionType(bad.DocumentElement().FindChild("Function"))), EConvertError);
   EXPECT_EQ(k->ToString(), "c '' gpConstant");
+  // Names that are not UTF-8 never reach a document: refused on loading, and on saving
+  // before the element holds them (a refused individual's name leaves no element behind).
+  EXPECT_THROW(LoadDna(*root, "<DNA Instruction=\"x\xC3\"/>"), EXMLDocError);
+  auto out = NewGPDomain();
+  k->SetName("c\xFF");
+  EXPECT_THROW(k->SaveToXML(out->Get_Instructions()), EXMLDocError);
+  EXPECT_THROW(out->Get_FittestIndividual().Set_Name("p\xC3"), EXMLDocError);
+  EXPECT_EQ(out->Get_FittestIndividual().XML(), "<FittestIndividual/>");
   // Documents are bound by their root's name, and read with a document type declaration.
   TXMLDocument domain = LoadXMLData("<?xml version=\"1.0\"?><!DOCTYPE GPDomain><GPDomain/>");
   EXPECT_EQ(GetGPDomain(domain).NodeName(), "GPDomain");

@@ -43,6 +43,17 @@ TRef Ref(const TMXGPNode<double>* Node, double X, double Y) {
   return ref;
 }
 
+// A user node class whose Modified() and Clear() overrides count their calls.
+struct TCountingNode : TMXGPTreeNode<double> {
+  using TMXGPTreeNode<double>::TMXGPTreeNode;
+  int Modifications = 0, Clears = 0;
+  TMXGPNode<double>* CreateNode(TMXGPInstruction<double>* I, TMXGPNode<double>* Parent) const override {
+    return new TCountingNode(I, Parent);
+  }
+  void Modified() override { ++Modifications, TMXGPTreeNode<double>::Modified(); }
+  void Clear() override { ++Clears, TMXGPTreeNode<double>::Clear(); }
+};
+
 // The message of the EGPException that Action raises.
 template <class F>
 std::string GPError(F&& Action) {
@@ -369,4 +380,44 @@ TEST(GPNode, DeepChainsNeedNoRecursion) {
   EXPECT_EQ(chain[0]->Size() + chain[0]->Depth(), 2 * kDepth - 1);
   chain[0]->Assign(copy.get());
   EXPECT_EQ(chain[0]->Depth() + chain[0]->Execute(nullptr), kDepth - 1);
+}
+
+// A change reaches the Modified() override of the changed node and of every ancestor up to
+// the first one that was clear already, one call after the other (no deep stack); Assign
+// and loading clear a node through its Clear() override.
+TEST(GPNode, OverridesOfModifiedAndClearAreReached) {
+  constexpr int kDepth = 100000;
+  TMXGPFloatInstructions set(nullptr);
+  set.Add()->SetName("f");
+  set.Items(0)->SetArity(1);
+  TCountingNode root(set.Items(0));
+  std::vector<TCountingNode*> chain{&root};
+  for (int i = 1; i <= kDepth; ++i)
+    chain.push_back(static_cast<TCountingNode*>(chain.back()->CreateNode(set.Items(0), chain.back())));
+  auto calls = [&] {
+    std::vector<int> counts;
+    for (TCountingNode* node : chain) counts.push_back(std::exchange(node->Modifications, 0));
+    return counts;
+  };
+  // Built leaf by leaf: the parent of each new leaf and, found clear, the grandparent.
+  std::vector<int> expected(kDepth + 1, 2);
+  expected[kDepth - 1] = 1, expected[kDepth] = 0;
+  EXPECT_EQ(calls(), expected);
+  // With every cache filled, a leaf added at the bottom tells the whole path; taking it
+  // away again tells its parent and the grandparent, found clear.
+  root.Size();
+  delete chain.back()->CreateNode(set.Items(0), chain.back());
+  expected.assign(kDepth + 1, 1);
+  expected[kDepth - 1] = expected[kDepth] = 2;
+  EXPECT_EQ(calls(), expected);
+  chain.resize(3);
+  TCountingNode source(set.Items(0));
+  new TCountingNode(set.Items(0), &source);
+  chain[2]->Assign(&source);  // Clear() tells the node and its parent, then the parent is told
+  EXPECT_EQ(calls(), (std::vector<int>{1, 2, 1}));
+  EXPECT_EQ(std::to_string(chain[2]->Clears) + Shape(root), "1(f (f (f f))) 4/3");
+  auto doc = NewGPDomain();
+  source.SaveToXML(doc->Get_FittestIndividual().Get_DNA());
+  root.LoadFromXML(doc->Get_FittestIndividual().Get_DNA());
+  EXPECT_EQ(std::to_string(root.Clears) + Shape(root), "1(f f) 2/1");
 }

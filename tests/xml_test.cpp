@@ -95,6 +95,26 @@ TEST(XMLNode, ChildrenTextAndAttributes) {
   r.RemoveAttribute("k");
   EXPECT_FALSE(r.HasAttribute("k"));
   EXPECT_EQ(ErrorOf([&] { r.SetAttribute("a b", "x"); }), "\"a b\" is not a valid XML name");
+  // Every setter refuses text that is not well-formed UTF-8, before anything changes; the
+  // first and last characters of each sequence length pass.
+  const std::string before = r.XML();
+  for (const char* bad : {"\x80", "caf\xC3", "\xC0\xAF", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xE2\x28\xA1",
+                          "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xE2\x82", "\xE2\x82(", "\xF0\x90\x80(",
+                          "abcdefghij\xC0\x80klmnopq"}) {
+    EXPECT_THROW(r.SetText(bad), EXMLDocError);
+    EXPECT_THROW(r.SetAttribute("k", bad), EXMLDocError);
+    EXPECT_THROW(r.AddChild(std::string("n") + bad), EXMLDocError);
+    EXPECT_THROW(TXMLValueList<std::string>(r, "v").Add(bad), EXMLDocError);
+  }
+  EXPECT_EQ(r.XML(), before);
+  EXPECT_EQ(ErrorOf([&] { r.SetText("ab\xC3("); }), "Invalid UTF-8 in element text at byte 2");
+  for (const char* good : {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF",
+                           "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "abcdefghij\xC3\xA9klmnopq"}) {
+    r.SetText(good), r.SetAttribute("k", good);
+    const TXMLDocument back = LoadXMLData(r.XML());
+    EXPECT_EQ(back.DocumentElement().Text() + back.DocumentElement().Attribute("k"), std::string(good) + good);
+  }
+  r.SetText(""), r.RemoveAttribute("k");
   for (const char* bad : {"", "1bad", "-x"}) EXPECT_THROW(r.AddChild(bad), EXMLDocError) << bad;
   TXMLNode first = r.InsertChild("First", r.FirstChild());
   r.RemoveChild(r.FindChild("e"));
@@ -196,7 +216,18 @@ TEST(XMLErrors, MalformedTextReportsLineAndColumnInCharacters) {
       {Utf16("<a>\n\n<b></c></a>", true, true), "line 3, column 6"},
       {Utf16("<a>\r\n<b></c></a>", false, true), "line 2, column 6"},
       {"<?xml version='1.0' encoding='latin1'?>\n\xE9\xE9<a", "line 2"},
-      {"<a/>\n<b/>", "Multiple document elements at line 2, column 1"}, {"", "No document element"}};
+      {"<a/>\n<b/>", "Multiple document elements at line 2, column 1"}, {"", "No document element"},
+      // Characters that are not well-formed in the input's encoding come before anything
+      // the parser says; character references must name a character too.
+      {"<a>\n  caf\xC3</a>", "Invalid UTF-8 character at line 2, column 6"},
+      {"<a b='\xED\xA0\x80'></c>", "Invalid UTF-8 character at line 1, column 7"},
+      {"\xEF\xBB\xBF<a>\xC3\xA9\xF4\x90\x80\x80</a>", "Invalid UTF-8 character at line 1, column 5"},
+      {Utf16("<a>", false, true) + std::string("\0\xD8", 2) + Utf16("</a>", false, false),
+       "Invalid UTF-16 character at line 1, column 4"},
+      {std::string("\xFF\xFE\0\0<\0\0\0a\0\0\0>\0\0\0\0\0\x11\0<\0\0\0/\0\0\0a\0\0\0>\0\0\0", 36),
+       "Invalid UTF-32 character at line 1, column 4"},
+      {"<a>\n<b>&#xD800;</b></a>", "Invalid character reference at line 2, column 4"},
+      {"<a>\n <b c='&#x110000;'/></a>", "Invalid character reference at line 2, column 3"}};
   for (const auto& [text, expected] : cases) {
     const std::string message = ErrorOf([&] { LoadXMLData(text); });
     EXPECT_NE(message.find(expected), std::string::npos) << message;

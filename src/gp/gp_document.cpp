@@ -10,6 +10,19 @@ std::string ChildText(const TXMLNode& Node, std::string_view Name) {
   return child ? child.Text() : std::string();
 }
 
+// Sets the text of the child element Name, created when missing; text the XML layer
+// refuses (not UTF-8) leaves no new element behind.
+void SetChildText(const TXMLNode& Node, std::string_view Name, std::string_view Value) {
+  if (const TXMLNode child = Node.FindChild(Name)) return child.SetText(Value);
+  const TXMLNode child = Node.AddChild(Name);
+  try {
+    child.SetText(Value);
+  } catch (...) {
+    child.Remove();
+    throw;
+  }
+}
+
 }  // namespace
 
 std::string IXMLInstructionType::Get_Name() const { return Node().Attribute("Name"); }
@@ -21,14 +34,14 @@ std::uint8_t IXMLFunctionInstructionType::Get_Arity() const { return Node().Attr
 void IXMLFunctionInstructionType::Set_Arity(std::uint8_t Value) const { Node().SetAttributeAsByte("Arity", Value); }
 
 std::string IXMLConstantInstructionType::Get_Value() const { return ChildText(Node(), "Value"); }
-void IXMLConstantInstructionType::Set_Value(std::string_view Value) const { Child("Value").SetText(Value); }
+void IXMLConstantInstructionType::Set_Value(std::string_view Value) const { SetChildText(Node(), "Value", Value); }
 
 std::string IXMLFloatConstantInstructionType::Get_Value() const { return ChildText(Node(), "Value"); }
-void IXMLFloatConstantInstructionType::Set_Value(std::string_view Value) const { Child("Value").SetText(Value); }
+void IXMLFloatConstantInstructionType::Set_Value(std::string_view Value) const { SetChildText(Node(), "Value", Value); }
 
 Variant IXMLVariantConstantInstructionType::Get_Value() const { return Variant(ChildText(Node(), "Value")); }
 void IXMLVariantConstantInstructionType::Set_Value(const Variant& Value) const {
-  Child("Value").SetText(Value.AsString());
+  SetChildText(Node(), "Value", Value.AsString());
 }
 
 TXMLInstructionElementKind InstructionElementKind(const TXMLNodeBinding& Element) {
@@ -44,14 +57,14 @@ TXMLInstructionElementKind InstructionElementKind(const TXMLNodeBinding& Element
 std::string IXMLDnaType::Get_Instruction() const { return Node().Attribute("Instruction"); }
 std::string IXMLDnaType::Get_Value() const { return ChildText(Node(), "Value"); }
 void IXMLDnaType::Set_Instruction(std::string_view Value) const { Node().SetAttribute("Instruction", Value); }
-void IXMLDnaType::Set_Value(std::string_view Value) const { Child("Value").SetText(Value); }
+void IXMLDnaType::Set_Value(std::string_view Value) const { SetChildText(Node(), "Value", Value); }
 
 std::string IXMLIndividualType::Get_Name() const { return ChildText(Node(), "Name"); }
 float IXMLIndividualType::Get_Fitness() const {
   const TXMLNode fitness = Node().FindChild("Fitness");
   return fitness ? fitness.AsSingle() : 0.0f;
 }
-void IXMLIndividualType::Set_Name(std::string_view Value) const { Child("Name").SetText(Value); }
+void IXMLIndividualType::Set_Name(std::string_view Value) const { SetChildText(Node(), "Name", Value); }
 void IXMLIndividualType::Set_Fitness(float Value) const { Child("Fitness").SetAsSingle(Value); }
 
 }  // namespace evokit

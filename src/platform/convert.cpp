@@ -595,4 +595,39 @@ bool SameText(std::string_view A, std::string_view B) {
 
 std::string Trim(std::string_view Text) { return std::string(TrimView(Text)); }
 
+std::size_t FindInvalidUtf8(std::string_view Text) noexcept {
+  const auto* u = reinterpret_cast<const unsigned char*>(Text.data());
+  const std::size_t n = Text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::uint64_t word;
+    if (n - i >= sizeof word) {
+      std::memcpy(&word, u + i, sizeof word);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += sizeof word;
+        continue;
+      }
+    }
+    const unsigned lead = u[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    // The sequence length and the range of the second byte (the table of well-formed
+    // byte sequences): narrower after E0 (no overlong), ED (no surrogates), F0 (no
+    // overlong) and F4 (nothing above U+10FFFF).
+    std::size_t length = 0;
+    unsigned low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+    else return i;
+    if (n - i < length || u[i + 1] < low || u[i + 1] > high) return i;
+    for (std::size_t k = 2; k < length; ++k)
+      if ((u[i + k] & 0xC0) != 0x80) return i;
+    i += length;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace evokit

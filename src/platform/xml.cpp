@@ -82,9 +82,19 @@ bool IsNameChar(unsigned char c) {
   return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
-// XML names: a letter, '_' or ':' first, then letters, digits, '-', '.', '_', ':'; bytes of
-// multi-byte UTF-8 characters are accepted as letters.
+// Text going into the document must be well-formed UTF-8, or a strict reader would refuse
+// the saved document: EXMLDocError naming What and the offending byte (the bytes
+// themselves stay out of the message).
+void CheckUtf8(std::string_view Text, std::string_view What) {
+  const std::size_t bad = FindInvalidUtf8(Text);
+  if (bad != std::string_view::npos)
+    throw EXMLDocError(Format("Invalid UTF-8 in %s at byte %d", What, static_cast<std::int64_t>(bad)));
+}
+
+// XML names: a letter, '_' or ':' first, then letters, digits, '-', '.', '_', ':'; the
+// characters of multi-byte UTF-8 sequences are accepted as letters.
 std::string ValidName(std::string_view Name) {
+  CheckUtf8(Name, "an XML name");
   bool ok = !Name.empty() && IsNameStart(static_cast<unsigned char>(Name[0]));
   for (std::size_t i = 1; ok && i < Name.size(); ++i) ok = IsNameChar(static_cast<unsigned char>(Name[i]));
   if (!ok) throw EXMLDocError(Format("\"%s\" is not a valid XML name", Name));
@@ -318,15 +328,17 @@ struct TTextPosition {
   int Column = 1;
 };
 
-// Line and column (1-based, in characters) of a parser offset, which counts UTF-8 bytes of
-// the input converted to UTF-8 (a byte-order mark included).
-TTextPosition PositionOf(const char* Bytes, std::size_t Size, pugi::xml_encoding Encoding, std::ptrdiff_t Offset) {
+// Line and column (1-based, in characters) of an offset that counts the bytes of the input
+// (InputBytes) or, as the parser's offsets do, the bytes of the input converted to UTF-8
+// (a byte-order mark included).
+TTextPosition PositionOf(const char* Bytes, std::size_t Size, pugi::xml_encoding Encoding, std::ptrdiff_t Offset,
+                         bool InputBytes = false) {
   const auto* u = reinterpret_cast<const unsigned char*>(Bytes);
   TTextPosition at;
   std::size_t pos = 0;
   std::size_t utf8 = 0;
   bool afterCR = false;
-  while (pos < Size && utf8 < static_cast<std::size_t>(Offset)) {
+  while (pos < Size && (InputBytes ? pos : utf8) < static_cast<std::size_t>(Offset)) {
     const char32_t cp = Decode(u, Size, pos, Encoding);
     utf8 += Utf8Length(cp);
     if (cp == '\n') {
@@ -344,6 +356,78 @@ TTextPosition PositionOf(const char* Bytes, std::size_t Size, pugi::xml_encoding
 }
 
 std::string WhereText(const std::string& Source) { return Source.empty() ? "" : " in \"" + Source + "\""; }
+
+// The name of an encoding in which input can be malformed.
+const char* EncodingName(pugi::xml_encoding Encoding) {
+  switch (Encoding) {
+    case pugi::encoding_utf16_le:
+    case pugi::encoding_utf16_be: return "UTF-16";
+    case pugi::encoding_utf32_le:
+    case pugi::encoding_utf32_be: return "UTF-32";
+    default: return "UTF-8";
+  }
+}
+
+// The offset of the first byte of the input that does not start a well-formed character
+// of its encoding, or npos. The parser would pass such bytes on (UTF-8, UTF-32 above
+// U+10FFFF or surrogates) or drop them silently (unpaired UTF-16 surrogates).
+std::size_t FindInvalidInput(const char* Bytes, std::size_t Size, pugi::xml_encoding Encoding) {
+  const auto* u = reinterpret_cast<const unsigned char*>(Bytes);
+  switch (Encoding) {
+    case pugi::encoding_utf8:
+      return FindInvalidUtf8(std::string_view(Bytes, Size));
+    case pugi::encoding_utf16_le:
+    case pugi::encoding_utf16_be: {
+      auto unit = [&](std::size_t i) -> unsigned {
+        return Encoding == pugi::encoding_utf16_le ? u[i] | (u[i + 1] << 8) : (u[i] << 8) | u[i + 1];
+      };
+      std::size_t i = 0;
+      for (; i + 1 < Size; i += 2) {
+        const unsigned w = unit(i);
+        if (w < 0xD800 || w > 0xDFFF) continue;
+        if (w > 0xDBFF || i + 3 >= Size) return i;
+        const unsigned w2 = unit(i + 2);
+        if (w2 < 0xDC00 || w2 > 0xDFFF) return i;
+        i += 2;
+      }
+      return i < Size ? i : std::string_view::npos;
+    }
+    case pugi::encoding_utf32_le:
+    case pugi::encoding_utf32_be: {
+      std::size_t i = 0;
+      for (; i + 3 < Size; i += 4) {
+        const char32_t cp =
+            Encoding == pugi::encoding_utf32_le
+                ? char32_t(u[i]) | (char32_t(u[i + 1]) << 8) | (char32_t(u[i + 2]) << 16) | (char32_t(u[i + 3]) << 24)
+                : (char32_t(u[i]) << 24) | (char32_t(u[i + 1]) << 16) | (char32_t(u[i + 2]) << 8) | char32_t(u[i + 3]);
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return i;
+      }
+      return i < Size ? i : std::string_view::npos;
+    }
+    default:  // Latin-1: every byte is a character
+      return std::string_view::npos;
+  }
+}
+
+// The first node of the parsed tree holding a string that is not well-formed UTF-8 (in
+// its name, value, or an attribute), or null. Once the input is well-formed, only a
+// character reference to a surrogate or to a code point above U+10FFFF can make one.
+pugi::xml_node FindInvalidString(const pugi::xml_document& Doc) {
+  auto bad = [](const char* Text) { return FindInvalidUtf8(Text) != std::string_view::npos; };
+  pugi::xml_node cur = Doc.first_child();
+  while (cur) {
+    if (bad(cur.name()) || bad(cur.value())) return cur;
+    for (pugi::xml_attribute a = cur.first_attribute(); a; a = a.next_attribute())
+      if (bad(a.name()) || bad(a.value())) return cur;
+    if (pugi::xml_node child = cur.first_child()) {
+      cur = child;
+      continue;
+    }
+    while (cur && !cur.next_sibling()) cur = cur.parent();
+    if (cur) cur = cur.next_sibling();
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -392,6 +476,7 @@ std::string TXMLDocument::Version() const {
 }
 
 void TXMLDocument::SetVersion(std::string_view Value) {
+  CheckUtf8(Value, "the version");
   pugi::xml_document& doc = *Data().Doc;
   pugi::xml_node decl = doc.first_child();
   if (decl.type() != pugi::node_declaration) decl = doc.prepend_child(pugi::node_declaration);
@@ -414,11 +499,18 @@ void TXMLDocument::Parse(const char* Bytes, std::size_t Size, const std::string&
   const pugi::xml_encoding encoding = ChooseEncoding(Bytes, Size);
   auto doc = std::make_unique<pugi::xml_document>();
   const pugi::xml_parse_result result = doc->load_buffer(Bytes, Size, kParseOptions, encoding);
-  auto fail = [&](const std::string& What, std::ptrdiff_t Offset) {
-    const TTextPosition at = PositionOf(Bytes, Size, result.encoding, Offset);
+  auto fail = [&](const std::string& What, std::ptrdiff_t Offset, bool InputBytes = false) {
+    const TTextPosition at = PositionOf(Bytes, Size, result.encoding, Offset, InputBytes);
     throw EXMLDocError(Format("XML parse error%s: %s at line %d, column %d", WhereText(Source), What, at.Line, at.Column));
   };
+  // Malformed characters come first: the parser's own complaint may be a consequence.
+  if (const std::size_t bad = FindInvalidInput(Bytes, Size, result.encoding); bad != std::string_view::npos)
+    fail(Format("Invalid %s character", EncodingName(result.encoding)), static_cast<std::ptrdiff_t>(bad), true);
   if (!result) fail(result.description(), result.offset);
+  // Character references are decoded by the parser without checking the code point.
+  const bool eightBit = result.encoding == pugi::encoding_utf8 || result.encoding == pugi::encoding_latin1;
+  if (!eightBit || std::string_view(Bytes, Size).find("&#") != std::string_view::npos)
+    if (pugi::xml_node bad = FindInvalidString(*doc)) fail("Invalid character reference", bad.offset_debug());
   int roots = 0;
   for (pugi::xml_node n = doc->first_child(); n; n = n.next_sibling()) {
     if (IsElement(n) && ++roots == 2) fail("Multiple document elements", n.offset_debug() - 1);  // the offset of the name, after "<"
@@ -519,6 +611,7 @@ std::string TXMLNode::Text() const {
 
 void TXMLNode::SetText(std::string_view Value) const {
   if (!FNode) Unassigned();
+  CheckUtf8(Value, "element text");
   pugi::xml_node node = P(FNode);
   pugi::xml_node first;
   bool removed = false;
@@ -572,6 +665,7 @@ std::string TXMLNode::Attribute(std::string_view Name) const {
 
 void TXMLNode::SetAttribute(std::string_view Name, std::string_view Value) const {
   if (!FNode) Unassigned();
+  CheckUtf8(Value, "an attribute value");
   pugi::xml_attribute attr = FindAttribute(P(FNode), Name);
   if (!attr) attr = P(FNode).append_attribute(ValidName(Name).c_str());
   attr.set_value(Value.data(), Value.size());

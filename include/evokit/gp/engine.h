@@ -12,7 +12,9 @@
 //
 // Deep trees are ordinary input: size, depth, prefix text, copying, destruction and
 // XML loading and saving use explicit stacks, never recursion, so a chain of a hundred
-// thousand nodes is handled like any other tree.
+// thousand nodes is handled like any other tree. Wide trees too: attaching a leaf costs
+// constant time whatever the number of its siblings, so a node with a million children
+// loads in linear time.
 //
 // Thread safety: an instruction set and a tree belong to one thread at a time. Several
 // threads may execute programs over one instruction set at once (execution only reads
@@ -378,9 +380,19 @@ class TMXGPNodeClass {
 // subclass constructors attach the node under Parent once their own state exists (so a
 // parent can check the class of a child being attached).
 //
-// Cache rule: a cache of 0 means "not computed". Every structural change clears the
-// caches of the changed node and of its ancestors, stopping at the first ancestor whose
-// caches are both clear already (all ancestors above it are clear too).
+// Cache rule: a cache of 0 means "not computed". Every structural change ends with the
+// virtual Modified() of the changed node, which clears its caches and then calls the
+// virtual Modified() of each ancestor in turn, from the parent upwards. The walk stops
+// after the first ancestor whose caches were both clear already: Size() and Depth() fill
+// the caches of a node with children only together with those of its subtree, so
+// everything above such an ancestor is clear too and has been told of a change since it
+// last computed anything (or never computed anything). A leaf's depth is never cached, so
+// the walk always goes on to the parent of the changed node. An override of Modified()
+// is therefore called for the first change below it after its caches were filled, and
+// again once Size() or Depth() has filled them anew; building a tree node by node stays
+// linear, however deep. The ancestors are called one after the other, not nested: an
+// override that calls the inherited Modified() lets the walk go on when it returns, one
+// that does not stops it.
 template <class T>
 class TMXGPNode : public TPersistent {
  public:
@@ -400,16 +412,18 @@ class TMXGPNode : public TPersistent {
   virtual TNode* GetChild(int Index) const = 0;
   virtual int GetChildCount() const = 0;
   // Attaches Node as a child (a node that is already a child is left alone). Node must
-  // not be this node or one of its ancestors.
+  // not be this node or one of its ancestors. Constant time for a leaf Node.
   virtual void AddChild(TNode* Node) = 0;
   virtual void InsertChild(int Index, TNode* Node) = 0;
   // Detaches Node (not destroyed; the caller owns it). Nothing when it is not a child.
   virtual void ExtractChild(TNode* Node) = 0;
-  // Clears the caches of this node and of its ancestors (see the cache rule).
+  // Clears the caches of this node and calls Modified() of its ancestors (see the cache
+  // rule). Overrides call the inherited Modified() to keep the caches and the walk going.
   virtual void Modified();
   // Stores the value; no notification.
   virtual void SetValue(const T& Value) { FValue = Value; }
-  // Forgets the instruction and sets the value to zero; subclasses destroy the children.
+  // Forgets the instruction and sets the value to zero; subclasses destroy the children
+  // and call Modified(). LoadFromXML and Assign clear the node through this call.
   virtual void Clear();
   // Text of a variable or constant for the prefix text; "" in the base.
   virtual std::string ValueToString() const { return std::string(); }
@@ -444,9 +458,10 @@ class TMXGPNode : public TPersistent {
   // A deep copy made by CreateNode, attached under Parent (a root when null).
   TNode* Clone(TNode* Parent) const;
   // From another node: this node takes its instruction, value, caches and deep copies of
-  // its children (the old children are destroyed); the parent's caches are cleared.
-  // Source may be a node inside this subtree. Errors (a child of the wrong class for this
-  // node) leave the node as it was. Any other source: the cannot-assign error.
+  // its children; the parent is told through its Modified(). The copies are made first,
+  // then Clear() destroys the old children, so Source may be a node inside this subtree
+  // and errors (a child of the wrong class for this node) leave the node as it was. Any
+  // other source: the cannot-assign error.
   void Assign(const TPersistent* Source) override;
 
   // Bracketed prefix text: "(Add x 1.5)", a leaf alone "2", "nil" for no instruction.
@@ -503,17 +518,32 @@ class TMXGPNode : public TPersistent {
   static void UnlinkChild(TNode* Child) noexcept { Child->FParent = nullptr; }
   // NthChild of another node (protected access goes through the base).
   static TNode* NthChildOf(const TNode* Node, int Index) { return Node->NthChild(Index); }
+  // True while Node's SetParent is calling AddChild of its new parent: Node's Parent is
+  // set already, but the parent does not hold it yet.
+  static bool IsBeingAttached(const TNode* Node) noexcept { return FAttaching == Node; }
 
  private:
   [[noreturn]] static void NoInstructionError();
   // Loads this node's own part of a DNA element (lookup, clear, instruction, value).
   void LoadNodeFromXML(const IXMLDnaType& DnaXML);
 
+  // One step of the walk of Modified() over the ancestors: the node being called, and
+  // the node to call next, which the inherited Modified() of Current fills in.
+  struct TModifiedWalk {
+    const TNode* Current = nullptr;
+    TNode* Next = nullptr;
+  };
+
   TNode* FParent = nullptr;
   T FValue{};
   TMXGPInstruction<T>* FInstruction = nullptr;
   mutable int FDepth = 0;
   mutable int FSize = 0;
+
+  // Notes that the mutual calls leave for each other. Per thread: a tree belongs to one
+  // thread at a time, and separate trees on separate threads do not meet.
+  static inline constinit thread_local const TNode* FAttaching = nullptr;
+  static inline constinit thread_local TModifiedWalk* FWalk = nullptr;
 };
 
 // A node with any number of children, kept in an owning list.
@@ -535,7 +565,8 @@ class TMXGPTreeNode : public TMXGPNode<T> {
   // EArgumentOutOfRangeException outside 0..count-1.
   TNode* GetChild(int Index) const override;
   int GetChildCount() const override { return static_cast<int>(FChildren.size()); }
-  // Appends Node unless it is already a child (then nothing); Node leaves its former parent.
+  // Appends Node unless it is already a child (then nothing); Node leaves its former
+  // parent. Membership is told by Node's Parent, without searching the list.
   void AddChild(TNode* Node) override;
   // Inserts Node at Index (0..count, else EArgumentOutOfRangeException); Node leaves its
   // former parent. A node that is already a child moves to Index.
@@ -555,6 +586,9 @@ class TMXGPTreeNode : public TMXGPNode<T> {
   void CopyChildrenFrom(const TNode* Source, typename TNode::TCopyList& Pending) override;
 
  private:
+  // True when Node is in FChildren, in constant time.
+  bool Holds(const TNode* Node) const noexcept;
+
   std::vector<TNode*> FChildren;
 };
 

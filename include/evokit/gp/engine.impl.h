@@ -302,15 +302,47 @@ void TMXGPNode<T>::NoInstructionError() {
   RaiseMessage<EGPException>(_SNoInstructionAssigned);
 }
 
+namespace detail {
+
+// Sets Slot to Value for the guard's lifetime and then puts the old value back, also when
+// an exception leaves the scope.
+template <class P>
+class TSwapBack {
+ public:
+  TSwapBack(P& Slot, P Value) noexcept : FSlot(Slot), FOld(std::exchange(Slot, Value)) {}
+  TSwapBack(const TSwapBack&) = delete;
+  TSwapBack& operator=(const TSwapBack&) = delete;
+  ~TSwapBack() { FSlot = FOld; }
+
+ private:
+  P& FSlot;
+  P FOld;
+};
+
+}  // namespace detail
+
 template <class T>
 void TMXGPNode<T>::Modified() {
+  const bool wasClear = FSize == 0 && FDepth == 0;
   FSize = 0;
   FDepth = 0;
-  // An ancestor whose caches are clear already has clear ancestors: stop there.
-  for (TNode* p = FParent; p != nullptr; p = p->FParent) {
-    if (p->FSize == 0 && p->FDepth == 0) break;
-    p->FSize = 0;
-    p->FDepth = 0;
+  if (FWalk && FWalk->Current == this) {
+    // Called by the walk below for an ancestor: go on to the parent unless this node was
+    // clear already (then so is everything above it, see the cache rule).
+    if (!wasClear) FWalk->Next = FParent;
+    return;
+  }
+  // The node whose children changed (or a direct call): its ancestors are called in turn,
+  // each Modified() returning before the next is called, so a deep chain needs no deep
+  // stack. A leaf that was clear may still have ancestors with a cached depth (a leaf's
+  // depth is never cached), so the walk goes on to the parent even when this node was
+  // clear.
+  TModifiedWalk walk;
+  const detail::TSwapBack<TModifiedWalk*> active(FWalk, &walk);
+  for (TNode* next = FParent; next != nullptr; next = walk.Next) {
+    walk.Current = next;
+    walk.Next = nullptr;
+    next->Modified();
   }
 }
 
@@ -345,7 +377,11 @@ void TMXGPNode<T>::SetParent(TNode* P) {
   FParent = nullptr;
   if (old) old->ExtractChild(this);
   FParent = P;
-  if (P) P->AddChild(this);
+  if (P) {
+    // P's AddChild sees this node's Parent set before P holds it: tell it so.
+    const detail::TSwapBack<const TNode*> attaching(FAttaching, this);
+    P->AddChild(this);
+  }
 }
 
 template <class T>
@@ -483,12 +519,7 @@ void TMXGPNode<T>::Assign(const TPersistent* Source) {
   // may lie inside them, and a failed copy puts them back.
   std::vector<TNode*> saved;
   ReleaseChildren(saved);
-  TMXGPInstruction<T>* const savedInstruction = FInstruction;
-  const T savedValue = FValue;
-  const int savedSize = FSize, savedDepth = FDepth;
   try {
-    FInstruction = source->FInstruction;
-    SetValue(source->FValue);
     TCopyList pending{{source, this}};
     while (!pending.empty()) {
       auto [from, to] = pending.back();
@@ -498,16 +529,29 @@ void TMXGPNode<T>::Assign(const TPersistent* Source) {
   } catch (...) {
     DestroyChildren();
     RestoreChildren(saved);
-    FInstruction = savedInstruction;
-    FValue = savedValue;
-    FSize = savedSize;
-    FDepth = savedDepth;
     throw;
   }
-  // Source may be among the old children: take its caches before they go.
-  FSize = source->FSize;
-  FDepth = source->FDepth;
-  DestroyNodes(std::move(saved));
+  // Source may be among the old children: take what it has before they go.
+  TMXGPInstruction<T>* const instruction = source->FInstruction;
+  const T value = source->FValue;
+  const int size = source->FSize, depth = source->FDepth;
+  // The copies step aside while the old children come back for Clear(), which (through
+  // an override too) destroys them, resets the node and tells it and its ancestors.
+  std::vector<TNode*> copies;
+  ReleaseChildren(copies);
+  RestoreChildren(saved);
+  try {
+    Clear();
+    DestroyChildren();  // whatever an override of Clear() left
+  } catch (...) {
+    DestroyNodes(std::move(copies));
+    throw;
+  }
+  RestoreChildren(copies);
+  FInstruction = instruction;
+  SetValue(value);
+  FSize = size;
+  FDepth = depth;
   if (FParent) FParent->Modified();
 }
 
@@ -641,8 +685,22 @@ TMXGPNode<T>* TMXGPTreeNode<T>::GetChild(int Index) const {
 }
 
 template <class T>
+bool TMXGPTreeNode<T>::Holds(const TNode* Node) const noexcept {
+  // Outside the mutual calls of SetParent and AddChild, a node is in FChildren exactly
+  // when its Parent is this node: every path that changes one side changes the other
+  // (AddChild, InsertChild, ExtractChild, SetParent; LinkChild and UnlinkChild only in
+  // step with the list). Inside them the two sides are briefly apart, in two ways:
+  //  - SetParent(this) sets the parent first and then calls AddChild: Parent is this, the
+  //    list does not hold the node yet, and the node is marked as being attached;
+  //  - AddChild appends first and then calls Node->SetParent(this), which calls AddChild
+  //    again: the node is the last in the list (whatever its Parent says by then).
+  if (!FChildren.empty() && FChildren.back() == Node) return true;
+  return Node->Parent() == this && !TNode::IsBeingAttached(Node);
+}
+
+template <class T>
 void TMXGPTreeNode<T>::AddChild(TNode* Node) {
-  if (!Node || std::find(FChildren.begin(), FChildren.end(), Node) != FChildren.end()) return;
+  if (!Node || Holds(Node)) return;
   detail::CheckNoCycle<T>(this, Node);
   FChildren.push_back(Node);
   try {

@@ -3,6 +3,7 @@
 // Thread safety: all functions are reentrant.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -123,5 +124,11 @@ std::string LowerCase(std::string_view Text);
 std::string UpperCase(std::string_view Text);
 bool SameText(std::string_view A, std::string_view B);
 std::string Trim(std::string_view Text);
+
+// The offset of the first byte of Text that does not start a well-formed UTF-8 character
+// (a stray continuation byte, a truncated sequence, an overlong form, a surrogate, a code
+// point above U+10FFFF, the bytes C0, C1 and F5 to FF), or std::string_view::npos when
+// all of Text is well-formed. One pass; runs of ASCII go eight bytes at a time.
+std::size_t FindInvalidUtf8(std::string_view Text) noexcept;
 
 }  // namespace evokit

@@ -10,7 +10,8 @@
 //     Enabled = True                  <- boolean
 //     Method = fmMaximize             <- enumeration value name
 //     Operations = [goCrossover, goMutate]
-//     Title = 'It''s'#10'two lines'   <- string: quoted, '' inside, control characters as #n
+//     Title = 'It''s'#10'two lines'   <- string: quoted, '' inside, control characters as #n;
+//                                        UTF-8 text only (written and read)
 //     Lines = (                       <- string list (any list of values)
 //       'first'
 //       'second')
@@ -349,6 +350,7 @@ class TWriter : public TFiler {
   // The shortest text that reads back to the same float.
   void WriteSingle(float Value);
   void WriteBoolean(bool Value);
+  // EStreamError for text that is not well-formed UTF-8 (the reader would refuse it).
   void WriteString(std::string_view Value);
   // An identifier (enumeration value, handler name, True/False).
   void WriteIdent(std::string_view Value);
@@ -449,6 +451,8 @@ class TReader : public TFiler {
   double ReadFloat();
   // Also False/True identifiers in any letter case only.
   bool ReadBoolean();
+  // Strings are UTF-8: the text is refused (EReadError) when a string's quoted bytes and
+  // #n codes together are not well-formed UTF-8.
   std::string ReadString();
   std::string ReadIdent();
   template <class E>

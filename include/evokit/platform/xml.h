@@ -41,6 +41,14 @@
 // custom entity stays in the text as written ("&name;"). Whitespace-only text between
 // elements is dropped; comments and processing instructions are kept.
 //
+// Well-formed characters only: input that is not well-formed in its encoding (UTF-8 with
+// stray or overlong bytes, surrogates or code points above U+10FFFF; UTF-16 with unpaired
+// surrogates; UTF-32 out of range) and character references to surrogates or code points
+// above U+10FFFF are refused as malformed text, and every setter (element text, attribute
+// values, element and attribute names, the version) refuses text that is not well-formed
+// UTF-8 with EXMLDocError before changing anything. A document therefore never holds bytes
+// that a strict reader would reject, and saving one cannot write them.
+//
 // Thread safety: a document and every handle into it are used by one thread at a time;
 // separate documents are independent. The DTD switch is atomic.
 #pragma once
@@ -131,7 +139,8 @@ class TXMLNode {
   // --- text content ---
   // The element's text: its text and CDATA children joined in document order.
   std::string Text() const;
-  // Replaces the element's text by Value; child elements stay.
+  // Replaces the element's text by Value; child elements stay. EXMLDocError (nothing
+  // changed) when Value is not well-formed UTF-8, as for every setter below.
   void SetText(std::string_view Value) const;
   // True when the element has no child element.
   bool IsTextElement() const;
@@ -320,8 +329,8 @@ class TXMLDocument {
   // Removes every node, the declaration included.
   void Clear();
 
-  // Missing or unreadable file: EFOpenError. Malformed XML: EXMLDocError with the description,
-  // line and column. A second document element, an unsupported declared encoding or (while
+  // Missing or unreadable file: EFOpenError. Malformed XML (malformed characters included):
+  // EXMLDocError with the description, line and column. A second document element, an unsupported declared encoding or (while
   // XMLProhibitDTD is set) a document type declaration: EXMLDocError.
   void LoadFromFile(const std::string& FileName);
   // Reads from the stream's position to its end.
@@ -488,19 +497,23 @@ class TXMLValueList : public detail::TXMLNodeListBase {
   void SetItems(int Index, const V& Value) { NodeAt(Index).SetAs(Value); }
   // The element holding item Index.
   TXMLNode Nodes(int Index) const { return NodeAt(Index); }
-  // Appends / inserts an element holding Value and returns it.
-  TXMLNode Add(const V& Value) {
-    TXMLNode node = AddNode();
-    node.SetAs(Value);
-    return node;
-  }
-  TXMLNode Insert(int Index, const V& Value) {
-    TXMLNode node = InsertNode(Index);
-    node.SetAs(Value);
-    return node;
-  }
+  // Appends / inserts an element holding Value and returns it; text that is not UTF-8
+  // raises EXMLDocError and adds nothing.
+  TXMLNode Add(const V& Value) { return Filled(AddNode(), Value); }
+  TXMLNode Insert(int Index, const V& Value) { return Filled(InsertNode(Index), Value); }
   int IndexOf(TXMLNode Node) const { return IndexOfNode(Node); }
   int Remove(TXMLNode Node) { return RemoveNode(Node); }
+
+ private:
+  static TXMLNode Filled(TXMLNode Node, const V& Value) {
+    try {
+      Node.SetAs(Value);
+    } catch (...) {
+      Node.Remove();
+      throw;
+    }
+    return Node;
+  }
 };
 
 template <class B>

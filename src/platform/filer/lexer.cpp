@@ -1,6 +1,8 @@
 // The tokens of component text: identifiers, numbers, strings and symbols.
 #include "internal.h"
 
+#include <evokit/platform/convert.h>
+
 namespace evokit::detail {
 
 void SyntaxError(int Line, const std::string& What) {
@@ -111,6 +113,8 @@ std::string TLexer::LexString() {
       break;
     }
   }
+  // Quoted bytes and #n codes together must make well-formed UTF-8 text.
+  if (FindInvalidUtf8(out) != std::string_view::npos) SyntaxError(FLine, "string is not valid UTF-8");
   return out;
 }
 

@@ -92,7 +92,11 @@ void TWriter::WriteToken(std::string_view Text) {
 void TWriter::WriteFloat(double Value) { WriteToken(FloatText(Value)); }
 void TWriter::WriteSingle(float Value) { WriteToken(SingleToStr(Value)); }
 void TWriter::WriteBoolean(bool Value) { WriteToken(BoolToStr(Value)); }
-void TWriter::WriteString(std::string_view Value) { WriteToken(QuoteString(Value)); }
+void TWriter::WriteString(std::string_view Value) {
+  if (const std::size_t bad = FindInvalidUtf8(Value); bad != std::string_view::npos)
+    throw EStreamError("Cannot write a string that is not valid UTF-8 (byte " + std::to_string(bad) + ")");
+  WriteToken(QuoteString(Value));
+}
 
 void TWriter::WriteIdent(std::string_view Value) {
   if (!IsIdentifier(Value)) throw EStreamError("'" + std::string(Value) + "' is not an identifier");
