@@ -197,9 +197,9 @@ TEST(XMLErrors, MalformedTextReportsLineAndColumnInCharacters) {
       {Utf16("<a>\r\n<b></c></a>", false, true), "line 2, column 6"},
       {"<?xml version='1.0' encoding='latin1'?>\n\xE9\xE9<a", "line 2"},
       {"<a/>\n<b/>", "Multiple document elements at line 2, column 1"}, {"", "No document element"}};
-  for (const auto& [text, expected] : cases) {
-    const std::string message = ErrorOf([&] { LoadXMLData(text); });
-    EXPECT_NE(message.find(expected), std::string::npos) << message;
+  for (const auto& c : cases) {
+    const std::string message = ErrorOf([&] { LoadXMLData(c.first); });
+    EXPECT_NE(message.find(c.second), std::string::npos) << message;
   }
   const std::string path = test::TempPath("bad.xml");
   TFileStream(path, fmCreate).WriteString("<a>\n<<");

@@ -567,11 +567,16 @@ TXMLBoundDocument<TBinding> NewXMLRoot(std::string_view TagName) {
 }  // namespace evokit
 
 // Get<Name>(Doc), Load<Name>(FileName) and New<Name>() for root element TagName bound as Binding.
+// Marked maybe_unused so that a program may declare a root type in an unnamed namespace
+// and use only some of the three.
 #define EVOKIT_XML_DOCUMENT_FUNCTIONS(Name, TagName, Binding)                                   \
-  inline Binding Get##Name(::evokit::TXMLDocument& Doc) {                                     \
+  [[maybe_unused]] inline Binding Get##Name(::evokit::TXMLDocument& Doc) {                    \
     return ::evokit::GetXMLRoot<Binding>(Doc, TagName);                                       \
   }                                                                                           \
-  inline ::evokit::TXMLBoundDocument<Binding> Load##Name(const std::string& FileName) {      \
+  [[maybe_unused]] inline ::evokit::TXMLBoundDocument<Binding> Load##Name(                    \
+      const std::string& FileName) {                                                          \
     return ::evokit::LoadXMLRoot<Binding>(FileName, TagName);                                 \
   }                                                                                           \
-  inline ::evokit::TXMLBoundDocument<Binding> New##Name() { return ::evokit::NewXMLRoot<Binding>(TagName); }
+  [[maybe_unused]] inline ::evokit::TXMLBoundDocument<Binding> New##Name() {                  \
+    return ::evokit::NewXMLRoot<Binding>(TagName);                                            \
+  }
