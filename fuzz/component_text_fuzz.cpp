@@ -1,7 +1,7 @@
 // Component text: the input is read by ReadComponent into a fresh GA component, with a
 // handler table that names a fitness and a selection handler; owned components of the GA
 // class may be created. After a successful read the component is written again, and that
-// text must read into another fresh component and write back to itself.
+// text must read into another fresh component, and writing settles (RequireReloads).
 #include "fuzz_support.h"
 
 #include <evokit/ga/ga.h>

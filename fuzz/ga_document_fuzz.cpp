@@ -3,7 +3,7 @@
 // LoadFromStream as an application would call it; GADomain into the component's domain;
 // GenoType into its genes; Chromosomes into the population of a component with a 16-bit
 // chromosome and one integer gene. After a successful load the component's document of
-// the same root is saved, and that text must load and save back to itself.
+// the same root is saved, and that text must load again, saving settling (RequireReloads).
 #include "fuzz_support.h"
 
 #include <evokit/ga/ga.h>
