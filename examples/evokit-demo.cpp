@@ -167,7 +167,7 @@ TProblem Rastrigin(TMXGeneticAlgorithm& ga, const TOptions& o) {
     gene->SetSize(kBits);
   }
   ga.SetMutationProbability(0.02);
-  auto value = [kMax](TMXCustomGeneticAlgorithm& g, TMXGAIndividual& item, int d) {
+  auto value = [](TMXCustomGeneticAlgorithm& g, TMXGAIndividual& item, int d) {
     return -5.12 + 10.24 * g.Genes()->Items(d)->GeneAsInteger(*item.Bits()) / kMax;
   };
   TProblem p;

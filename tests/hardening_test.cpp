@@ -1,9 +1,11 @@
 // Hostile input and unlucky circumstances: saves that fail half way keep the old file,
 // loaders refuse what is not a file, and state changed between generations does not
 // break the next one.
+#include "gp_test_support.h"
 #include "support.h"
 
 #include <evokit/evokit.h>
+#include <evokit/platform/filer.h>
 
 #include <filesystem>
 #include <fstream>
@@ -92,15 +94,88 @@ TEST_F(SafeSaveTest, SavingWhereNoFileCanBeMadeNamesThePath) {
   }
 }
 
-TEST_F(SafeSaveTest, LoadersRefuseFoldersAndDevices) {
-  TMXGeneticAlgorithm ga;
-  TStringList lines;
-  TXMLDocument doc;
-  for (const std::string& path : {Dir.string(), std::string("/dev/zero")}) {
-    SCOPED_TRACE(path);
-    EXPECT_THROW(ga.LoadFromFile(path), EFOpenError);
-    EXPECT_THROW(lines.LoadFromFile(path), EFOpenError);
-    EXPECT_THROW(doc.LoadFromFile(path), EFOpenError);
+// --- Hostile documents ------------------------------------------------------------------
+
+enum THostileLoader { hlLines, hlXML, hlGA, hlGP, hlComponent };
+
+// Loads the file through Loader and returns what the loaded object saves.
+std::string LoadAndSave(THostileLoader Loader, const std::string& Path) {
+  TStringStream out;
+  switch (Loader) {
+    case hlLines: { TStringList lines; lines.LoadFromFile(Path); return lines.Text(); }
+    case hlXML: { TXMLDocument doc; doc.LoadFromFile(Path); return doc.XML(); }
+    case hlGA: {
+      TMXGeneticAlgorithm ga;
+      ga.SetOnEvaluateFitness(CountBits);
+      ga.LoadFromFile(Path);
+      ga.SaveToStream(out);
+      break;
+    }
+    case hlGP: {
+      const std::string text = TFileStream(Path, fmOpenRead).ReadAll();
+      gptest::TTestEngine engine;
+      return gptest::SaveDomain(engine, gptest::LoadDomain(engine, text));
+    }
+    case hlComponent: {
+      TMXGeneticAlgorithm ga;
+      TFileStream in(Path, fmOpenRead);
+      ReadComponent(in, &ga);
+      WriteComponent(out, &ga);
+      break;
+    }
+  }
+  return out.DataString();
+}
+
+// tests/data/hostile: each row names a document, its loader, and the class of the error it
+// must raise, or "" when it must load; then what it saves must load and save the same text
+// again, and be no blown-up copy of it. A row with a Nesting count names a five-line
+// template whose second and fourth lines repeat that many times. "" names the folder itself.
+TEST_F(SafeSaveTest, HostileDocuments) {
+  struct THostile {
+    const char* File;
+    THostileLoader Loader;
+    const char* Raises;
+    int Nesting = 0;
+  };
+  const THostile cases[] = {
+      {"billion_laughs.xml", hlGA, ""},  // entities are neither expanded nor fetched
+      {"deep_elements.xml", hlXML, "", 100000},
+      {"deep_dna.xml", hlGP, "", 100000},
+      {"deep_objects.txt", hlComponent, "EReadError", 100000},
+      {"deep_lists.txt", hlComponent, "EReadError", 100000},
+      {"constant_near_largest_double.xml", hlGP, ""},  // saved with 17 digits: 15 would overflow
+  };
+  const std::string folder = EVOKIT_TEST_DATA "/hostile/";
+  std::vector<THostile> rows(std::begin(cases), std::end(cases));
+  for (THostileLoader loader : {hlLines, hlXML, hlGA, hlGP, hlComponent})
+    for (const char* file : {"", "/dev/zero"}) rows.push_back({file, loader, "EFOpenError"});
+  const std::string copy = (Dir / "document").string();
+  for (const THostile& row : rows) {
+    SCOPED_TRACE(std::string(row.File) + " through loader " + std::to_string(row.Loader));
+    std::string path = row.File[0] == '/' ? row.File : folder + row.File;
+    std::string text = fs::is_regular_file(path) ? ReadFile(path) : "";
+    if (row.Nesting > 0) {
+      std::istringstream in(text);
+      std::vector<std::string> lines;
+      for (std::string line; std::getline(in, line);) lines.push_back(line);
+      ASSERT_GE(lines.size(), 5u);
+      text.clear();
+      for (const std::size_t part : {0, 1, 2, 3, 4})
+        for (int n = part % 2 ? row.Nesting : 1; n > 0; --n) text += lines[part];
+      std::ofstream(path = copy, std::ios::binary) << text;
+    }
+    std::string saved;
+    try {
+      saved = LoadAndSave(row.Loader, path);
+      EXPECT_STREQ(row.Raises, "") << "loaded";
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.ClassName(), row.Raises) << e.Message();
+      continue;
+    }
+    std::ofstream(copy, std::ios::binary) << saved;
+    EXPECT_EQ(LoadAndSave(row.Loader, copy), saved);
+    EXPECT_LT(saved.size(), 4 * text.size() + 4096);
   }
 }
 

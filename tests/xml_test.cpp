@@ -228,9 +228,9 @@ TEST(XMLErrors, MalformedTextReportsLineAndColumnInCharacters) {
        "Invalid UTF-32 character at line 1, column 4"},
       {"<a>\n<b>&#xD800;</b></a>", "Invalid character reference at line 2, column 4"},
       {"<a>\n <b c='&#x110000;'/></a>", "Invalid character reference at line 2, column 3"}};
-  for (const auto& [text, expected] : cases) {
-    const std::string message = ErrorOf([&] { LoadXMLData(text); });
-    EXPECT_NE(message.find(expected), std::string::npos) << message;
+  for (const auto& c : cases) {
+    const std::string message = ErrorOf([&] { LoadXMLData(c.first); });
+    EXPECT_NE(message.find(c.second), std::string::npos) << message;
   }
   const std::string path = test::TempPath("bad.xml");
   TFileStream(path, fmCreate).WriteString("<a>\n<<");

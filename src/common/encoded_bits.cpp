@@ -250,16 +250,31 @@ int TMXEncodedBits::OpenBit() const noexcept {
   return FSize;
 }
 
-// Built twice, with and without the popcnt instruction; the loader picks the one the
-// processor supports (the generic build calls a library routine per word). The loader's
-// choice runs before ThreadSanitizer's runtime is ready, so that build keeps one version.
-#if !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("popcnt", "default")))
-#endif
-int TMXEncodedBits::CountSetBits() const noexcept {
+// Two builds of the count, with and without the popcnt instruction, picked by the
+// processor's feature flags on each call (one load and test). The feature flags are read
+// by a constructor of the compiler's runtime, so this also works where loader-resolved
+// function versions do not: ThreadSanitizer builds, whose runtime starts after the loader
+// resolves them, and Clang 14, which publishes only suffixed names for such versions.
+namespace {
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("popcnt"))) int CountWithPopcnt(const std::vector<std::uint64_t>& Words) noexcept {
   int count = 0;
-  for (const std::uint64_t word : FWords) count += std::popcount(word);
+  for (const std::uint64_t word : Words) count += __builtin_popcountll(word);
   return count;
+}
+#endif
+int CountPortable(const std::vector<std::uint64_t>& Words) noexcept {
+  int count = 0;
+  for (const std::uint64_t word : Words) count += std::popcount(word);
+  return count;
+}
+}  // namespace
+
+int TMXEncodedBits::CountSetBits() const noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("popcnt")) return CountWithPopcnt(FWords);
+#endif
+  return CountPortable(FWords);
 }
 
 std::size_t TMXEncodedBits::Hash() const noexcept {

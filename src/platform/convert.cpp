@@ -259,6 +259,12 @@ bool ParseInteger(std::string_view Text, std::int64_t Min, std::int64_t Max, int
 
 std::string FloatToStr(double Value) { return FloatToStrF(Value, ffGeneral, 15, 0); }
 
+std::string FloatToLoadableStr(double Value) {
+  std::string text = FloatToStr(Value);
+  double parsed;
+  return TryStrToFloat(text, parsed) ? text : FloatToStrF(Value, ffGeneral, 17, 0);
+}
+
 std::string SingleToStr(float Value) {
   if (!std::isfinite(Value)) return NonFiniteText(Value);
   const bool negative = std::signbit(Value) && Value != 0;

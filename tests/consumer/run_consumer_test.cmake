@@ -7,7 +7,7 @@ if(rc)
   message(FATAL_ERROR "install failed: ${rc}")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/build -G ${GENERATOR}
-                        -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix
+                        -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
                 RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "configure of the consumer failed: ${rc}")

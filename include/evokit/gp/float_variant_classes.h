@@ -4,7 +4,9 @@
 // components and executors that create them come separately.
 //
 // Value texts are locale independent: FloatToStr's general format with a full stop,
-// read back with StrToFloat, so documents written on one machine read on any other.
+// read back with StrToFloat, so documents written on one machine read on any other. XML
+// values are written by FloatToLoadableStr, so that those nearest the largest double,
+// whose 15-digit text would overflow, load again.
 // Thread safety: as the generic classes (engine.h).
 #pragma once
 

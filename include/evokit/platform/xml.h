@@ -162,7 +162,7 @@ class TXMLNode {
   // 32-bit float, written as the shortest text that reads back to the same float.
   float AsSingle(float Default = 0) const;
   void SetAsSingle(float Value) const;
-  // 64-bit float in the general format.
+  // 64-bit float in the general format (FloatToLoadableStr: 17 digits where 15 would overflow).
   double AsFloat(double Default = 0) const;
   void SetAsFloat(double Value) const;
   // Written "True"/"False"; true exactly when the lower-case text is "true".
@@ -580,11 +580,16 @@ TXMLBoundDocument<TBinding> NewXMLRoot(std::string_view TagName) {
 }  // namespace evokit
 
 // Get<Name>(Doc), Load<Name>(FileName) and New<Name>() for root element TagName bound as Binding.
+// Marked maybe_unused so that a program may declare a root type in an unnamed namespace
+// and use only some of the three.
 #define EVOKIT_XML_DOCUMENT_FUNCTIONS(Name, TagName, Binding)                                   \
-  inline Binding Get##Name(::evokit::TXMLDocument& Doc) {                                     \
+  [[maybe_unused]] inline Binding Get##Name(::evokit::TXMLDocument& Doc) {                    \
     return ::evokit::GetXMLRoot<Binding>(Doc, TagName);                                       \
   }                                                                                           \
-  inline ::evokit::TXMLBoundDocument<Binding> Load##Name(const std::string& FileName) {      \
+  [[maybe_unused]] inline ::evokit::TXMLBoundDocument<Binding> Load##Name(                    \
+      const std::string& FileName) {                                                          \
     return ::evokit::LoadXMLRoot<Binding>(FileName, TagName);                                 \
   }                                                                                           \
-  inline ::evokit::TXMLBoundDocument<Binding> New##Name() { return ::evokit::NewXMLRoot<Binding>(TagName); }
+  [[maybe_unused]] inline ::evokit::TXMLBoundDocument<Binding> New##Name() {                  \
+    return ::evokit::NewXMLRoot<Binding>(TagName);                                            \
+  }
