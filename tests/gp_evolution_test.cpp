@@ -543,6 +543,26 @@ TEST(GPIndividual, SelectionExecutionTextAndXML) {
 
 // === Fitness =====================================================================================
 
+// A fitness handler's NaN counts as the worst fitness, in GA and GP alike: it never becomes
+// the fittest and leaves the statistics finite.
+TEST(GPComponent, NaNFitnessIsTheWorst) {
+  for (TGAFitnessMethod method : {fmMinimize, fmMaximize}) {
+    TMXGeneticAlgorithm ga;
+    TFloatGP gp;
+    AddArithmetic(gp);
+    for (TMXCustomGeneticComponent* component : {static_cast<TMXCustomGeneticComponent*>(&ga), static_cast<TMXCustomGeneticComponent*>(&gp)}) {
+      component->SetFitnessMethod(method), component->SetInitialPopulation(10);
+      component->SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+        Fitness = Item->Index() % 2 ? std::nan("") : Item->Index() + 1;
+      });
+      component->Initialize();
+      EXPECT_EQ(component->FittestIndividual()->Index(), method == fmMinimize ? 0 : 8);
+      EXPECT_EQ(component->Population()->Items(1)->Fitness(), component->UnfitFitness());
+      EXPECT_TRUE(std::isfinite(component->AvgFitness()));
+    }
+  }
+}
+
 TEST(GPComponent, CoVarianceAndCorrelation) {
   const std::vector<double> x{1, 2, 3}, y{2, 4, 6}, z{3, 1, 2}, flat{5, 5, 5};
   EXPECT_EQ(CoVariance(x, y), 2);
