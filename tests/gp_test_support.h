@@ -80,7 +80,9 @@ class TTestEngine : public TComponent, public IMXGeneticProgramEngine<double> {
 
 // The usual arithmetic set: Add, Sub, Mul, Div (arity 2; Div is protected, 1 for a zero
 // divisor), variables x and y, constant c (value 1). The handlers evaluate the children.
-inline void AddArithmetic(TTestEngine& Engine) {
+// Engine is any double engine with TTestEngine's Add.
+template <class TEngine>
+void AddArithmetic(TEngine& Engine) {
   for (const char* name : {"Add", "Sub", "Mul", "Div"})
     Engine.Add(name, gpFunction, 2)->SetOnExecute([](TObject*, TMXGPNode<double>* N, TMXGPContext<double>* C, double& R) {
       const double a = N->GetChild(0)->Execute(C), b = N->GetChild(1)->Execute(C);

@@ -1,4 +1,5 @@
 // Fitness evaluation and statistics of the genetic component, sequential and parallel.
+#include <cmath>
 #include <limits>
 
 #include <evokit/core/genetic_component.h>
@@ -9,11 +10,13 @@ namespace evokit {
 // --- One individual --------------------------------------------------------------------
 
 TGAFitness TMXCustomGeneticComponent::EvaluateFitness(TMXIndividual* Item, bool Weighted) {
-  if (Weighted) return DoEvaluateWeightedFitness(Item);
-  if (!FOnEvaluateFitness) return 0;
   TGAFitness fitness = 0;
-  FOnEvaluateFitness(this, Item, fitness);
-  return fitness;
+  if (Weighted) fitness = DoEvaluateWeightedFitness(Item);
+  else if (FOnEvaluateFitness) FOnEvaluateFitness(this, Item, fitness);
+  // NaN compares as a tie with everything, so it would keep any place it reaches (first
+  // in the statistics, winner of a tournament) and poison the sums: it counts as the
+  // worst fitness instead.
+  return std::isnan(fitness) ? UnfitFitness() : fitness;
 }
 
 TGAFitness TMXCustomGeneticComponent::DoEvaluateWeightedFitness(TMXIndividual* Item) {

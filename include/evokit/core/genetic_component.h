@@ -206,8 +206,8 @@ class TMXCustomGeneticComponent : public TComponent {
   // called concurrently for different individuals).
   virtual void ParallelEvaluateFitness();
   // The fitness of one individual: DoEvaluateWeightedFitness when Weighted, otherwise
-  // the user's OnEvaluateFitness (0 without one). Subclasses overriding it should bring
-  // the other EvaluateFitness overload into scope.
+  // the user's OnEvaluateFitness (0 without one). A NaN answer counts as UnfitFitness().
+  // Subclasses overriding it should bring the other EvaluateFitness overload into scope.
   virtual TGAFitness EvaluateFitness(TMXIndividual* Item, bool Weighted);
   // -1 when Parent1 is fitter, 0 when equal, +1 when Parent2 is fitter: raw fitness when
   // UsePureFitness (direction of FitnessMethod), otherwise the fitness the method names.

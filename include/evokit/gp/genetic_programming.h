@@ -1,0 +1,349 @@
+// The genetic-programming component: TMXCustomGeneticProgramming<T> specialises the
+// genetic component for program trees (gp_individual.h). It owns the instruction set and
+// keeps it split into functions and terminals, is the engine that instructions, nodes
+// and populations call back (IMXGeneticProgramEngine<T>), builds the initial trees (full,
+// grow, ramped, half-and-half, avoiding duplicates), breeds them (subtree and size- or
+// depth-fair crossover, six mutation methods chosen by weight, point mutation as
+// inversion), controls bloat with eighteen strategies and keeps program size and depth
+// statistics. CoVariance and Correlation are the statistics the covariant parsimony uses.
+//
+// Not here: saving and loading GP settings and populations (the GeneticProgram document,
+// GPDomain and Instructions elements, files and streams), Assign of the GP settings and
+// the report. Those reader/writer operations stay pure: the published components that
+// derive from this class implement them, and choose their instruction and node classes
+// by overriding CreateInstructions (then calling RecreateInstructions in their
+// constructor) and CreateNode.
+//
+// Thread safety: as TMXCustomGeneticComponent. Under ParallelEvolve the crossover,
+// mutation, inversion and bloat steps run concurrently for different children: they
+// write only the children's trees and read the parents' trees, the instruction lists and
+// the settings. Before the parallel loops start the component fills the size and depth
+// caches of every tree and computes the program statistics, so the workers only read
+// them. Handlers must not change the instruction set, and must not read the program
+// statistics during parallel breeding (they are recomputed for the new generation on
+// first use).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <evokit/core/genetic_component.h>
+#include <evokit/gp/engine.h>
+#include <evokit/gp/gp_individual.h>
+
+namespace evokit {
+
+template <class T>
+class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMXGeneticProgramEngine<T> {
+ public:
+  using TInstruction = TMXGPInstruction<T>;
+  using TInstructions = TMXGPInstructions<T>;
+  using TNode = TMXGPNode<T>;
+  using TNodeList = std::vector<TNode*>;
+  using TIndividual = TMXGPIndividual<T>;
+  using TPopulation = TMXGPPopulation<T>;
+
+  // An empty instruction set of TMXGPInstruction<T>, populations of TMXGPIndividual<T>,
+  // and the defaults: CrossoverProbability 0.9, TournamentField 7, node selection 0.9
+  // towards functions, point mutation 0.1 per node, parsimony 1, Tarpeian 0.3, mutation
+  // weights 25, 0, 0, 25, 25, 0, BloatLimit 10; imFull with depth 0, bsNone, pmmPerNode.
+  explicit TMXCustomGeneticProgramming(TComponent* AOwner = nullptr);
+  // Empties both populations, then frees the instruction set.
+  ~TMXCustomGeneticProgramming() override;
+
+  std::string ClassName() const override {
+    return std::string("TMXCustomGeneticProgramming<") + TGPValueTypeName<T>::Value + ">";
+  }
+
+  // --- Instructions ------------------------------------------------------------------
+  // The instruction set, owned by the component. Adding, removing or changing an
+  // instruction empties both populations (their trees would refer to it).
+  TInstructions* Instructions() const { return FInstructions.get(); }
+  TInstructions* GetInstructions() override { return FInstructions.get(); }
+  // Copies Value's instructions (Assign) into the own set; the caller keeps Value.
+  void SetInstructions(const TInstructions* Value) override;
+  // The functions (instructions of arity 1 or more) and the terminals (arity 0), each in
+  // the order they became one. EListError outside 0..count-1.
+  TInstruction* Functions(int Index) const;
+  int FunctionsCount() const { return static_cast<int>(FOperations.size()); }
+  TInstruction* Terminal(int Index) const;
+  int TerminalsCount() const { return static_cast<int>(FTerminals.size()); }
+
+  // --- Configuration -------------------------------------------------------------------
+  TGPCrossoverMethod CrossoverMethod() const { return FCrossoverMethod; }
+  void SetCrossoverMethod(TGPCrossoverMethod Value) { FCrossoverMethod = Value; }
+  TGPInitializationMethod InitializationMethod() const { return FInitializationMethod; }
+  void SetInitializationMethod(TGPInitializationMethod Value) { FInitializationMethod = Value; }
+  // Depth budget of the initial trees; 0 derives it from the number of functions.
+  // Negative stores 0.
+  int InitializationDepth() const { return FInitializationDepth; }
+  void SetInitializationDepth(int Value);
+  // Bias towards function nodes when an operator picks a node (no range check).
+  TGAProbability SelectionNonTerminalsProbability() const { return FSelectionNonTerminalsProbability; }
+  void SetSelectionNonTerminalsProbability(TGAProbability Value) { FSelectionNonTerminalsProbability = Value; }
+  TGPBloatStrategy BloatStrategy() const { return FBloatStrategy; }
+  void SetBloatStrategy(TGPBloatStrategy Value) { FBloatStrategy = Value; }
+  // Size or depth limit of the bloat strategies; below 5 stores 5.
+  int BloatLimit() const { return FBloatLimit; }
+  void SetBloatLimit(int Value);
+
+  // Relative weights of the mutation methods, each 0..255: below 0 stores 0, above 255
+  // stores 255. The sum follows every change.
+  int MutateSubtreeWeight() const { return MutationWeight(mmSubtree); }
+  void SetMutateSubtreeWeight(int Value) { SetMutationWeight(mmSubtree, Value); }
+  int MutateReplacementWeight() const { return MutationWeight(mmReplacement); }
+  void SetMutateReplacementWeight(int Value) { SetMutationWeight(mmReplacement, Value); }
+  int MutateConstantWeight() const { return MutationWeight(mmConstant); }
+  void SetMutateConstantWeight(int Value) { SetMutationWeight(mmConstant, Value); }
+  int MutateShrinkWeight() const { return MutationWeight(mmShrink); }
+  void SetMutateShrinkWeight(int Value) { SetMutationWeight(mmShrink, Value); }
+  int MutateHoistWeight() const { return MutationWeight(mmHoist); }
+  void SetMutateHoistWeight(int Value) { SetMutationWeight(mmHoist, Value); }
+  int MutatePointWeight() const { return MutationWeight(mmPoint); }
+  void SetMutatePointWeight(int Value) { SetMutationWeight(mmPoint, Value); }
+  // The weight of one method, read as an unsigned byte.
+  int MutationWeight(TGPMutationMethod Method) const {
+    return static_cast<std::uint8_t>(FMutationWeights[static_cast<std::size_t>(Method)]);
+  }
+  // All six entries at once, stored as given.
+  const TGPMutationMethodWeights& MutationWeights() const { return FMutationWeights; }
+  void SetMutationWeights(const TGPMutationMethodWeights& Value);
+  int MutationWeightSum() const { return FMutationWeightSum; }
+  // The sum of the six entries, each read as an unsigned byte.
+  static int SumOfWeights(const TGPMutationMethodWeights& Weights);
+
+  TGPPointMutationMethod PointMutationMethod() const { return FPointMutationMethod; }
+  void SetPointMutationMethod(TGPPointMutationMethod Value) { FPointMutationMethod = Value; }
+  // Chance that one node changes in point mutation (no range check).
+  TGAProbability PointMutationProbability() const { return FPointMutationProbability; }
+  void SetPointMutationProbability(TGAProbability Value) { FPointMutationProbability = Value; }
+  // Weight of size or depth in the weighted fitness; the covariant strategies overwrite
+  // it every generation.
+  TGAFloat ParsimonyCoefficient() const { return FParsimonyCoefficient; }
+  void SetParsimonyCoefficient(TGAFloat Value) { FParsimonyCoefficient = Value; }
+  TGAFloat TarpeianProbability() const { return FTarpeianProbability; }
+  void SetTarpeianProbability(TGAFloat Value) { FTarpeianProbability = Value; }
+  // Changes the value of a constant node chosen by constant mutation.
+  const TNodeNotifyEvent<T>& OnConstantMutation() const { return FOnConstantMutation; }
+  void SetOnConstantMutation(TNodeNotifyEvent<T> Value) { FOnConstantMutation = std::move(Value); }
+
+  // --- Program statistics ----------------------------------------------------------------
+  // Size (nodes) and depth (edges) of the programs of the current population, computed on
+  // the first read of each generation (see CalculateProgramStats); 0 for an empty one.
+  int MinProgramSize() const;
+  int MaxProgramSize() const;
+  float AvgProgramSize() const;
+  int MinProgramDepth() const;
+  int MaxProgramDepth() const;
+  float AvgProgramDepth() const;
+  // Recomputes the six statistics from the current population (a single-precision sum).
+  void CalculateProgramStats() const;
+
+  // --- Typed views -------------------------------------------------------------------------
+  TPopulation* Population() const { return static_cast<TPopulation*>(TMXCustomGeneticComponent::Population()); }
+  TPopulation* PreviousGeneration() const {
+    return static_cast<TPopulation*>(TMXCustomGeneticComponent::PreviousGeneration());
+  }
+  TIndividual* FittestIndividual() const {
+    return static_cast<TIndividual*>(TMXCustomGeneticComponent::FittestIndividual());
+  }
+
+  // --- Engine ------------------------------------------------------------------------------
+  // A new set owned by this component (the caller holds it) with items of ItemClass.
+  TInstructions* CreateInstructions(TCollectionItemClass ItemClass) override;
+  // A new TMXGPTreeNode<T> with Instruction (may be null) under Parent (may be null).
+  TNode* CreateNode(TInstruction* Instruction, TNode* Parent) override;
+  // The largest 32-bit value: tree nodes take any number of children.
+  int MaxNodeArity() override;
+  // Any change of an instruction: the populations are emptied; an instruction whose
+  // arity no longer matches its list (a function set to arity 0, say) moves to the other.
+  void InstructionUpdate(TInstruction* Instruction) override;
+  // An instruction joined (it is filed by its arity) or leaves the set; the populations
+  // are emptied. Ignored while the component is destroyed.
+  void InstructionNotify(TInstruction* Instruction, TCollectionNotification Action) override;
+  // The operation (and so possibly the arity) changed: the instruction leaves its list and
+  // is appended to the one its arity names.
+  void InstructionOperationUpdate(TInstruction* Instruction) override;
+  // The search space: FunctionsCount at level 0; at level n the sum over the functions f
+  // of (size at level n - 1 + TerminalsCount) ^ Arity(f).
+  virtual double SearchSpaceSize(std::uint32_t Level);
+
+  // --- Persistence: implemented by the published components --------------------------------
+  using TMXCustomGeneticComponent::LoadFromXML;
+  using TMXCustomGeneticComponent::SaveToXML;
+  void LoadFromFile(const std::string& FileName) override = 0;
+  void LoadFromStream(TStream& Stream) override = 0;
+  void SaveToFile(const std::string& FileName) override = 0;
+  void SaveToStream(TStream& Stream) override = 0;
+  void LoadFromXML(const IXMLGeneticProgram& Node) override = 0;
+  void LoadFromXML(const IXMLGPDomainType& Node) override = 0;
+  void LoadFromXML(const IXMLGPInstructions& Node) override = 0;
+  void SaveToXML(const IXMLGeneticProgram& Node) override = 0;
+  void SaveToXML(const IXMLGPDomainType& Node) override = 0;
+  void SaveToXML(const IXMLGPInstructions& Node) override = 0;
+
+  // --- Evolution -------------------------------------------------------------------------
+  using TMXCustomGeneticComponent::Mutate;
+  // Runs one mutation method on Item (a TMXGPIndividual<T>; EInvalidCast otherwise).
+  void Mutate(TMXIndividual* Item, TGPMutationMethod Method);
+  using TMXCustomGeneticComponent::EvaluateFitness;
+  // The raw fitness under the Tarpeian and unfit strategies: a program above the average
+  // size (depth) gets UnfitFitness with TarpeianProbability, one above BloatLimit always,
+  // without asking the fitness handler. Otherwise, and for the weighted fitness, the
+  // inherited evaluation.
+  TGAFitness EvaluateFitness(TMXIndividual* Item, bool Weighted) override;
+  // Fills the tree caches and the program statistics, then the inherited parallel
+  // evaluation.
+  void ParallelEvaluateFitness() override;
+  // The inherited tournament; under bsLexicographicParsimonyPressure a candidate as fit
+  // as the winner wins when its program is strictly smaller.
+  void SelectTournament(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent) override;
+
+ protected:
+  // A TMXGPPopulation<T> owned by this component, whatever class is asked.
+  std::unique_ptr<TMXPopulation> CreatePopulation(TMXIndividualClass IndividualClass) override;
+  // Replaces the instruction set by an empty one from CreateInstructions(ItemClass), for
+  // the constructors of descendants that override CreateInstructions. The populations
+  // are emptied and the function and terminal lists start afresh.
+  void RecreateInstructions(TCollectionItemClass ItemClass);
+
+  // Builds every individual's tree (see genetic_programming.impl.h for the rules) and
+  // returns the number of duplicate trees that were rebuilt.
+  int DoInitialize() override;
+  // The tree builders: a new subtree with a depth budget of Depth (at most Depth levels),
+  // inserted into Parent at Index when Parent is not null. The full builder takes
+  // functions above the last level, the grow builder any instruction; both end in
+  // terminals. A factory's error discards the partial subtree (Parent is left alone).
+  TNode* DoInitializeFull(TNode* Parent, int Index, int Depth);
+  TNode* DoInitializeGrow(TNode* Parent, int Index, int Depth);
+
+  // Node factories: a node of a uniformly drawn function, terminal or instruction,
+  // inserted into Parent at Index when Parent is not null. EGPException "No operations
+  // found", "No terminals found" or "No nodes found" when there is none to draw.
+  virtual TNode* GetOperationNode(TNode* Parent, int Index);
+  virtual TNode* GetTerminalNode(TNode* Parent, int Index);
+  virtual TNode* GetNode(TNode* Parent, int Index);
+  // A node of GetSimilarInstruction(Node's instruction).
+  virtual TNode* GetNode(TNode* Parent, TNode* Node, int Index);
+  // A uniformly drawn instruction of the set with Instruction's operation and arity
+  // (Instruction itself included). EGPException "No nodes found" when there is none.
+  TInstruction* GetSimilarInstruction(const TInstruction* Instruction) const;
+
+  // Subtree crossover of the two children (or of a single child with a copy of its
+  // second parent), or the fair crossover of each child from Parent2 under
+  // bsSizeFairCrossover and bsDepthFairCrossover. False (nothing done) for another
+  // crossover method, or when a tree offers no node.
+  bool DoCrossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
+                   TMXIndividual* Child2) override;
+  // Replaces a node of Child by a copy of a node of Parent2 whose size (or depth) is
+  // drawn to stay close to the replaced one.
+  virtual bool DoFairCrossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child);
+  // The cumulative choice table over Nodes for a point of size (or depth) Size.
+  TGAFitnessArray CreateSizeFairRoulette(const TNodeList& Nodes, int Size, int Smaller, int Equal, int Larger,
+                                         double MeanSmaller, double MeanLarger) const;
+  // The node of Individual's flattened list that a uniform draw picks from Roulette; a
+  // draw beyond the last entry takes the last node.
+  TNode* SelectSizeFairNode(TIndividual* Individual, const TGAFitnessArray& Roulette) const;
+
+  // OnMutation may veto; then one method drawn by weight; the tree is flattened.
+  bool DoMutate(TMXIndividual* Item) override;
+  // Point mutation of the whole tree.
+  bool DoInvert(TMXIndividual* Item) override;
+  // The mutation methods. Each builds what it needs before it removes anything, so a
+  // factory error leaves the tree whole; a tree without a node to pick is left alone.
+  virtual void DoSubtreeMutation(TIndividual* Individual);
+  virtual void DoReplacementMutation(TIndividual* Individual);
+  virtual void DoConstantMutation(TIndividual* Individual);
+  virtual void DoShrinkMutation(TIndividual* Individual);
+  virtual void DoHoistMutation(TIndividual* Individual);
+  virtual bool DoPointMutation(TIndividual* Individual);
+  // Point mutation of Node's subtree in pre-order; true when some node changed.
+  virtual bool DoPointMutation(TIndividual* Individual, TNode* Node);
+
+  // The inherited reproduction, then the bloat check for each child.
+  bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1) override;
+  bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
+                   TMXIndividual* Child2) override;
+  // The bloat check after reproduction of Child from Parent.
+  virtual void DoAntiBloating(TMXIndividual* Parent, TMXIndividual* OtherParent, TMXIndividual* Child, bool Changed);
+
+  // The inherited start, then the program statistics are marked for recomputation.
+  void DoStartEvolve() override;
+  // Initialises when needed, fills the parents' tree caches and the statistics, then the
+  // inherited parallel generation.
+  void DoParallelEvolve() override;
+  // The parsimony penalty of the size and depth strategies, added when minimising and
+  // subtracted when maximising; OnEvaluateWeightedFitness's answer when assigned.
+  TGAFitness DoEvaluateWeightedFitness(TMXIndividual* Item) override;
+  // Under the covariant strategies the coefficient becomes Cov(l, f) / Var(l) over the
+  // programs' sizes (depths) l and raw fitness f (0 when Var(l) is 0 or there is only one
+  // program); then the inherited statistics.
+  void DoCalculateWeightedFitnessStatistics() override;
+
+ private:
+  static TIndividual* AsGPIndividual(TMXIndividual* Item);
+  void SetMutationWeight(TGPMutationMethod Method, int Value);
+  void EnsureProgramStats() const {
+    if (FMaxProgramSize == 0) CalculateProgramStats();
+  }
+  // Fills the size and depth caches of every tree of the current population (so that
+  // threads only read them) and the program statistics.
+  void PrepareTreesForThreads();
+  // Empties both populations (instruction changes).
+  void EmptyPopulations();
+  // Moves Instruction to the list its arity names when it is in the other one (null:
+  // every instruction of the set).
+  void RefileInstruction(TInstruction* Instruction);
+  // A detached tree from the full or grow builder.
+  TNode* BuildTree(bool Full, int Depth);
+  // Builds individual Index's tree as the initialisation method says.
+  void InitializeIndividual(TIndividual* Individual, int Index, int Count, int MaxDepth, int MinDepth);
+  // Puts the detached subtree Replacement where Node is in Individual's tree (at Node's
+  // position), destroys Node's subtree and flattens. On a refusal Node stays and
+  // Replacement is destroyed.
+  void ReplaceSubtree(TIndividual* Individual, TNode* Node, TNode* Replacement);
+  // The regrowth budget of subtree and replacement mutation for Node.
+  int RegrowthDepth(const TNode* Node) const;
+
+  // Settings.
+  std::unique_ptr<TInstructions> FInstructions;
+  TGPCrossoverMethod FCrossoverMethod = cmSubtree;
+  TGAProbability FSelectionNonTerminalsProbability = 0;
+  int FInitializationDepth = 0;
+  TGPInitializationMethod FInitializationMethod = imFull;
+  TGPMutationMethodWeights FMutationWeights{};
+  int FMutationWeightSum = 0;
+  TGPBloatStrategy FBloatStrategy = bsNone;
+  int FBloatLimit = 0;
+  TGPPointMutationMethod FPointMutationMethod = pmmPerNode;
+  TGAProbability FPointMutationProbability = 0;
+  TGAFloat FParsimonyCoefficient = 0;
+  TGAFloat FTarpeianProbability = 0;
+  // Events.
+  TNodeNotifyEvent<T> FOnConstantMutation;
+  // The instruction set split by arity (borrowed pointers into FInstructions).
+  std::vector<TInstruction*> FOperations;
+  std::vector<TInstruction*> FTerminals;
+  // Program statistics of the current population; FMaxProgramSize 0 means not computed.
+  mutable int FMinProgramSize = 0;
+  mutable float FAvgProgramSize = 0;
+  mutable int FMaxProgramSize = 0;
+  mutable int FMinProgramDepth = 0;
+  mutable float FAvgProgramDepth = 0;
+  mutable int FMaxProgramDepth = 0;
+};
+
+// Sample covariance of X and Y (divisor n - 1); 0 when their lengths differ or they hold
+// fewer than two values.
+double CoVariance(std::span<const double> X, std::span<const double> Y);
+// Sample correlation of X and Y; 0 when their lengths differ, they hold fewer than two
+// values, or either has no spread.
+double Correlation(std::span<const double> X, std::span<const double> Y);
+
+}  // namespace evokit
+
+#include <evokit/gp/genetic_programming.impl.h>

@@ -1,0 +1,175 @@
+// The GP genome: TMXGPIndividual<T> (an individual owning one program tree and a
+// pre-order list of its nodes, with the node choice, graft and subtree swap that the
+// operators are built on, execution and the Individual element) and TMXGPPopulation<T>
+// (a population of them that finds its engine, the GP component, through its owner).
+// The component (genetic_programming.h) decides when and where trees change; the nodes
+// and instructions are engine.h's. T is double (TGAFloat) or Variant.
+//
+// Thread safety: as TMXIndividual. An individual is changed by one thread at a time;
+// several threads may read one tree (select nodes, copy it) once the size and depth
+// caches of its nodes are filled, which the component does before parallel breeding.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <evokit/core/individual.h>
+#include <evokit/gp/engine.h>
+#include <evokit/gp/gp_document.h>
+
+namespace evokit {
+
+template <class T>
+class TMXGPPopulation;
+
+// An individual whose genome is a program tree. The tree is made by the engine of the
+// population the individual joins (CreateDNA): a root without instruction, which the
+// component's initialisation replaces. A detached individual that never joined such a
+// population has no tree (DNA() is null); every operation below accepts that.
+//
+// Every tree change made through this class ends with FlattenDNA, which rebuilds the
+// node list and marks the fitness stale. Node pointers handed out (DNA, FlattenedDNA,
+// SelectNode) stay valid until the tree next changes.
+template <class T>
+class TMXGPIndividual : public TMXIndividual {
+ public:
+  using TNode = TMXGPNode<T>;
+  using TNodeList = std::vector<TNode*>;
+
+  // Makes the tree when Collection is a GP population with an engine, then joins it.
+  explicit TMXGPIndividual(TCollection* Collection = nullptr);
+  // Leaves the population while the tree still exists, then destroys the tree.
+  ~TMXGPIndividual() override;
+
+  std::string ClassName() const override {
+    return std::string("TMXGPIndividual<") + TGPValueTypeName<T>::Value + ">";
+  }
+
+  // The root of the program tree, owned by the individual (null without a tree).
+  TNode* DNA() const noexcept { return FDNA; }
+  // Copies Value's tree (the caller keeps Value), then FlattenDNA. Null, or a tree the
+  // copy refuses, raises and leaves the tree as it was.
+  void SetDNA(const TNode* Value);
+  // Takes ownership of aDNA (a detached root) as the new tree, destroys the old one,
+  // then FlattenDNA. Null is ignored.
+  void AssignDNA(TNode* aDNA);
+  // Every node of the tree in pre-order (a node before its children). Empty until the
+  // first flatten.
+  const TNodeList& FlattenedDNA() const noexcept { return FFlattenedDNA; }
+  // Rebuilds FlattenedDNA from the tree and marks the fitness stale.
+  virtual void FlattenDNA();
+  // Marks the fitness stale without rebuilding the list (for changes that keep every
+  // node, such as a new instruction or value in place).
+  void MarkChanged() noexcept { FNeedFitness = true; }
+
+  // The owning population, or null.
+  TMXGPPopulation<T>* Collection() const;
+  using TMXIndividual::SetCollection;
+
+  // From a TMXGPIndividual the tree is copied first (SetDNA); then, for every source,
+  // TMXIndividual::Assign (name, fitness and the stale mark, or EConvertError).
+  void Assign(const TPersistent* Source) override;
+
+  // A node drawn with the bias towards functions of DoSelectNode, from the whole tree;
+  // null when the list is empty.
+  TNode* SelectNode(double FunctionProbability);
+  // The same among the nodes whose instruction's operation is in Instructions; null when
+  // there is none.
+  TNode* SelectNode(double FunctionProbability, TGPGeneticInstructions Instructions);
+  // A uniformly drawn node whose Size() (IsSizeLimit) or Depth() is at most Limit; null
+  // when there is none.
+  TNode* SelectNode(int Limit, bool IsSizeLimit);
+
+  // Puts NewNode where OldNode hangs: under OldNode's parent as its last child, or as
+  // the root when OldNode is the root. OldNode leaves the tree and is not destroyed; the
+  // caller owns it. A NewNode that the parent refuses (or that would close a cycle)
+  // raises with the tree as it was. Ends with FlattenDNA.
+  virtual void Graft(TNode* OldNode, TNode* NewNode);
+  // Swaps the subtree OurNode of this tree with the subtree TheirNode of Sibling's tree:
+  // TheirNode takes OurNode's place here (Graft) and OurNode becomes the last child of
+  // TheirNode's former parent (or Sibling's root). No node is copied or destroyed. Both
+  // individuals end flattened.
+  virtual void Crossover(TNode* OurNode, TMXGPIndividual* Sibling, TNode* TheirNode);
+  // Runs the program: the zero value of T without a tree; execution errors propagate.
+  virtual T Execute(TMXGPContext<T>* Context);
+  // The display name, then ": " and the tree's prefix text when there is a tree.
+  virtual std::string ToString() const;
+
+  // The Individual (or FittestIndividual) element forms; any other element changes
+  // nothing, on either side.
+  void LoadFromXML(const TXMLNode& Node) override;
+  void SaveToXML(const TXMLNode& Node) const override;
+  // Reads the tree of the DNA child into a new tree first (instruction names are looked
+  // up in the engine's set; an unknown one raises EGPException, a bad value EConvertError,
+  // and the individual is left as it was), then takes the Name and the tree. A DNA element
+  // without an instruction gives a root without one. The Fitness element is not read: the
+  // loaded individual needs evaluation.
+  virtual void LoadFromXML(const IXMLIndividualType& IndividualXML);
+  // Writes Name, Fitness (single precision; a stale individual is evaluated first) and
+  // the tree into DNA.
+  virtual void SaveToXML(const IXMLIndividualType& IndividualXML) const;
+
+ protected:
+  // A new root from the engine of the population (no instruction, no parent); null when
+  // Population is no GP population with an engine.
+  virtual TNode* CreateDNA(TCollection* Population);
+  // The biased choice: draw an index uniformly and a real in [0, 1) that is added to a
+  // single-precision running sum; a function node (arity of at least 1) is taken when
+  // the sum exceeds 1 - FunctionProbability, a terminal when it exceeds
+  // FunctionProbability. Null for an empty list or without a tree. A probability that is
+  // not finite counts as 0 (NaN, -inf) or 1 (+inf), so the loop always ends.
+  virtual TNode* DoSelectNode(const TNodeList& List, double FunctionProbability);
+
+ private:
+  template <class U>
+  friend class TMXGPPopulation;
+  // Creates the tree when the individual has none and Population can make one.
+  void EnsureDNA(TCollection* Population);
+
+  TNode* FDNA = nullptr;
+  TNodeList FFlattenedDNA;
+};
+
+// A population of GP individuals, owned by the GP component (its engine).
+template <class T>
+class TMXGPPopulation : public TMXPopulation {
+ public:
+  using TIndividual = TMXGPIndividual<T>;
+
+  explicit TMXGPPopulation(TPersistent* AOwner);
+
+  std::string ClassName() const override {
+    return std::string("TMXGPPopulation<") + TGPValueTypeName<T>::Value + ">";
+  }
+
+  // Individual at Index; EListError when out of range.
+  TIndividual* Items(int Index) const { return static_cast<TIndividual*>(TMXPopulation::Items(Index)); }
+  void SetItems(int Index, const TMXIndividual* Value) { Items(Index)->Assign(Value); }
+  TIndividual* operator[](int Index) const { return Items(Index); }
+  TIndividual* Add() { return static_cast<TIndividual*>(TMXPopulation::Add()); }
+  // Creates an individual at Index (0..Count); EListError otherwise.
+  TIndividual* Insert(int Index) { return static_cast<TIndividual*>(TMXPopulation::Insert(Index)); }
+  TIndividual* FindItemID(int ID) const { return static_cast<TIndividual*>(TMXPopulation::FindItemID(ID)); }
+
+  // The owner as an engine, or null when the owner is none.
+  IMXGeneticProgramEngine<T>* Engine() const;
+
+  // The Population element forms; any other element changes nothing, on either side.
+  void LoadFromXML(const TXMLNode& Node) override;
+  void SaveToXML(const TXMLNode& Node) const override;
+  // Reads every Individual element into new individuals first; only when all of them
+  // load does the population give up its individuals for the new ones (in document
+  // order, one update bracket). An error leaves the population as it was.
+  virtual void LoadFromXML(const IXMLGPPopulation& PopulationXML);
+  // Appends one Individual element per individual, in order.
+  virtual void SaveToXML(const IXMLGPPopulation& PopulationXML) const;
+
+ protected:
+  // A joining GP individual without a tree gets one from the engine before the
+  // component hears of it; then the inherited forwarding.
+  void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
+};
+
+}  // namespace evokit
+
+#include <evokit/gp/gp_individual.impl.h>
