@@ -3,7 +3,8 @@
 // LoadFromStream as an application would call it; GADomain into the component's domain;
 // GenoType into its genes; Chromosomes into the population of a component with a 16-bit
 // chromosome and one integer gene. After a successful load the component's document of
-// the same root is saved, and that text must load again, saving settling (RequireReloads).
+// the same root is saved, and that text must load again, saving settling (RequireReloads);
+// a loaded GeneticAlgorithm then evolves one generation.
 #include "fuzz_support.h"
 
 #include <evokit/ga/ga.h>
@@ -29,6 +30,7 @@ std::string LoadAndSave(const std::string& Text) {
     TStringStream in(Text), out;
     ga.LoadFromStream(in);
     ga.SaveToStream(out);
+    ga.Evolve(1);  // a loaded component goes on breeding, or refuses with a library error
     return out.DataString();
   }
   if (root == "GADomain") {
