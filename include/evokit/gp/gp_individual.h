@@ -102,8 +102,9 @@ class TMXGPIndividual : public TMXIndividual {
   // Reads the tree of the DNA child into a new tree first (instruction names are looked
   // up in the engine's set; an unknown one raises EGPException, a bad value EConvertError,
   // and the individual is left as it was), then takes the Name and the tree. A DNA element
-  // without an instruction gives a root without one. The Fitness element is not read: the
-  // loaded individual needs evaluation.
+  // without an instruction gives a root without one; an individual without tree and
+  // engine takes the name only. The Fitness element is not read: the loaded individual
+  // needs evaluation.
   virtual void LoadFromXML(const IXMLIndividualType& IndividualXML);
   // Writes Name, Fitness (single precision; a stale individual is evaluated first) and
   // the tree into DNA.

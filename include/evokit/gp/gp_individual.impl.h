@@ -231,10 +231,9 @@ void TMXGPIndividual<T>::LoadFromXML(const IXMLIndividualType& IndividualXML) {
   std::unique_ptr<TNode> tree;
   if (engine) tree.reset(engine->CreateNode(seed, nullptr));
   else if (FDNA) tree.reset(FDNA->CreateNode(seed, nullptr));
-  if (!tree) return;  // no engine and no tree: nothing to load into
-  tree->LoadFromXML(dna);
+  if (tree) tree->LoadFromXML(dna);
   SetName(name);
-  AssignDNA(tree.release());
+  AssignDNA(tree.release());  // no engine and no tree: only the name
 }
 
 template <class T>
