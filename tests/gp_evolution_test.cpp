@@ -528,6 +528,8 @@ TEST(GPIndividual, SelectionExecutionTextAndXML) {
   int functions = 0;
   for (int i = 0; i < 4000; ++i) functions += unary->SelectNode(0.9)->GetChildCount() > 0;
   EXPECT_NEAR(functions / 4000.0, 0.771, 0.03);
+  for (double p : {1e30, -1e30, std::nan("")})  // still a choice among terminals or functions only
+    EXPECT_TRUE(unary->SelectNode(p, TGPGeneticInstructions{gpVariable}) && unary->SelectNode(p, TGPGeneticInstructions{gpFunction}));
 
   // Population elements: the fitness is written, not read; a load replaces the individuals.
   gp.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& Fitness) { Fitness = 0.1; });

@@ -117,8 +117,9 @@ class TMXGPIndividual : public TMXIndividual {
   // The biased choice: draw an index uniformly and a real in [0, 1) that is added to a
   // single-precision running sum; a function node (arity of at least 1) is taken when
   // the sum exceeds 1 - FunctionProbability, a terminal when it exceeds
-  // FunctionProbability. Null for an empty list or without a tree. A probability that is
-  // not finite counts as 0 (NaN, -inf) or 1 (+inf), so the loop always ends.
+  // FunctionProbability. Null for an empty list or without a tree. A probability beyond
+  // +-1000 counts as that bound, NaN as 0, so the loop ends within a few thousand draws
+  // whatever the list holds.
   virtual TNode* DoSelectNode(const TNodeList& List, double FunctionProbability);
 
  private:
