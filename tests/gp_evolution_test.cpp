@@ -90,9 +90,11 @@ using TFloatGP = TGP<double>;
 double AsDouble(double V) { return V; }
 double AsDouble(const Variant& V) { return V.AsFloat(); }
 
-// Add, Sub, Mul and protected Div (1 for a zero divisor) over x, for either value type.
+// Symbolic regression of x^4 + x^3 + x^2 + x over Points points spread over [-1, 1) with
+// Add, Sub, Mul and protected Div (1 for a zero divisor) over x, for either value type: the
+// fitness is the mean squared error (minimised), the run stops below 1e-6.
 template <class T>
-void AddQuarticSet(TGP<T>& GP) {
+void SetUpQuartic(TGP<T>& GP, int Points, int Population) {
   for (const char* name : {"Add", "Sub", "Mul", "Div"})
     GP.Add(name, gpFunction, 2)->SetOnExecute([](TObject*, TMXGPNode<T>* N, TMXGPContext<T>* C, T& R) {
       const double a = AsDouble(N->GetChild(0)->Execute(C)), b = AsDouble(N->GetChild(1)->Execute(C));
@@ -100,13 +102,6 @@ void AddQuarticSet(TGP<T>& GP) {
       R = T(op == 'A' ? a + b : op == 'S' ? a - b : op == 'M' ? a * b : b == 0 ? 1.0 : a / b);
     });
   GP.Add("x", gpVariable);
-}
-
-// Symbolic regression of x^4 + x^3 + x^2 + x over Points points spread over [-1, 1): the
-// fitness is the mean squared error (minimised), the run stops below 1e-6.
-template <class T>
-void SetUpQuartic(TGP<T>& GP, int Points, int Population) {
-  AddQuarticSet(GP);
   GP.SetInitialPopulation(Population), GP.SetInitializationMethod(imRampedHalfAndHalf), GP.SetInitializationDepth(6);
   GP.SetSelectionMethod(smTournament), GP.SetUseFitnessCutoff(true), GP.SetFitnessCutoff(1e-6);
   GP.SetOnEvaluateFitness([Points](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
@@ -130,6 +125,27 @@ std::vector<std::string> Programs(const TMXGPPopulation<T>& Population) {
   return out;
 }
 
+// Individual's tree is whole: each child points back at its parent, the cached size is the
+// node count, the flattened list is the pre-order walk, and every function node has as
+// many children as its arity.
+template <class T>
+void ExpectWhole(const TMXGPIndividual<T>& Individual) {
+  std::vector<TMXGPNode<T>*> walk, pending{Individual.DNA()};
+  EXPECT_EQ(Individual.DNA()->Parent(), nullptr);
+  while (!pending.empty()) {
+    TMXGPNode<T>* node = pending.back();
+    pending.pop_back();
+    walk.push_back(node);
+    EXPECT_EQ(node->GetChildCount(), node->Instruction()->Arity()) << Individual.ToString();
+    for (int i = node->GetChildCount() - 1; i >= 0; --i) {
+      EXPECT_EQ(node->GetChild(i)->Parent(), node);
+      pending.push_back(node->GetChild(i));
+    }
+  }
+  EXPECT_EQ(walk, Individual.FlattenedDNA());
+  EXPECT_EQ(Individual.DNA()->Size(), static_cast<int>(walk.size()));
+}
+
 }  // namespace
 
 // === Whole runs ==============================================================================
@@ -137,8 +153,7 @@ std::vector<std::string> Programs(const TMXGPPopulation<T>& Population) {
 TEST(GPRun, QuarticRegressionReachesTheCutoff) {
   TFloatGP gp;
   SetUpQuartic(gp, 20, 500);
-  RandSeed(7);
-  gp.Evolve(50);
+  RandSeed(7), gp.Evolve(50);
   EXPECT_LT(gp.FittestIndividual()->Fitness(), 1e-6) << gp.FittestIndividual()->ToString();
 }
 
@@ -155,8 +170,7 @@ TEST(GPRun, SeededRunsRepeatWhateverTheNumberOfThreads) {
     gp.SetFitnessMethod(Strategy == bsCovariantSizeParsimonyPressure ? fmWeightedMinimize : fmMinimize);
     gp.SetMutationWeights({1, 1, 1, 1, 1, 1});
     gp.SetOnConstantMutation([](TObject*, TMXGPNode<T>* N) { N->SetValue(T(AsDouble(N->Value()) + Random() - 0.5)); });
-    RandSeed(11);
-    EXPECT_EQ(Parallel ? gp.ParallelEvolve(6) : gp.Evolve(6), 6);
+    RandSeed(11), Parallel ? gp.ParallelEvolve(6) : gp.Evolve(6);
     TParallel::SetMaxThreads(0);
     std::vector<std::string> state = Programs(*gp.Population());
     state.push_back(FloatToStr(gp.ParsimonyCoefficient()) + " " + FloatToStr(gp.AvgProgramSize()));
@@ -176,42 +190,39 @@ TEST(GPRun, SeededRunsRepeatWhateverTheNumberOfThreads) {
 TEST(GPBloat, EachStrategyActsWhereItsRuleSays) {
   // The population (raw fitness = depth, minimised, BloatLimit 5): X (size 1, depth 0),
   // Y (3, 1), D (7, 3), A (11, 3), B (13, 6); average size 7, average depth 2.6. E (11, 5)
-  // is a child only. Sizes and depths exactly at the limit pass.
-  const char* X = "x";
-  const char* Y = "(Add x y)";
-  const char* D = "(Add x (Add x (Add x y)))";
-  const char* A = "(Add (Add (Add x y) (Add x y)) (Add x y))";
+  // and F (5, 2) are not in it. Sizes and depths exactly at the limit pass.
+  const char *X = "x", *Y = "(Add x y)", *D = "(Add x (Add x (Add x y)))", *F = "(Add x (Add x y))";
+  const char *A = "(Add (Add (Add x y) (Add x y)) (Add x y))", *E = "(Add x (Add x (Add x (Add x (Add x y)))))";
   const char* B = "(Add x (Add x (Add x (Add x (Add x (Add x y))))))";
-  const char* E = "(Add x (Add x (Add x (Add x (Add x y)))))";
   struct TRow {
     TGPBloatStrategy Strategy;
     const char* Reproduction;  // after reproduction of A (changed), A (unchanged), B, E from X:
                                // = kept, P a copy of the parent, S shrunk, H hoisted
-    const char* Raw;           // raw fitness of X Y D A B (U: unfit, the handler not asked)
+    const char* Raw;           // raw fitness of X Y D A B E F (U: unfit, the handler not asked)
     double Penalty;            // weighted minus raw fitness of A (coefficient 0.5)
-    bool SmallerWins;          // D (size 7) beats A (size 11) of equal fitness in every tournament
-    bool FairCrossover;        // crossing X with A leaves a one-node program
+    bool SmallerWins;          // D (size 7) beats A (size 11) of equal fitness in every tournament,
+    bool FairCrossover;        // and crossing X with A leaves a one-node program
   };
   const TRow rows[] = {
-      {bsNone, "====", "0 1 3 3 6", 0, false, false},
-      {bsSizeLimit, "P=PP", "0 1 3 3 6", 0, false, false},
-      {bsDepthLimit, "==P=", "0 1 3 3 6", 0, false, false},
-      {bsTarpeianSize, "====", "0 1 3 U U", 0, true, false},
-      {bsTarpeianDepth, "====", "0 1 U U U", 0, false, false},
-      {bsUnfitSize, "====", "0 1 U U U", 0, false, false},
-      {bsUnfitDepth, "====", "0 1 3 3 U", 0, false, false},
-      {bsShrinkDepth, "==S=", "0 1 3 3 6", 0, false, false},
-      {bsShrinkSize, "SSSS", "0 1 3 3 6", 0, false, false},
-      {bsHoistDepth, "==H=", "0 1 3 3 6", 0, false, false},
-      {bsHoistSize, "HHHH", "0 1 3 3 6", 0, false, false},
-      {bsSizeFairCrossover, "====", "0 1 3 3 6", 0, false, true},
-      {bsDepthFairCrossover, "====", "0 1 3 3 6", 0, false, true},
-      {bsSizeParsimonyPressure, "====", "0 1 3 3 6", 0.5 * 11, false, false},
-      {bsDepthParsimonyPressure, "====", "0 1 3 3 6", 0.5 * 3, false, false},
+      {bsNone, "====", "0 1 3 3 6 5 2", 0, false, false},
+      {bsSizeLimit, "P=PP", "0 1 3 3 6 5 2", 0, false, false},
+      {bsDepthLimit, "==P=", "0 1 3 3 6 5 2", 0, false, false},
+      {bsTarpeianSize, "====", "0 1 3 U U U 2", 0, true, false},
+      {bsTarpeianDepth, "====", "0 1 U U U U 2", 0, false, false},
+      {bsUnfitSize, "====", "0 1 U U U U 2", 0, false, false},
+      {bsUnfitDepth, "====", "0 1 3 3 U 5 2", 0, false, false},
+      {bsShrinkDepth, "==S=", "0 1 3 3 6 5 2", 0, false, false},
+      {bsShrinkSize, "SSSS", "0 1 3 3 6 5 2", 0, false, false},
+      {bsHoistDepth, "==H=", "0 1 3 3 6 5 2", 0, false, false},
+      {bsHoistSize, "HHHH", "0 1 3 3 6 5 2", 0, false, false},
+      {bsSizeFairCrossover, "====", "0 1 3 3 6 5 2", 0, false, true},
+      {bsDepthFairCrossover, "====", "0 1 3 3 6 5 2", 0, false, true},
+      {bsSizeParsimonyPressure, "====", "0 1 3 3 6 5 2", 0.5 * 11, false, false},
+      {bsDepthParsimonyPressure, "====", "0 1 3 3 6 5 2", 0.5 * 3, false, false},
       // Cov(size, fitness) = 11 and Var(size) = 26; Cov(depth, fitness) = Var(depth).
-      {bsCovariantSizeParsimonyPressure, "====", "0 1 3 3 6", 11.0 / 26 * 11, false, false},
-      {bsCovariantDepthParsimonyPressure, "====", "0 1 3 3 6", 1.0 * 3, false, false},
-      {bsLexicographicParsimonyPressure, "====", "0 1 3 3 6", 0, true, false},
+      {bsCovariantSizeParsimonyPressure, "====", "0 1 3 3 6 5 2", 11.0 / 26 * 11, false, false},
+      {bsCovariantDepthParsimonyPressure, "====", "0 1 3 3 6 5 2", 1.0 * 3, false, false},
+      {bsLexicographicParsimonyPressure, "====", "0 1 3 3 6 5 2", 0, true, false},
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(EnumName(row.Strategy));
@@ -237,17 +248,20 @@ TEST(GPBloat, EachStrategyActsWhereItsRuleSays) {
     }
     EXPECT_EQ(reproduction, row.Reproduction);
 
+    EXPECT_EQ(std::vector({gp.MinProgramSize(), gp.MaxProgramSize(), gp.MinProgramDepth(), gp.MaxProgramDepth()}),
+              std::vector({1, 13, 0, 6}));
+    EXPECT_EQ(std::pair(gp.AvgProgramSize(), gp.AvgProgramDepth()), std::pair(7.0f, 2.6f));
     std::string raw;
-    for (int i = 0; i < 5; ++i) {
+    TMXGPIndividual<double>* outside[] = {gp.Make(scratch, E), gp.Make(scratch, F)};
+    for (int i = 0; i < 7; ++i) {
       const int before = calls;
-      const TGAFitness fitness = gp.EvaluateFitness(gp.Population()->Items(i), false);
-      raw += (i ? " " : "") + (fitness == gp.UnfitFitness() && calls == before ? "U" : FloatToStr(fitness));
+      const TGAFitness fitness = gp.EvaluateFitness(i < 5 ? gp.Population()->Items(i) : outside[i - 5], false);
+      raw += (raw.empty() ? "" : " ") + (fitness == gp.UnfitFitness() && calls == before ? "U" : FloatToStr(fitness));
     }
     EXPECT_EQ(raw, row.Raw);
 
     gp.EvaluateFitness();  // the weighted statistics set the covariant coefficient
-    const TMXIndividual* a = gp.Population()->Items(3);
-    EXPECT_NEAR(a->WeightedFitness() - a->Fitness(), row.Penalty, 1e-12);
+    EXPECT_NEAR(gp.Population()->Items(3)->WeightedFitness() - gp.Population()->Items(3)->Fitness(), row.Penalty, 1e-12);
 
     TMXGPPopulation<double> pair(&gp);
     TMXIndividual *d = gp.Make(pair, D), *winner = gp.Make(pair, A);
@@ -263,31 +277,6 @@ TEST(GPBloat, EachStrategyActsWhereItsRuleSays) {
 
 // === Operators ===================================================================================
 
-namespace {
-
-// Individual's tree is whole: each child points back at its parent, the cached size is the
-// node count, the flattened list is the pre-order walk, and every function node has as
-// many children as its arity.
-template <class T>
-void ExpectWhole(const TMXGPIndividual<T>& Individual) {
-  std::vector<TMXGPNode<T>*> walk, pending{Individual.DNA()};
-  EXPECT_EQ(Individual.DNA()->Parent(), nullptr);
-  while (!pending.empty()) {
-    TMXGPNode<T>* node = pending.back();
-    pending.pop_back();
-    walk.push_back(node);
-    EXPECT_EQ(node->GetChildCount(), node->Instruction()->Arity()) << Individual.ToString();
-    for (int i = node->GetChildCount() - 1; i >= 0; --i) {
-      EXPECT_EQ(node->GetChild(i)->Parent(), node);
-      pending.push_back(node->GetChild(i));
-    }
-  }
-  EXPECT_EQ(walk, Individual.FlattenedDNA());
-  EXPECT_EQ(Individual.DNA()->Size(), static_cast<int>(walk.size()));
-}
-
-}  // namespace
-
 // Every operator, many times over random trees of tree and binary nodes, leaves whole trees,
 // also when it fails.
 TEST(GPOperators, KeepTreesWhole) {
@@ -297,8 +286,7 @@ TEST(GPOperators, KeepTreesWhole) {
     gp.SetInitialPopulation(30), gp.SetInitializationMethod(imRampedHalfAndHalf), gp.SetInitializationDepth(5);
     gp.SetMutationWeights({1, 1, 1, 1, 1, 1}), gp.SetPointMutationProbability(0.3);
     gp.SetOnConstantMutation([](TObject*, TMXGPNode<double>* N) { N->SetValue(N->Value() + 1); });
-    RandSeed(3);
-    gp.Initialize();
+    RandSeed(3), gp.Initialize();
     TMXGPPopulation<double>& population = *gp.Population();
     TMXGPContext<double> context;
     for (int round = 0; round < 400; ++round) {
@@ -339,6 +327,23 @@ TEST(GPOperators, PlacesAndEdges) {
     EXPECT_EQ(theirs->DNA()->ToString(), c.Theirs);
     ExpectWhole(*ours), ExpectWhole(*theirs);
   }
+  // Two one-node children swap their roots; a tree that offers no node crosses with none.
+  TMXGPIndividual<double> *x = gp.Make(scratch, "x"), *y = gp.Make(scratch, "y"), *fresh = scratch.Add();
+  EXPECT_TRUE(gp.DoCrossover(x, y, x, y));
+  EXPECT_EQ(x->DNA()->ToString() + y->DNA()->ToString(), "yx");
+  EXPECT_FALSE(gp.DoCrossover(x, fresh, x, fresh) || gp.DoCrossover(x, fresh, x, nullptr));
+  // Size-fair crossover into a root of size 3 from A: the table gives the nodes of size 3
+  // a probability of 15/17, the smaller ones (1) and the larger ones (7, 11) 1/17 each.
+  gp.SetBloatStrategy(bsSizeFairCrossover), gp.SetSelectionNonTerminalsProbability(100);
+  TMXGPIndividual<double>* a = gp.Make(scratch, "(Add (Add (Add x y) (Add x y)) (Add x y))");
+  std::map<int, int> sizes;
+  for (int i = 0; i < 340; ++i) {
+    TMXGPIndividual<double>* child = gp.Make(scratch, "(Add x y)");
+    gp.DoCrossover(nullptr, a, child, nullptr);
+    ++sizes[child->DNA()->Size()];
+  }
+  EXPECT_NEAR(sizes[3], 300, 20);
+  EXPECT_TRUE(sizes[1] > 0 && sizes[7] > 0 && sizes[11] > 0 && sizes[1] + sizes[3] + sizes[7] + sizes[11] == 340);
   // Only constant mutation: the handler changes one constant. All weights zero: no method,
   // still a success. Either way the individual needs evaluation.
   RandSeed(5);
@@ -351,15 +356,17 @@ TEST(GPOperators, PlacesAndEdges) {
     const std::string text = item->DNA()->ToString();
     EXPECT_TRUE(weights[mmConstant] ? text == "(Add 7 (Mul x 2))" || text == "(Add 2 (Mul x 7))" : text == "(Add 2 (Mul x 2))");
   }
-  // Point mutation per tree with certainty changes the root's instruction only, to one of
-  // the same kind; per node every node may change, the shape stays.
-  gp.SetPointMutationProbability(1);
-  for (TGPPointMutationMethod method : {pmmPerTree, pmmPerNode}) {
-    gp.SetPointMutationMethod(method);
+  // Point mutation (as inversion, or as the only weighted method) per tree with certainty
+  // changes the root's instruction only, to one of the same kind; per node every node may
+  // change, and with probability 0 none does. The shape stays.
+  gp.SetMutationWeights({0, 0, 0, 0, 0, 1});
+  for (auto [method, probability, weighted] :
+       {std::tuple{pmmPerTree, 1.0, false}, {pmmPerNode, 1.0, true}, {pmmPerNode, 0.0, false}}) {
+    gp.SetPointMutationMethod(method), gp.SetPointMutationProbability(probability);
     std::set<std::string> seen;
     for (int i = 0; i < 40; ++i) {
       TMXGPIndividual<double>* item = gp.Make(scratch, "(Add x (Mul y c:3))");
-      EXPECT_TRUE(gp.DoInvert(item));
+      EXPECT_EQ(weighted ? gp.DoMutate(item) : gp.DoInvert(item), probability > 0);
       const std::string text = item->DNA()->ToString();
       seen.insert(text);
       EXPECT_EQ(std::pair(item->DNA()->Size(), item->DNA()->Depth()), std::pair(5, 2));
@@ -367,7 +374,7 @@ TEST(GPOperators, PlacesAndEdges) {
         EXPECT_EQ(text.substr(4), " x (Mul y 3))");
       }
     }
-    EXPECT_EQ(seen.size() > 4, method == pmmPerNode) << seen.size();
+    EXPECT_EQ(std::pair(seen.size() > 4, seen.size() == 1), std::pair(weighted, probability == 0)) << seen.size();
   }
   // Under bsDepthLimit a regrown subtree gets at most BloatLimit levels, whatever the depth
   // of the node it replaces. The new nodes are those the old tree did not have.
@@ -393,7 +400,7 @@ TEST(GPInitialization, MethodsBudgetsDuplicatesAndErrors) {
   // Binary functions only: a full tree of budget b has depth b - 1 and 2^b - 1 nodes.
   struct TRow {
     TGPInitializationMethod Method;
-    int Depth, Count, Index;  // InitializationDepth (0: the three functions), population, individual
+    int Depth, Count, Index;  // InitializationDepth (0: from the three functions), population, individual
     bool Full;
     int Budget;
   };
@@ -425,8 +432,8 @@ TEST(GPInitialization, MethodsBudgetsDuplicatesAndErrors) {
   // levels above the configured one, and individuals give up: the run ends.
   struct TDuplicates {
     int Terminals, Retries, Count, LeastDepth, MostDepth;  // the last two bound the deepest program
-  };
-  for (const TDuplicates c : {TDuplicates{2, 1, 6, 2, 5}, TDuplicates{2, 0, 6, 1, 1}, TDuplicates{1, 1, 40, 5, 5}}) {
+  } const cases[] = {{2, 1, 6, 2, 5}, {2, 0, 6, 1, 1}, {1, 1, 40, 5, 5}};
+  for (const TDuplicates& c : cases) {
     SCOPED_TRACE(c.Terminals * 100 + c.Retries);
     TFloatGP gp;
     gp.Add("Add", gpFunction, 2), gp.Add("x", gpVariable);
@@ -443,18 +450,14 @@ TEST(GPInitialization, MethodsBudgetsDuplicatesAndErrors) {
   }
 
   // Missing instructions raise; the individuals keep the trees they had.
-  struct TMissing {
-    TGPInitializationMethod Method;
-    bool Functions, Terminals;
-    const char* Error;
-  };
-  for (const TMissing row : {TMissing{imFull, false, true, "No operations found"},
-                             TMissing{imFull, true, false, "No terminals found"}, TMissing{imGrow, false, false, "No nodes found"}}) {
+  for (auto [method, functions, terminals, error] : {std::tuple{imFull, false, true, "No operations found"},
+                                                     {imFull, true, false, "No terminals found"},
+                                                     {imGrow, false, false, "No nodes found"}}) {
     TFloatGP gp;
-    if (row.Functions) gp.Add("Add", gpFunction, 2);
-    if (row.Terminals) gp.Add("x", gpVariable);
-    gp.SetInitializationMethod(row.Method), gp.SetInitialPopulation(3);
-    EXPECT_EQ(test::ErrorOf<EGPException>([&] { gp.Initialize(); }), row.Error);
+    if (functions) gp.Add("Add", gpFunction, 2);
+    if (terminals) gp.Add("x", gpVariable);
+    gp.SetInitializationMethod(method), gp.SetInitialPopulation(3);
+    EXPECT_EQ(test::ErrorOf<EGPException>([&] { gp.Initialize(); }), error);
     EXPECT_EQ(Programs(*gp.Population()), std::vector<std::string>(3, "nil"));
   }
 }
@@ -463,36 +466,36 @@ TEST(GPInitialization, MethodsBudgetsDuplicatesAndErrors) {
 
 TEST(GPComponent, InstructionListsSettersAndSearchSpace) {
   TFloatGP gp;
-  EXPECT_EQ(gp.SearchSpaceSize(0), 0);
+  EXPECT_EQ(gp.SearchSpaceSize(0) + gp.MaxProgramSize() + gp.AvgProgramSize(), 0);  // nothing yet
   gp.SetInitialPopulation(3), gp.SetInitializationMethod(imGrow), gp.Add("x", gpVariable);
   const auto lists = [&] {
     std::string text;
     for (int i = 0; i < gp.FunctionsCount(); ++i) text += gp.Functions(i)->Name() + " ";
     for (int i = 0; i < gp.TerminalsCount(); ++i) text += (i ? " " : "| ") + gp.Terminal(i)->Name();
-    gp.Initialize();  // refilled for the next change to empty
-    return text + (gp.Population()->Count() == 3 && gp.PreviousGeneration()->Count() == 3 ? "" : " unfilled");
+    return text;
   };
   // Every change empties both populations; the lists follow the arity, also when only the
   // arity of a function changes (no operation change is reported then).
-  EXPECT_EQ(lists(), "| x");
-  TMXGPInstruction<double>* f = gp.Add("f", gpFunction);
-  EXPECT_EQ(lists(), "| x f");
-  TMXGPInstruction<double>* g = gp.Add("g", gpVariable);
   const auto emptied = [&](auto Change) {
-    lists(), Change();
+    gp.Initialize(), Change();
     return gp.Population()->Count() + gp.PreviousGeneration()->Count() == 0;
   };
+  TMXGPInstruction<double> *f = gp.Add("f", gpFunction), *g = gp.Add("g", gpVariable);
+  EXPECT_EQ(lists(), "| x f g");
   EXPECT_TRUE(emptied([&] { f->SetArity(2); }));
   EXPECT_TRUE(emptied([&] { g->SetArity(1); }));  // a variable with an arity turns function
   EXPECT_EQ(lists(), "f g | x");
   EXPECT_TRUE(emptied([&] { f->SetOperation(gpConstant); }));
   EXPECT_TRUE(emptied([&] { gp.Instructions()->Delete(0); }));
-  EXPECT_EQ(lists(), "g | f");
-  EXPECT_THROW(gp.Functions(1), EListError);
-  // One binary function and two terminals: 1, (1 + 2)^2, (9 + 2)^2, ... until infinite.
+  auto* h = new TMXGPFloatInstruction;  // joins as a function
+  h->SetName("h"), h->SetArity(1), h->SetCollection(gp.Instructions());
+  EXPECT_EQ(lists(), "g h | f");
+  EXPECT_THROW(gp.Functions(2), EListError);
+  // A binary and a unary function, two terminals: 2, (2 + 2)^2 + (2 + 2), (20 + 2)^2 + (20 + 2),
+  // ... until infinite.
   g->SetArity(2);
   gp.Add("y", gpVariable);
-  EXPECT_EQ(std::vector({gp.SearchSpaceSize(0), gp.SearchSpaceSize(1), gp.SearchSpaceSize(2)}), std::vector({1.0, 9.0, 121.0}));
+  EXPECT_EQ(std::vector({gp.SearchSpaceSize(0), gp.SearchSpaceSize(1), gp.SearchSpaceSize(2)}), std::vector({2.0, 20.0, 506.0}));
   EXPECT_EQ(gp.SearchSpaceSize(4'000'000'000u), HUGE_VAL);
 
   gp.SetMutateHoistWeight(-4), gp.SetMutatePointWeight(300);
@@ -506,9 +509,9 @@ TEST(GPComponent, InstructionListsSettersAndSearchSpace) {
 TEST(GPIndividual, SelectionExecutionTextAndXML) {
   TFloatGP gp;
   AddArithmetic(gp);
+  gp.Add("Neg", gpFunction, 1);
   TMXGPIndividual<double> lone;  // outside a population: no tree
   EXPECT_EQ(std::pair(lone.Execute(nullptr), lone.SelectNode(0.9)), std::pair(0.0, (TMXGPNode<double>*)nullptr));
-  EXPECT_EQ(TMXGPIndividual<Variant>().Execute(nullptr), Variant());
   TMXGPPopulation<double>& population = *gp.Population();
   EXPECT_EQ(population.Add()->ToString(), "TMXGPIndividual<Double>: nil");
   TMXGPIndividual<double>* item = gp.Make(population, "(Add x (Mul y x))");
@@ -518,12 +521,15 @@ TEST(GPIndividual, SelectionExecutionTextAndXML) {
   EXPECT_EQ(item->Execute(&context), 8);
   EXPECT_EQ(item->SelectNode(0, true), nullptr);
   EXPECT_EQ(item->SelectNode(0, false)->GetChildCount(), 0);
-  EXPECT_EQ(item->SelectNode(0.9, TGPGeneticInstructions{gpConstant}), nullptr);
-  // The bias: with p = 0.9 the two functions of these five nodes are picked with a
-  // probability of 0.674 (a uniform pick: 0.4; thresholds swapped: 0.23).
+  // The bias: with p = 0.9 the two functions of these four nodes are picked with a
+  // probability of 0.771 (a uniform pick: 0.5; Neg taken for a terminal: 0.65).
+  TMXGPPopulation<double> scratch(&gp);
+  TMXGPIndividual<double>* unary = gp.Make(scratch, "(Neg (Add x y))");
   int functions = 0;
-  for (int i = 0; i < 4000; ++i) functions += item->SelectNode(0.9)->GetChildCount() > 0;
-  EXPECT_NEAR(functions / 4000.0, 0.674, 0.03);
+  for (int i = 0; i < 4000; ++i) functions += unary->SelectNode(0.9)->GetChildCount() > 0;
+  EXPECT_NEAR(functions / 4000.0, 0.771, 0.03);
+  for (double p : {1e30, -1e30, std::nan("")})  // still a choice among terminals or functions only
+    EXPECT_TRUE(unary->SelectNode(p, TGPGeneticInstructions{gpVariable}) && unary->SelectNode(p, TGPGeneticInstructions{gpFunction}));
 
   // Population elements: the fitness is written, not read; a load replaces the individuals.
   gp.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& Fitness) { Fitness = 0.1; });
@@ -539,6 +545,10 @@ TEST(GPIndividual, SelectionExecutionTextAndXML) {
   doc->Get_Individual(1).Get_DNA().Get_Child()[1].Set_Instruction("Pow");
   EXPECT_EQ(test::ErrorOf<EGPException>([&] { population.LoadFromXML(doc.Root()); }), "Unknown instruction \"Pow\"");
   EXPECT_EQ(Programs(population), (std::vector<std::string>{"nil", "(Add x (Mul y x))"}));
+  // Without an engine only the name loads; a tree-less source leaves the tree.
+  lone.LoadFromXML(doc->Get_Individual(0));
+  population.Items(1)->Assign(&lone);
+  EXPECT_EQ(population.Items(1)->ToString(), "TMXGPIndividual<Double>: (Add x (Mul y x))");
 }
 
 // === Fitness =====================================================================================
@@ -550,7 +560,7 @@ TEST(GPComponent, NaNFitnessIsTheWorst) {
     TMXGeneticAlgorithm ga;
     TFloatGP gp;
     AddArithmetic(gp);
-    for (TMXCustomGeneticComponent* component : {static_cast<TMXCustomGeneticComponent*>(&ga), static_cast<TMXCustomGeneticComponent*>(&gp)}) {
+    for (TMXCustomGeneticComponent* component : std::vector<TMXCustomGeneticComponent*>{&ga, &gp}) {
       component->SetFitnessMethod(method), component->SetInitialPopulation(10);
       component->SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
         Fitness = Item->Index() % 2 ? std::nan("") : Item->Index() + 1;
@@ -564,11 +574,9 @@ TEST(GPComponent, NaNFitnessIsTheWorst) {
 }
 
 TEST(GPComponent, CoVarianceAndCorrelation) {
-  const std::vector<double> x{1, 2, 3}, y{2, 4, 6}, z{3, 1, 2}, flat{5, 5, 5};
-  EXPECT_EQ(CoVariance(x, y), 2);
-  EXPECT_EQ(CoVariance(x, z), -0.5);
-  EXPECT_DOUBLE_EQ(Correlation(x, y), 1);
-  EXPECT_DOUBLE_EQ(Correlation(x, z), -0.5);
-  for (auto [a, b] : {std::pair{x, flat}, {x, std::vector<double>{1, 2}}, {std::vector<double>{1}, std::vector<double>{2}}})
-    EXPECT_EQ(std::pair(CoVariance(a, b), Correlation(a, b)), std::pair(0.0, 0.0));
+  // Different lengths, fewer than two values or no spread give 0.
+  const std::vector<double> x{1, 2, 3}, y{2, 4, 6}, z{3, 1, 2}, flat{5, 5, 5}, two{1, 2}, one{1};
+  EXPECT_EQ(std::vector({CoVariance(x, y), CoVariance(x, z), Correlation(x, y), Correlation(x, z), CoVariance(x, two),
+                         Correlation(x, two), CoVariance(one, one), Correlation(one, one), Correlation(x, flat)}),
+            std::vector({2.0, -0.5, 1.0, -0.5, 0.0, 0.0, 0.0, 0.0, 0.0}));
 }

@@ -211,8 +211,18 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // are emptied and the function and terminal lists start afresh.
   void RecreateInstructions(TCollectionItemClass ItemClass);
 
-  // Builds every individual's tree (see genetic_programming.impl.h for the rules) and
-  // returns the number of duplicate trees that were rebuilt.
+  // Fires each instruction's OnInitialize, then builds every individual's tree in
+  // population order by InitializationMethod: full or grow trees (half-and-half: full at
+  // even, grow at odd positions) with a budget of max(MaxDepth, MinDepth), or, ramped,
+  // i / N * (MaxDepth - 1) + MinDepth for individual i of N. MaxDepth is
+  // InitializationDepth, or the number of functions (at least 1) when that is 0; MinDepth
+  // starts at 2. A tree whose prefix text an earlier individual already has is rebuilt;
+  // every InitialDuplicatesRetries rebuilds of one individual raise MinDepth by one for the
+  // rest of the initialisation. An individual gives up after twice that many rebuilds and
+  // keeps its last tree, and MinDepth stops 4 levels above max(MaxDepth, 2), so a set that
+  // cannot make enough distinct programs neither loops nor grows trees without end.
+  // Returns the number of rebuilt duplicates. A factory error ends it; the individuals
+  // done so far keep their new trees.
   int DoInitialize() override;
   // The tree builders: a new subtree with a depth budget of Depth (at most Depth levels),
   // inserted into Parent at Index when Parent is not null. The full builder takes
@@ -239,10 +249,18 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // crossover method, or when a tree offers no node.
   bool DoCrossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
                    TMXIndividual* Child2) override;
-  // Replaces a node of Child by a copy of a node of Parent2 whose size (or depth) is
-  // drawn to stay close to the replaced one.
+  // Replaces a node x of Child (the biased choice) by a copy of a node of Parent2 whose
+  // size (bsSizeFairCrossover) or depth (bsDepthFairCrossover) stays close to x's: when
+  // Parent2 has nodes both smaller and larger than x, one drawn from
+  // CreateSizeFairRoulette; otherwise one of equal measure, uniformly; with neither, x is
+  // chosen afresh. In the depth-fair case whose smaller nodes are all terminals (a mean of
+  // 0 leaves the table undefined) the equal nodes are taken, or when there are none any
+  // node uniformly. Parent1 is not used.
   virtual bool DoFairCrossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child);
-  // The cumulative choice table over Nodes for a point of size (or depth) Size.
+  // The cumulative choice table over Nodes for a point of size (or depth) Size: a node of
+  // size Size weighs 1 / Size, a smaller (larger) one (1 - 1 / Size) / (Smaller (Larger)
+  // * (MeanLarger / MeanSmaller + 1)); the candidates are measured by size whatever the
+  // strategy. Normalised to end at 1. Equal is not used.
   TGAFitnessArray CreateSizeFairRoulette(const TNodeList& Nodes, int Size, int Smaller, int Equal, int Larger,
                                          double MeanSmaller, double MeanLarger) const;
   // The node of Individual's flattened list that a uniform draw picks from Roulette; a
@@ -268,7 +286,10 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1) override;
   bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
                    TMXIndividual* Child2) override;
-  // The bloat check after reproduction of Child from Parent.
+  // The bloat check after reproduction of Child from Parent: under bsSizeLimit and
+  // bsDepthLimit a changed child above BloatLimit becomes a copy of Parent; under the
+  // shrink and hoist strategies a child above it gets one shrink or hoist mutation,
+  // changed or not. OtherParent is not used; the other strategies act elsewhere.
   virtual void DoAntiBloating(TMXIndividual* Parent, TMXIndividual* OtherParent, TMXIndividual* Child, bool Changed);
 
   // The inherited start, then the program statistics are marked for recomputation.

@@ -338,14 +338,7 @@ void TMXCustomGeneticProgramming<T>::InitializeIndividual(TIndividual* Individua
   Individual->AssignDNA(BuildTree(full, budget));
 }
 
-// The trees are built in population order. Without a duplicate budget
-// (InitialDuplicatesRetries 0) each individual gets one tree. Otherwise a tree whose
-// prefix text an earlier individual of this initialisation already has is rebuilt; every
-// InitialDuplicatesRetries rebuilds of one individual raise the minimum budget (MinDepth,
-// from 2) by one for it and for every later individual. An individual gives up after
-// twice InitialDuplicatesRetries rebuilds and keeps its last tree, and MinDepth never
-// rises more than GPMaxExtraInitialDepth above max(MaxDepth, 2), so an instruction set that
-// cannot make enough distinct programs neither loops nor grows trees without end.
+// Without a duplicate budget (InitialDuplicatesRetries 0) each individual gets one tree.
 template <class T>
 int TMXCustomGeneticProgramming<T>::DoInitialize() {
   FMaxProgramSize = 0;

@@ -102,8 +102,9 @@ class TMXGPIndividual : public TMXIndividual {
   // Reads the tree of the DNA child into a new tree first (instruction names are looked
   // up in the engine's set; an unknown one raises EGPException, a bad value EConvertError,
   // and the individual is left as it was), then takes the Name and the tree. A DNA element
-  // without an instruction gives a root without one. The Fitness element is not read: the
-  // loaded individual needs evaluation.
+  // without an instruction gives a root without one; an individual without tree and
+  // engine takes the name only. The Fitness element is not read: the loaded individual
+  // needs evaluation.
   virtual void LoadFromXML(const IXMLIndividualType& IndividualXML);
   // Writes Name, Fitness (single precision; a stale individual is evaluated first) and
   // the tree into DNA.
@@ -116,8 +117,9 @@ class TMXGPIndividual : public TMXIndividual {
   // The biased choice: draw an index uniformly and a real in [0, 1) that is added to a
   // single-precision running sum; a function node (arity of at least 1) is taken when
   // the sum exceeds 1 - FunctionProbability, a terminal when it exceeds
-  // FunctionProbability. Null for an empty list or without a tree. A probability that is
-  // not finite counts as 0 (NaN, -inf) or 1 (+inf), so the loop always ends.
+  // FunctionProbability. Null for an empty list or without a tree. A probability beyond
+  // +-1000 counts as that bound, NaN as 0, so the loop ends within a few thousand draws
+  // whatever the list holds.
   virtual TNode* DoSelectNode(const TNodeList& List, double FunctionProbability);
 
  private:

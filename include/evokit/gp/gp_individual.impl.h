@@ -3,6 +3,7 @@
 // library (src/gp/gp_individual.cpp).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -97,8 +98,10 @@ void TMXGPIndividual<T>::Assign(const TPersistent* Source) {
 template <class T>
 TMXGPNode<T>* TMXGPIndividual<T>::DoSelectNode(const TNodeList& List, double FunctionProbability) {
   if (!FDNA || List.empty()) return nullptr;
-  double p = FunctionProbability;
-  if (!std::isfinite(p)) p = p > 0 ? 1.0 : 0.0;
+  // The running sum grows by less than 1 a draw and stops growing once a float's spacing
+  // passes 1 (near 2^24): a threshold must stay well below that for the loop to end.
+  constexpr double kBound = 1000;
+  const double p = std::isnan(FunctionProbability) ? 0.0 : std::clamp(FunctionProbability, -kBound, kBound);
   const float functionThreshold = static_cast<float>(1 - p);
   const float terminalThreshold = static_cast<float>(p);
   const auto count = static_cast<std::int64_t>(List.size());
@@ -231,10 +234,9 @@ void TMXGPIndividual<T>::LoadFromXML(const IXMLIndividualType& IndividualXML) {
   std::unique_ptr<TNode> tree;
   if (engine) tree.reset(engine->CreateNode(seed, nullptr));
   else if (FDNA) tree.reset(FDNA->CreateNode(seed, nullptr));
-  if (!tree) return;  // no engine and no tree: nothing to load into
-  tree->LoadFromXML(dna);
+  if (tree) tree->LoadFromXML(dna);
   SetName(name);
-  AssignDNA(tree.release());
+  AssignDNA(tree.release());  // no engine and no tree: only the name
 }
 
 template <class T>
