@@ -1,6 +1,7 @@
 // Genetic programming: instructions, program trees, execution contexts, the concrete
 // float, binary and variant classes, the GP domain documents, and the evolution of
-// program trees (individuals, populations and the generic GP component).
+// program trees (individuals, populations and the generic GP component), and symbolic
+// regression: standard float primitives, data tables, batch evaluation and fitness.
 #pragma once
 
 #include <evokit/gp/engine.h>
@@ -8,3 +9,7 @@
 #include <evokit/gp/gp_document.h>
 #include <evokit/gp/gp_individual.h>
 #include <evokit/gp/genetic_programming.h>
+#include <evokit/gp/primitives.h>
+#include <evokit/gp/data_table.h>
+#include <evokit/gp/batch.h>
+#include <evokit/gp/regression.h>

@@ -75,6 +75,7 @@ void TMXGPIndividual<T>::AssignDNA(TNode* aDNA) {
 template <class T>
 void TMXGPIndividual<T>::FlattenDNA() {
   FNeedFitness = true;
+  ++FTreeStamp;
   FFlattenedDNA.clear();
   if (!FDNA) return;
   // Pre-order without recursion: children are pushed last first, so child 0 comes next.
