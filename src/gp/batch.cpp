@@ -103,6 +103,23 @@ void CheckVariables(TMXGPNode<double>* Root, const TMXDataTable& Table) {
   }
 }
 
+// A node waiting to be visited by the compiler, with the item and position it fills.
+struct TPending {
+  TMXGPNode<double>* Node;
+  int Parent, Position;
+};
+
+// Scratch of the compilations of one thread, reused from call to call.
+struct TCompileScratch {
+  std::vector<TItem> Items;
+  std::vector<TKnown> Known;
+  std::vector<TPending> Pending;
+  std::vector<char> Used;  // slots in use while emitting
+  std::vector<TOperand> Operands;
+  std::vector<std::pair<int, bool>> Work;
+};
+thread_local TCompileScratch tCompile;
+
 // Scratch of the evaluations of one thread, reused from call to call.
 struct TScratch {
   std::vector<double> Slots;
@@ -121,13 +138,11 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
 
   // (1) The tree in pre-order as items; every node is visited, so every variable is
   // checked, but only the children an instruction runs become items' children.
-  std::vector<TItem> items;
-  std::vector<TKnown> known;
-  struct TPending {
-    TMXGPNode<double>* Node;
-    int Parent, Position;
-  };
-  std::vector<TPending> pending{{Root, -1, 0}};
+  TCompileScratch& scratch = tCompile;
+  std::vector<TItem>& items = scratch.Items;
+  std::vector<TKnown>& known = scratch.Known;
+  std::vector<TPending>& pending = scratch.Pending;
+  items.clear(), known.clear(), pending.assign(1, {Root, -1, 0});
   while (!pending.empty()) {
     const TPending entry = pending.back();
     pending.pop_back();
@@ -144,7 +159,7 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
     } else {
       auto found = std::find_if(known.begin(), known.end(), [&](const TKnown& k) { return k.Instruction == instruction; });
       if (found == known.end()) {
-        const auto* primitive = dynamic_cast<const TMXGPFloatPrimitive*>(instruction);
+        const auto* primitive = FastCast<const TMXGPFloatPrimitive>(instruction);
         int column = -1;
         if (instruction->Operation() == gpVariable && (column = Table.IndexOf(instruction->Name())) < 0)
           NoColumn(*instruction);
@@ -175,7 +190,10 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
     }
     // Every child is visited for the variable check; those that do not run stay unlinked.
     for (int i = children - 1; i >= 0; --i)
-      if (TMXGPNode<double>* child = node->GetChild(i)) pending.push_back({child, i < run && !FUntranslatable ? index : -1, i});
+      if (TMXGPNode<double>* child = node->GetChild(i)) {
+        __builtin_prefetch(child);  // the walk is bound by fetching scattered nodes
+        pending.push_back({child, i < run && !FUntranslatable ? index : -1, i});
+      }
   }
   for (const TKnown& k : known) FInstructions.push_back(k.Instruction);
   FRoot = Root;
@@ -219,14 +237,15 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
     return;
   }
   constexpr int kOutput = -1;
-  std::vector<bool> used;
+  std::vector<char>& used = scratch.Used;
+  used.clear();
   const auto allocate = [&] {
-    const auto free = std::find(used.begin(), used.end(), false);
+    const auto free = std::find(used.begin(), used.end(), 0);
     if (free != used.end()) {
-      *free = true;
+      *free = 1;
       return static_cast<int>(free - used.begin());
     }
-    used.push_back(true);
+    used.push_back(1);
     return static_cast<int>(used.size()) - 1;
   };
   // Operands refer to columns as -2 - (position in FColumns) until the slot count is known.
@@ -236,8 +255,9 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
     return -2 - static_cast<int>(at - FColumns.begin());
   };
   const auto ref = [&](const TOperand& Operand) { return Operand.Slot >= 0 ? Operand.Slot : columnRef(Operand.Column); };
-  std::vector<TOperand> operands;
-  std::vector<std::pair<int, bool>> work{{0, false}};
+  std::vector<TOperand>& operands = scratch.Operands;
+  std::vector<std::pair<int, bool>>& work = scratch.Work;
+  operands.clear(), work.assign(1, {0, false});
   while (!work.empty()) {
     const auto [index, expanded] = work.back();
     work.pop_back();
@@ -285,7 +305,7 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
     // The result takes a slot of its own before the operands' slots are freed.
     step.D = index == 0 ? kOutput : allocate();
     for (const TOperand* operand : {&a, &b})
-      if (operand->Slot >= 0) used[static_cast<std::size_t>(operand->Slot)] = false;
+      if (operand->Slot >= 0) used[static_cast<std::size_t>(operand->Slot)] = 0;
     FSteps.push_back(step);
     operands.push_back({step.D, -1, 0});
   }
