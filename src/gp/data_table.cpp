@@ -36,6 +36,13 @@ std::vector<std::string_view> Fields(std::string_view Line) {
   }
 }
 
+// 'Text', built by appending (GCC 12 warns wrongly about overlap for '"'" + text').
+std::string Quoted(std::string_view Text) {
+  std::string out(1, '\'');
+  out.append(Text).push_back('\'');
+  return out;
+}
+
 [[noreturn]] void CSVError(int Line, std::size_t Column, const std::string& Name, const std::string& What) {
   throw EDataTableError("CSV line " + std::to_string(Line) + ", column " + std::to_string(Column + 1) + " (\"" + Name +
                         "\"): " + What);
@@ -115,9 +122,9 @@ TMXDataTable TMXDataTable::FromCSV(std::istream& Stream) {
       double value = 0;
       const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
       if (error == std::errc::result_out_of_range || (error == std::errc() && !std::isfinite(value)))
-        CSVError(number, i, names[i], "'" + std::string(fields[i]) + "' is not a finite number");
+        CSVError(number, i, names[i], Quoted(fields[i]).append(" is not a finite number"));
       if (error != std::errc() || end != text.data() + text.size())
-        CSVError(number, i, names[i], "'" + std::string(fields[i]) + "' is not a number");
+        CSVError(number, i, names[i], Quoted(fields[i]).append(" is not a number"));
       columns[i].push_back(value);
     }
     if (columns.front().size() > static_cast<std::size_t>(INT_MAX))

@@ -16,10 +16,11 @@
 // column: EGPException "Variable "x" has no column in the data table" otherwise, on either
 // path.
 //
-// Memory: a block needs SlotCount() * BlockRows doubles of scratch, one per intermediate
-// result alive at once. The compiler orders the children so that this stays at most
-// log2(nodes) + 2 slots (8 KiB per slot... see BlockRows), whatever the shape of the tree;
-// the scratch is per thread and reused.
+// Memory: a block needs SlotCount() * BlockRows doubles of scratch (2 KiB per slot), one
+// slot per intermediate result alive at once; columns and constants are read in place.
+// The compiler runs the child that needs more slots first, so a tree of n nodes needs at
+// most about log2(n) + 2 slots whatever its shape (a chain of any depth needs 2); the
+// scratch is per thread and reused. Compiling walks the tree without recursion.
 //
 // Thread safety: a compiled program may be evaluated by several threads at once (the
 // scratch is per thread). Compiling, and EvaluateRows on one individual, belong to one
