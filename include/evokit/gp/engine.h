@@ -22,11 +22,13 @@
 // a tree read from several threads needs outside synchronisation.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -321,8 +323,22 @@ class TMXGPInstructions : public TOwnedCollection {
   TMXGPInstruction<T>* FindItemName(std::string_view Name) const;
   // The same; EGPException "Unknown instruction "<Name>"" when there is none.
   TMXGPInstruction<T>* GetItemByName(std::string_view Name) const;
-  // The owner's engine interface, or null.
-  IMXGeneticProgramEngine<T>* Engine() const { return dynamic_cast<IMXGeneticProgramEngine<T>*>(Owner()); }
+  // The owner's engine interface, or null. Every node created asks for it, so the result
+  // is kept for the owner's dynamic type (which changes only while the owner is being
+  // built or destroyed): the cross-cast runs once per type, not once per node.
+  IMXGeneticProgramEngine<T>* Engine() const {
+    TPersistent* owner = Owner();
+    if (!owner) return nullptr;
+    const std::type_info* type = &typeid(*owner);
+    if (FEngineType.load(std::memory_order_acquire) == type) return FEngine.load(std::memory_order_relaxed);
+    auto* engine = dynamic_cast<IMXGeneticProgramEngine<T>*>(owner);
+    if (engine) {
+      // The owner is one object: its engine interface has one address whatever the type.
+      FEngine.store(engine, std::memory_order_relaxed);
+      FEngineType.store(type, std::memory_order_release);
+    }
+    return engine;
+  }
 
   // Forwards to the engine's InstructionOperationUpdate.
   virtual void InstructionOperationUpdate(TMXGPInstruction<T>* Instruction);
@@ -342,6 +358,10 @@ class TMXGPInstructions : public TOwnedCollection {
   void AssignTo(TPersistent* Dest) const override;
   void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
   void Update(TCollectionItem* Item) override;
+
+ private:
+  mutable std::atomic<const std::type_info*> FEngineType{nullptr};
+  mutable std::atomic<IMXGeneticProgramEngine<T>*> FEngine{nullptr};
 };
 
 // ---------------------------------------------------------------------------------------

@@ -21,7 +21,7 @@ TMXGPInstruction<T>::~TMXGPInstruction() {
 
 template <class T>
 TMXGPInstructions<T>* TMXGPInstruction<T>::Instructions() const {
-  return dynamic_cast<TMXGPInstructions<T>*>(Collection());
+  return FastCast<TMXGPInstructions<T>>(Collection());
 }
 
 template <class T>
@@ -680,7 +680,8 @@ TMXGPNode<T>* TMXGPTreeNode<T>::CreateNode(TMXGPInstruction<T>* Instruction, TNo
 
 template <class T>
 TMXGPNode<T>* TMXGPTreeNode<T>::GetChild(int Index) const {
-  if (Index < 0 || Index >= GetChildCount()) throw EArgumentOutOfRangeException("Argument out of range");
+  // The list itself, not the virtual count: this runs once per child executed.
+  if (static_cast<std::size_t>(Index) >= FChildren.size()) throw EArgumentOutOfRangeException("Argument out of range");
   return FChildren[static_cast<std::size_t>(Index)];
 }
 
