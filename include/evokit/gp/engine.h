@@ -39,6 +39,7 @@
 #include <evokit/platform/filer.h>
 #include <evokit/platform/guards.h>
 #include <evokit/platform/object.h>
+#include <evokit/platform/pool.h>
 #include <evokit/platform/streams.h>
 #include <evokit/platform/strings.h>
 #include <evokit/platform/variant.h>
@@ -421,6 +422,10 @@ class TMXGPNode : public TPersistent {
   // Detaches from the parent first; subclasses destroy the children without recursion.
   ~TMXGPNode() override;
   TMXGPNode(const TMXGPNode&) = delete;
+  // Nodes of every class come from the per-thread small-object pool: breeding makes and
+  // destroys them by the million.
+  static void* operator new(std::size_t Size) { return SmallObjectAllocate(Size); }
+  static void operator delete(void* Block, std::size_t Size) noexcept { SmallObjectFree(Block, Size); }
   TMXGPNode& operator=(const TMXGPNode&) = delete;
 
   std::string ClassName() const override { return std::string("TMXGPNode<") + TGPValueTypeName<T>::Value + ">"; }
