@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <typeinfo>
@@ -602,7 +603,7 @@ class TMXGPTreeNode : public TMXGPNode<T> {
   // Replaces the children by deep copies of List's nodes, in order; List keeps its nodes.
   void SetChildren(const std::vector<TNode*>& List);
   // The children in order (owned by this node).
-  const std::vector<TNode*>& Children() const noexcept { return FChildren; }
+  std::span<TNode* const> Children() const noexcept { return FChildren; }
 
  protected:
   TNode* NthChild(int Index) const override { return FChildren[static_cast<std::size_t>(Index)]; }
@@ -614,7 +615,7 @@ class TMXGPTreeNode : public TMXGPNode<T> {
   // True when Node is in FChildren, in constant time.
   bool Holds(const TNode* Node) const noexcept;
 
-  std::vector<TNode*> FChildren;
+  std::vector<TNode*, TPoolAllocator<TNode*>> FChildren;
 };
 
 // A node with at most two children, Left (child 0) and Right (child 1), both binary nodes.

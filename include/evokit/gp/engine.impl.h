@@ -776,7 +776,7 @@ void TMXGPTreeNode<T>::ReleaseChildren(std::vector<TNode*>& Out) {
 
 template <class T>
 void TMXGPTreeNode<T>::RestoreChildren(const std::vector<TNode*>& Saved) {
-  FChildren = Saved;
+  FChildren.assign(Saved.begin(), Saved.end());
   for (TNode* child : FChildren) this->LinkChild(child);
 }
 
