@@ -299,4 +299,6 @@ TEST(GPExecutor, ProgramTextAndParse) {
   executor.Parse();
   EXPECT_EQ(executor.GPProgram()->ToString(), "(Sub x 2)");
   EXPECT_EQ(executor.Instructions()->Count(), 6);
+  executor.Instructions()->Items(4)->SetName("");  // x: its name could not be read back
+  EXPECT_THROW(Save(executor), EGPException);
 }
