@@ -7,7 +7,7 @@
 // executing programs (the fitness handler), as busy time over the run's time on all the
 // threads used.
 #include <evokit/gp/float_variant_classes.h>
-#include <evokit/gp/genetic_programming.h>
+#include <evokit/gp/gp_components.h>
 #include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>
 
