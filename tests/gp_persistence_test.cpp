@@ -302,3 +302,32 @@ TEST(GPExecutor, ProgramTextAndParse) {
   executor.Instructions()->Items(4)->SetName("");  // x: its name could not be read back
   EXPECT_THROW(Save(executor), EGPException);
 }
+
+// The variant family: a run saves and loads the same text and hands its fittest program
+// to the variant executor, which computes the same value.
+TEST(GPPersistence, VariantFamily) {
+  TMXGeneticProgrammingVariant run, loaded;
+  TMXGeneticProgrammingVariantExecutor executor;
+  for (TMXGeneticProgrammingVariant* gp : {&run, &loaded}) {
+    TMXGPInstruction<Variant>* add = gp->Instructions()->Add();
+    add->SetName("Add"), add->SetOperation(gpFunction), add->SetArity(2);
+    add->SetOnExecute([](TObject*, TMXGPNode<Variant>* N, TMXGPContext<Variant>* C, Variant& R) {
+      R = Variant(N->GetChild(0)->Execute(C).AsFloat() + N->GetChild(1)->Execute(C).AsFloat());
+    });
+    gp->Instructions()->Add()->SetName("x");
+    gp->SetInitialPopulation(8), gp->SetInitializationDepth(3);
+    gp->SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& F) {
+      TMXGPContext<Variant> context;
+      context.Values()->AddOrSetValue("x", Variant(2.0));
+      F = std::abs(static_cast<TMXGPIndividual<Variant>*>(Item)->Execute(&context).AsFloat() - 7);
+    });
+  }
+  RandSeed(3);
+  run.Evolve(2);
+  Load(loaded, Save(run));
+  EXPECT_EQ(Save(loaded), Save(run));
+  executor.Assign(&loaded);
+  TMXGPContext<Variant> context;
+  context.Values()->AddOrSetValue("x", Variant(2.0));
+  EXPECT_EQ(executor.Execute(&context).AsFloat(), run.FittestIndividual()->Execute(&context).AsFloat());
+}
