@@ -176,15 +176,11 @@ void TMXCustomGeneticProgramming<T>::Assign(const TPersistent* Source) {
   }
   TMXCustomGeneticComponent::Assign(Source);
   if (!source) return;
-  // The copied trees still refer to the source's instructions.
+  // The copied trees still refer to the source's instructions; their shape (and so the
+  // individuals' node lists and fitness) stays as it is.
   detail::TGPInstructionMap<T> map(*FInstructions);
   for (TPopulation* population : {Population(), PreviousGeneration()})
-    if (population)
-      for (int i = 0; i < population->Count(); ++i) {
-        TIndividual* individual = population->Items(i);
-        detail::GPRebindTree(individual->DNA(), map);
-        // The node list is unchanged; only its instructions are now ours.
-      }
+    for (int i = 0; population && i < population->Count(); ++i) detail::GPRebindTree(population->Items(i)->DNA(), map);
   FMaxProgramSize = 0;
 }
 
