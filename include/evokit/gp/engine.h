@@ -503,8 +503,9 @@ class TMXGPNode : public TPersistent {
   virtual void LoadFromXML(const IXMLDnaType& DnaXML);
   // The value of a constant node from its element; nothing in the base.
   virtual void LoadValueFromXML(const IXMLDnaType& DnaXML);
-  // Writes this subtree: the instruction's display name, a constant's value, and one Child
-  // element per child in order.
+  // Writes this subtree: the instruction's name, a constant's value, and one Child element
+  // per child in order. A node whose instruction has no name raises EGPException before
+  // anything is written: its text would name no instruction when read back.
   virtual void SaveToXML(const IXMLDnaType& DnaXML) const;
   // The value of a constant node into its element; nothing in the base.
   virtual void SaveValueToXML(const IXMLDnaType& DnaXML) const;

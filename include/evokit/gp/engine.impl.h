@@ -637,6 +637,17 @@ void TMXGPNode<T>::LoadValueFromXML(const IXMLDnaType&) {}
 
 template <class T>
 void TMXGPNode<T>::SaveToXML(const IXMLDnaType& DnaXML) const {
+  // An unnamed instruction is written under its class name, which loading never matches.
+  std::vector<const TNode*> walk{this};
+  while (!walk.empty()) {
+    const TNode* node = walk.back();
+    walk.pop_back();
+    if (node->FInstruction && node->FInstruction->Name().empty())
+      throw EGPException("Cannot save a program that uses an instruction without a name (" +
+                         node->FInstruction->DisplayName() + " at index " +
+                         std::to_string(node->FInstruction->Index()) + ")");
+    for (int i = node->GetChildCount() - 1; i >= 0; --i) walk.push_back(node->NthChild(i));
+  }
   std::vector<std::pair<const TNode*, TXMLNode>> stack{{this, DnaXML.Node()}};
   while (!stack.empty()) {
     auto [node, element] = stack.back();
