@@ -67,6 +67,8 @@ const char* const kUsage =
     "  --target COLUMN    symreg: the column to model; the other columns are the variables\n"
     "  --bloat NAME       symreg: bloat control, a strategy name such as depthlimit,\n"
     "                     sizelimit, tarpeiansize, none (default depthlimit, at depth 17)\n"
+    "  --scalar           symreg: run programs row by row instead of compiled over\n"
+    "                     blocks of rows (the same results, slower; for comparison)\n"
     "  --help             show this text\n";
 
 struct TOptions {
@@ -84,6 +86,7 @@ struct TOptions {
   int Capacity = 750;
   std::string Target;
   TGPBloatStrategy Bloat = bsDepthLimit;
+  bool Scalar = false;
   bool PopulationGiven = false, GenerationsGiven = false;
 };
 
@@ -126,6 +129,10 @@ TOptions ParseArguments(int argc, char** argv) {
     if (a.rfind("--", 0) != 0) {
       if (!o.Problem.empty()) throw TUsageError{"unexpected argument '" + a + "'"};
       o.Problem = a;
+      continue;
+    }
+    if (a == "--scalar") {
+      o.Scalar = true;
       continue;
     }
     if (i + 1 >= args.size()) throw TUsageError{a + " needs a value"};
@@ -439,40 +446,32 @@ TDataSet ReadDataSet(const std::string& file, const std::string& target) {
   return data;
 }
 
-// The mean squared error of Program over Data: the one place where the demo runs
-// programs, so that a faster evaluator can take its place.
-double MeanSquaredError(TMXGPIndividual<double>& Program, const TDataSet& Data) {
-  TMXGPContext<double> context;  // one per call: evaluations may run on several threads
-  double sum = 0;
-  for (std::size_t r = 0; r < Data.Rows.size(); ++r) {
-    for (std::size_t v = 0; v < Data.Variables.size(); ++v) context.Values()->AddOrSetValue(Data.Variables[v], Data.Rows[r][v]);
-    const double error = Program.Execute(&context) - Data.Target[r];
-    sum += error * error;
+// The data as a table: the variables' columns and the target's, named "target" unless
+// a variable already has that name.
+TMXDataTable DataTable(const TDataSet& Data, std::string& TargetName) {
+  TMXDataTable table;
+  for (std::size_t v = 0; v < Data.Variables.size(); ++v) {
+    std::vector<double> column;
+    column.reserve(Data.Rows.size());
+    for (const std::vector<double>& row : Data.Rows) column.push_back(row[v]);
+    table.AddColumn(Data.Variables[v], column);
   }
-  return sum / static_cast<double>(Data.Rows.size());
+  TargetName = "target";
+  while (std::find(Data.Variables.begin(), Data.Variables.end(), TargetName) != Data.Variables.end()) TargetName += "_";
+  table.AddColumn(TargetName, Data.Target);
+  return table;
 }
 
-// Add, Sub, Mul and protected Div (1 for a zero divisor), one variable per input column,
-// and for a data file the constant 1.
+// The standard Add, Sub, Mul and protected Div (1 for a zero divisor), one variable per
+// input column, and for a data file the constant 1.
 void AddSymregInstructions(TMXGeneticProgramming& gp, const TDataSet& data, bool constant) {
-  for (const char* name : {"Add", "Sub", "Mul", "Div"}) {
-    TMXGPInstruction<double>* f = gp.Instructions()->Add();
-    f->SetName(name), f->SetOperation(gpFunction), f->SetArity(2);
-    f->SetOnExecute([](TObject*, TMXGPNode<double>* n, TMXGPContext<double>* c, double& r) {
-      const double a = n->GetChild(0)->Execute(c), b = n->GetChild(1)->Execute(c);
-      switch (n->Instruction()->Name()[0]) {
-        case 'A': r = a + b; break;
-        case 'S': r = a - b; break;
-        case 'M': r = a * b; break;
-        default: r = b == 0 ? 1.0 : a / b;
-      }
-    });
+  AddFloatPrimitives(*gp.Instructions(), "Add Sub Mul Div");
+  // Added one by one: a column may be named like a primitive ("exp") and stays a variable.
+  for (const std::string& name : data.Variables) {
+    TMXGPInstruction<double>* variable = gp.Instructions()->Add();
+    variable->SetName(name), variable->SetOperation(gpVariable);
   }
-  for (const std::string& name : data.Variables) gp.Instructions()->Add()->SetName(name);
-  if (constant) {
-    TMXGPInstruction<double>* one = gp.Instructions()->Add();
-    one->SetName("one"), one->SetOperation(gpConstant), one->SetValue(1);
-  }
+  if (constant) AddFloatPrimitives(*gp.Instructions(), "1");
 }
 
 int RunSymreg(const TOptions& o) {
@@ -489,9 +488,12 @@ int RunSymreg(const TOptions& o) {
   if (o.Bloat == bsDepthLimit) gp.SetBloatLimit(17);
   gp.SetUseFitnessCutoff(true);
   gp.SetFitnessCutoff(1e-9);
-  gp.SetOnEvaluateFitness([&data](TObject*, TMXIndividual* item, TGAFitness& fitness) {
-    fitness = MeanSquaredError(*static_cast<TMXGPIndividual<double>*>(item), data);
-  });
+  // The mean squared error over the data, programs compiled and run over blocks of rows
+  // (row by row with --scalar).
+  std::string targetName;
+  auto fitness = std::make_shared<TMXGPRegressionFitness>(DataTable(data, targetName), targetName);
+  fitness->SetBatch(!o.Scalar);
+  SetRegressionFitness(gp, fitness);
   if (!o.LoadFile.empty()) {
     // The instructions above keep their handlers: loading merges the saved ones by name.
     gp.LoadFromFile(o.LoadFile);
@@ -519,7 +521,7 @@ int RunSymreg(const TOptions& o) {
             << "population " << std::max(gp.Population()->Count(), gp.InitialPopulation()) << ", selection "
             << EnumName(gp.SelectionMethod()) << ", bloat " << EnumName(gp.BloatStrategy()) << ", "
             << (o.Threads > 0 ? "ParallelEvolve on " + std::to_string(o.Threads) + " threads" : std::string("Evolve"))
-            << ", seed " << o.Seed << "\n";
+            << ", seed " << o.Seed << (o.Scalar ? ", row by row" : "") << "\n";
   const int done = o.Threads > 0 ? gp.ParallelEvolve(o.Generations) : gp.Evolve(o.Generations);
   if (terminal) std::cout << "\n";
 
@@ -527,7 +529,7 @@ int RunSymreg(const TOptions& o) {
             << (gp.IsFinished() ? " (termination condition reached)" : "") << "\n";
   if (TMXGPIndividual<double>* best = gp.FittestIndividual()) {
     std::cout << "best program: " << best->DNA()->ToString() << "\n"
-              << "mean squared error on the data: " << FloatToStr(MeanSquaredError(*best, data)) << "\n";
+              << "mean squared error on the data: " << FloatToStr(fitness->Evaluate(*best)) << "\n";
   }
   if (!o.SaveFile.empty()) {
     gp.SaveToFile(o.SaveFile);

@@ -75,6 +75,12 @@ TEST(Demo, RunsSavesResumesAndFails) {
   EXPECT_NE(output.find("avg size"), std::string::npos) << output;
   EXPECT_NE(output.find("best program: "), std::string::npos) << output;
   EXPECT_NE(output.find("mean squared error on the data: "), std::string::npos) << output;
+  // Row by row, the run is the same: the same best program with the same error.
+  const std::size_t best = output.find("best program: ");
+  const std::string compiled = output.substr(best, output.find("saved to") - best);
+  std::tie(status, output) = RunDemo("symreg --population 30 --generations 2 --bloat none --scalar");
+  ASSERT_EQ(status, 0) << output;
+  EXPECT_EQ(output.substr(output.find("best program: ")), compiled);
   std::tie(status, output) = RunDemo("symreg --generations 1 --csv " + (dir / "3.csv").string() + " --load " +
                                      (dir / "gp.xml").string());
   ASSERT_EQ(status, 0) << output;

@@ -216,7 +216,11 @@ TEST(GPPersistence, ConcreteClasses) {
   TMXGeneticProgrammingExecutor executor;
   TMXGeneticProgrammingVariantExecutor variantExecutor;
   const std::unique_ptr<TMXGPInstructions<double>> set(binary.CreateInstructions(TCollectionItemClass::Of<TMXGPInstruction<double>>()));
-  EXPECT_EQ(set->Add()->ClassName(), "TMXGPFloatInstruction");
+  EXPECT_EQ(set->Add()->ClassName(), "TMXGPFloatPrimitive");
+  // Float sets copy the standard primitives along (an executor taking a run's set).
+  AddFloatPrimitives(*floats.Instructions(), "Mul x");
+  executor.Instructions()->Assign(floats.Instructions());
+  EXPECT_EQ(static_cast<TMXGPFloatPrimitive*>(executor.Instructions()->Items(0))->Primitive(), fpMul);
   EXPECT_EQ(variants.Instructions()->Add()->ClassName(), "TMXGPVariantInstruction");
   EXPECT_EQ(variantExecutor.Instructions()->Add()->ClassName(), "TMXGPVariantInstruction");
   const std::unique_ptr<TMXGPNode<double>> a(floats.CreateNode(nullptr, nullptr)), b(binary.CreateNode(nullptr, nullptr)),

@@ -18,8 +18,22 @@
 #include <evokit/gp/executor.h>
 #include <evokit/gp/float_variant_classes.h>
 #include <evokit/gp/genetic_programming.h>
+#include <evokit/gp/primitives.h>
+
+#include <type_traits>
 
 namespace evokit {
+
+// A new, empty instruction set of a family for Owner. Float sets hold TMXGPFloatPrimitive
+// items, so that copies of a set (an executor taking a run's instructions, say) keep the
+// standard primitives; an item without a primitive is a plain float instruction.
+template <class Set>
+Set* NewFamilyInstructions(TPersistent* Owner) {
+  if constexpr (std::is_same_v<Set, TMXGPFloatInstructions>)
+    return new Set(Owner, TCollectionItemClass::Of<TMXGPFloatPrimitive>());
+  else
+    return new Set(Owner);
+}
 
 // A GP component of one family: Set is the instruction-set class, Node the node class.
 template <class T, class Set, class Node>
@@ -30,7 +44,7 @@ class TMXGPFamilyComponent : public TMXCustomGeneticProgramming<T> {
   }
   // The owned set, as the family's class.
   Set* Instructions() const { return static_cast<Set*>(TMXCustomGeneticProgramming<T>::Instructions()); }
-  TMXGPInstructions<T>* CreateInstructions(TCollectionItemClass) override { return new Set(this); }
+  TMXGPInstructions<T>* CreateInstructions(TCollectionItemClass) override { return NewFamilyInstructions<Set>(this); }
   TMXGPNode<T>* CreateNode(TMXGPInstruction<T>* Instruction, TMXGPNode<T>* Parent) override {
     return new Node(Instruction, Parent);
   }
@@ -44,7 +58,7 @@ class TMXGPFamilyExecutor : public TMXCustomGeneticProgrammingExecutor<T> {
     this->RecreateInstructions({});
   }
   Set* Instructions() const { return static_cast<Set*>(TMXCustomGeneticProgrammingExecutor<T>::Instructions()); }
-  TMXGPInstructions<T>* CreateInstructions(TCollectionItemClass) override { return new Set(this); }
+  TMXGPInstructions<T>* CreateInstructions(TCollectionItemClass) override { return NewFamilyInstructions<Set>(this); }
   TMXGPNode<T>* CreateNode(TMXGPInstruction<T>* Instruction, TMXGPNode<T>* Parent) override {
     return new Node(Instruction, Parent);
   }
