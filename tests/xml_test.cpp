@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -39,6 +42,36 @@ void Grow(TXMLNode Node, std::mt19937& Gen, int Depth) {
 }
 
 }  // namespace
+
+// A stream that hands out its text in small pieces and under-reports its size, as a pipe
+// or a growing file may.
+class TTrickleStream : public TStream {
+ public:
+  explicit TTrickleStream(std::string Text) : FText(std::move(Text)) {}
+  std::int64_t Read(void* Buffer, std::int64_t Count) override {
+    const std::size_t n = std::min({static_cast<std::size_t>(Count), std::size_t{777}, FText.size() - FPosition});
+    std::memcpy(Buffer, FText.data() + FPosition, n);
+    FPosition += n;
+    return static_cast<std::int64_t>(n);
+  }
+  std::int64_t Write(const void*, std::int64_t) override { return 0; }
+  std::int64_t Seek(std::int64_t, TSeekOrigin) override { return static_cast<std::int64_t>(FPosition); }
+  std::int64_t Size() override { return 10; }
+
+ private:
+  std::string FText;
+  std::size_t FPosition = 0;
+};
+
+TEST(XMLDocument, LoadsAStreamLongerThanItsReportedSize) {
+  std::string text = "<r>";
+  for (int i = 0; i < 20000; ++i) text += "<i>" + std::to_string(i) + "</i>";
+  text += "</r>";
+  TTrickleStream stream(text);
+  TXMLDocument doc;
+  doc.LoadFromStream(stream);
+  EXPECT_EQ(doc.DocumentElement().XML(), text);
+}
 
 // Saving, loading into a fresh document and saving again gives the same text, with and
 // without indentation, through text, streams (read from their position) and files.

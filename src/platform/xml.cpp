@@ -8,6 +8,8 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <memory>
+#include <typeinfo>
 
 #include <pugixml.hpp>
 
@@ -527,14 +529,40 @@ void TXMLDocument::Parse(const char* Bytes, std::size_t Size, const std::string&
 }
 
 void TXMLDocument::LoadStream(TStream& Stream, const std::string& Source) {
-  std::string bytes;
-  const std::int64_t remaining = Stream.Size() - Stream.Position();
-  if (remaining > 0) {
-    bytes.resize(static_cast<std::size_t>(remaining));
-    bytes.resize(static_cast<std::size_t>(Stream.Read(bytes.data(), remaining)));
+  // The library's memory streams are parsed where their bytes lie (the parser makes its
+  // own copy anyway); the stream ends up read to its end, as by the copy below.
+  const std::type_info& type = typeid(Stream);
+  if (type == typeid(TMemoryStream) || type == typeid(TStringStream)) {
+    auto& memory = static_cast<TMemoryStream&>(Stream);
+    const std::int64_t position = std::clamp<std::int64_t>(memory.Position(), 0, memory.Size());
+    const char* bytes = memory.Memory() + position;
+    const auto size = static_cast<std::size_t>(memory.Size() - position);
+    memory.Seek(0, soEnd);
+    Parse(bytes, size, Source);
+    return;
   }
-  bytes += Stream.ReadAll();  // anything beyond the size reported at the start
-  Parse(bytes.data(), bytes.size(), Source);
+  // Other streams are read into a buffer that is not filled with zeros first.
+  std::size_t size = 0, capacity = static_cast<std::size_t>(std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0));
+  auto buffer = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(capacity, 1));
+  for (;;) {
+    if (size < capacity) {
+      const std::int64_t n = Stream.Read(buffer.get() + size, static_cast<std::int64_t>(capacity - size));
+      if (n <= 0) break;
+      size += static_cast<std::size_t>(n);
+      continue;
+    }
+    // Anything beyond the size reported at the start (a growing file, a stream without
+    // a size) makes the buffer grow.
+    char probe[4096];
+    const std::int64_t n = Stream.Read(probe, sizeof probe);
+    if (n <= 0) break;
+    const std::size_t grown = std::max<std::size_t>(capacity * 2, 65536);
+    auto larger = std::make_unique_for_overwrite<char[]>(grown);
+    std::memcpy(larger.get(), buffer.get(), size);
+    std::memcpy(larger.get() + size, probe, static_cast<std::size_t>(n));
+    buffer = std::move(larger), capacity = grown, size += static_cast<std::size_t>(n);
+  }
+  Parse(buffer.get(), size, Source);
 }
 
 void TXMLDocument::LoadFromFile(const std::string& FileName) {
