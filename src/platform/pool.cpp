@@ -44,7 +44,7 @@ TThreadPool::~TThreadPool() {
   for (std::size_t c = 0; c < kClasses; ++c)
     while (TFreeBlock* block = Heads[c]) {
       Heads[c] = block->Next;
-      ::operator delete(block, (c + 1) * kGranule);
+      ::operator delete(block);
     }
 }
 
@@ -88,11 +88,11 @@ void SmallObjectFree(void* Block, std::size_t Size) noexcept {
       ++pool->Counts[c];
       return;
     }
-    ::operator delete(Block, (c + 1) * kGranule);
+    ::operator delete(Block);
     return;
   }
 #endif
-  ::operator delete(Block, Size);
+  ::operator delete(Block);
 }
 
 }  // namespace evokit
