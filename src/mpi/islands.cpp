@@ -5,7 +5,7 @@
 // A migrant message is an XML document:
 //   <Migrants Island="1" Generation="20">
 //     <Chromosomes>...</Chromosomes>          the population's own element and form
-//     <Fitness>17.5</Fitness> ...             one per individual, in order, 17 digits
+//     <MigrantFitness>17.5</MigrantFitness> ...  one per individual, in order, 17 digits
 //   </Migrants>
 // The fitness travels beside the population form, which may keep it in single
 // precision or not at all.
@@ -101,7 +101,7 @@ std::unique_ptr<TMXPopulation> ReadMessage(TMXCustomGeneticComponent& Component,
   if (!individuals) throw EXMLDocError("migrant message: no <" + Element + "> element");
   std::vector<TGAFitness> fitness;
   for (const TXMLNode child : root.ChildNodes()) {
-    if (child.NodeName() != "Fitness") continue;
+    if (child.NodeName() != "MigrantFitness") continue;
     double value = 0;
     if (!TryStrToFloat(child.Text(), value))
       throw EXMLDocError("migrant message: fitness \"" + child.Text() + "\" is no number");
@@ -197,7 +197,7 @@ std::string TMXIslandModel::SaveMigrants(int Count) const {
   root.SetAttributeAsInteger("Generation", FComponent.Generation());
   migrants->SaveToXML(root.AddChild(PopulationElement()));
   for (int i = 0; i < count; ++i)
-    root.AddChild("Fitness").SetText(FloatToStrF(migrants->Items(i)->Fitness(), ffGeneral, 17, 0));
+    root.AddChild("MigrantFitness").SetText(FloatToStrF(migrants->Items(i)->Fitness(), ffGeneral, 17, 0));
   return doc.XML();
 }
 
