@@ -121,12 +121,16 @@ std::unique_ptr<TMXPopulation> ReadMessage(TMXCustomGeneticComponent& Component,
 
 // --- TMXMPISession ------------------------------------------------------------------------
 
-TMXMPISession::TMXMPISession(int& argc, char**& argv) {
+TMXMPISession::TMXMPISession(int& argc, char**& argv) : TMXMPISession(&argc, &argv) {}
+
+TMXMPISession::TMXMPISession() : TMXMPISession(nullptr, nullptr) {}
+
+TMXMPISession::TMXMPISession(int* argc, char*** argv) {
   int initialized = 0;
   MPI_Initialized(&initialized);
   if (initialized) return;
   int provided = 0;
-  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
+  MPI_Init_thread(argc, argv, MPI_THREAD_FUNNELED, &provided);
   FOwner = true;
 }
 

@@ -40,6 +40,7 @@ struct TMXIslandSummary {
 // it on destruction when it initialised it. One per program, in main.
 class TMXMPISession {
  public:
+  TMXMPISession();
   TMXMPISession(int& argc, char**& argv);
   ~TMXMPISession();
   TMXMPISession(const TMXMPISession&) = delete;
@@ -49,6 +50,7 @@ class TMXMPISession {
   int Size() const;
 
  private:
+  TMXMPISession(int* argc, char*** argv);
   bool FOwner = false;
 };
 
