@@ -349,7 +349,14 @@ void TMXIslandModel::GatherResults(int Generations) {
                           FComponent.AvgFitness()};
   std::vector<double> all(3 * static_cast<std::size_t>(FIslandCount));
   MPI_Gather(mine, 3, MPI_DOUBLE, all.data(), 3, MPI_DOUBLE, 0, FCommunicator);
-  const std::vector<std::string> best = GatherText(SaveMigrants(1), FCommunicator, FIslandCount, false);
+  // Every island must reach the gather: one whose fittest cannot be saved sends nothing.
+  std::string own;
+  try {
+    own = SaveMigrants(1);
+  } catch (...) {
+    own.clear();
+  }
+  const std::vector<std::string> best = GatherText(own, FCommunicator, FIslandCount, false);
   if (FIsland != 0) return;
 
   for (int i = 0; i < FIslandCount; ++i) {
