@@ -7,7 +7,7 @@
 // executing programs (the fitness handler), as busy time over the run's time on all the
 // threads used.
 #include <evokit/gp/float_variant_classes.h>
-#include <evokit/gp/genetic_programming.h>
+#include <evokit/gp/gp_components.h>
 #include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>
 
@@ -17,7 +17,6 @@
 #include <chrono>
 #include <ctime>
 #include <cstdint>
-#include <stdexcept>
 
 namespace {
 
@@ -28,36 +27,17 @@ std::int64_t Since(TClock::time_point Start) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(TClock::now() - Start).count();
 }
 
-// The generic component with float instructions and nodes; it times its breeding steps.
-class TBenchGP : public TMXCustomGeneticProgramming<double> {
+// The float GP component; it times its breeding steps.
+class TBenchGP : public TMXGeneticProgramming {
  public:
-  TBenchGP() { RecreateInstructions({}); }
   std::atomic<std::int64_t> BreedingNanoseconds{0};
-
-  TMXGPInstructions<double>* CreateInstructions(TCollectionItemClass) override { return new TMXGPFloatInstructions(this); }
-  TMXGPNode<double>* CreateNode(TMXGPInstruction<double>* I, TMXGPNode<double>* P) override {
-    return new TMXGPFloatNode(I, P);
-  }
-  void LoadFromFile(const std::string&) override { Unused(); }
-  void LoadFromStream(TStream&) override { Unused(); }
-  void SaveToFile(const std::string&) override { Unused(); }
-  void SaveToStream(TStream&) override { Unused(); }
-  void LoadFromXML(const IXMLGeneticProgram&) override { Unused(); }
-  void LoadFromXML(const IXMLGPDomainType&) override { Unused(); }
-  void LoadFromXML(const IXMLGPInstructions&) override { Unused(); }
-  void SaveToXML(const IXMLGeneticProgram&) override { Unused(); }
-  void SaveToXML(const IXMLGPDomainType&) override { Unused(); }
-  void SaveToXML(const IXMLGPInstructions&) override { Unused(); }
 
  protected:
   void DoEvolveOneStep(int Index) override {
     const TClock::time_point start = TClock::now();
-    TMXCustomGeneticProgramming<double>::DoEvolveOneStep(Index);
+    TMXGeneticProgramming::DoEvolveOneStep(Index);
     BreedingNanoseconds.fetch_add(Since(start), std::memory_order_relaxed);
   }
-
- private:
-  [[noreturn]] static void Unused() { throw std::logic_error("not used by the benchmark"); }
 };
 
 // Arguments: the number of points, and 0 for Evolve or the thread count of ParallelEvolve.

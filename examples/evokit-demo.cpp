@@ -1,8 +1,10 @@
-// evokit-demo: runs a genetic algorithm on a classic problem and shows its progress.
+// evokit-demo: runs a genetic algorithm, or genetic programming, on a classic problem and
+// shows its progress.
 //
 //   evokit-demo onemax    [--bits N]
 //   evokit-demo rastrigin [--dimensions N]
 //   evokit-demo knapsack  [--data FILE] [--capacity N]
+//   evokit-demo symreg    [--data FILE --target COLUMN] [--bloat NAME]
 //
 // Common options: --population N, --generations N, --seed N, --threads N (0 runs the
 // sequential Evolve), --selection NAME, --save FILE, --load FILE, --csv FILE,
@@ -50,26 +52,34 @@ struct TFileError {
 };
 
 const char* const kUsage =
-    "usage: evokit-demo <onemax|rastrigin|knapsack> [options]\n"
-    "  --population N     individuals per generation (default 100)\n"
-    "  --generations N    generations to run at most (default 300)\n"
+    "usage: evokit-demo <onemax|rastrigin|knapsack|symreg> [options]\n"
+    "  --population N     individuals per generation (default 100; symreg 500)\n"
+    "  --generations N    generations to run at most (default 300; symreg 50)\n"
     "  --seed N           seed of the random source (default 1)\n"
     "  --threads N        worker threads for ParallelEvolve; 0 runs Evolve (default 0)\n"
     "  --selection NAME   roulette, random, tournament, stochastic or elitist\n"
     "                     (default tournament)\n"
-    "  --save FILE        save the component (settings, genes, population) at the end\n"
+    "  --save FILE        save the component (settings, genes or instructions,\n"
+    "                     population) at the end\n"
     "  --load FILE        resume from a component saved with --save\n"
     "  --csv FILE         write one row per generation\n"
     "  --plot FILE.svg    write a convergence plot of best and average fitness\n"
     "  --bits N           onemax: chromosome length (default 200)\n"
     "  --dimensions N     rastrigin: number of dimensions (default 5)\n"
-    "  --data FILE        knapsack: CSV of name,weight,value (default the shipped one)\n"
+    "  --data FILE        knapsack: CSV of name,weight,value (default the shipped one);\n"
+    "                     symreg: CSV with a header row of column names (default the\n"
+    "                     quartic x^4 + x^3 + x^2 + x over 20 points of [-1, 1))\n"
     "  --capacity N       knapsack: weight limit (default 750)\n"
     "  --islands          one island per MPI process, run under mpirun (needs a build\n"
     "                     with MPI); island 0 prints and writes the files\n"
     "  --migration-interval N  generations between migrations (default 10)\n"
     "  --migration-size N individuals sent to each neighbour (default 2)\n"
     "  --topology NAME    ring or all (default ring)\n"
+    "  --target COLUMN    symreg: the column to model; the other columns are the variables\n"
+    "  --bloat NAME       symreg: bloat control, a strategy name such as depthlimit,\n"
+    "                     sizelimit, tarpeiansize, none (default depthlimit, at depth 17)\n"
+    "  --scalar           symreg: run programs row by row instead of compiled over\n"
+    "                     blocks of rows (the same results, slower; for comparison)\n"
     "  --help             show this text\n";
 
 struct TOptions {
@@ -83,11 +93,16 @@ struct TOptions {
   int Bits = 200;
   int Dimensions = 5;
   std::string DataFile = std::string(EVOKIT_DEMO_DATA_DIR) + "/knapsack.csv";
+  bool DataGiven = false;
   int Capacity = 750;
   bool Islands = false;
   int MigrationInterval = 10;
   int MigrationSize = 2;
   bool AllToAll = false;
+  std::string Target;
+  TGPBloatStrategy Bloat = bsDepthLimit;
+  bool Scalar = false;
+  bool PopulationGiven = false, GenerationsGiven = false;
 };
 
 long ParseInteger(const std::string& option, const std::string& text, long low, long high) {
@@ -111,6 +126,15 @@ TGASelectionMethod ParseSelection(const std::string& text) {
   throw TUsageError{"unknown selection method '" + text + "'"};
 }
 
+// A bloat strategy by its name, with or without the "bs" prefix, case ignored.
+TGPBloatStrategy ParseBloat(const std::string& text) {
+  for (int s = bsNone; s <= bsLexicographicParsimonyPressure; ++s) {
+    const std::string name = EnumName(static_cast<TGPBloatStrategy>(s));
+    if (SameText(text, name) || SameText(text, name.substr(2))) return static_cast<TGPBloatStrategy>(s);
+  }
+  throw TUsageError{"unknown bloat strategy '" + text + "'"};
+}
+
 TOptions ParseArguments(int argc, char** argv) {
   TOptions o;
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -129,10 +153,15 @@ TOptions ParseArguments(int argc, char** argv) {
       o.Problem = a;
       continue;
     }
+    if (a == "--scalar") {
+      o.Scalar = true;
+      continue;
+    }
     if (i + 1 >= args.size()) throw TUsageError{a + " needs a value"};
     const std::string& v = args[++i];
-    if (a == "--population") o.Population = static_cast<int>(ParseInteger(a, v, 2, 1000000));
-    else if (a == "--generations") o.Generations = static_cast<int>(ParseInteger(a, v, 1, 100000000));
+    if (a == "--population") o.Population = static_cast<int>(ParseInteger(a, v, 2, 1000000)), o.PopulationGiven = true;
+    else if (a == "--generations")
+      o.Generations = static_cast<int>(ParseInteger(a, v, 1, 100000000)), o.GenerationsGiven = true;
     else if (a == "--seed") o.Seed = static_cast<std::uint64_t>(ParseInteger(a, v, 0, 0x7FFFFFFFFFFFFFFFL));
     else if (a == "--threads") o.Threads = static_cast<int>(ParseInteger(a, v, 0, 1024));
     else if (a == "--selection") o.Selection = ParseSelection(v);
@@ -142,7 +171,9 @@ TOptions ParseArguments(int argc, char** argv) {
     else if (a == "--plot") o.PlotFile = v;
     else if (a == "--bits") o.Bits = static_cast<int>(ParseInteger(a, v, 1, 1000000));
     else if (a == "--dimensions") o.Dimensions = static_cast<int>(ParseInteger(a, v, 1, 1000));
-    else if (a == "--data") o.DataFile = v;
+    else if (a == "--data") o.DataFile = v, o.DataGiven = true;
+    else if (a == "--target") o.Target = v;
+    else if (a == "--bloat") o.Bloat = ParseBloat(v);
     else if (a == "--capacity") o.Capacity = static_cast<int>(ParseInteger(a, v, 1, 1000000000));
     else if (a == "--migration-interval") o.MigrationInterval = static_cast<int>(ParseInteger(a, v, 1, 1000000));
     else if (a == "--migration-size") o.MigrationSize = static_cast<int>(ParseInteger(a, v, 0, 1000000));
@@ -151,8 +182,13 @@ TOptions ParseArguments(int argc, char** argv) {
     else throw TUsageError{"unknown option '" + a + "'"};
   }
   if (o.Problem.empty()) throw TUsageError{"missing problem name"};
-  if (o.Problem != "onemax" && o.Problem != "rastrigin" && o.Problem != "knapsack")
+  if (o.Problem != "onemax" && o.Problem != "rastrigin" && o.Problem != "knapsack" && o.Problem != "symreg")
     throw TUsageError{"unknown problem '" + o.Problem + "'"};
+  if (o.Problem == "symreg" && o.DataGiven != !o.Target.empty())
+    throw TUsageError{"symreg: --data and --target go together"};
+  if (o.Problem == "symreg" && !o.PopulationGiven) o.Population = 500;
+  if (o.Problem == "symreg" && !o.GenerationsGiven) o.Generations = 50;
+  if (o.Problem == "symreg" && o.Islands) throw TUsageError{"--islands runs the GA problems, not symreg"};
   return o;
 }
 
@@ -368,7 +404,171 @@ void WritePlot(const std::string& file, const std::string& title, const std::vec
   SaveText(file, out.str());
 }
 
+// --- Symbolic regression -------------------------------------------------------------------
+
+// The data a program is fitted to: one row of variable values per target value.
+struct TDataSet {
+  std::string Title;
+  std::vector<std::string> Variables;
+  std::vector<std::vector<double>> Rows;  // the variables' values, one vector per row
+  std::vector<double> Target;
+};
+
+// x^4 + x^3 + x^2 + x over 20 points spread over [-1, 1).
+TDataSet QuarticData() {
+  TDataSet data{"Symbolic regression of x^4 + x^3 + x^2 + x over 20 points", {"x"}, {}, {}};
+  for (int i = 0; i < 20; ++i) {
+    const double x = -1 + i / 10.0;
+    data.Rows.push_back({x});
+    data.Target.push_back(x * (1 + x * (1 + x * (1 + x))));
+  }
+  return data;
+}
+
+std::vector<std::string> SplitCells(const std::string& line) {
+  std::vector<std::string> cells;
+  std::stringstream fields(line);
+  for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(Trim(cell));
+  if (!line.empty() && line.back() == ',') cells.emplace_back();
+  return cells;
+}
+
+// A CSV whose first line names the columns; Target is modelled from the other columns.
+TDataSet ReadDataSet(const std::string& file, const std::string& target) {
+  std::ifstream in(file);
+  if (!in) throw TFileError{"cannot read '" + file + "'"};
+  TDataSet data;
+  std::vector<std::string> header;
+  std::size_t targetColumn = 0;
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (Trim(line).empty() || line[0] == '#') continue;
+    const std::vector<std::string> cells = SplitCells(line);
+    if (header.empty()) {
+      header = cells;
+      const auto found = std::find(header.begin(), header.end(), target);
+      if (found == header.end()) throw TFileError{"'" + file + "' has no column '" + target + "'"};
+      targetColumn = static_cast<std::size_t>(found - header.begin());
+      for (std::size_t c = 0; c < header.size(); ++c)
+        if (c != targetColumn) data.Variables.push_back(header[c]);
+      continue;
+    }
+    if (cells.size() != header.size())
+      throw TFileError{file + ":" + std::to_string(number) + ": " + std::to_string(cells.size()) + " cells, expected " +
+                       std::to_string(header.size())};
+    std::vector<double> row;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      double value = 0;
+      if (!TryStrToFloat(cells[c], value))
+        throw TFileError{file + ":" + std::to_string(number) + ": '" + cells[c] + "' in column '" + header[c] +
+                         "' is not a number"};
+      if (c == targetColumn) data.Target.push_back(value);
+      else row.push_back(value);
+    }
+    data.Rows.push_back(std::move(row));
+  }
+  if (data.Rows.empty()) throw TFileError{"'" + file + "' holds no rows"};
+  data.Title = "Symbolic regression of " + target + " over " + std::to_string(data.Rows.size()) + " rows of " + file;
+  return data;
+}
+
+// The data as a table: the variables' columns and the target's, named "target" unless
+// a variable already has that name.
+TMXDataTable DataTable(const TDataSet& Data, std::string& TargetName) {
+  TMXDataTable table;
+  for (std::size_t v = 0; v < Data.Variables.size(); ++v) {
+    std::vector<double> column;
+    column.reserve(Data.Rows.size());
+    for (const std::vector<double>& row : Data.Rows) column.push_back(row[v]);
+    table.AddColumn(Data.Variables[v], column);
+  }
+  TargetName = "target";
+  while (std::find(Data.Variables.begin(), Data.Variables.end(), TargetName) != Data.Variables.end()) TargetName += "_";
+  table.AddColumn(TargetName, Data.Target);
+  return table;
+}
+
+// The standard Add, Sub, Mul and protected Div (1 for a zero divisor), one variable per
+// input column, and for a data file the constant 1.
+void AddSymregInstructions(TMXGeneticProgramming& gp, const TDataSet& data, bool constant) {
+  AddFloatPrimitives(*gp.Instructions(), "Add Sub Mul Div");
+  // Added one by one: a column may be named like a primitive ("exp") and stays a variable.
+  for (const std::string& name : data.Variables) {
+    TMXGPInstruction<double>* variable = gp.Instructions()->Add();
+    variable->SetName(name), variable->SetOperation(gpVariable);
+  }
+  if (constant) AddFloatPrimitives(*gp.Instructions(), "1");
+}
+
+int RunSymreg(const TOptions& o) {
+  const TDataSet data = o.DataGiven ? ReadDataSet(o.DataFile, o.Target) : QuarticData();
+  RandSeed(o.Seed);
+  TParallel::SetMaxThreads(o.Threads);
+  TMXGeneticProgramming gp;
+  AddSymregInstructions(gp, data, o.DataGiven);
+  gp.SetInitialPopulation(o.Population);
+  gp.SetInitializationMethod(imRampedHalfAndHalf);
+  gp.SetInitializationDepth(6);
+  gp.SetSelectionMethod(o.Selection);
+  gp.SetBloatStrategy(o.Bloat);
+  if (o.Bloat == bsDepthLimit) gp.SetBloatLimit(17);
+  gp.SetUseFitnessCutoff(true);
+  gp.SetFitnessCutoff(1e-9);
+  // The mean squared error over the data, programs compiled and run over blocks of rows
+  // (row by row with --scalar).
+  std::string targetName;
+  auto fitness = std::make_shared<TMXGPRegressionFitness>(DataTable(data, targetName), targetName);
+  fitness->SetBatch(!o.Scalar);
+  SetRegressionFitness(gp, fitness);
+  if (!o.LoadFile.empty()) {
+    // The instructions above keep their handlers: loading merges the saved ones by name.
+    gp.LoadFromFile(o.LoadFile);
+    std::cout << "resumed from " << o.LoadFile << " at generation " << gp.Generation() << "\n";
+  }
+
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<TRow> rows;
+  gp.SetOnEvolve([&](TObject*) {
+    TMXIndividual* best = gp.FittestIndividual();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    TRow row{gp.Generation(), best ? best->Fitness() : 0.0, gp.AvgFitness(), gp.MinFitness(), gp.MaxFitness(),
+             gp.Diversity(), elapsed};
+    if (!rows.empty() && rows.back().Generation == row.Generation) return;
+    rows.push_back(row);
+    char line[160];
+    std::snprintf(line, sizeof line, "gen %5d  error %12s  avg size %7.1f  %8.3fs", row.Generation,
+                  FloatToStrF(row.Best, ffGeneral, 8, 0).c_str(), static_cast<double>(gp.AvgProgramSize()), row.Elapsed);
+    if (terminal) std::cout << "\r\033[K" << line << std::flush;
+    else std::cout << line << "\n";
+  });
+
+  std::cout << data.Title << "\n"
+            << "population " << std::max(gp.Population()->Count(), gp.InitialPopulation()) << ", selection "
+            << EnumName(gp.SelectionMethod()) << ", bloat " << EnumName(gp.BloatStrategy()) << ", "
+            << (o.Threads > 0 ? "ParallelEvolve on " + std::to_string(o.Threads) + " threads" : std::string("Evolve"))
+            << ", seed " << o.Seed << (o.Scalar ? ", row by row" : "") << "\n";
+  const int done = o.Threads > 0 ? gp.ParallelEvolve(o.Generations) : gp.Evolve(o.Generations);
+  if (terminal) std::cout << "\n";
+
+  std::cout << "finished after " << done << " generations"
+            << (gp.IsFinished() ? " (termination condition reached)" : "") << "\n";
+  if (TMXGPIndividual<double>* best = gp.FittestIndividual()) {
+    std::cout << "best program: " << best->DNA()->ToString() << "\n"
+              << "mean squared error on the data: " << FloatToStr(fitness->Evaluate(*best)) << "\n";
+  }
+  if (!o.SaveFile.empty()) {
+    gp.SaveToFile(o.SaveFile);
+    std::cout << "saved to " << o.SaveFile << "\n";
+  }
+  if (!o.CsvFile.empty()) WriteCsv(o.CsvFile, rows);
+  if (!o.PlotFile.empty()) WritePlot(o.PlotFile, data.Title, rows);
+  return 0;
+}
+
 int Run(const TOptions& o) {
+  if (o.Problem == "symreg") return RunSymreg(o);
   RandSeed(o.Seed);
   TParallel::SetMaxThreads(o.Threads);
   TMXGeneticAlgorithm ga;

@@ -1,19 +1,23 @@
-// GP domain documents: the input is loaded as the document its root element names.
+// GP documents: the input is loaded as the document its root element names.
 // GPDomain and Instructions roots load the instruction set; GPDomain and Population roots
 // load each individual's program (the fittest individual first, when there is one) into a
-// root node made from the set's first instruction. Each document goes to three owners: an
-// engine making n-ary float nodes, an engine making binary float nodes (both see every
-// change of their set), and a variant instruction set without an engine. A Population
-// root is read against the owner's starting set. After a successful load the domain is
-// saved, and that text must load again, saving settling (RequireReloads).
+// root node made from the set's first instruction. Each such document goes to three
+// owners: an engine making n-ary float nodes, an engine making binary float nodes (both
+// see every change of their set), and a variant instruction set without an engine. A
+// Population root is read against the owner's starting set. GeneticProgram roots load
+// into a float GP component, a binary one and a float executor, and GPDomain roots into
+// the executor too. After a successful load the owner is saved, and that text must load
+// again, saving settling (RequireReloads).
 #include "fuzz_support.h"
 
 #include "gp_test_support.h"
 
 #include <evokit/gp/gp.h>
+#include <evokit/platform/streams.h>
 #include <evokit/platform/xml.h>
 
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 using namespace evokit;
@@ -52,10 +56,8 @@ std::string SaveDomain(const TMXGPInstructions<T>& Set, const std::vector<TTree<
   return doc.Document().XML();
 }
 
-// Loads Text into Set (through Make's nodes) and returns the saved domain, or "" when
-// there is nothing to compare: another root, or an unnamed instruction. (An unnamed
-// instruction is saved under its class name, which loading takes for no name, so a
-// program that uses one cannot be read back: the documented naming rules.)
+// Loads Text into Set (through Make's nodes) and returns the saved domain, or "" for
+// another root. (A program that uses an unnamed instruction refuses to be saved.)
 template <class T, class F>
 std::string LoadAndSave(const std::string& Text, TMXGPInstructions<T>& Set, F&& Make) {
   TXMLDocument doc = LoadXMLData(Text);
@@ -72,9 +74,22 @@ std::string LoadAndSave(const std::string& Text, TMXGPInstructions<T>& Set, F&& 
     const IXMLIndividualType fittest(domain.Node().FindChild("FittestIndividual"));
     saved = SaveDomain(Set, LoadPrograms(Set, fittest ? &fittest : nullptr, domain.Get_Population(), Make));
   }
-  for (int i = 0; i < Set.Count(); ++i)
-    if (Set.Items(i)->Name().empty()) return std::string();
   return saved;
+}
+
+// Loads a GeneticProgram (or, for the executor, a GPDomain) text into a fresh Owner and
+// returns what it saves; "" for another root.
+template <class TOwner>
+std::string Program(const std::string& Text) {
+  TXMLDocument doc = LoadXMLData(Text);
+  const std::string root = doc.DocumentElement().NodeName();
+  TOwner owner;
+  if (root == "GeneticProgram") owner.LoadFromXML(GetGeneticProgram(doc));
+  else if (root == "GPDomain" && std::is_same_v<TOwner, TMXGeneticProgrammingExecutor>) owner.LoadFromXML(GetGPDomain(doc));
+  else return std::string();
+  TStringStream out;
+  owner.SaveToStream(out);
+  return out.DataString();
 }
 
 std::string FloatEngine(const std::string& Text, bool Binary) {
@@ -100,9 +115,15 @@ std::string VariantSet(const std::string& Text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   const std::string text = fuzz::Text(Data, Size);
-  for (int owner = 0; owner < 3; ++owner) {
+  for (int owner = 0; owner < 6; ++owner) {
     const auto load = [owner](const std::string& Text) {
-      return owner == 2 ? VariantSet(Text) : FloatEngine(Text, owner == 1);
+      switch (owner) {
+        case 2: return VariantSet(Text);
+        case 3: return Program<TMXGeneticProgramming>(Text);
+        case 4: return Program<TMXBinaryGeneticProgramming>(Text);
+        case 5: return Program<TMXGeneticProgrammingExecutor>(Text);
+        default: return FloatEngine(Text, owner == 1);
+      }
     };
     std::string saved;
     if (fuzz::Accepted([&] { saved = load(text); }) && !saved.empty()) fuzz::RequireReloads(saved, load);

@@ -68,13 +68,38 @@ TEST(Demo, RunsSavesResumesAndFails) {
   EXPECT_EQ(resumed[0][0], 21);
   EXPECT_GT(resumed[0][1], rows[0][1] + 10);
 
+  // Symbolic regression prints the best program and its error, saves, and resumes.
+  std::tie(status, output) =
+      RunDemo("symreg --population 30 --generations 2 --bloat none --save " + (dir / "gp.xml").string());
+  ASSERT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("avg size"), std::string::npos) << output;
+  EXPECT_NE(output.find("best program: "), std::string::npos) << output;
+  EXPECT_NE(output.find("mean squared error on the data: "), std::string::npos) << output;
+  // Row by row, the run is the same: the same best program with the same error.
+  const std::size_t best = output.find("best program: ");
+  const std::string compiled = output.substr(best, output.find("saved to") - best);
+  std::tie(status, output) = RunDemo("symreg --population 30 --generations 2 --bloat none --scalar");
+  ASSERT_EQ(status, 0) << output;
+  EXPECT_EQ(output.substr(output.find("best program: ")), compiled);
+  std::tie(status, output) = RunDemo("symreg --generations 1 --csv " + (dir / "3.csv").string() + " --load " +
+                                     (dir / "gp.xml").string());
+  ASSERT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("resumed from"), std::string::npos) << output;
+  EXPECT_LE(ReadCsv(dir / "3.csv").size(), 1u);
+
   std::ofstream(dir / "bad.xml") << "<GeneticAlgorithm><Domain>";
+  std::ofstream(dir / "cells.csv") << "a,y\n1,2\n2,x\n";
+  std::ofstream(dir / "header.csv") << "a,y\n";
+  const std::string cells = (dir / "cells.csv").string();
   for (const auto& [arguments, expected] : std::vector<std::pair<std::string, int>>{
            {"", 2}, {"fly", 2}, {"onemax --population", 2}, {"onemax --population ten", 2}, {"onemax --threads -1", 2},
            {"onemax --selection best", 2}, {"onemax --frobnicate 1", 2}, {"onemax extra", 2},
-           {"onemax --topology star", 2}, {"onemax --migration-interval 0", 2},
+           {"onemax --topology star", 2}, {"symreg --islands", 2}, {"onemax --migration-interval 0", 2},
            {"knapsack --data " + (dir / "none.csv").string(), 1}, {"onemax --load " + (dir / "bad.xml").string(), 1},
-           {"onemax --generations 2 --csv " + (dir / "no" / "dir.csv").string(), 1}, {"--help", 0}}) {
+           {"onemax --generations 2 --csv " + (dir / "no" / "dir.csv").string(), 1}, {"--help", 0},
+           {"symreg --data " + cells + " --target y", 1}, {"symreg --data " + cells + " --target z", 1},
+           {"symreg --data " + (dir / "header.csv").string() + " --target y", 1}, {"symreg --bloat wobbly", 2},
+           {"symreg --target y", 2}}) {
     std::tie(status, output) = RunDemo(arguments);
     EXPECT_EQ(status, expected) << arguments << "\n" << output;
     EXPECT_EQ(output.find("usage:") != std::string::npos, expected != 1) << arguments;

@@ -55,17 +55,6 @@ class TGP : public TMXCustomGeneticProgramming<T> {
     return item;
   }
 
-  void LoadFromFile(const std::string&) override { Unused(); }
-  void LoadFromStream(TStream&) override { Unused(); }
-  void SaveToFile(const std::string&) override { Unused(); }
-  void SaveToStream(TStream&) override { Unused(); }
-  void LoadFromXML(const IXMLGeneticProgram&) override { Unused(); }
-  void LoadFromXML(const IXMLGPDomainType&) override { Unused(); }
-  void LoadFromXML(const IXMLGPInstructions&) override { Unused(); }
-  void SaveToXML(const IXMLGeneticProgram&) override { Unused(); }
-  void SaveToXML(const IXMLGPDomainType&) override { Unused(); }
-  void SaveToXML(const IXMLGPInstructions&) override { Unused(); }
-
   using Base::DoAntiBloating, Base::DoCrossover, Base::DoInitialize, Base::DoMutate, Base::DoInvert;
   using Base::DoSubtreeMutation, Base::DoReplacementMutation, Base::DoShrinkMutation, Base::DoHoistMutation;
   void DoShrinkMutation(TIndividual* I) override {
@@ -82,7 +71,6 @@ class TGP : public TMXCustomGeneticProgramming<T> {
   }
 
  private:
-  [[noreturn]] static void Unused() { throw std::logic_error("not used by these tests"); }
   bool FBinary;
 };
 using TFloatGP = TGP<double>;

@@ -1,6 +1,6 @@
-// Shared fixtures of the GP representation tests: a small engine (the GP component and
-// the executor come later) that records what its instruction set tells it, a builder
-// that turns prefix text into a tree, and a maker of random arithmetic trees.
+// Shared fixtures of the GP representation tests: a small engine that records what its
+// instruction set tells it, a builder that turns prefix text into a tree, and a maker of
+// random arithmetic trees.
 #pragma once
 
 #include <evokit/gp/float_variant_classes.h>

@@ -96,7 +96,7 @@ TEST_F(SafeSaveTest, SavingWhereNoFileCanBeMadeNamesThePath) {
 
 // --- Hostile documents ------------------------------------------------------------------
 
-enum THostileLoader { hlLines, hlXML, hlGA, hlGP, hlComponent };
+enum THostileLoader { hlLines, hlXML, hlGA, hlGP, hlComponent, hlProgram, hlExecutor };
 
 // Loads the file through Loader and returns what the loaded object saves.
 std::string LoadAndSave(THostileLoader Loader, const std::string& Path) {
@@ -115,6 +115,18 @@ std::string LoadAndSave(THostileLoader Loader, const std::string& Path) {
       const std::string text = TFileStream(Path, fmOpenRead).ReadAll();
       gptest::TTestEngine engine;
       return gptest::SaveDomain(engine, gptest::LoadDomain(engine, text));
+    }
+    case hlProgram: {  // a GeneticProgram document
+      TMXGeneticProgramming gp;
+      gp.LoadFromFile(Path);
+      gp.SaveToStream(out);
+      break;
+    }
+    case hlExecutor: {
+      TMXGeneticProgrammingExecutor executor;
+      executor.LoadFromFile(Path);
+      executor.SaveToStream(out);
+      break;
     }
     case hlComponent: {
       TMXGeneticAlgorithm ga;
@@ -142,6 +154,8 @@ TEST_F(SafeSaveTest, HostileDocuments) {
       {"billion_laughs.xml", hlGA, ""},  // entities are neither expanded nor fetched
       {"deep_elements.xml", hlXML, "", 100000},
       {"deep_dna.xml", hlGP, "", 100000},
+      {"deep_program.xml", hlProgram, "", 100000},
+      {"deep_program.xml", hlExecutor, "", 100000},
       {"deep_objects.txt", hlComponent, "EReadError", 100000},
       {"deep_lists.txt", hlComponent, "EReadError", 100000},
       {"constant_near_largest_double.xml", hlGP, ""},  // saved with 17 digits: 15 would overflow
@@ -156,7 +170,7 @@ TEST_F(SafeSaveTest, HostileDocuments) {
   };
   const std::string folder = EVOKIT_TEST_DATA "/hostile/";
   std::vector<THostile> rows(std::begin(cases), std::end(cases));
-  for (THostileLoader loader : {hlLines, hlXML, hlGA, hlGP, hlComponent})
+  for (THostileLoader loader : {hlLines, hlXML, hlGA, hlGP, hlComponent, hlProgram, hlExecutor})
     for (const char* file : {"", "/dev/zero"}) rows.push_back({file, loader, "EFOpenError"});
   const std::string copy = (Dir / "document").string();
   for (const THostile& row : rows) {

@@ -22,11 +22,14 @@
 // a tree read from several threads needs outside synchronisation.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -37,6 +40,7 @@
 #include <evokit/platform/filer.h>
 #include <evokit/platform/guards.h>
 #include <evokit/platform/object.h>
+#include <evokit/platform/pool.h>
 #include <evokit/platform/streams.h>
 #include <evokit/platform/strings.h>
 #include <evokit/platform/variant.h>
@@ -321,8 +325,22 @@ class TMXGPInstructions : public TOwnedCollection {
   TMXGPInstruction<T>* FindItemName(std::string_view Name) const;
   // The same; EGPException "Unknown instruction "<Name>"" when there is none.
   TMXGPInstruction<T>* GetItemByName(std::string_view Name) const;
-  // The owner's engine interface, or null.
-  IMXGeneticProgramEngine<T>* Engine() const { return dynamic_cast<IMXGeneticProgramEngine<T>*>(Owner()); }
+  // The owner's engine interface, or null. Every node created asks for it, so the result
+  // is kept for the owner's dynamic type (which changes only while the owner is being
+  // built or destroyed): the cross-cast runs once per type, not once per node.
+  IMXGeneticProgramEngine<T>* Engine() const {
+    TPersistent* owner = Owner();
+    if (!owner) return nullptr;
+    const std::type_info* type = &typeid(*owner);
+    if (FEngineType.load(std::memory_order_acquire) == type) return FEngine.load(std::memory_order_relaxed);
+    auto* engine = dynamic_cast<IMXGeneticProgramEngine<T>*>(owner);
+    if (engine) {
+      // The owner is one object: its engine interface has one address whatever the type.
+      FEngine.store(engine, std::memory_order_relaxed);
+      FEngineType.store(type, std::memory_order_release);
+    }
+    return engine;
+  }
 
   // Forwards to the engine's InstructionOperationUpdate.
   virtual void InstructionOperationUpdate(TMXGPInstruction<T>* Instruction);
@@ -342,6 +360,10 @@ class TMXGPInstructions : public TOwnedCollection {
   void AssignTo(TPersistent* Dest) const override;
   void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
   void Update(TCollectionItem* Item) override;
+
+ private:
+  mutable std::atomic<const std::type_info*> FEngineType{nullptr};
+  mutable std::atomic<IMXGeneticProgramEngine<T>*> FEngine{nullptr};
 };
 
 // ---------------------------------------------------------------------------------------
@@ -401,6 +423,10 @@ class TMXGPNode : public TPersistent {
   // Detaches from the parent first; subclasses destroy the children without recursion.
   ~TMXGPNode() override;
   TMXGPNode(const TMXGPNode&) = delete;
+  // Nodes of every class come from the per-thread small-object pool: breeding makes and
+  // destroys them by the million.
+  static void* operator new(std::size_t Size) { return SmallObjectAllocate(Size); }
+  static void operator delete(void* Block, std::size_t Size) noexcept { SmallObjectFree(Block, Size); }
   TMXGPNode& operator=(const TMXGPNode&) = delete;
 
   std::string ClassName() const override { return std::string("TMXGPNode<") + TGPValueTypeName<T>::Value + ">"; }
@@ -477,8 +503,9 @@ class TMXGPNode : public TPersistent {
   virtual void LoadFromXML(const IXMLDnaType& DnaXML);
   // The value of a constant node from its element; nothing in the base.
   virtual void LoadValueFromXML(const IXMLDnaType& DnaXML);
-  // Writes this subtree: the instruction's display name, a constant's value, and one Child
-  // element per child in order.
+  // Writes this subtree: the instruction's name, a constant's value, and one Child element
+  // per child in order. A node whose instruction has no name raises EGPException before
+  // anything is written: its text would name no instruction when read back.
   virtual void SaveToXML(const IXMLDnaType& DnaXML) const;
   // The value of a constant node into its element; nothing in the base.
   virtual void SaveValueToXML(const IXMLDnaType& DnaXML) const;
@@ -577,7 +604,7 @@ class TMXGPTreeNode : public TMXGPNode<T> {
   // Replaces the children by deep copies of List's nodes, in order; List keeps its nodes.
   void SetChildren(const std::vector<TNode*>& List);
   // The children in order (owned by this node).
-  const std::vector<TNode*>& Children() const noexcept { return FChildren; }
+  std::span<TNode* const> Children() const noexcept { return FChildren; }
 
  protected:
   TNode* NthChild(int Index) const override { return FChildren[static_cast<std::size_t>(Index)]; }
@@ -589,7 +616,7 @@ class TMXGPTreeNode : public TMXGPNode<T> {
   // True when Node is in FChildren, in constant time.
   bool Holds(const TNode* Node) const noexcept;
 
-  std::vector<TNode*> FChildren;
+  std::vector<TNode*, TPoolAllocator<TNode*>> FChildren;
 };
 
 // A node with at most two children, Left (child 0) and Right (child 1), both binary nodes.

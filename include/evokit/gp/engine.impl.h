@@ -21,7 +21,7 @@ TMXGPInstruction<T>::~TMXGPInstruction() {
 
 template <class T>
 TMXGPInstructions<T>* TMXGPInstruction<T>::Instructions() const {
-  return dynamic_cast<TMXGPInstructions<T>*>(Collection());
+  return FastCast<TMXGPInstructions<T>>(Collection());
 }
 
 template <class T>
@@ -637,6 +637,17 @@ void TMXGPNode<T>::LoadValueFromXML(const IXMLDnaType&) {}
 
 template <class T>
 void TMXGPNode<T>::SaveToXML(const IXMLDnaType& DnaXML) const {
+  // An unnamed instruction is written under its class name, which loading never matches.
+  std::vector<const TNode*> walk{this};
+  while (!walk.empty()) {
+    const TNode* node = walk.back();
+    walk.pop_back();
+    if (node->FInstruction && node->FInstruction->Name().empty())
+      throw EGPException("Cannot save a program that uses an instruction without a name (" +
+                         node->FInstruction->DisplayName() + " at index " +
+                         std::to_string(node->FInstruction->Index()) + ")");
+    for (int i = node->GetChildCount() - 1; i >= 0; --i) walk.push_back(node->NthChild(i));
+  }
   std::vector<std::pair<const TNode*, TXMLNode>> stack{{this, DnaXML.Node()}};
   while (!stack.empty()) {
     auto [node, element] = stack.back();
@@ -680,7 +691,8 @@ TMXGPNode<T>* TMXGPTreeNode<T>::CreateNode(TMXGPInstruction<T>* Instruction, TNo
 
 template <class T>
 TMXGPNode<T>* TMXGPTreeNode<T>::GetChild(int Index) const {
-  if (Index < 0 || Index >= GetChildCount()) throw EArgumentOutOfRangeException("Argument out of range");
+  // The list itself, not the virtual count: this runs once per child executed.
+  if (static_cast<std::size_t>(Index) >= FChildren.size()) throw EArgumentOutOfRangeException("Argument out of range");
   return FChildren[static_cast<std::size_t>(Index)];
 }
 
@@ -775,7 +787,7 @@ void TMXGPTreeNode<T>::ReleaseChildren(std::vector<TNode*>& Out) {
 
 template <class T>
 void TMXGPTreeNode<T>::RestoreChildren(const std::vector<TNode*>& Saved) {
-  FChildren = Saved;
+  FChildren.assign(Saved.begin(), Saved.end());
   for (TNode* child : FChildren) this->LinkChild(child);
 }
 

@@ -7,12 +7,11 @@
 // inversion), controls bloat with eighteen strategies and keeps program size and depth
 // statistics. CoVariance and Correlation are the statistics the covariant parsimony uses.
 //
-// Not here: saving and loading GP settings and populations (the GeneticProgram document,
-// GPDomain and Instructions elements, files and streams), Assign of the GP settings and
-// the report. Those reader/writer operations stay pure: the published components that
-// derive from this class implement them, and choose their instruction and node classes
-// by overriding CreateInstructions (then calling RecreateInstructions in their
-// constructor) and CreateNode.
+// Its settings, instructions and population are copied by Assign, streamed, saved and
+// loaded as GeneticProgram documents and described in a report (gp_persistence.impl.h).
+// The concrete components (gp_components.h) choose their instruction and node classes by
+// overriding CreateInstructions (then calling RecreateInstructions in their constructor)
+// and CreateNode.
 //
 // Thread safety: as TMXCustomGeneticComponent. Under ParallelEvolve the crossover,
 // mutation, inversion and bloat steps run concurrently for different children: they
@@ -172,19 +171,69 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // of (size at level n - 1 + TerminalsCount) ^ Arity(f).
   virtual double SearchSpaceSize(std::uint32_t Level);
 
-  // --- Persistence: implemented by the published components --------------------------------
+  // --- Persistence (gp_persistence.impl.h) ----------------------------------------------
+  // From another GP component of the same value type: BloatStrategy, BloatLimit,
+  // SelectionNonTerminalsProbability, CrossoverMethod, InitializationDepth,
+  // InitializationMethod, PointMutationMethod, PointMutationProbability, the mutation
+  // weights and their sum, ParsimonyCoefficient and TarpeianProbability as plain values,
+  // then the instruction set through SetInstructions (which empties the populations).
+  // Then, for every source, the genetic component's Assign (settings, statistics and both
+  // populations), after which every copied program refers to this component's own
+  // instruction of the same name (an unnamed one: of the same position). Not copied:
+  // OnConstantMutation and the instructions' events.
+  void Assign(const TPersistent* Source) override;
+  // Assign, then, from a GP component of the same value type, the events of its
+  // instructions onto this component's copies of them (OnExecute, OnInitialize). The
+  // populations Assign copied are kept.
+  virtual void AssignAll(const TPersistent* Source);
+
+  // The genetic component's defined float settings, then SelectionNonTerminalsProbability,
+  // ParsimonyCoefficient, PointMutationProbability and TarpeianProbability, each written
+  // only when it differs from its default constant and read back by name.
+  void DefineProperties(TFiler& Filer) override;
+  bool IsSelectionNonTerminalsProbabilityStored() const;
+  bool IsParsimonyCoefficientStored() const;
+  bool IsPointMutationProbabilityStored() const;
+  bool IsTarpeianProbabilityStored() const;
+
+  // The GP report: operating conditions with the mutation distribution, node selection
+  // and bloat control, the terminals and functions, the initial and the termination
+  // conditions. A distribution whose weights are all 0 shows 0.00% for each method.
+  void Describe(TStrings* Strings, const std::string& TabStr) const override;
+
+  // The GeneticProgram document: the GeneticDocument settings, Reproduction (the
+  // operator probabilities, the selection method, then the GP settings) and Domain.
+  // Floats pass through single precision.
+  void SaveToXML(const IXMLGeneticProgram& Node) override;
+  // Instructions, FittestIndividual (when there is one) and Population.
+  void SaveToXML(const IXMLGPDomainType& Node) override;
+  void SaveToXML(const IXMLGPInstructions& Node) override;
+  // Reads the GeneticDocument settings, then Reproduction: missing method names read as
+  // the defaults (cmSubtree, imFull, pmmPerNode) and unknown ones keep the current method,
+  // missing numbers read as 0 (all six weights 0 stop mutation); the probabilities and the
+  // selection settings go through their setters. Then the Domain. Every value is
+  // converted and the domain checked before anything changes; a document without a Domain
+  // element raises EXMLDocError.
+  void LoadFromXML(const IXMLGeneticProgram& Node) override;
+  // Initialises a component that never was (with an empty population; InitialPopulation
+  // and Generation are kept), merge-loads the instruction set (a missing Instructions
+  // element deletes every instruction), replaces the population by the document's, makes
+  // it the previous generation too and evaluates it, so that evolution resumes from it.
+  // FittestIndividual is not read. The whole domain is first loaded into scratch copies:
+  // an unknown instruction name (EGPException), a bad number (EConvertError) or a tree
+  // the nodes refuse raise before anything changes.
+  void LoadFromXML(const IXMLGPDomainType& Node) override;
+  // Merge-loads the instruction set (the populations are emptied).
+  void LoadFromXML(const IXMLGPInstructions& Node) override;
+  // The GeneticProgram document, without indentation.
+  void SaveToStream(TStream& Stream) override;
+  // The inherited safe file save through SaveToStream.
+  void SaveToFile(const std::string& FileName) override { TMXCustomGeneticComponent::SaveToFile(FileName); }
+  // Parse errors (EXMLDocError) and a root other than GeneticProgram change nothing.
+  void LoadFromStream(TStream& Stream) override;
+  void LoadFromFile(const std::string& FileName) override;
   using TMXCustomGeneticComponent::LoadFromXML;
   using TMXCustomGeneticComponent::SaveToXML;
-  void LoadFromFile(const std::string& FileName) override = 0;
-  void LoadFromStream(TStream& Stream) override = 0;
-  void SaveToFile(const std::string& FileName) override = 0;
-  void SaveToStream(TStream& Stream) override = 0;
-  void LoadFromXML(const IXMLGeneticProgram& Node) override = 0;
-  void LoadFromXML(const IXMLGPDomainType& Node) override = 0;
-  void LoadFromXML(const IXMLGPInstructions& Node) override = 0;
-  void SaveToXML(const IXMLGeneticProgram& Node) override = 0;
-  void SaveToXML(const IXMLGPDomainType& Node) override = 0;
-  void SaveToXML(const IXMLGPInstructions& Node) override = 0;
 
   // --- Evolution -------------------------------------------------------------------------
   using TMXCustomGeneticComponent::Mutate;
@@ -206,6 +255,15 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
  protected:
   // A TMXGPPopulation<T> owned by this component, whatever class is asked.
   std::unique_ptr<TMXPopulation> CreatePopulation(TMXIndividualClass IndividualClass) override;
+  // The published properties of the GP components, in streaming order, after the
+  // inherited ones (Name, Tag); the published classes call it from DeclareProperties.
+  void DeclareGPProperties(TPropertyRegistry& Reg);
+  // Writers of the defined float settings.
+  void WriteSelectionNonTerminalsProbability(TWriter& Writer) const;
+  void WriteParsimonyCoefficient(TWriter& Writer) const;
+  void WritePointMutationProbability(TWriter& Writer) const;
+  void WriteTarpeianProbability(TWriter& Writer) const;
+
   // Replaces the instruction set by an empty one from CreateInstructions(ItemClass), for
   // the constructors of descendants that override CreateInstructions. The populations
   // are emptied and the function and terminal lists start afresh.
@@ -314,6 +372,11 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // Fills the size and depth caches of every tree of the current population (so that
   // threads only read them) and the program statistics.
   void PrepareTreesForThreads();
+  // Loads a GPDomain element into scratch copies (GPCheckDomain): raises what loading it
+  // would raise, with nothing changed.
+  void CheckDomain(const TXMLNode& Domain);
+  // The domain load of LoadFromXML(GPDomain) after CheckDomain passed.
+  void LoadCheckedDomain(const TXMLNode& Domain);
   // Empties both populations (instruction changes).
   void EmptyPopulations();
   // Moves Instruction to the list its arity names when it is in the other one (null:
@@ -368,3 +431,4 @@ double Correlation(std::span<const double> X, std::span<const double> Y);
 }  // namespace evokit
 
 #include <evokit/gp/genetic_programming.impl.h>
+#include <evokit/gp/gp_persistence.impl.h>

@@ -1,6 +1,8 @@
 // Genetic programming: instructions, program trees, execution contexts, the concrete
-// float, binary and variant classes, the GP domain documents, and the evolution of
-// program trees (individuals, populations and the generic GP component).
+// float, binary and variant classes, the GP domain documents, the evolution of program
+// trees (individuals, populations and the generic GP component with its persistence),
+// the program executor, the components applications use, and symbolic regression:
+// standard float primitives, data tables, batch evaluation and fitness.
 #pragma once
 
 #include <evokit/gp/engine.h>
@@ -8,3 +10,9 @@
 #include <evokit/gp/gp_document.h>
 #include <evokit/gp/gp_individual.h>
 #include <evokit/gp/genetic_programming.h>
+#include <evokit/gp/primitives.h>
+#include <evokit/gp/data_table.h>
+#include <evokit/gp/batch.h>
+#include <evokit/gp/regression.h>
+#include <evokit/gp/executor.h>
+#include <evokit/gp/gp_components.h>

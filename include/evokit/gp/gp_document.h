@@ -1,6 +1,7 @@
 // The GP domain element layer: typed bindings for the elements that store instruction
 // sets, program trees, individuals and populations (root elements GPDomain,
-// Instructions and Population), and their document functions. The bindings only read
+// Instructions and Population), the GeneticProgram document that adds a GP component's
+// settings to a domain, and their document functions. The bindings only read
 // and write element text; what goes into them is decided by the instruction sets and
 // nodes (engine.h), the individuals and populations, and the components.
 //
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include <evokit/core/genetic_document.h>
 #include <evokit/platform/variant.h>
 #include <evokit/platform/xml.h>
 
@@ -147,15 +149,79 @@ class IXMLGPDomainType : public TXMLNodeBinding {
   IXMLGPPopulation Get_Population() const { return ChildAs<IXMLGPPopulation>("Population"); }
 };
 
-// The root element of a GeneticProgram document; defined with that document's layer.
-class IXMLGeneticProgram;
+// <MutationWeights>: the relative weight of each mutation method, one integer element per
+// method named after it (0 when missing).
+class IXMLGPReproductionType_MutationWeights : public TXMLNodeBinding {
+ public:
+  using TXMLNodeBinding::TXMLNodeBinding;
+  int Get_MmSubtree() const { return detail::ChildInteger(Node(), "mmSubtree"); }
+  void Set_MmSubtree(int Value) const { Child("mmSubtree").SetAsInteger(Value); }
+  int Get_MmReplacement() const { return detail::ChildInteger(Node(), "mmReplacement"); }
+  void Set_MmReplacement(int Value) const { Child("mmReplacement").SetAsInteger(Value); }
+  int Get_MmConstant() const { return detail::ChildInteger(Node(), "mmConstant"); }
+  void Set_MmConstant(int Value) const { Child("mmConstant").SetAsInteger(Value); }
+  int Get_MmShrink() const { return detail::ChildInteger(Node(), "mmShrink"); }
+  void Set_MmShrink(int Value) const { Child("mmShrink").SetAsInteger(Value); }
+  int Get_MmHoist() const { return detail::ChildInteger(Node(), "mmHoist"); }
+  void Set_MmHoist(int Value) const { Child("mmHoist").SetAsInteger(Value); }
+  int Get_MmPoint() const { return detail::ChildInteger(Node(), "mmPoint"); }
+  void Set_MmPoint(int Value) const { Child("mmPoint").SetAsInteger(Value); }
+};
 
-// GetGPDomain(Doc), LoadGPDomain(FileName), NewGPDomain() and the same for Instructions
-// and Population roots. Get binds an existing document's root (EXMLDocError when it has
+// <Reproduction> of a GeneticProgram document: the common probabilities and
+// SelectionMethod, then the GP settings. A missing or empty method name reads as the
+// default method (cmSubtree, imFull, mmSubtree, pmmPerNode); missing numbers read as 0.
+// MutationMethod belongs to the format, but the component neither reads nor writes it.
+class IXMLGPReproductionType : public IXMLReproductionType {
+ public:
+  using IXMLReproductionType::IXMLReproductionType;
+  std::string Get_CrossoverMethod() const { return TextOr("CrossoverMethod", "cmSubtree"); }
+  void Set_CrossoverMethod(std::string_view Value) const { Child("CrossoverMethod").SetText(Value); }
+  std::string Get_InitializationMethod() const { return TextOr("InitializationMethod", "imFull"); }
+  void Set_InitializationMethod(std::string_view Value) const { Child("InitializationMethod").SetText(Value); }
+  int Get_InitializationDepth() const { return detail::ChildInteger(Node(), "InitializationDepth"); }
+  void Set_InitializationDepth(int Value) const { Child("InitializationDepth").SetAsInteger(Value); }
+  std::string Get_MutationMethod() const { return TextOr("MutationMethod", "mmSubtree"); }
+  void Set_MutationMethod(std::string_view Value) const { Child("MutationMethod").SetText(Value); }
+  // The MutationWeights child, created when missing.
+  IXMLGPReproductionType_MutationWeights Get_MutationWeights() const {
+    return ChildAs<IXMLGPReproductionType_MutationWeights>("MutationWeights");
+  }
+  // The element name has a lower-case t.
+  float Get_SelectionNonterminalsProbability() const {
+    return detail::ChildSingle(Node(), "SelectionNonterminalsProbability");
+  }
+  void Set_SelectionNonterminalsProbability(float Value) const {
+    Child("SelectionNonterminalsProbability").SetAsSingle(Value);
+  }
+  std::string Get_PointMutationMethod() const { return TextOr("PointMutationMethod", "pmmPerNode"); }
+  void Set_PointMutationMethod(std::string_view Value) const { Child("PointMutationMethod").SetText(Value); }
+  float Get_PointMutationProbability() const { return detail::ChildSingle(Node(), "PointMutationProbability"); }
+  void Set_PointMutationProbability(float Value) const { Child("PointMutationProbability").SetAsSingle(Value); }
+
+ private:
+  std::string TextOr(std::string_view Name, const char* Default) const {
+    std::string text = detail::ChildTextOrEmpty(Node(), Name);
+    return text.empty() ? std::string(Default) : text;
+  }
+};
+
+// <GeneticProgram>: the GeneticDocument settings, then Reproduction and Domain (a GPDomain
+// element), each created on first access.
+class IXMLGeneticProgram : public IXMLGeneticDocumentType {
+ public:
+  using IXMLGeneticDocumentType::IXMLGeneticDocumentType;
+  IXMLGPReproductionType Get_Reproduction() const { return ChildAs<IXMLGPReproductionType>("Reproduction"); }
+  IXMLGPDomainType Get_Domain() const { return ChildAs<IXMLGPDomainType>("Domain"); }
+};
+
+// GetGPDomain(Doc), LoadGPDomain(FileName), NewGPDomain() and the same for Instructions,
+// Population and GeneticProgram roots. Get binds an existing document's root (EXMLDocError when it has
 // another name), Load reads a file (EFOpenError, EXMLDocError), New creates a document
 // with version "1.0" and the root element.
 EVOKIT_XML_DOCUMENT_FUNCTIONS(GPDomain, "GPDomain", IXMLGPDomainType)
 EVOKIT_XML_DOCUMENT_FUNCTIONS(GPInstructions, "Instructions", IXMLGPInstructions)
 EVOKIT_XML_DOCUMENT_FUNCTIONS(GPPopulation, "Population", IXMLGPPopulation)
+EVOKIT_XML_DOCUMENT_FUNCTIONS(GeneticProgram, "GeneticProgram", IXMLGeneticProgram)
 
 }  // namespace evokit

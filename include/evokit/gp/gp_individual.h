@@ -10,6 +10,8 @@
 // caches of its nodes are filled, which the component does before parallel breeding.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,13 @@ namespace evokit {
 
 template <class T>
 class TMXGPPopulation;
+
+// Data derived from a program tree that its user keeps with the individual, such as the
+// batch evaluator's compiled program (batch.h). Subclassed by that user.
+class TMXGPTreeCache {
+ public:
+  virtual ~TMXGPTreeCache() = default;
+};
 
 // An individual whose genome is a program tree. The tree is made by the engine of the
 // population the individual joins (CreateDNA): a root without instruction, which the
@@ -60,7 +69,18 @@ class TMXGPIndividual : public TMXIndividual {
   virtual void FlattenDNA();
   // Marks the fitness stale without rebuilding the list (for changes that keep every
   // node, such as a new instruction or value in place).
-  void MarkChanged() noexcept { FNeedFitness = true; }
+  void MarkChanged() noexcept {
+    FNeedFitness = true;
+    ++FTreeStamp;
+  }
+  // A count of the tree's changes made through this class (FlattenDNA, MarkChanged): a
+  // cache of something derived from the tree records it and is stale once it differs.
+  // Changes made to the nodes directly must be followed by one of those calls, as they
+  // must for the fitness.
+  std::uint64_t TreeStamp() const noexcept { return FTreeStamp; }
+  // The cache slot: owned by the individual, never copied; null until set.
+  TMXGPTreeCache* TreeCache() const noexcept { return FTreeCache.get(); }
+  void SetTreeCache(std::unique_ptr<TMXGPTreeCache> Value) noexcept { FTreeCache = std::move(Value); }
 
   // The owning population, or null.
   TMXGPPopulation<T>* Collection() const;
@@ -130,6 +150,8 @@ class TMXGPIndividual : public TMXIndividual {
 
   TNode* FDNA = nullptr;
   TNodeList FFlattenedDNA;
+  std::uint64_t FTreeStamp = 0;
+  std::unique_ptr<TMXGPTreeCache> FTreeCache;
 };
 
 // A population of GP individuals, owned by the GP component (its engine).

@@ -52,12 +52,9 @@ template <class T>
 void TMXGPIndividual<T>::SetDNA(const TNode* Value) {
   if (!Value) throw EArgumentOutOfRangeException("A program tree is required");
   if (Value == FDNA) return;
-  if (FDNA) {
-    FDNA->Assign(Value);
-  } else {
-    FDNA = Value->Clone(nullptr);
-  }
-  FlattenDNA();
+  // A fresh copy replaces the old tree, which stays whole until the copy is made (Value
+  // may lie inside it). Breeding copies a parent into every child this way.
+  AssignDNA(Value->Clone(nullptr));
 }
 
 template <class T>
@@ -75,6 +72,7 @@ void TMXGPIndividual<T>::AssignDNA(TNode* aDNA) {
 template <class T>
 void TMXGPIndividual<T>::FlattenDNA() {
   FNeedFitness = true;
+  ++FTreeStamp;
   FFlattenedDNA.clear();
   if (!FDNA) return;
   // Pre-order without recursion: children are pushed last first, so child 0 comes next.

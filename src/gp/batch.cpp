@@ -1,0 +1,423 @@
+#include <evokit/gp/batch.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string>
+
+#include <evokit/core/consts.h>
+
+namespace evokit {
+
+namespace {
+
+using TStep = TMXGPCompiledProgram::TStep;
+using TKernel = decltype(TStep::Kernel);
+
+// --- kernels: one loop per primitive and operand shape ----------------------------------
+// D never overlaps A or B (the compiler gives each result a slot of its own), so the
+// loops vectorise without run-time overlap checks. The constant operand of a binary
+// primitive is C; in KConstVector the vector operand arrives as B.
+
+template <double (*F)(double, double)>
+void KVectors(double* __restrict D, const double* __restrict A, const double* __restrict B, double, int N) {
+  for (int i = 0; i < N; ++i) D[i] = F(A[i], B[i]);
+}
+template <double (*F)(double, double)>
+void KVectorConst(double* __restrict D, const double* __restrict A, const double* __restrict, double C, int N) {
+  for (int i = 0; i < N; ++i) D[i] = F(A[i], C);
+}
+template <double (*F)(double, double)>
+void KConstVector(double* __restrict D, const double* __restrict, const double* __restrict B, double C, int N) {
+  for (int i = 0; i < N; ++i) D[i] = F(C, B[i]);
+}
+template <double (*F)(double)>
+void KUnary(double* __restrict D, const double* __restrict A, const double* __restrict, double, int N) {
+  for (int i = 0; i < N; ++i) D[i] = F(A[i]);
+}
+
+// The operand shapes of a binary step.
+enum TShape { shVectors, shVectorConst, shConstVector };
+
+template <double (*F)(double, double)>
+constexpr std::array<TKernel, 3> Binary() {
+  return {&KVectors<F>, &KVectorConst<F>, &KConstVector<F>};
+}
+template <double (*F)(double)>
+constexpr std::array<TKernel, 3> Unary() {
+  return {&KUnary<F>, nullptr, nullptr};
+}
+
+// Indexed by TGPFloatPrimitive, then by TShape.
+constexpr std::array<std::array<TKernel, 3>, 16> kKernels{{
+    {nullptr, nullptr, nullptr},
+    Binary<primitive::Add>(),  Binary<primitive::Sub>(),  Binary<primitive::Mul>(),    Binary<primitive::Div>(),
+    Binary<primitive::Min>(),  Binary<primitive::Max>(),  Unary<primitive::Neg>(),     Unary<primitive::Abs>(),
+    Unary<primitive::Square>(), Unary<primitive::Sqrt>(), Unary<primitive::Exp>(),     Unary<primitive::Log>(),
+    Unary<primitive::Sin>(),   Unary<primitive::Cos>(),   Unary<primitive::Tanh>(),
+}};
+
+// --- compiling ----------------------------------------------------------------------------
+
+// One node of the tree as the compiler sees it.
+struct TItem {
+  enum TKind { ikConstant, ikColumn, ikFunction } Kind = ikConstant;
+  TGPFloatPrimitive Primitive = fpNone;
+  int Column = -1;    // table column of a variable
+  double Value = 0;   // a constant's (or folded subtree's) value
+  int Child[2] = {-1, -1};
+  int Need = 0;       // slots alive at once while computing the subtree (0 for a leaf)
+  bool RightFirst = false;
+};
+
+// What the compiler knows about one instruction.
+struct TKnown {
+  const TMXGPInstruction<double>* Instruction;
+  TGPFloatPrimitive Primitive;
+  int Column;
+};
+
+// An operand while emitting: a slot (>= 0), a column (Column >= 0), or a constant.
+struct TOperand {
+  int Slot = -1;
+  int Column = -1;
+  double Value = 0;
+  bool IsConstant() const { return Slot < 0 && Column < 0; }
+};
+
+[[noreturn]] void NoColumn(const TMXGPInstruction<double>& Variable) {
+  throw EGPException("Variable \"" + Variable.Name() + "\" has no column in the data table");
+}
+
+// Every variable of the tree below Root has a column of Table (the check of both paths).
+void CheckVariables(TMXGPNode<double>* Root, const TMXDataTable& Table) {
+  std::vector<TMXGPNode<double>*> pending{Root};
+  while (!pending.empty()) {
+    TMXGPNode<double>* node = pending.back();
+    pending.pop_back();
+    const TMXGPInstruction<double>* instruction = node->Instruction();
+    if (instruction && instruction->Operation() == gpVariable && Table.IndexOf(instruction->Name()) < 0)
+      NoColumn(*instruction);
+    for (int i = node->GetChildCount() - 1; i >= 0; --i)
+      if (TMXGPNode<double>* child = node->GetChild(i)) pending.push_back(child);
+  }
+}
+
+// A node waiting to be visited by the compiler, with the item and position it fills.
+struct TPending {
+  TMXGPNode<double>* Node;
+  int Parent, Position;
+};
+
+// Scratch of the compilations of one thread, reused from call to call.
+struct TCompileScratch {
+  std::vector<TItem> Items;
+  std::vector<TKnown> Known;
+  std::vector<TPending> Pending;
+  std::vector<char> Used;  // slots in use while emitting
+  std::vector<TOperand> Operands;
+  std::vector<std::pair<int, bool>> Work;
+};
+thread_local TCompileScratch tCompile;
+
+// Scratch of the evaluations of one thread, reused from call to call.
+struct TScratch {
+  std::vector<double> Slots;
+  std::vector<double*> Pointers;
+  std::vector<const double*> Columns;
+};
+thread_local TScratch tScratch;
+
+}  // namespace
+
+void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& Table) {
+  FRoot = nullptr;
+  FSteps.clear(), FColumns.clear(), FInstructions.clear();
+  FSlots = 0, FRootColumn = -1, FRootValue = 0, FUntranslatable = false;
+  if (!Root) throw EGPException("No program to compile");
+
+  // (1) The tree in pre-order as items; every node is visited, so every variable is
+  // checked, but only the children an instruction runs become items' children.
+  TCompileScratch& scratch = tCompile;
+  std::vector<TItem>& items = scratch.Items;
+  std::vector<TKnown>& known = scratch.Known;
+  std::vector<TPending>& pending = scratch.Pending;
+  items.clear(), known.clear(), pending.assign(1, {Root, -1, 0});
+  while (!pending.empty()) {
+    const TPending entry = pending.back();
+    pending.pop_back();
+    const int index = static_cast<int>(items.size());
+    items.emplace_back();
+    if (entry.Parent >= 0) items[static_cast<std::size_t>(entry.Parent)].Child[entry.Position] = index;
+    TItem& item = items.back();
+    TMXGPNode<double>* node = entry.Node;
+    const TMXGPInstruction<double>* instruction = node->Instruction();
+    const int children = node->GetChildCount();
+    int run = 0;  // the children that run: they become this item's children
+    if (!instruction) {
+      FUntranslatable = true;
+    } else {
+      auto found = std::find_if(known.begin(), known.end(), [&](const TKnown& k) { return k.Instruction == instruction; });
+      if (found == known.end()) {
+        const auto* primitive = FastCast<const TMXGPFloatPrimitive>(instruction);
+        int column = -1;
+        if (instruction->Operation() == gpVariable && (column = Table.IndexOf(instruction->Name())) < 0)
+          NoColumn(*instruction);
+        known.push_back({instruction, primitive ? primitive->Primitive() : fpNone, column});
+        found = known.end() - 1;
+      }
+      if (instruction->OnExecute()) FUntranslatable = true;
+      switch (instruction->Operation()) {
+        case gpVariable:
+          item.Kind = TItem::ikColumn, item.Column = found->Column;
+          break;
+        case gpConstant:
+          item.Value = node->Value();
+          break;
+        default:
+          // A function runs only when it has its arity's children; a primitive's
+          // built-in runs its first children, any other function's runs none and yields 0.
+          if (children < instruction->Arity()) FUntranslatable = true;
+          if (found->Primitive == fpNone || instruction->Arity() == 0) {
+            run = 0;
+          } else {
+            run = FloatPrimitiveArity(found->Primitive);
+            if (children < run) FUntranslatable = true;
+            item.Kind = TItem::ikFunction, item.Primitive = found->Primitive;
+          }
+          break;
+      }
+    }
+    // Every child is visited for the variable check; those that do not run stay unlinked.
+    for (int i = children - 1; i >= 0; --i)
+      if (TMXGPNode<double>* child = node->GetChild(i)) {
+        __builtin_prefetch(child);  // the walk is bound by fetching scattered nodes
+        pending.push_back({child, i < run && !FUntranslatable ? index : -1, i});
+      }
+  }
+  for (const TKnown& k : known) FInstructions.push_back(k.Instruction);
+  FRoot = Root;
+  FLayoutStamp = Table.LayoutStamp();
+  if (FUntranslatable) return;
+
+  // (2) Children before parents: fold constant subtrees, then count the slots each
+  // subtree needs and choose which child goes first (the hungrier one).
+  for (std::size_t i = items.size(); i-- > 0;) {
+    TItem& item = items[i];
+    if (item.Kind != TItem::ikFunction) continue;
+    const TItem& a = items[static_cast<std::size_t>(item.Child[0])];
+    if (item.Child[1] < 0) {
+      if (a.Kind == TItem::ikConstant) {
+        item.Kind = TItem::ikConstant, item.Value = ApplyFloatPrimitive(item.Primitive, a.Value);
+        continue;
+      }
+      item.Need = std::max(a.Need, (a.Need > 0) + 1);
+      continue;
+    }
+    const TItem& b = items[static_cast<std::size_t>(item.Child[1])];
+    if (a.Kind == TItem::ikConstant && b.Kind == TItem::ikConstant) {
+      item.Kind = TItem::ikConstant, item.Value = ApplyFloatPrimitive(item.Primitive, a.Value, b.Value);
+      continue;
+    }
+    // Peak of computing X, then Y while X's result waits, then the result beside both.
+    const auto peak = [](const TItem& X, const TItem& Y) {
+      return std::max({X.Need, (X.Need > 0) + Y.Need, (X.Need > 0) + (Y.Need > 0) + 1});
+    };
+    const int leftFirst = peak(a, b), rightFirst = peak(b, a);
+    item.RightFirst = rightFirst < leftFirst;
+    item.Need = std::min(leftFirst, rightFirst);
+  }
+
+  // (3) Post-order emission with a free list of slots; the root writes the output.
+  const TItem& root = items.front();
+  if (root.Kind != TItem::ikFunction) {
+    FRootColumn = root.Kind == TItem::ikColumn ? root.Column : -1;
+    FRootValue = root.Value;
+    if (FRootColumn >= 0) FColumns.push_back(FRootColumn);
+    return;
+  }
+  constexpr int kOutput = -1;
+  std::vector<char>& used = scratch.Used;
+  used.clear();
+  const auto allocate = [&] {
+    const auto free = std::find(used.begin(), used.end(), 0);
+    if (free != used.end()) {
+      *free = 1;
+      return static_cast<int>(free - used.begin());
+    }
+    used.push_back(1);
+    return static_cast<int>(used.size()) - 1;
+  };
+  // Operands refer to columns as -2 - (position in FColumns) until the slot count is known.
+  const auto columnRef = [&](int Column) {
+    auto at = std::find(FColumns.begin(), FColumns.end(), Column);
+    if (at == FColumns.end()) at = FColumns.insert(FColumns.end(), Column);
+    return -2 - static_cast<int>(at - FColumns.begin());
+  };
+  const auto ref = [&](const TOperand& Operand) { return Operand.Slot >= 0 ? Operand.Slot : columnRef(Operand.Column); };
+  std::vector<TOperand>& operands = scratch.Operands;
+  std::vector<std::pair<int, bool>>& work = scratch.Work;
+  operands.clear(), work.assign(1, {0, false});
+  while (!work.empty()) {
+    const auto [index, expanded] = work.back();
+    work.pop_back();
+    const TItem& item = items[static_cast<std::size_t>(index)];
+    if (item.Kind == TItem::ikConstant) {
+      operands.push_back({-1, -1, item.Value});
+      continue;
+    }
+    if (item.Kind == TItem::ikColumn) {
+      operands.push_back({-1, item.Column, 0});
+      continue;
+    }
+    if (!expanded) {
+      work.emplace_back(index, true);
+      const bool two = item.Child[1] >= 0;
+      const int first = item.RightFirst ? item.Child[1] : item.Child[0];
+      if (two) work.emplace_back(item.RightFirst ? item.Child[0] : item.Child[1], false);
+      work.emplace_back(first, false);
+      continue;
+    }
+    TStep step{nullptr, 0, 0, 0, 0};
+    TOperand a, b;
+    if (item.Child[1] < 0) {
+      a = operands.back();
+      operands.pop_back();
+      step.Kernel = kKernels[item.Primitive][shVectors];
+      step.A = ref(a);
+    } else {
+      TOperand second = operands.back();
+      operands.pop_back();
+      TOperand first = operands.back();
+      operands.pop_back();
+      a = item.RightFirst ? second : first;
+      b = item.RightFirst ? first : second;
+      const TShape shape = a.IsConstant() ? shConstVector : b.IsConstant() ? shVectorConst : shVectors;
+      step.Kernel = kKernels[item.Primitive][shape];
+      if (shape == shConstVector) {
+        step.C = a.Value, step.B = ref(b);
+      } else if (shape == shVectorConst) {
+        step.A = ref(a), step.C = b.Value;
+      } else {
+        step.A = ref(a), step.B = ref(b);
+      }
+    }
+    // The result takes a slot of its own before the operands' slots are freed.
+    step.D = index == 0 ? kOutput : allocate();
+    for (const TOperand* operand : {&a, &b})
+      if (operand->Slot >= 0) used[static_cast<std::size_t>(operand->Slot)] = 0;
+    FSteps.push_back(step);
+    operands.push_back({step.D, -1, 0});
+  }
+  // Final operand indexes: slots, then the columns, then the output.
+  FSlots = static_cast<int>(used.size());
+  const int columns = static_cast<int>(FColumns.size());
+  const auto place = [&](int& Ref) {
+    if (Ref == kOutput) Ref = FSlots + columns;
+    else if (Ref <= -2) Ref = FSlots + (-2 - Ref);
+  };
+  for (TStep& step : FSteps) place(step.D), place(step.A), place(step.B);
+}
+
+bool TMXGPCompiledProgram::PerRow() const noexcept {
+  if (FUntranslatable) return true;
+  for (const TMXGPInstruction<double>* instruction : FInstructions)
+    if (instruction->OnExecute()) return true;
+  return false;
+}
+
+void TMXGPCompiledProgram::Evaluate(const TMXDataTable& Table, std::span<double> Out) const {
+  if (!FRoot) throw EGPException("No compiled program");
+  if (Table.LayoutStamp() != FLayoutStamp) throw EGPException("The program was compiled for another table layout");
+  const int rows = Table.RowCount();
+  if (Out.size() < static_cast<std::size_t>(rows))
+    throw EArgumentOutOfRangeException("Output of " + std::to_string(Out.size()) + " values for " +
+                                       std::to_string(rows) + " rows");
+  if (PerRow()) {
+    ExecuteRows(FRoot, Table, Out);
+    return;
+  }
+  if (FSteps.empty()) {
+    if (FRootColumn >= 0) {
+      const std::span<const double> column = Table.Column(FRootColumn);
+      std::copy(column.begin(), column.end(), Out.begin());
+    } else {
+      std::fill_n(Out.begin(), rows, FRootValue);
+    }
+    return;
+  }
+  TScratch& scratch = tScratch;
+  const std::size_t columns = FColumns.size();
+  scratch.Slots.resize(std::max(scratch.Slots.size(), static_cast<std::size_t>(FSlots) * BlockRows));
+  scratch.Pointers.resize(static_cast<std::size_t>(FSlots) + columns + 1);
+  scratch.Columns.resize(columns);
+  double** pointers = scratch.Pointers.data();
+  for (int s = 0; s < FSlots; ++s) pointers[s] = scratch.Slots.data() + static_cast<std::size_t>(s) * BlockRows;
+  for (std::size_t c = 0; c < columns; ++c) scratch.Columns[c] = Table.Column(FColumns[c]).data();
+  double** columnPointers = pointers + FSlots;
+  const TStep* steps = FSteps.data();
+  const TStep* end = steps + FSteps.size();
+  for (int start = 0; start < rows; start += BlockRows) {
+    const int n = std::min(BlockRows, rows - start);
+    // The table is only read: the const is put back on by the kernels' parameters.
+    for (std::size_t c = 0; c < columns; ++c) columnPointers[c] = const_cast<double*>(scratch.Columns[c] + start);
+    columnPointers[columns] = Out.data() + start;
+    for (const TStep* step = steps; step != end; ++step)
+      step->Kernel(pointers[step->D], pointers[step->A], pointers[step->B], step->C, n);
+  }
+}
+
+void ExecuteRows(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out) {
+  const int rows = Table.RowCount();
+  if (Out.size() < static_cast<std::size_t>(rows))
+    throw EArgumentOutOfRangeException("Output of " + std::to_string(Out.size()) + " values for " +
+                                       std::to_string(rows) + " rows");
+  if (!Root) {
+    std::fill_n(Out.begin(), rows, 0.0);
+    return;
+  }
+  CheckVariables(Root, Table);
+  TMXGPContext<double> context;
+  TMXGPValues<double>& values = *context.Values();
+  const int columns = Table.ColumnCount();
+  for (int row = 0; row < rows; ++row) {
+    for (int c = 0; c < columns; ++c)
+      values.AddOrSetValue(Table.ColumnName(c), Table.Column(c)[static_cast<std::size_t>(row)]);
+    Out[static_cast<std::size_t>(row)] = Root->Execute(&context);
+  }
+}
+
+namespace {
+
+// The compiled program an individual keeps, with the tree stamp it was compiled at.
+class TProgramCache : public TMXGPTreeCache {
+ public:
+  TMXGPCompiledProgram Program;
+  std::uint64_t TreeStamp = 0;
+  bool Valid = false;
+};
+
+}  // namespace
+
+void EvaluateRows(TMXGPIndividual<double>& Individual, const TMXDataTable& Table, std::span<double> Out, bool Batch) {
+  if (!Individual.DNA() || !Batch) {
+    ExecuteRows(Individual.DNA(), Table, Out);
+    return;
+  }
+  auto* cache = dynamic_cast<TProgramCache*>(Individual.TreeCache());
+  if (!cache) {
+    auto made = std::make_unique<TProgramCache>();
+    cache = made.get();
+    Individual.SetTreeCache(std::move(made));
+  }
+  if (!cache->Valid || cache->TreeStamp != Individual.TreeStamp() ||
+      cache->Program.LayoutStamp() != Table.LayoutStamp()) {
+    cache->Valid = false;
+    cache->Program.Compile(Individual.DNA(), Table);
+    cache->TreeStamp = Individual.TreeStamp();
+    cache->Valid = true;
+  }
+  cache->Program.Evaluate(Table, Out);
+}
+
+}  // namespace evokit

@@ -1,0 +1,98 @@
+#include <evokit/platform/pool.h>
+
+#include <array>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define EVOKIT_POOL_DISABLED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define EVOKIT_POOL_DISABLED 1
+#endif
+#endif
+
+namespace evokit {
+
+namespace {
+
+#ifndef EVOKIT_POOL_DISABLED
+
+constexpr std::size_t kGranule = 16;
+constexpr std::size_t kClasses = 16;  // 16, 32, ..., 256 bytes
+// Blocks a thread keeps per size class; more go back to the general allocator, so a
+// thread that frees what others made does not hoard them.
+constexpr int kMaxFree = 1 << 14;
+
+struct TFreeBlock {
+  TFreeBlock* Next;
+};
+
+class TThreadPool {
+ public:
+  ~TThreadPool();
+  std::array<TFreeBlock*, kClasses> Heads{};
+  std::array<int, kClasses> Counts{};
+};
+
+// Set when this thread's pool is destroyed at thread exit: a plain value, so it stays
+// readable while and after thread-local objects are destroyed, and blocks freed then go
+// straight back to the general allocator.
+thread_local bool PoolGone = false;
+
+TThreadPool::~TThreadPool() {
+  PoolGone = true;
+  for (std::size_t c = 0; c < kClasses; ++c)
+    while (TFreeBlock* block = Heads[c]) {
+      Heads[c] = block->Next;
+      ::operator delete(block, (c + 1) * kGranule);
+    }
+}
+
+TThreadPool* ThreadPool() noexcept {
+  if (PoolGone) return nullptr;
+  thread_local TThreadPool pool;  // made on the thread's first use, destroyed at its exit
+  return &pool;
+}
+
+#endif
+
+}  // namespace
+
+void* SmallObjectAllocate(std::size_t Size) {
+#ifndef EVOKIT_POOL_DISABLED
+  if (Size != 0 && Size <= kClasses * kGranule) {
+    const std::size_t c = (Size - 1) / kGranule;
+    if (TThreadPool* pool = ThreadPool()) {
+      if (TFreeBlock* block = pool->Heads[c]) {
+        pool->Heads[c] = block->Next;
+        --pool->Counts[c];
+        return block;
+      }
+    }
+    return ::operator new((c + 1) * kGranule);
+  }
+#endif
+  return ::operator new(Size);
+}
+
+void SmallObjectFree(void* Block, std::size_t Size) noexcept {
+  if (!Block) return;
+#ifndef EVOKIT_POOL_DISABLED
+  if (Size != 0 && Size <= kClasses * kGranule) {
+    const std::size_t c = (Size - 1) / kGranule;
+    TThreadPool* pool = ThreadPool();
+    if (pool && pool->Counts[c] < kMaxFree) {
+      auto* block = static_cast<TFreeBlock*>(Block);
+      block->Next = pool->Heads[c];
+      pool->Heads[c] = block;
+      ++pool->Counts[c];
+      return;
+    }
+    ::operator delete(Block, (c + 1) * kGranule);
+    return;
+  }
+#endif
+  ::operator delete(Block, Size);
+}
+
+}  // namespace evokit

@@ -1,0 +1,337 @@
+// GP persistence and the program executor: the published GP components' documents,
+// streaming, Assign and report, saving and resuming runs, and the executor's program text,
+// documents and hand-over from a finished run.
+#include "gp_test_support.h"
+#include "support.h"
+
+#include <evokit/gp/gp.h>
+#include <evokit/platform/filer.h>
+#include <evokit/platform/streams.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace evokit;
+using namespace evokit::test;
+
+namespace {
+
+std::string Save(IMXGeneticProgramReaderWriter& C) { TStringStream out; C.SaveToStream(out); return out.DataString(); }
+void Load(IMXGeneticProgramReaderWriter& C, const std::string& Text) { TStringStream in(Text); C.LoadFromStream(in); }
+std::string Written(TComponent& C) { TStringStream out; WriteComponent(out, &C); return out.DataString(); }
+
+void Arithmetic(TObject*, TMXGPNode<double>* N, TMXGPContext<double>* C, double& R) {
+  const double a = N->GetChild(0)->Execute(C), b = N->GetChild(1)->Execute(C);
+  const char op = N->Instruction()->Name()[0];
+  R = op == 'A' ? a + b : op == 'S' ? a - b : op == 'M' ? a * b : b == 0 ? 1.0 : a / b;
+}
+
+// Adds Add, Sub, Mul, Div (named handlers), x and the constant c (1.5) to Set.
+void AddInstructions(TMXGPInstructions<double>& Set) {
+  for (const char* name : {"Add", "Sub", "Mul", "Div"}) {
+    TMXGPInstruction<double>* item = Set.Add();
+    item->SetName(name), item->SetOperation(gpFunction), item->SetArity(2);
+    item->SetOnExecute(NamedHandler<TFloatNodeEvent>("Arithmetic", Arithmetic));
+  }
+  TMXGPInstruction<double>* x = Set.Add();
+  x->SetName("x"), x->SetComment("input");
+  TMXGPInstruction<double>* c = Set.Add();
+  c->SetName("c"), c->SetOperation(gpConstant), c->SetValue(1.5);
+}
+
+// The quartic regression of x^4 + x^3 + x^2 + x over 20 points, minimising the squared error.
+void Quartic(TMXCustomGeneticProgramming<double>& GP) {
+  AddInstructions(*GP.Instructions());
+  GP.SetInitialPopulation(30), GP.SetInitializationMethod(imRampedHalfAndHalf), GP.SetInitializationDepth(4);
+  GP.SetMutationProbability(0.3), GP.SetMutateConstantWeight(10), GP.SetBloatStrategy(bsDepthLimit);
+  GP.SetOnEvaluateFitness(NamedHandler<TMXFitnessEvent>("Quartic", [](TObject*, TMXIndividual* Item, TGAFitness& F) {
+    TMXGPContext<double> context;
+    for (int i = 0; i < 20; ++i) {
+      const double x = -1 + i / 10.0;
+      context.Values()->AddOrSetValue("x", x);
+      const double error = static_cast<TMXGPIndividual<double>*>(Item)->Execute(&context) - x * (1 + x * (1 + x * (1 + x)));
+      F += error * error;
+    }
+  }));
+}
+
+std::vector<std::string> Programs(const TMXGPPopulation<double>& Population) {
+  std::vector<std::string> out;
+  for (int i = 0; i < Population.Count(); ++i) out.push_back(Population.Items(i)->DNA()->ToString());
+  return out;
+}
+
+// Every node of a population refers to an instruction of Set.
+bool UsesOnly(const TMXGPPopulation<double>& Population, const TMXGPInstructions<double>* Set) {
+  for (int i = 0; i < Population.Count(); ++i)
+    for (TMXGPNode<double>* node : Population.Items(i)->FlattenedDNA())
+      if (node->Instruction()->Collection() != Set) return false;
+  return true;
+}
+
+}  // namespace
+
+// The report of a configured component, and its distribution when no method has weight.
+TEST(GPPersistence, DescribeReport) {
+  TMXGeneticProgramming gp;
+  AddInstructions(*gp.Instructions());
+  gp.Instructions()->Items(0)->SetComment("sum");
+  gp.SetMutationWeights({50, 0, 0, 25, 25, 0});
+  gp.SetInitializationDepth(6), gp.SetBloatStrategy(bsSizeLimit), gp.SetBloatLimit(40);
+  gp.SetUseDiversityLimit(true);
+  EXPECT_EQ(Lines(gp.ToString()),
+            (std::vector<std::string>{
+                "Operating Conditions", "   Fitness Method = fmMinimize", "   Crossover Probability = 90.00%",
+                "   Inversion Probability = 10.00%", "   Mutation Probability = 1.00%",
+                "   Mutation Distribution = mmSubtree(50.00%), mmReplacement(0.00%), mmConstant(0.00%), "
+                "mmShrink(25.00%), mmHoist(25.00%), mmPoint(0.00%)",
+                "   Selection Method = smStochasticTournament", "   Selection Non-terminals Probability = 90.00%",
+                "   Anti-Bloating Strategy = bsSizeLimit", "   Anti-Bloating Limit = 40", "   Terminals (2)",
+                "      x (input), c", "   Functions (4)", "      Add (sum)", "      Sub", "      Mul", "      Div",
+                "Initial Conditions", "   Population = 100", "   Initial Tree Depth = Max of 6",
+                "   Initialization Method = imFull", "Termination Conditions", "   Diversity less than 2.00%"}));
+  gp.SetMutationWeights({}), gp.SetBloatStrategy(bsNone), gp.SetInitializationDepth(0);
+  const std::string report = gp.ToString();
+  EXPECT_NE(report.find("mmSubtree(0.00%), mmReplacement(0.00%)"), std::string::npos);
+  EXPECT_EQ(report.find("Anti-Bloating"), std::string::npos);
+  EXPECT_NE(report.find("Initial Tree Depth is based on number of operations"), std::string::npos);
+}
+
+// Component streaming writes the GP settings that differ from their defaults, the defined
+// floats even at 0, and reads every one back.
+TEST(GPPersistence, ComponentStreaming) {
+  TMXGeneticProgramming gp, read;
+  AddInstructions(*gp.Instructions());
+  const std::string plain = Written(gp);
+  for (const char* name : {"MutateReplacementWeight", "SelectionNonTerminalsProbability", "ParsimonyCoefficient",
+                           "TournamentField", "TarpeianProbability", "PointMutationProbability"})
+    EXPECT_EQ(plain.find(name), std::string::npos) << name;
+  gp.SetMutateReplacementWeight(25), gp.SetSelectionNonTerminalsProbability(0), gp.SetTarpeianProbability(0);
+  gp.SetParsimonyCoefficient(0.25), gp.SetTournamentField(3), gp.SetBloatStrategy(bsTarpeianSize);
+  const std::string text = Written(gp);
+  for (const char* line : {"MutateReplacementWeight = 25", "SelectionNonTerminalsProbability = 0",
+                           "TarpeianProbability = 0", "ParsimonyCoefficient = 0.25", "BloatStrategy = bsTarpeianSize"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  THandlerTable handlers;
+  handlers.Add<TFloatNodeEvent>("Arithmetic", Arithmetic);
+  TStringStream in(text);
+  ReadComponent(in, &read, &handlers);
+  EXPECT_EQ(read.MutateReplacementWeight(), 25);
+  EXPECT_EQ(read.SelectionNonTerminalsProbability(), 0);
+  EXPECT_EQ(read.TarpeianProbability(), 0);
+  EXPECT_EQ(Written(read), text);
+}
+
+// A run saved mid-way loads into a fresh component (through a file and a stream) and
+// saves the same text; it then continues exactly as the uninterrupted run. Assign gives
+// the same, with every copied program on the target's own instructions; AssignAll also
+// copies the instructions' handlers and keeps the population.
+TEST(GPPersistence, SaveLoadAssignAndResume) {
+  const std::string path = TempPath("gp.xml");
+  RandSeed(5);
+  TMXGeneticProgramming run, loaded, streamed, assigned, all;
+  Quartic(run);
+  run.Evolve(4);
+  run.SaveToFile(path);
+  const std::string text = Save(run);
+  for (auto* gp : {&loaded, &streamed, &assigned, &all}) gp->SetOnEvaluateFitness(run.OnEvaluateFitness());
+  // Loading merges the instructions by name: those already there keep their handlers.
+  AddInstructions(*loaded.Instructions()), AddInstructions(*streamed.Instructions());
+  loaded.SetInitialPopulation(7);
+  loaded.LoadFromFile(path);
+  Load(streamed, text);
+  EXPECT_TRUE(loaded.Initialized());
+  EXPECT_EQ(loaded.InitialPopulation(), 7);
+  EXPECT_EQ(Programs(*loaded.PreviousGeneration()), Programs(*run.Population()));
+  EXPECT_EQ(Save(loaded), text);
+  assigned.Assign(&run);
+  all.AssignAll(&run);
+  EXPECT_TRUE(UsesOnly(*assigned.Population(), assigned.Instructions()));
+  EXPECT_EQ(assigned.Instructions()->Items(0)->OnExecute(), nullptr);
+  EXPECT_NE(all.Instructions()->Items(0)->OnExecute(), nullptr);
+  EXPECT_EQ(Save(all), text);
+  // Assign does not carry the instructions' handlers.
+  for (int i = 0; i < 4; ++i) assigned.Instructions()->Items(i)->SetOnExecute(Arithmetic);
+  for (auto* gp : {&run, &loaded, &streamed, &assigned, &all}) RandSeed(9), gp->Evolve(3);
+  for (auto* gp : {&loaded, &streamed, &assigned, &all}) EXPECT_EQ(Programs(*gp->Population()), Programs(*run.Population()));
+  std::remove(path.c_str());
+}
+
+// Reading rules: an empty Reproduction reads as the defaults and zero (no mutation
+// weight at all); bad documents raise their error and change nothing.
+TEST(GPPersistence, LoadRulesAndBadDocuments) {
+  TMXGeneticProgramming empty, gp;
+  empty.SetPointMutationMethod(pmmPerTree), empty.SetInitializationMethod(imGrow);
+  Load(empty, "<GeneticProgram><Reproduction/><Domain/></GeneticProgram>");
+  EXPECT_EQ(empty.InitializationMethod(), imFull);
+  EXPECT_EQ(empty.MutationWeightSum(), 0);
+  EXPECT_EQ(empty.SelectionNonTerminalsProbability(), 0);
+  EXPECT_EQ(empty.PointMutationMethod(), pmmPerNode);
+  EXPECT_TRUE(empty.Initialized());
+
+  RandSeed(2);
+  Quartic(gp);
+  gp.SetMutationWeights(DefaultMutationWeights);
+  gp.Evolve(1);
+  const std::string good = Save(gp);
+  // The bad documents also change the generation: a partial load would show.
+  std::string changed = good;
+  changed.replace(changed.find("<Generation>1<"), 14, "<Generation>7<");
+  // The first From after "<Population>" (the fittest individual is not read).
+  const auto replaced = [&](const std::string& From, const std::string& To) {
+    std::string text = changed;
+    return text.replace(text.find(From, text.find("<Population>")), From.size(), To);
+  };
+  const struct {
+    std::string Text;
+    std::string Error;
+  } rows[] = {
+      {replaced("Instruction=\"x\"", "Instruction=\"z\""), "Unknown instruction \"z\""},
+      {replaced("Instruction=\"c\"><Value>", "Instruction=\"c\"><Value>z"), "EConvertError"},
+      {std::string(changed).replace(changed.find(">4</InitializationDepth>"), 2, ">four"), "EConvertError"},
+      {"<GeneticProgram><Reproduction/></GeneticProgram>", "EXMLDocError"},
+      {"this is no XML", "EXMLDocError"},
+      {"<GPDomain/>", "EXMLDocError"},
+  };
+  for (const auto& row : rows) {
+    std::string error = "no exception";
+    try {
+      Load(gp, row.Text);
+    } catch (const EGPException& e) {
+      error = e.Message();
+    } catch (const Exception& e) {
+      error = e.ClassName();
+    }
+    EXPECT_EQ(error, row.Error) << row.Text.substr(0, 200);
+    EXPECT_EQ(Save(gp), good);
+  }
+}
+
+// The concrete classes make their family's sets and nodes; binary nodes take two children.
+TEST(GPPersistence, ConcreteClasses) {
+  TMXGeneticProgramming floats;
+  TMXBinaryGeneticProgramming binary;
+  TMXGeneticProgrammingVariant variants;
+  TMXGeneticProgrammingExecutor executor;
+  TMXGeneticProgrammingVariantExecutor variantExecutor;
+  const std::unique_ptr<TMXGPInstructions<double>> set(binary.CreateInstructions(TCollectionItemClass::Of<TMXGPInstruction<double>>()));
+  EXPECT_EQ(set->Add()->ClassName(), "TMXGPFloatPrimitive");
+  // Float sets copy the standard primitives along (an executor taking a run's set).
+  AddFloatPrimitives(*floats.Instructions(), "Mul x");
+  executor.Instructions()->Assign(floats.Instructions());
+  EXPECT_EQ(static_cast<TMXGPFloatPrimitive*>(executor.Instructions()->Items(0))->Primitive(), fpMul);
+  EXPECT_EQ(variants.Instructions()->Add()->ClassName(), "TMXGPVariantInstruction");
+  EXPECT_EQ(variantExecutor.Instructions()->Add()->ClassName(), "TMXGPVariantInstruction");
+  const std::unique_ptr<TMXGPNode<double>> a(floats.CreateNode(nullptr, nullptr)), b(binary.CreateNode(nullptr, nullptr)),
+      e(executor.CreateNode(nullptr, nullptr));
+  EXPECT_EQ(a->ClassName() + " " + e->ClassName(), "TMXGPFloatNode TMXGPFloatNode");
+  binary.CreateNode(nullptr, b.get()), binary.CreateNode(nullptr, b.get());
+  EXPECT_THROW(binary.CreateNode(nullptr, b.get()), EGPException);
+  EXPECT_EQ(std::unique_ptr<TMXGPNode<Variant>>(variants.CreateNode(nullptr, nullptr))->ClassName(), "TMXGPVariantNode");
+}
+
+// A finished run hands its fittest program to an executor, which gives the same results;
+// the executor's document and its streamed text load into fresh executors whose
+// instructions carry the handlers, with the same results again.
+TEST(GPExecutor, RunToExecutorRoundTrip) {
+  TMXGeneticProgrammingExecutor executor, loaded, streamed;
+  TMXGPContext<double> context;
+  EXPECT_EQ(executor.Execute(&context), 0.0);
+  EXPECT_EQ(executor.GetGPProgramLines()->Count(), 0);
+
+  RandSeed(11);
+  TMXGeneticProgramming run;
+  Quartic(run);
+  run.Evolve(5);
+  executor.Assign(&run);
+  ASSERT_TRUE(executor.GPProgram());
+  EXPECT_EQ(executor.GPProgram()->ToString(), run.FittestIndividual()->DNA()->ToString());
+  const std::string path = TempPath("executor.xml");
+  executor.SaveToFile(path);
+  AddInstructions(*loaded.Instructions());
+  loaded.LoadFromFile(path);
+  THandlerTable handlers;
+  handlers.Add<TFloatNodeEvent>("Arithmetic", Arithmetic);
+  TStringStream in(Written(executor));
+  ReadComponent(in, &streamed, &handlers);
+  EXPECT_FALSE(streamed.GPProgram());  // the text is only stored until Parse
+  streamed.Parse();
+  for (int i = 0; i < 20; ++i) {
+    context.Values()->AddOrSetValue("x", -1 + i / 10.0);
+    const double expected = run.FittestIndividual()->Execute(&context);
+    EXPECT_EQ(executor.Execute(&context), expected);
+    EXPECT_EQ(loaded.Execute(&context), expected);
+    EXPECT_EQ(streamed.Execute(&context), expected);
+  }
+  TMXGeneticProgrammingExecutor copy;
+  copy.Assign(&loaded);
+  EXPECT_EQ(Save(copy), Save(executor));
+  run.Population()->Clear();
+  copy.Assign(&run);  // no fittest individual: no program
+  EXPECT_FALSE(copy.GPProgram());
+  std::remove(path.c_str());
+}
+
+// Program text: setting the program empties it, reading regenerates the DNA element, and
+// Parse reads it back, as it reads a GPDomain document. Bad text raises and keeps the
+// program; an empty set parses nothing.
+TEST(GPExecutor, ProgramTextAndParse) {
+  TMXGeneticProgrammingExecutor executor;
+  TStringList lines;
+  lines.SetText("<DNA Instruction=\"x\"/>");
+  executor.SetGPProgramLines(&lines);
+  executor.Parse();
+  EXPECT_FALSE(executor.GPProgram());
+  AddInstructions(*executor.Instructions());
+  const std::unique_ptr<TMXGPNode<double>> tree(gptest::BuildTree(*executor.Instructions(), "(Add x (Mul c:2.5 x))"));
+  executor.SetGPProgram(tree.get());
+  const std::string text = executor.GetGPProgramLines()->Text();
+  EXPECT_NE(text.find("<DNA Instruction=\"Add\">"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Population"), std::string::npos);
+  executor.Parse();
+  EXPECT_EQ(executor.GPProgram()->ToString(), "(Add x (Mul 2.5 x))");
+  for (const char* bad : {"<DNA Instruction=\"q\"/>", "(Add x x)", "<Other/>", "<DNA Instruction=\"c\"><Value>z</Value></DNA>"}) {
+    lines.SetText(bad);
+    executor.SetGPProgramLines(&lines);
+    EXPECT_THROW(executor.Parse(), Exception) << bad;
+    EXPECT_EQ(executor.GPProgram()->ToString(), "(Add x (Mul 2.5 x))") << bad;
+  }
+  lines.SetText("<GPDomain><FittestIndividual><DNA Instruction=\"Sub\"><Child Instruction=\"x\"/>"
+                "<Child Instruction=\"c\"><Value>2</Value></Child></DNA></FittestIndividual></GPDomain>");
+  executor.SetGPProgramLines(&lines);
+  executor.Parse();
+  EXPECT_EQ(executor.GPProgram()->ToString(), "(Sub x 2)");
+  EXPECT_EQ(executor.Instructions()->Count(), 6);
+  executor.Instructions()->Items(4)->SetName("");  // x: its name could not be read back
+  EXPECT_THROW(Save(executor), EGPException);
+}
+
+// The variant family: a run saves and loads the same text and hands its fittest program
+// to the variant executor, which computes the same value.
+TEST(GPPersistence, VariantFamily) {
+  TMXGeneticProgrammingVariant run, loaded;
+  TMXGeneticProgrammingVariantExecutor executor;
+  for (TMXGeneticProgrammingVariant* gp : {&run, &loaded}) {
+    TMXGPInstruction<Variant>* add = gp->Instructions()->Add();
+    add->SetName("Add"), add->SetOperation(gpFunction), add->SetArity(2);
+    add->SetOnExecute([](TObject*, TMXGPNode<Variant>* N, TMXGPContext<Variant>* C, Variant& R) {
+      R = Variant(N->GetChild(0)->Execute(C).AsFloat() + N->GetChild(1)->Execute(C).AsFloat());
+    });
+    gp->Instructions()->Add()->SetName("x");
+    gp->SetInitialPopulation(8), gp->SetInitializationDepth(3);
+    gp->SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& F) {
+      TMXGPContext<Variant> context;
+      context.Values()->AddOrSetValue("x", Variant(2.0));
+      F = std::abs(static_cast<TMXGPIndividual<Variant>*>(Item)->Execute(&context).AsFloat() - 7);
+    });
+  }
+  RandSeed(3);
+  run.Evolve(2);
+  Load(loaded, Save(run));
+  EXPECT_EQ(Save(loaded), Save(run));
+  executor.Assign(&loaded);
+  TMXGPContext<Variant> context;
+  context.Values()->AddOrSetValue("x", Variant(2.0));
+  EXPECT_EQ(executor.Execute(&context).AsFloat(), run.FittestIndividual()->Execute(&context).AsFloat());
+}
