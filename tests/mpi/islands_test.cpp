@@ -1,6 +1,7 @@
 // The island model on three MPI processes (started by mpirun from CTest): migration by
 // topology, stopping when one island stops, seeded repeats, faults on one island and
 // malformed migrant messages. Every process runs every test, in the same order.
+#include <evokit/gp/gp.h>
 #include <evokit/mpi/islands.h>
 
 #include <evokit/platform/parallel.h>
@@ -224,6 +225,35 @@ TEST(Islands, MalformedMessagesChangeNothing) {
   }
   EXPECT_EQ(model.LoadMigrants({good, ""}, {Rank(), 1}), 3);
   EXPECT_EQ(island.Census()[24], Rank() == 2 ? kPopulation : 3);
+}
+
+// GP programs migrate in their population's form too, keeping the sender's fitness.
+TEST(Islands, ProgramsMigrate) {
+  auto make = [](TMXGeneticProgramming& GP, std::uint64_t Seed) {
+    AddFloatPrimitives(*GP.Instructions(), "Add Mul Neg x 1");
+    GP.SetInitialPopulation(12);
+    GP.SetFitnessMethod(fmMaximize);
+    GP.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+      Fitness = static_cast<double>(static_cast<TMXGPIndividual<double>*>(Item)->FlattenedDNA().size()) + 0.25;
+    });
+    RandSeed(Seed);
+    GP.Initialize();
+  };
+  TMXGeneticProgramming sender, receiver;
+  make(sender, 1);
+  make(receiver, 2);
+  const std::string best = sender.FittestIndividual()->DNA()->ToString();
+  const std::string message = TMXIslandModel(sender).SaveMigrants(1);
+  receiver.SetOnEvaluateFitness(nullptr);  // a received program is not evaluated again
+  EXPECT_EQ(TMXIslandModel(receiver).LoadMigrants({message}, {Rank()}), 1);
+  int found = 0;
+  for (int i = 0; i < receiver.Population()->Count(); ++i) {
+    TMXGPIndividual<double>* item = receiver.Population()->Items(i);
+    if (item->DNA()->ToString() != best) continue;
+    ++found;
+    EXPECT_EQ(item->Fitness(), sender.FittestIndividual()->Fitness());
+  }
+  EXPECT_GE(found, 1);
 }
 
 int main(int argc, char** argv) {
