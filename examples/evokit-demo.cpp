@@ -9,10 +9,15 @@
 // Common options: --population N, --generations N, --seed N, --threads N (0 runs the
 // sequential Evolve), --selection NAME, --save FILE, --load FILE, --csv FILE,
 // --plot FILE.svg, --help.
+// Island model (builds with MPI): mpirun -np 4 evokit-demo onemax --islands
+// [--migration-interval N] [--migration-size N] [--topology ring|all].
 // Exit status: 0 on success, 1 when a file cannot be read or written, 2 on bad arguments.
 
 #include <evokit/evokit.h>
 #include <evokit/ga/ga.h>
+#ifdef EVOKIT_DEMO_MPI
+#include <evokit/mpi/islands.h>
+#endif
 
 #include <unistd.h>
 
@@ -26,6 +31,7 @@
 #include <map>
 #include <memory>
 #include <numbers>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -64,6 +70,11 @@ const char* const kUsage =
     "                     symreg: CSV with a header row of column names (default the\n"
     "                     quartic x^4 + x^3 + x^2 + x over 20 points of [-1, 1))\n"
     "  --capacity N       knapsack: weight limit (default 750)\n"
+    "  --islands          one island per MPI process, run under mpirun (needs a build\n"
+    "                     with MPI); island 0 prints and writes the files\n"
+    "  --migration-interval N  generations between migrations (default 10)\n"
+    "  --migration-size N individuals sent to each neighbour (default 2)\n"
+    "  --topology NAME    ring or all (default ring)\n"
     "  --target COLUMN    symreg: the column to model; the other columns are the variables\n"
     "  --bloat NAME       symreg: bloat control, a strategy name such as depthlimit,\n"
     "                     sizelimit, tarpeiansize, none (default depthlimit, at depth 17)\n"
@@ -84,6 +95,10 @@ struct TOptions {
   std::string DataFile = std::string(EVOKIT_DEMO_DATA_DIR) + "/knapsack.csv";
   bool DataGiven = false;
   int Capacity = 750;
+  bool Islands = false;
+  int MigrationInterval = 10;
+  int MigrationSize = 2;
+  bool AllToAll = false;
   std::string Target;
   TGPBloatStrategy Bloat = bsDepthLimit;
   bool Scalar = false;
@@ -126,6 +141,13 @@ TOptions ParseArguments(int argc, char** argv) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") throw TUsageError{};
+    if (a == "--islands") {
+#ifndef EVOKIT_DEMO_MPI
+      throw TUsageError{"--islands needs a build with MPI (EVOKIT_WITH_MPI)"};
+#endif
+      o.Islands = true;
+      continue;
+    }
     if (a.rfind("--", 0) != 0) {
       if (!o.Problem.empty()) throw TUsageError{"unexpected argument '" + a + "'"};
       o.Problem = a;
@@ -153,6 +175,10 @@ TOptions ParseArguments(int argc, char** argv) {
     else if (a == "--target") o.Target = v;
     else if (a == "--bloat") o.Bloat = ParseBloat(v);
     else if (a == "--capacity") o.Capacity = static_cast<int>(ParseInteger(a, v, 1, 1000000000));
+    else if (a == "--migration-interval") o.MigrationInterval = static_cast<int>(ParseInteger(a, v, 1, 1000000));
+    else if (a == "--migration-size") o.MigrationSize = static_cast<int>(ParseInteger(a, v, 0, 1000000));
+    else if (a == "--topology" && (v == "ring" || v == "all")) o.AllToAll = v == "all";
+    else if (a == "--topology") throw TUsageError{"unknown topology '" + v + "' (ring or all)"};
     else throw TUsageError{"unknown option '" + a + "'"};
   }
   if (o.Problem.empty()) throw TUsageError{"missing problem name"};
@@ -162,6 +188,7 @@ TOptions ParseArguments(int argc, char** argv) {
     throw TUsageError{"symreg: --data and --target go together"};
   if (o.Problem == "symreg" && !o.PopulationGiven) o.Population = 500;
   if (o.Problem == "symreg" && !o.GenerationsGiven) o.Generations = 50;
+  if (o.Problem == "symreg" && o.Islands) throw TUsageError{"--islands runs the GA problems, not symreg"};
   return o;
 }
 
@@ -564,7 +591,24 @@ int Run(const TOptions& o) {
     std::cout << "resumed from " << o.LoadFile << " at generation " << ga.Generation() << "\n";
   }
 
-  const bool terminal = isatty(STDOUT_FILENO) != 0;
+#ifdef EVOKIT_DEMO_MPI
+  // One island per process; the others stay quiet (their errors still reach stderr).
+  std::optional<TMXMPISession> session;
+  std::optional<TMXIslandModel> islands;
+  if (o.Islands) {
+    session.emplace();
+    islands.emplace(ga);
+    islands->SetMigrationInterval(o.MigrationInterval);
+    islands->SetMigrationSize(o.MigrationSize);
+    islands->SetTopology(o.AllToAll ? mtAllToAll : mtRing);
+    islands->Seed(o.Seed);
+  }
+  const bool speaks = !islands || islands->Island() == 0;
+  if (!speaks) std::cout.setstate(std::ios::badbit);
+#else
+  const bool speaks = true;
+#endif
+  const bool terminal = speaks && isatty(STDOUT_FILENO) != 0;
   const auto start = std::chrono::steady_clock::now();
   std::vector<TRow> rows;
   ga.SetOnEvolve([&](TObject*) {
@@ -586,16 +630,39 @@ int Run(const TOptions& o) {
             << "population " << std::max(ga.Population()->Count(), ga.InitialPopulation()) << ", selection " << EnumName(ga.SelectionMethod()) << ", "
             << (o.Threads > 0 ? "ParallelEvolve on " + std::to_string(o.Threads) + " threads" : std::string("Evolve"))
             << ", seed " << o.Seed << "\n";
+#ifdef EVOKIT_DEMO_MPI
+  if (islands)
+    std::cout << islands->IslandCount() << " islands, " << (o.AllToAll ? "all-to-all" : "ring") << " migration of "
+              << o.MigrationSize << " every " << o.MigrationInterval << " generations\n";
+  const int done = islands ? (o.Threads > 0 ? islands->ParallelEvolve(o.Generations) : islands->Evolve(o.Generations))
+                   : o.Threads > 0 ? ga.ParallelEvolve(o.Generations)
+                                   : ga.Evolve(o.Generations);
+#else
   const int done = o.Threads > 0 ? ga.ParallelEvolve(o.Generations) : ga.Evolve(o.Generations);
+#endif
   if (terminal) std::cout << "\n";
+#ifdef EVOKIT_DEMO_MPI
+  if (islands && speaks) {
+    std::cout << "island  generations          best       average   (" << islands->Migrations() << " migrations, "
+              << FloatToStrF(islands->MigrationSeconds(), ffFixed, 15, 3) << "s on island 0)\n";
+    for (const TMXIslandSummary& s : islands->Summaries()) {
+      char line[100];
+      std::snprintf(line, sizeof line, "%6d  %11d  %12s  %12s", s.Island, s.Generations,
+                    FloatToStrF(s.Best, ffGeneral, 8, 0).c_str(), FloatToStrF(s.Average, ffGeneral, 8, 0).c_str());
+      std::cout << line << "\n";
+    }
+  }
+#endif
 
   TMXGAIndividual* best = ga.FittestIndividual();
   std::cout << "finished after " << done << " generations"
             << (ga.IsFinished() ? " (termination condition reached)" : "") << "\n";
   if (best) {
-    std::cout << "fittest individual: fitness " << FloatToStr(best->Fitness()) << "\n";
+    std::cout << "fittest individual" << (o.Islands ? " of all islands" : "") << ": fitness "
+              << FloatToStr(best->Fitness()) << "\n";
     problem.Describe(ga, *best, std::cout);
   }
+  if (!speaks) return 0;
   if (!o.SaveFile.empty()) {
     ga.SaveToFile(o.SaveFile);
     std::cout << "saved to " << o.SaveFile << "\n";

@@ -132,6 +132,11 @@ class TMXCustomGeneticComponent : public TComponent {
   // Exchanges the two population objects (creating an empty previous generation first
   // when there is none).
   void SwapGenerations();
+  // A new, empty population of the class this component breeds in, owned by the caller,
+  // for staging individuals apart from the two generations (copies to save, individuals
+  // to load). Its individuals get their genome and fitness from this component as its
+  // own do; the component must outlive it.
+  std::unique_ptr<TMXPopulation> NewPopulation() { return CreatePopulation(FPopulation->IndividualClass()); }
 
   // --- State and statistics --------------------------------------------------------
   bool Initialized() const { return FInitialized; }

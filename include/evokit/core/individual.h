@@ -60,6 +60,13 @@ class TMXIndividual : public TCollectionItem, public IPublishedProperties {
 
   // True while the cached raw fitness is stale.
   bool NeedFitness() const { return FNeedFitness; }
+  // Stores Value as the cached raw fitness and clears the stale mark without asking the
+  // component: for an individual whose fitness is already known, such as one received
+  // from another process. The population is not notified.
+  void SetFitness(TGAFitness Value) {
+    FFitness = Value;
+    FNeedFitness = false;
+  }
   // Asks the component for the raw fitness and clears the stale mark; without a
   // component the fitness becomes 0 and the individual stays stale.
   void EvaluateFitness();

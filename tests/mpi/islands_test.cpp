@@ -1,0 +1,268 @@
+// The island model on three MPI processes (started by mpirun from CTest): migration by
+// topology, stopping when one island stops, seeded repeats, faults on one island and
+// malformed migrant messages. Every process runs every test, in the same order.
+#include <evokit/gp/gp.h>
+#include <evokit/mpi/islands.h>
+
+#include <evokit/platform/parallel.h>
+
+#include "support.h"
+
+#include <cstdio>
+#include <map>
+
+using namespace evokit;
+
+namespace {
+
+// Bits per chromosome and individuals per island in the hand-computed cases.
+constexpr int kBits = 64;
+constexpr int kPopulation = 20;
+
+// A GA that breeds nothing: no genetic operation, and a selection that hands out the
+// parents in population order, so each generation copies the previous one as it is.
+// Island r starts with 20 copies of a chromosome of 8 * (r + 1) set bits (maximised).
+struct TFrozenIsland {
+  TMXGeneticAlgorithm GA;
+  int Evaluations = 0;
+  int Next = 0;
+
+  explicit TFrozenIsland(int Island) {
+    GA.SetGeneSize(kBits);
+    GA.SetInitialPopulation(kPopulation);
+    GA.SetFitnessMethod(fmMaximize);
+    GA.SetOperations({});
+    GA.SetOnSelection([this](TObject*, TMXPopulation* Population, TMXIndividual*& Parent) {
+      Parent = Population->Items(Next++ % Population->Count());
+    });
+    GA.SetOnInitialization([this, Island](TObject*, bool& Initialized) {
+      for (int i = 0; i < GA.Population()->Count(); ++i)
+        for (int b = 0; b < 8 * (Island + 1); ++b) GA.Population()->Items(i)->Bits()->SetBits(b, true);
+      Initialized = true;
+    });
+    GA.SetOnEvaluateFitness([this](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
+      ++Evaluations;
+      test::CountBits(Sender, Item, Fitness);
+    });
+  }
+
+  // How many individuals carry each number of set bits.
+  std::map<int, int> Census() const {
+    std::map<int, int> census;
+    for (int i = 0; i < GA.Population()->Count(); ++i) ++census[GA.Population()->Items(i)->Bits()->CountSetBits()];
+    return census;
+  }
+};
+
+int Rank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
+
+// Failures of the other ranks, one line each (only rank 0 prints the full report).
+class TRankFailures : public testing::EmptyTestEventListener {
+  void OnTestPartResult(const testing::TestPartResult& Result) override {
+    if (Result.failed())
+      std::fprintf(stderr, "[rank %d] %s:%d: %s\n", Rank(), Result.file_name() ? Result.file_name() : "?",
+                   Result.line_number(), Result.summary());
+  }
+};
+
+}  // namespace
+
+// Two migrations of two individuals (interval 1, three generations) between frozen
+// islands of 8, 16 and 24 bits: each receiver replaces its least fit by its neighbours'
+// fittest, and keeps their fitness unless told to evaluate again.
+TEST(Islands, MigrationFollowsTheTopology) {
+  struct TCase {
+    TMXMigrationTopology Topology;
+    bool Reevaluate;
+    std::map<int, int> Census[3];
+    int Evaluations[3];  // after the 20 of the first generation
+  };
+  const TCase cases[] = {
+      {mtRing, false, {{{8, 16}, {24, 4}}, {{16, 18}, {24, 2}}, {{16, 2}, {24, 18}}}, {0, 0, 0}},
+      {mtAllToAll, false, {{{8, 12}, {16, 2}, {24, 6}}, {{16, 14}, {24, 6}}, {{24, 20}}}, {0, 0, 0}},
+      // Island 0 also evaluates the others' fittest when it gathers them at the end.
+      {mtRing, true, {{{8, 16}, {24, 4}}, {{16, 18}, {24, 2}}, {{16, 2}, {24, 18}}}, {6, 4, 4}},
+  };
+  for (const TCase& c : cases) {
+    TFrozenIsland island(Rank());
+    TMXIslandModel model(island.GA);
+    model.SetMigrationInterval(1);
+    model.SetTopology(c.Topology);
+    model.SetReevaluateMigrants(c.Reevaluate);
+    EXPECT_EQ(model.Evolve(3), 3);
+    EXPECT_EQ(island.Census(), c.Census[Rank()]) << "topology " << c.Topology << " on island " << Rank();
+    EXPECT_EQ(island.Evaluations - kPopulation, c.Evaluations[Rank()]) << "topology " << c.Topology;
+    EXPECT_EQ(model.Migrations(), 2);
+    EXPECT_EQ(model.MigrantsSent(), c.Topology == mtRing ? 4 : 8);
+  }
+}
+
+// One island stopping (by Halt in its OnEvolve, or by a fitness cutoff it meets from the
+// start) stops every island at the end of that epoch; island 0 then holds the fittest
+// individual of all islands and a summary of each.
+TEST(Islands, OneIslandStopsAll) {
+  for (const bool cutoff : {false, true}) {
+    TFrozenIsland island(Rank());
+    island.GA.SetUseFitnessCutoff(cutoff);
+    island.GA.SetFitnessCutoff(24);  // only island 2 starts there
+    if (Rank() == 1 && !cutoff)
+      island.GA.SetOnEvolve([&](TObject*) { island.GA.SetHalt(island.GA.Generation() == 4); });
+    TMXIslandModel model(island.GA);
+    model.SetMigrationInterval(3);
+    const int expected[3] = {cutoff ? 3 : 6, cutoff ? 3 : 4, cutoff ? 0 : 6};
+    EXPECT_EQ(model.Evolve(30), expected[Rank()]) << "cutoff " << cutoff;
+    if (Rank() != 0) {
+      EXPECT_TRUE(model.Summaries().empty());
+      continue;
+    }
+    ASSERT_EQ(model.Summaries().size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(model.Summaries()[i].Island, i);
+      EXPECT_EQ(model.Summaries()[i].Generations, expected[i]) << "cutoff " << cutoff;
+    }
+    EXPECT_EQ(model.Summaries()[2].Best, 24);
+    EXPECT_EQ(island.GA.FittestIndividual()->Fitness(), 24);
+    EXPECT_EQ(island.GA.FittestIndividual()->Bits()->CountSetBits(), 24);
+  }
+}
+
+// A seeded OneMax run repeats exactly, sequential or parallel on one or two threads,
+// and its islands evolve apart.
+TEST(Islands, SeededRunsRepeat) {
+  auto run = [](bool Parallel, int Threads) {
+    TParallel::SetMaxThreads(Threads);
+    TMXGeneticAlgorithm ga;
+    ga.SetGeneSize(200);
+    ga.SetInitialPopulation(30);
+    ga.SetFitnessMethod(fmMaximize);
+    ga.SetSelectionMethod(smTournament);
+    ga.SetOnEvaluateFitness(test::CountBits);
+    TMXIslandModel model(ga);
+    model.SetMigrationInterval(4);
+    model.SetTopology(mtAllToAll);
+    model.Seed(11);
+    Parallel ? model.ParallelEvolve(20) : model.Evolve(20);
+    return test::Chromosomes(*ga.Population());
+  };
+  const auto first = run(false, 1);
+  EXPECT_EQ(run(false, 1), first);
+  const auto parallel = run(true, 1);
+  EXPECT_EQ(run(true, 2), parallel);
+  // Islands drawing from one stream would start alike and send each other what they hold.
+  std::string all(3 * 200, ' ');
+  MPI_Allgather(first[0].data(), 200, MPI_CHAR, all.data(), 200, MPI_CHAR, MPI_COMM_WORLD);
+  EXPECT_NE(all.substr(0, 200), all.substr(200, 200));
+  EXPECT_NE(all.substr(200, 200), all.substr(400, 200));
+}
+
+// A fault on one island, a throwing fitness handler or a message its neighbour cannot
+// read, ends the run on every island: the faulty one raises its own error, the others
+// EMXIslandError naming it.
+TEST(Islands, FaultOnOneIslandStopsAll) {
+  struct TGarbleOnIsland1 : TMXIslandModel {
+    using TMXIslandModel::TMXIslandModel;
+    bool Garble = false;
+    std::string MigrantMessage() const override {
+      return Garble && Island() == 1 ? "<Migrants Island=\"1\"><Chromosomes>" : TMXIslandModel::MigrantMessage();
+    }
+  };
+  for (const bool garble : {false, true}) {
+    TFrozenIsland island(Rank());
+    if (!garble)
+      island.GA.SetOnEvaluateFitness([&](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
+        if (Rank() == 2 && island.GA.Generation() == 5) throw EGAException("fitness failed");
+        test::CountBits(Sender, Item, Fitness);
+      });
+    // Children copy their parents' fitness: only a mutation makes the handler run.
+    island.GA.SetOperations({goMutate});
+    island.GA.SetMutationProbability(1);
+    TGarbleOnIsland1 model(island.GA);
+    model.Garble = garble;
+    model.SetMigrationInterval(2);
+    const int faulty = 2;  // the thrower, or the ring neighbour of island 1
+    if (Rank() == faulty) {
+      const std::string own = garble ? test::ErrorOf<EXMLDocError>([&] { model.Evolve(50); })
+                                     : test::ErrorOf<EGAException>([&] { model.Evolve(50); });
+      EXPECT_NE(own, "no exception");
+      if (!garble) {
+        EXPECT_EQ(own, "fitness failed");
+      }
+    } else {
+      const std::string other = test::ErrorOf<EMXIslandError>([&] { model.Evolve(50); });
+      EXPECT_EQ(other.rfind(garble ? "island 2 failed: EXMLDocError: " : "island 2 failed: EGAException: fitness failed",
+                            0),
+                0u)
+          << other;
+    }
+    EXPECT_LE(island.GA.Generation(), garble ? 4 : 6);
+  }
+}
+
+// Messages a receiver must refuse, each leaving its population as it was; a good one
+// replaces the least fit.
+TEST(Islands, MalformedMessagesChangeNothing) {
+  TFrozenIsland island(Rank());
+  island.GA.Initialize();
+  TMXIslandModel model(island.GA);
+  TFrozenIsland sender(2);
+  sender.GA.Initialize();
+  TMXIslandModel from(sender.GA);
+  const std::string good = from.SaveMigrants(3);
+  const std::string self = "Island=\"" + std::to_string(Rank()) + "\"";
+  auto replace = [&](std::string Text, const std::string& From, const std::string& To) {
+    return Text.replace(Text.find(From), From.size(), To);
+  };
+  for (const std::string& bad :
+       {std::string("not a document"), std::string("<Other/>"), replace(good, self, "Island=\"7\""),
+        replace(good, "Chromosomes>", "Population>"), replace(good, "<MigrantFitness>24</MigrantFitness>", ""),
+        replace(good, "<MigrantFitness>24</MigrantFitness>", "<MigrantFitness>many</MigrantFitness>"), replace(good, "<Bits>1", "<Bits>x")}) {
+    EXPECT_NE(test::ErrorOf<EXMLDocError>([&] { model.LoadMigrants({bad}, {Rank()}); }), "no exception") << bad;
+    EXPECT_EQ(island.Census(), (std::map<int, int>{{8 * (Rank() + 1), kPopulation}})) << bad;
+  }
+  EXPECT_EQ(model.LoadMigrants({good, ""}, {Rank(), 1}), 3);
+  EXPECT_EQ(island.Census()[24], Rank() == 2 ? kPopulation : 3);
+}
+
+// GP programs migrate in their population's form too, keeping the sender's fitness.
+TEST(Islands, ProgramsMigrate) {
+  auto make = [](TMXGeneticProgramming& GP, std::uint64_t Seed) {
+    AddFloatPrimitives(*GP.Instructions(), "Add Mul Neg x 1");
+    GP.SetInitialPopulation(12);
+    GP.SetFitnessMethod(fmMaximize);
+    GP.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+      Fitness = static_cast<double>(static_cast<TMXGPIndividual<double>*>(Item)->FlattenedDNA().size()) + 0.25;
+    });
+    RandSeed(Seed);
+    GP.Initialize();
+  };
+  TMXGeneticProgramming sender, receiver;
+  make(sender, 1);
+  make(receiver, 2);
+  const std::string best = sender.FittestIndividual()->DNA()->ToString();
+  const std::string message = TMXIslandModel(sender).SaveMigrants(1);
+  receiver.SetOnEvaluateFitness(nullptr);  // a received program is not evaluated again
+  EXPECT_EQ(TMXIslandModel(receiver).LoadMigrants({message}, {Rank()}), 1);
+  int found = 0;
+  for (int i = 0; i < receiver.Population()->Count(); ++i) {
+    TMXGPIndividual<double>* item = receiver.Population()->Items(i);
+    if (item->DNA()->ToString() != best) continue;
+    ++found;
+    EXPECT_EQ(item->Fitness(), sender.FittestIndividual()->Fitness());
+  }
+  EXPECT_GE(found, 1);
+}
+
+int main(int argc, char** argv) {
+  TMXMPISession session(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  if (session.Rank() != 0) {
+    testing::TestEventListeners& listeners = testing::UnitTest::GetInstance()->listeners();
+    delete listeners.Release(listeners.default_result_printer());
+    listeners.Append(new TRankFailures);
+  }
+  return RUN_ALL_TESTS();
+}
