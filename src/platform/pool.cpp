@@ -75,7 +75,7 @@ void* SmallObjectAllocate(std::size_t Size) {
   return ::operator new(Size);
 }
 
-void SmallObjectFree(void* Block, std::size_t Size) noexcept {
+void SmallObjectFree(void* Block, [[maybe_unused]] std::size_t Size) noexcept {
   if (!Block) return;
 #ifndef EVOKIT_POOL_DISABLED
   if (Size != 0 && Size <= kClasses * kGranule) {
