@@ -563,15 +563,11 @@ py::dict FitRegression(const py::array_t<double, py::array::c_style | py::array:
   int done = 0;
   {
     py::gil_scoped_release nogil;
+    // Always the parallel step: a seeded run then gives the same program whatever the
+    // number of threads, one included.
     RandSeed(S.Seed);
-    if (S.Threads == 1) {
-      gp.Initialize();
-      done = gp.Evolve(S.Generations);
-    } else {
-      TParallel::SetMaxThreads(S.Threads);
-      gp.ParallelEvaluateFitness();
-      done = gp.ParallelEvolve(S.Generations);
-    }
+    TParallel::SetMaxThreads(S.Threads);
+    done = gp.ParallelEvolve(S.Generations);
   }
   TMXGPIndividual<double>* best = gp.FittestIndividual();
   if (!best || !best->DNA()) throw py::value_error("the run produced no program");
