@@ -1,5 +1,3 @@
-import pickle
-
 import numpy as np
 import pytest
 
@@ -145,3 +143,12 @@ def test_exception_classes_mirror_the_library():
     assert issubclass(evokit.EGAException, evokit.EMXException)
     assert issubclass(evokit.EReadError, evokit.EStreamError)
     assert all(issubclass(getattr(evokit, n), evokit.Error) for n in dir(evokit) if n.startswith("E"))
+
+
+def test_readme_example_runs(tmp_path, monkeypatch):
+    readme = open(__file__.rsplit("/python/", 1)[0] + "/README.md").read()
+    code = readme.split("```python\n", 1)[1].split("```", 1)[0]
+    monkeypatch.chdir(tmp_path)
+    namespace = {}
+    exec(code, namespace)  # noqa: S102 - the project's own README
+    assert namespace["ga"].fittest.fitness == 100 and namespace["model"].score(namespace["X"], namespace["y"]) > 0.99
