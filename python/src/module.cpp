@@ -564,9 +564,11 @@ py::dict FitRegression(const py::array_t<double, py::array::c_style | py::array:
   {
     py::gil_scoped_release nogil;
     // Always the parallel step: a seeded run then gives the same program whatever the
-    // number of threads, one included.
+    // number of threads, one included. The process-wide thread limit is restored afterwards.
     RandSeed(S.Seed);
+    const int threads = TParallel::MaxThreads();
     TParallel::SetMaxThreads(S.Threads);
+    const TScopeExit restore([threads] { TParallel::SetMaxThreads(threads); });
     done = gp.ParallelEvolve(S.Generations);
   }
   TMXGPIndividual<double>* best = gp.FittestIndividual();
@@ -619,6 +621,9 @@ PYBIND11_MODULE(_evokit, m) {
   BindRegression(m);
   m.def("rand_seed", [](std::uint64_t seed) { RandSeed(seed); }, py::arg("seed"),
         "Seeds the library's random source: a seeded run repeats exactly.");
-  m.def("set_max_threads", [](int n) { TParallel::SetMaxThreads(n); }, py::arg("count"),
+  m.def("set_max_threads", [](int n) {
+    if (n < 0) throw py::value_error("the thread count must not be negative");
+    TParallel::SetMaxThreads(n);
+  }, py::arg("count"),
         "Workers of parallel_evolve (0: one per core).");
 }
