@@ -147,6 +147,7 @@ class SymbolicRegressor:
     training_error_: float
     n_generations_: int
     program_size_: int
+    mean_program_size_: float
     n_features_in_: int
     def __init__(self, population_size: int = 500, generations: int = 50, tournament_size: int = 7,
                  init_depth: int = 6, depth_limit: int = 17, p_crossover: float = 0.9, p_mutation: float = 0.1,

@@ -197,6 +197,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         self.training_error_ = float(result["error"])
         self.n_generations_ = int(result["generations"])
         self.program_size_ = int(result["size"])
+        self.mean_program_size_ = float(result["mean_size"])
         return self
 
     def predict(self, X):

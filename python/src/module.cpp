@@ -585,6 +585,7 @@ py::dict FitRegression(const py::array_t<double, py::array::c_style | py::array:
   out["intercept"] = intercept;
   out["generations"] = done;
   out["size"] = best->DNA()->Size();
+  out["mean_size"] = gp.AvgProgramSize();
   return out;
 }
 
