@@ -14,6 +14,11 @@ from . import _evokit
 try:  # scikit-learn is optional: with it the estimator joins its tooling (clone, checks, pipelines)
     from sklearn.base import BaseEstimator as _Base, RegressorMixin as _RegressorMixin
     from sklearn.utils.validation import check_is_fitted as _check_is_fitted
+    try:  # scikit-learn 1.6 moved input validation into a function
+        from sklearn.utils.validation import validate_data as _validate_data
+    except ImportError:
+        def _validate_data(estimator, *args, **kwargs):
+            return estimator._validate_data(*args, **kwargs)
 except ImportError:  # pragma: no cover - exercised only without scikit-learn
     _Base, _RegressorMixin, _check_is_fitted = object, object, None
 
@@ -186,7 +191,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
                 raise ValueError("y contains NaN or infinity")
             self.n_features_in_ = X.shape[1]
         else:
-            X, y = self._validate_data(X, y, y_numeric=True, dtype=np.float64)
+            X, y = _validate_data(self, X, y, y_numeric=True, dtype=np.float64)
         settings = self._settings()
         result = _evokit._fit_regression(np.ascontiguousarray(X), y.astype(np.float64), settings)
         body = _expression(result["tree"])
@@ -204,7 +209,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         """The fitted program's value for each row of X."""
         if _check_is_fitted is not None:
             _check_is_fitted(self, "expression_")
-            X = self._validate_data(X, reset=False, dtype=np.float64)
+            X = _validate_data(self, X, reset=False, dtype=np.float64)
         else:
             if not hasattr(self, "expression_"):
                 raise AttributeError("this SymbolicRegressor is not fitted yet: call fit first")

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <memory>
 #include <string>
 #include <vector>
@@ -176,6 +177,27 @@ struct PyGA : std::enable_shared_from_this<PyGA> {
   TMXGeneticAlgorithm GA;
   py::object Fitness = py::none();
   py::object OnEvolve = py::none();
+  // True while a call runs the component (evolving, loading, saving). A callback, or
+  // another Python thread, that tries to restructure it meanwhile gets RuntimeError
+  // instead of pulling the population from under the running generation.
+  bool Busy = false;
+};
+
+// Marks the component busy for the length of a call (under the GIL, which every Python
+// caller holds when it gets here).
+class TBusy {
+ public:
+  explicit TBusy(PyGA& Self) : FSelf(Self) {
+    if (Self.Busy) throw std::runtime_error("the component is busy: it cannot be changed from its own callbacks "
+                                            "or from another thread while it runs");
+    Self.Busy = true;
+  }
+  ~TBusy() { FSelf.Busy = false; }
+  TBusy(const TBusy&) = delete;
+  TBusy& operator=(const TBusy&) = delete;
+
+ private:
+  PyGA& FSelf;
 };
 
 // A view of one individual: the component (kept alive) and the individual's place,
@@ -344,7 +366,10 @@ void BindGA(py::module_& m) {
   EVOKIT_PROP("use_diversity_limit", UseDiversityLimit, SetUseDiversityLimit);
   EVOKIT_PROP("use_generation_limit", UseGenerationLimit, SetUseGenerationLimit);
   EVOKIT_PROP("halt", Halt, SetHalt);
-  EVOKIT_PROP("gene_size", GeneSize, SetGeneSize);
+  ga.def_property("gene_size", [](const G& s) { return s.GA.GeneSize(); }, [](G& s, int v) {
+    const TBusy busy(s);
+    s.GA.SetGeneSize(v);
+  });
 #undef EVOKIT_PROP
 #undef EVOKIT_FLOAT_PROP
   ga.def_property(
@@ -415,6 +440,7 @@ void BindGA(py::module_& m) {
   ga.def("add_gene", [](G& s, const std::string& name, const py::object& type, int size,
                         std::optional<double> min_value, std::optional<double> max_value,
                         std::vector<std::string> enumerations) {
+    const TBusy busy(s);
     const TGeneType t = FromPy<TGeneType>(type, "GeneType");
     if (size < 0) throw py::value_error("a gene's size must not be negative");
     TMXGAGene* gene = s.GA.Genes()->Add();
@@ -447,37 +473,44 @@ void BindGA(py::module_& m) {
     if (generations < 0) throw py::value_error("generations must not be negative");
   };
   ga.def("initialize", [](G& s) {
+    const TBusy busy(s);
     py::gil_scoped_release nogil;
     s.GA.Initialize();
   });
   ga.def("evolve", [checkEvolve](G& s, int generations) {
     checkEvolve(generations);
+    const TBusy busy(s);
     py::gil_scoped_release nogil;
     return s.GA.Evolve(generations);
   }, py::arg("generations") = 1, "Breeds up to `generations` generations; returns how many ran.");
   ga.def("parallel_evolve", [checkEvolve](G& s, int generations) {
     checkEvolve(generations);
+    const TBusy busy(s);
     py::gil_scoped_release nogil;
     return s.GA.ParallelEvolve(generations);
   }, py::arg("generations") = 1, "As evolve, breeding and evaluating on the thread pool.");
   ga.def("is_finished", [](G& s) { return s.GA.IsFinished(); });
   ga.def("save_to_file", [](G& s, const std::string& path) {
+    const TBusy busy(s);
     py::gil_scoped_release nogil;
     s.GA.SaveToFile(path);
   }, py::arg("path"));
   ga.def("load_from_file", [](G& s, const std::string& path) {
+    const TBusy busy(s);
     py::gil_scoped_release nogil;
     s.GA.LoadFromFile(path);
   }, py::arg("path"));
   ga.def("save_to_string", [](G& s) {
     TStringStream stream;
     {
+      const TBusy busy(s);
       py::gil_scoped_release nogil;
       s.GA.SaveToStream(stream);
     }
     return stream.DataString();
   }, "The component's XML document: settings, genes and population.");
   ga.def("load_from_string", [](G& s, const std::string& text) {
+    const TBusy busy(s);
     py::gil_scoped_release nogil;
     TStringStream stream(text);
     s.GA.LoadFromStream(stream);

@@ -102,9 +102,12 @@ def test_callback_errors_propagate_and_the_component_stays_usable(evolve):
     ga.fitness = failing
     with pytest.raises(ZeroDivisionError, match="from the callback"):
         getattr(ga, evolve)(3)
-    ga.fitness = lambda ind: "text"
-    with pytest.raises(TypeError, match="must return a number"):
-        getattr(ga, evolve)(1)
+    for callback, error in [(lambda ind: "text", TypeError), (lambda ind: ga.evolve(1), RuntimeError),
+                            (lambda ind: setattr(ga, "gene_size", 3), RuntimeError)]:
+        ga.fitness = callback
+        with pytest.raises(error, match="must return a number|busy"):
+            getattr(ga, evolve)(1)
+    assert ga.gene_size == 64
     ga.fitness = lambda ind: float(ind.count_set_bits)
     before = ga.generation
     assert getattr(ga, evolve)(3) == 3 and ga.generation == before + 3
