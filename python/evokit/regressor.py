@@ -163,6 +163,9 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             if not isinstance(value, numbers.Integral) or isinstance(value, bool):
                 raise TypeError(f"{name} must be an int, not {type(value).__name__}")
             setattr(s, attr, int(value))
+        if not 1 <= s.depth_limit <= 100 or not 0 <= s.init_depth <= s.depth_limit:
+            # The expression nests one level per tree level, and Python's parser stops at 200.
+            raise ValueError("depth_limit must be 1 to 100 and init_depth 0 to depth_limit")
         for attr, name in (("crossover_probability", "p_crossover"), ("mutation_probability", "p_mutation"),
                            ("stopping_error", "stopping_error")):
             value = getattr(self, name)

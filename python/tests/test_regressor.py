@@ -51,7 +51,7 @@ def test_bad_data_raises(x, y, error, match):
 @pytest.mark.parametrize("params,error", [
     ({"population_size": 1}, ValueError), ({"generations": 1.5}, TypeError), ({"n_jobs": 0}, ValueError),
     ({"function_set": ["Add"]}, TypeError), ({"function_set": "Add Nope"}, None),
-    ({"random_state": -1}, ValueError), ({"p_crossover": float("inf")}, ValueError),
+    ({"random_state": -1}, ValueError), ({"depth_limit": 101}, ValueError), ({"p_crossover": float("inf")}, ValueError),
 ])
 def test_bad_parameters_raise_at_fit(params, error):
     model = SymbolicRegressor(population_size=10, generations=1).set_params(**params)
