@@ -172,11 +172,11 @@ void ArrayToBits(const py::handle& Value, TMXEncodedBits& Bits, int Size) {
 
 // --- The GA component --------------------------------------------------------------
 
-// The component with the Python callables it calls; the callables live here, so they
-// are released with the component.
-struct PyGA : std::enable_shared_from_this<PyGA> {
-  TMXGeneticAlgorithm GA;
-  py::object Fitness = py::none();
+// What the Python side of a component keeps besides the component: its Python
+// callables (released with it) and whether a call is running it.
+struct PyComponent {
+  virtual ~PyComponent() = default;
+  virtual TMXCustomGeneticComponent& Comp() = 0;
   py::object OnEvolve = py::none();
   // True while a call runs the component (evolving, loading, saving). A callback, or
   // another Python thread, that tries to restructure it meanwhile gets RuntimeError
@@ -184,11 +184,17 @@ struct PyGA : std::enable_shared_from_this<PyGA> {
   bool Busy = false;
 };
 
+struct PyGA : PyComponent, std::enable_shared_from_this<PyGA> {
+  TMXGeneticAlgorithm GA;
+  py::object Fitness = py::none();
+  TMXCustomGeneticComponent& Comp() override { return GA; }
+};
+
 // Marks the component busy for the length of a call (under the GIL, which every Python
 // caller holds when it gets here).
 class TBusy {
  public:
-  explicit TBusy(PyGA& Self) : FSelf(Self) {
+  explicit TBusy(PyComponent& Self) : FSelf(Self) {
     if (Self.Busy) throw std::runtime_error("the component is busy: it cannot be changed from its own callbacks "
                                             "or from another thread while it runs");
     Self.Busy = true;
@@ -198,7 +204,7 @@ class TBusy {
   TBusy& operator=(const TBusy&) = delete;
 
  private:
-  PyGA& FSelf;
+  PyComponent& FSelf;
 };
 
 // A view of one individual: the component (kept alive) and the individual's place,
@@ -283,6 +289,133 @@ void InstallFitness(PyGA& Self, py::object Callable) {
   });
 }
 
+// The properties and calls every component shares, on the Python class Cls of state S.
+template <class S>
+void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
+  Cls.def(py::init([](py::kwargs kw) {
+    auto self = std::make_shared<S>();
+    py::object obj = py::cast(self);
+    for (auto [k, v] : kw) py::setattr(obj, k, v);  // properties given as keyword arguments
+    return self;
+  }));
+#define EVOKIT_PROP(name, Getter, Setter)                                                          \
+  Cls.def_property(name, [](S& s) { return s.Comp().Getter(); },                                   \
+                   [](S& s, decltype(std::declval<S&>().Comp().Getter()) v) { s.Comp().Setter(v); })
+#define EVOKIT_FLOAT_PROP(name, Getter, Setter)                   \
+  Cls.def_property(name, [](S& s) { return s.Comp().Getter(); }, \
+                   [](S& s, const py::object& v) { s.Comp().Setter(FiniteArg(v, name)); })
+  EVOKIT_FLOAT_PROP("crossover_probability", CrossoverProbability, SetCrossoverProbability);
+  EVOKIT_FLOAT_PROP("mutation_probability", MutationProbability, SetMutationProbability);
+  EVOKIT_FLOAT_PROP("inversion_probability", InversionProbability, SetInversionProbability);
+  EVOKIT_FLOAT_PROP("diversity_limit", DiversityLimit, SetDiversityLimit);
+  EVOKIT_FLOAT_PROP("elitist_pct", ElitistPct, SetElitistPct);
+  EVOKIT_FLOAT_PROP("fitness_cutoff", FitnessCutoff, SetFitnessCutoff);
+  EVOKIT_PROP("initial_population", InitialPopulation, SetInitialPopulation);
+  EVOKIT_PROP("initial_duplicates_retries", InitialDuplicatesRetries, SetInitialDuplicatesRetries);
+  EVOKIT_PROP("generation_limit", GenerationLimit, SetGenerationLimit);
+  EVOKIT_PROP("tournament_field", TournamentField, SetTournamentField);
+  EVOKIT_PROP("generation", Generation, SetGeneration);
+  EVOKIT_PROP("use_fitness_cutoff", UseFitnessCutoff, SetUseFitnessCutoff);
+  EVOKIT_PROP("use_diversity_limit", UseDiversityLimit, SetUseDiversityLimit);
+  EVOKIT_PROP("use_generation_limit", UseGenerationLimit, SetUseGenerationLimit);
+  EVOKIT_PROP("halt", Halt, SetHalt);
+#undef EVOKIT_PROP
+#undef EVOKIT_FLOAT_PROP
+  Cls.def_property(
+      "fitness_method", [](S& s) { return ToPy(s.Comp().FitnessMethod(), "FitnessMethod"); },
+      [](S& s, const py::object& v) { s.Comp().SetFitnessMethod(FromPy<TGAFitnessMethod>(v, "FitnessMethod")); });
+  Cls.def_property(
+      "selection_method", [](S& s) { return ToPy(s.Comp().SelectionMethod(), "SelectionMethod"); },
+      [](S& s, const py::object& v) {
+        const auto method = FromPy<TGASelectionMethod>(v, "SelectionMethod");
+        if (method == smCustom) throw py::value_error("custom selection is not available from Python");
+        s.Comp().SetSelectionMethod(method);
+      });
+  Cls.def_property(
+      "operations",
+      [](S& s) {
+        py::set out;
+        for (int i = goCrossover; i <= goInvert; ++i)
+          if (s.Comp().Operations().Contains(static_cast<TGAGeneticOperation>(i)))
+            out.add(ToPy(static_cast<TGAGeneticOperation>(i), "GeneticOperation"));
+        return out;
+      },
+      [](S& s, const py::iterable& v) {
+        TGAGeneticOperations ops;
+        for (py::handle h : v) ops.Include(FromPy<TGAGeneticOperation>(py::reinterpret_borrow<py::object>(h),
+                                                                         "GeneticOperation"));
+        s.Comp().SetOperations(ops);
+      },
+      "The set of GeneticOperation members applied to each child.");
+  Cls.def_property_readonly("initialized", [](S& s) { return s.Comp().Initialized(); });
+  Cls.def_property_readonly("max_fitness", [](S& s) { return s.Comp().MaxFitness(); });
+  Cls.def_property_readonly("min_fitness", [](S& s) { return s.Comp().MinFitness(); });
+  Cls.def_property_readonly("avg_fitness", [](S& s) { return s.Comp().AvgFitness(); });
+  Cls.def_property_readonly("diversity", [](S& s) { return s.Comp().Diversity(); });
+  Cls.def_property(
+      "on_evolve", [](S& s) { return s.OnEvolve; },
+      [](S& s, py::object v) {
+        if (v.is_none()) {
+          s.Comp().SetOnEvolve(nullptr);
+        } else {
+          if (!PyCallable_Check(v.ptr())) throw py::type_error("on_evolve must be callable or None");
+          S* self = &s;
+          s.Comp().SetOnEvolve([self](TObject*) {
+            py::gil_scoped_acquire gil;
+            self->OnEvolve();
+          });
+        }
+        s.OnEvolve = v;
+      },
+      "Called with no arguments after each generation.");
+  auto checkEvolve = [](int generations) {
+    if (generations < 0) throw py::value_error("generations must not be negative");
+  };
+  Cls.def("initialize", [](S& s) {
+    const TBusy busy(s);
+    py::gil_scoped_release nogil;
+    s.Comp().Initialize();
+  });
+  Cls.def("evolve", [checkEvolve](S& s, int generations) {
+    checkEvolve(generations);
+    const TBusy busy(s);
+    py::gil_scoped_release nogil;
+    return s.Comp().Evolve(generations);
+  }, py::arg("generations") = 1, "Breeds up to `generations` generations; returns how many ran.");
+  Cls.def("parallel_evolve", [checkEvolve](S& s, int generations) {
+    checkEvolve(generations);
+    const TBusy busy(s);
+    py::gil_scoped_release nogil;
+    return s.Comp().ParallelEvolve(generations);
+  }, py::arg("generations") = 1, "As evolve, breeding and evaluating on the thread pool.");
+  Cls.def("is_finished", [](S& s) { return s.Comp().IsFinished(); });
+  Cls.def("save_to_file", [](S& s, const std::string& path) {
+    const TBusy busy(s);
+    py::gil_scoped_release nogil;
+    s.Comp().SaveToFile(path);
+  }, py::arg("path"));
+  Cls.def("load_from_file", [](S& s, const std::string& path) {
+    const TBusy busy(s);
+    py::gil_scoped_release nogil;
+    s.Comp().LoadFromFile(path);
+  }, py::arg("path"));
+  Cls.def("save_to_string", [](S& s) {
+    TStringStream stream;
+    {
+      const TBusy busy(s);
+      py::gil_scoped_release nogil;
+      s.Comp().SaveToStream(stream);
+    }
+    return stream.DataString();
+  }, "The component's XML document: settings, genes or instructions, and population.");
+  Cls.def("load_from_string", [](S& s, const std::string& text) {
+    const TBusy busy(s);
+    py::gil_scoped_release nogil;
+    TStringStream stream(text);
+    s.Comp().LoadFromStream(stream);
+  }, py::arg("text"));
+}
+
 void BindGA(py::module_& m) {
   py::class_<PyIndividual>(m, "Individual", "One chromosome of a GA population (a view into the component).")
       .def_property_readonly("fitness", [](const PyIndividual& s) { return s.Resolve()->Fitness(); })
@@ -336,77 +469,17 @@ void BindGA(py::module_& m) {
         return out;
       }, "The fitness of every individual as a float array.");
 
+  py::class_<PyGA, std::shared_ptr<PyGA>> ga(m, "GeneticAlgorithm",
+                                             "A genetic algorithm over bit-string chromosomes described by typed genes.");
+  BindComponent(ga);
   using G = PyGA;
-  py::class_<G, std::shared_ptr<G>> ga(m, "GeneticAlgorithm",
-                                       "A genetic algorithm over bit-string chromosomes described by typed genes.");
-  ga.def(py::init([](py::kwargs kw) {
-    auto self = std::make_shared<G>();
-    py::object obj = py::cast(self);
-    for (auto [k, v] : kw) py::setattr(obj, k, v);  // properties given as keyword arguments
-    return self;
-  }));
-
-  // Plain properties: getter and setter of the component.
-#define EVOKIT_PROP(name, Getter, Setter) \
-  ga.def_property(name, [](const G& s) { return s.GA.Getter(); }, [](G& s, decltype(s.GA.Getter()) v) { s.GA.Setter(v); })
-#define EVOKIT_FLOAT_PROP(name, Getter, Setter) \
-  ga.def_property(name, [](const G& s) { return s.GA.Getter(); }, \
-                  [](G& s, const py::object& v) { s.GA.Setter(FiniteArg(v, name)); })
-  EVOKIT_FLOAT_PROP("crossover_probability", CrossoverProbability, SetCrossoverProbability);
-  EVOKIT_FLOAT_PROP("mutation_probability", MutationProbability, SetMutationProbability);
-  EVOKIT_FLOAT_PROP("inversion_probability", InversionProbability, SetInversionProbability);
-  EVOKIT_FLOAT_PROP("diversity_limit", DiversityLimit, SetDiversityLimit);
-  EVOKIT_FLOAT_PROP("elitist_pct", ElitistPct, SetElitistPct);
-  EVOKIT_FLOAT_PROP("fitness_cutoff", FitnessCutoff, SetFitnessCutoff);
-  EVOKIT_PROP("initial_population", InitialPopulation, SetInitialPopulation);
-  EVOKIT_PROP("initial_duplicates_retries", InitialDuplicatesRetries, SetInitialDuplicatesRetries);
-  EVOKIT_PROP("generation_limit", GenerationLimit, SetGenerationLimit);
-  EVOKIT_PROP("tournament_field", TournamentField, SetTournamentField);
-  EVOKIT_PROP("generation", Generation, SetGeneration);
-  EVOKIT_PROP("use_fitness_cutoff", UseFitnessCutoff, SetUseFitnessCutoff);
-  EVOKIT_PROP("use_diversity_limit", UseDiversityLimit, SetUseDiversityLimit);
-  EVOKIT_PROP("use_generation_limit", UseGenerationLimit, SetUseGenerationLimit);
-  EVOKIT_PROP("halt", Halt, SetHalt);
   ga.def_property("gene_size", [](const G& s) { return s.GA.GeneSize(); }, [](G& s, int v) {
     const TBusy busy(s);
     s.GA.SetGeneSize(v);
   });
-#undef EVOKIT_PROP
-#undef EVOKIT_FLOAT_PROP
-  ga.def_property(
-      "fitness_method", [](const G& s) { return ToPy(s.GA.FitnessMethod(), "FitnessMethod"); },
-      [](G& s, const py::object& v) { s.GA.SetFitnessMethod(FromPy<TGAFitnessMethod>(v, "FitnessMethod")); });
-  ga.def_property(
-      "selection_method", [](const G& s) { return ToPy(s.GA.SelectionMethod(), "SelectionMethod"); },
-      [](G& s, const py::object& v) {
-        const auto method = FromPy<TGASelectionMethod>(v, "SelectionMethod");
-        if (method == smCustom) throw py::value_error("custom selection is not available from Python");
-        s.GA.SetSelectionMethod(method);
-      });
   ga.def_property(
       "crossover_method", [](const G& s) { return ToPy(s.GA.CrossoverMethod(), "CrossoverMethod"); },
       [](G& s, const py::object& v) { s.GA.SetCrossoverMethod(FromPy<TGACrossoverMethod>(v, "CrossoverMethod")); });
-  ga.def_property(
-      "operations",
-      [](const G& s) {
-        py::set out;
-        for (int i = goCrossover; i <= goInvert; ++i)
-          if (s.GA.Operations().Contains(static_cast<TGAGeneticOperation>(i)))
-            out.add(ToPy(static_cast<TGAGeneticOperation>(i), "GeneticOperation"));
-        return out;
-      },
-      [](G& s, const py::iterable& v) {
-        TGAGeneticOperations ops;
-        for (py::handle h : v) ops.Include(FromPy<TGAGeneticOperation>(py::reinterpret_borrow<py::object>(h),
-                                                                         "GeneticOperation"));
-        s.GA.SetOperations(ops);
-      },
-      "The set of GeneticOperation members applied to each child.");
-  ga.def_property_readonly("initialized", [](const G& s) { return s.GA.Initialized(); });
-  ga.def_property_readonly("max_fitness", [](const G& s) { return s.GA.MaxFitness(); });
-  ga.def_property_readonly("min_fitness", [](const G& s) { return s.GA.MinFitness(); });
-  ga.def_property_readonly("avg_fitness", [](const G& s) { return s.GA.AvgFitness(); });
-  ga.def_property_readonly("diversity", [](const G& s) { return s.GA.Diversity(); });
   ga.def_property_readonly("fittest", [](const std::shared_ptr<G>& s) -> py::object {
     if (!s->GA.FittestIndividual()) return py::none();
     return py::cast(PyIndividual{s, -1});
@@ -421,23 +494,6 @@ void BindGA(py::module_& m) {
       Fitness = static_cast<TMXGAIndividual*>(Item)->Bits()->CountSetBits();
     });
   }, "A built-in fitness, the number of set bits (OneMax), computed without the GIL.");
-  ga.def_property(
-      "on_evolve", [](const G& s) { return s.OnEvolve; },
-      [](G& s, py::object v) {
-        if (v.is_none()) {
-          s.GA.SetOnEvolve(nullptr);
-        } else {
-          if (!PyCallable_Check(v.ptr())) throw py::type_error("on_evolve must be callable or None");
-          G* self = &s;
-          s.GA.SetOnEvolve([self](TObject*) {
-            py::gil_scoped_acquire gil;
-            self->OnEvolve();
-          });
-        }
-        s.OnEvolve = v;
-      },
-      "Called with no arguments after each generation.");
-
   ga.def("add_gene", [](G& s, const std::string& name, const py::object& type, int size,
                         std::optional<double> min_value, std::optional<double> max_value,
                         std::vector<std::string> enumerations) {
@@ -470,52 +526,6 @@ void BindGA(py::module_& m) {
     return names;
   });
 
-  auto checkEvolve = [](int generations) {
-    if (generations < 0) throw py::value_error("generations must not be negative");
-  };
-  ga.def("initialize", [](G& s) {
-    const TBusy busy(s);
-    py::gil_scoped_release nogil;
-    s.GA.Initialize();
-  });
-  ga.def("evolve", [checkEvolve](G& s, int generations) {
-    checkEvolve(generations);
-    const TBusy busy(s);
-    py::gil_scoped_release nogil;
-    return s.GA.Evolve(generations);
-  }, py::arg("generations") = 1, "Breeds up to `generations` generations; returns how many ran.");
-  ga.def("parallel_evolve", [checkEvolve](G& s, int generations) {
-    checkEvolve(generations);
-    const TBusy busy(s);
-    py::gil_scoped_release nogil;
-    return s.GA.ParallelEvolve(generations);
-  }, py::arg("generations") = 1, "As evolve, breeding and evaluating on the thread pool.");
-  ga.def("is_finished", [](G& s) { return s.GA.IsFinished(); });
-  ga.def("save_to_file", [](G& s, const std::string& path) {
-    const TBusy busy(s);
-    py::gil_scoped_release nogil;
-    s.GA.SaveToFile(path);
-  }, py::arg("path"));
-  ga.def("load_from_file", [](G& s, const std::string& path) {
-    const TBusy busy(s);
-    py::gil_scoped_release nogil;
-    s.GA.LoadFromFile(path);
-  }, py::arg("path"));
-  ga.def("save_to_string", [](G& s) {
-    TStringStream stream;
-    {
-      const TBusy busy(s);
-      py::gil_scoped_release nogil;
-      s.GA.SaveToStream(stream);
-    }
-    return stream.DataString();
-  }, "The component's XML document: settings, genes and population.");
-  ga.def("load_from_string", [](G& s, const std::string& text) {
-    const TBusy busy(s);
-    py::gil_scoped_release nogil;
-    TStringStream stream(text);
-    s.GA.LoadFromStream(stream);
-  }, py::arg("text"));
 }
 
 // --- Symbolic regression -----------------------------------------------------------
