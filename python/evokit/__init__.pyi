@@ -55,6 +55,39 @@ class GeneType(enum.IntEnum):
     FLOAT = 3
     ENUMERATION = 4
 
+class InitializationMethod(enum.IntEnum):
+    FULL = 0
+    GROW = 1
+    RAMPED_FULL = 2
+    RAMPED_GROW = 3
+    HALF_AND_HALF = 4
+    RAMPED_HALF_AND_HALF = 5
+
+class BloatStrategy(enum.IntEnum):
+    NONE = 0
+    SIZE_LIMIT = 1
+    DEPTH_LIMIT = 2
+    TARPEIAN_SIZE = 3
+    TARPEIAN_DEPTH = 4
+    UNFIT_SIZE = 5
+    UNFIT_DEPTH = 6
+    SHRINK_DEPTH = 7
+    SHRINK_SIZE = 8
+    HOIST_DEPTH = 9
+    HOIST_SIZE = 10
+    SIZE_FAIR_CROSSOVER = 11
+    DEPTH_FAIR_CROSSOVER = 12
+    SIZE_PARSIMONY_PRESSURE = 13
+    DEPTH_PARSIMONY_PRESSURE = 14
+    COVARIANT_SIZE_PARSIMONY_PRESSURE = 15
+    COVARIANT_DEPTH_PARSIMONY_PRESSURE = 16
+    LEXICOGRAPHIC_PARSIMONY_PRESSURE = 17
+
+class RegressionMetric(enum.IntEnum):
+    MEAN_SQUARED_ERROR = 0
+    MEAN_ABSOLUTE_ERROR = 1
+    R_SQUARED = 2
+
 class Individual:
     @property
     def fitness(self) -> float: ...
@@ -71,7 +104,7 @@ class Population(Sequence[Individual]):
     def bits(self) -> npt.NDArray[np.uint8]: ...
     def fitness(self) -> npt.NDArray[np.float64]: ...
 
-class GeneticAlgorithm:
+class _Component:
     def __init__(self, **properties: Any) -> None: ...
     crossover_probability: float
     mutation_probability: float
@@ -88,12 +121,9 @@ class GeneticAlgorithm:
     use_diversity_limit: bool
     use_generation_limit: bool
     halt: bool
-    gene_size: int
     fitness_method: FitnessMethod
     selection_method: SelectionMethod
-    crossover_method: CrossoverMethod
     operations: set[GeneticOperation]
-    fitness: Optional[Callable[[Individual], float]]
     on_evolve: Optional[Callable[[], None]]
     @property
     def initialized(self) -> bool: ...
@@ -105,6 +135,19 @@ class GeneticAlgorithm:
     def avg_fitness(self) -> float: ...
     @property
     def diversity(self) -> float: ...
+    def initialize(self) -> None: ...
+    def evolve(self, generations: int = 1) -> int: ...
+    def parallel_evolve(self, generations: int = 1) -> int: ...
+    def is_finished(self) -> bool: ...
+    def save_to_file(self, path: str) -> None: ...
+    def load_from_file(self, path: str) -> None: ...
+    def save_to_string(self) -> str: ...
+    def load_from_string(self, text: str) -> None: ...
+
+class GeneticAlgorithm(_Component):
+    gene_size: int
+    crossover_method: CrossoverMethod
+    fitness: Optional[Callable[[Individual], float]]
     @property
     def fittest(self) -> Optional[Individual]: ...
     @property
@@ -114,14 +157,23 @@ class GeneticAlgorithm:
     def use_count_set_bits_fitness(self) -> None: ...
     def add_gene(self, name: str, gene_type: GeneType, size: int = 0, min_value: Optional[float] = None,
                  max_value: Optional[float] = None, enumerations: Sequence[str] = ()) -> int: ...
-    def initialize(self) -> None: ...
-    def evolve(self, generations: int = 1) -> int: ...
-    def parallel_evolve(self, generations: int = 1) -> int: ...
-    def is_finished(self) -> bool: ...
-    def save_to_file(self, path: str) -> None: ...
-    def load_from_file(self, path: str) -> None: ...
-    def save_to_string(self) -> str: ...
-    def load_from_string(self, text: str) -> None: ...
+
+class GeneticProgramming(_Component):
+    initialization_method: InitializationMethod
+    initialization_depth: int
+    bloat_strategy: BloatStrategy
+    bloat_limit: int
+    @property
+    def avg_program_size(self) -> float: ...
+    @property
+    def instruction_names(self) -> list[str]: ...
+    @property
+    def fittest_program(self) -> Optional[str]: ...
+    @property
+    def fittest_tree(self) -> Optional[tuple]: ...
+    def add_instructions(self, names: str) -> None: ...
+    def set_regression_data(self, X: npt.ArrayLike, y: npt.ArrayLike, names: Sequence[str],
+                            metric: RegressionMetric, linear_scaling: bool = False) -> None: ...
 
 def rand_seed(seed: int) -> None: ...
 def set_max_threads(count: int) -> None: ...

@@ -633,6 +633,74 @@ py::dict FitRegression(const py::array_t<double, py::array::c_style | py::array:
   return out;
 }
 
+// The float GP component with the ready-made regression fitness: programs over the
+// standard primitives, scored on data given as arrays.
+struct PyGP : PyComponent {
+  TMXGeneticProgramming GP;
+  std::shared_ptr<const TMXGPRegressionFitness> Regression;
+  TMXCustomGeneticComponent& Comp() override { return GP; }
+};
+
+void BindGP(py::module_& m) {
+  py::class_<PyGP, std::shared_ptr<PyGP>> gp(
+      m, "GeneticProgramming", "Genetic programming over float programs, scored by a regression on data.");
+  BindComponent(gp);
+  using P = PyGP;
+  gp.def_property(
+      "initialization_method", [](P& s) { return ToPy(s.GP.InitializationMethod(), "InitializationMethod"); },
+      [](P& s, const py::object& v) {
+        s.GP.SetInitializationMethod(FromPy<TGPInitializationMethod>(v, "InitializationMethod"));
+      });
+  gp.def_property("initialization_depth", [](P& s) { return s.GP.InitializationDepth(); },
+                  [](P& s, int v) { s.GP.SetInitializationDepth(v); });
+  gp.def_property(
+      "bloat_strategy", [](P& s) { return ToPy(s.GP.BloatStrategy(), "BloatStrategy"); },
+      [](P& s, const py::object& v) { s.GP.SetBloatStrategy(FromPy<TGPBloatStrategy>(v, "BloatStrategy")); });
+  gp.def_property("bloat_limit", [](P& s) { return s.GP.BloatLimit(); }, [](P& s, int v) { s.GP.SetBloatLimit(v); });
+  gp.def_property_readonly("avg_program_size", [](P& s) { return s.GP.AvgProgramSize(); });
+  gp.def("add_instructions", [](P& s, const std::string& names) {
+    const TBusy busy(s);
+    AddFloatPrimitives(*s.GP.Instructions(), names);
+  }, py::arg("names"), "Adds primitives (Add, Sub, ..., Tanh), variables and constants named by words of `names`.");
+  gp.def_property_readonly("instruction_names", [](P& s) {
+    std::vector<std::string> names;
+    for (int i = 0; i < s.GP.Instructions()->Count(); ++i) names.push_back(s.GP.Instructions()->Items(i)->Name());
+    return names;
+  });
+  gp.def("set_regression_data", [](P& s, const py::array_t<double, py::array::c_style | py::array::forcecast>& X,
+                                   const std::vector<double>& y, const std::vector<std::string>& names,
+                                   const py::object& metric, bool linear_scaling) {
+    const TBusy busy(s);
+    if (X.ndim() != 2 || X.shape(0) != static_cast<py::ssize_t>(y.size()))
+      throw py::value_error("X must be two-dimensional with one row per value of y");
+    if (names.size() != static_cast<std::size_t>(X.shape(1)))
+      throw py::value_error("names must name each column of X");
+    TMXDataTable table;
+    std::vector<double> column(y.size());
+    auto view = X.unchecked<2>();
+    for (py::ssize_t j = 0; j < X.shape(1); ++j) {
+      for (py::ssize_t i = 0; i < X.shape(0); ++i) column[static_cast<std::size_t>(i)] = view(i, j);
+      table.AddColumn(names[static_cast<std::size_t>(j)], column);
+    }
+    table.AddColumn("\x01target", y);  // a name no variable can take
+    s.Regression = std::make_shared<TMXGPRegressionFitness>(table, "\x01target",
+                                                            FromPy<TGPRegressionMetric>(metric, "RegressionMetric"),
+                                                            linear_scaling);
+    SetRegressionFitness(s.GP, s.Regression);
+  }, py::arg("X"), py::arg("y"), py::arg("names"), py::arg("metric"), py::arg("linear_scaling") = false,
+     "Scores programs on the columns of X (named as the variables) against y.");
+  gp.def_property_readonly("fittest_program", [](P& s) -> py::object {
+    TMXGPIndividual<double>* best = s.GP.FittestIndividual();
+    if (!best || !best->DNA()) return py::none();
+    return py::str(best->DNA()->ToString());
+  }, "The fittest program in prefix form, or None.");
+  gp.def_property_readonly("fittest_tree", [](P& s) -> py::object {
+    TMXGPIndividual<double>* best = s.GP.FittestIndividual();
+    if (!best || !best->DNA()) return py::none();
+    return TreeToTuple(best->DNA());
+  }, "The fittest program as nested tuples (see SymbolicRegressor.tree_), or None.");
+}
+
 void BindRegression(py::module_& m) {
   py::class_<TRegressionSettings>(m, "_RegressionSettings")
       .def(py::init<>())
@@ -663,6 +731,10 @@ PYBIND11_MODULE(_evokit, m) {
   AddEnum<TGAGeneticOperation>(m, "GeneticOperation");
   AddEnum<TGeneType>(m, "GeneType");
   BindGA(m);
+  AddEnum<TGPInitializationMethod>(m, "InitializationMethod");
+  AddEnum<TGPBloatStrategy>(m, "BloatStrategy");
+  AddEnum<TGPRegressionMetric>(m, "RegressionMetric");
+  BindGP(m);
   BindRegression(m);
   m.def("rand_seed", [](std::uint64_t seed) { RandSeed(seed); }, py::arg("seed"),
         "Seeds the library's random source: a seeded run repeats exactly.");

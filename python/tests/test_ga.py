@@ -155,3 +155,17 @@ def test_readme_example_runs(tmp_path, monkeypatch):
     namespace = {}
     exec(code, namespace)  # noqa: S102 - the project's own README
     assert namespace["ga"].fittest.fitness == 100 and namespace["model"].score(namespace["X"], namespace["y"]) > 0.99
+
+
+def test_stubs_name_every_public_class_and_enum_member():
+    import ast
+    import enum
+    import os
+    stub = ast.parse(open(os.path.join(os.path.dirname(evokit.__file__), "__init__.pyi")).read())
+    declared = {node.name: node for node in stub.body if isinstance(node, (ast.ClassDef, ast.FunctionDef))}
+    for name in evokit.__all__:
+        assert name in declared, name
+        value = getattr(evokit, name)
+        if isinstance(value, type) and issubclass(value, enum.Enum):
+            members = {t.targets[0].id: t.value.value for t in declared[name].body if isinstance(t, ast.Assign)}
+            assert members == {m.name: m.value for m in value}, name

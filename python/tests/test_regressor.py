@@ -62,3 +62,23 @@ def test_bad_parameters_raise_at_fit(params, error):
         with pytest.raises(error):
             model.fit(X, Y)
     assert model.get_params()[next(iter(params))] == params[next(iter(params))]
+
+
+def test_gp_component_with_regression_data():
+    from evokit import BloatStrategy, EDataTableError, GeneticProgramming, RegressionMetric
+    gp = GeneticProgramming(initial_population=200, tournament_field=7, bloat_strategy=BloatStrategy.DEPTH_LIMIT,
+                            bloat_limit=17, use_fitness_cutoff=True, fitness_cutoff=1e-20)
+    gp.add_instructions("Add Sub Mul Div x")
+    with pytest.raises(EDataTableError, match="NaN|finite"):
+        gp.set_regression_data(np.where(X > 0, np.nan, X), Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
+    with pytest.raises(TypeError):
+        gp.set_regression_data(X, Y, ["x"], 0)
+    gp.set_regression_data(X, Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
+    assert gp.fittest_program is None and gp.instruction_names == ["Add", "Sub", "Mul", "Div", "x"]
+    gp.parallel_evolve(100)
+    assert gp.min_fitness < 1e-20 and gp.fittest_tree[0] in ("Add", "Sub", "Mul", "Div")
+    copy = GeneticProgramming()
+    copy.add_instructions("Add Sub Mul Div x")
+    copy.set_regression_data(X, Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
+    copy.load_from_string(gp.save_to_string())
+    assert (copy.min_fitness, copy.avg_program_size) == (gp.min_fitness, gp.avg_program_size)
