@@ -1,0 +1,212 @@
+# Type stubs of the evokit package, for editors and type checkers.
+import enum
+from typing import Any, Callable, Iterable, Iterator, Optional, Sequence
+
+import numpy as np
+import numpy.typing as npt
+
+class Error(Exception): ...
+class EListError(Error, IndexError): ...
+class EArgumentOutOfRangeException(Error, ValueError): ...
+class EConvertError(Error, ValueError): ...
+class EInvalidCast(Error, TypeError): ...
+class EVariantTypeCastError(Error, TypeError): ...
+class EStreamError(Error, OSError): ...
+class EFOpenError(EStreamError): ...
+class EFCreateError(EStreamError): ...
+class EReadError(EStreamError): ...
+class EXMLDocError(Error, ValueError): ...
+class EComponentError(Error): ...
+class EDataTableError(Error, ValueError): ...
+class EMXException(Error): ...
+class EGAException(EMXException): ...
+class EGPException(EGAException): ...
+
+class FitnessMethod(enum.IntEnum):
+    MINIMIZE = 0
+    MAXIMIZE = 1
+    WEIGHTED_MINIMIZE = 2
+    WEIGHTED_MAXIMIZE = 3
+
+class SelectionMethod(enum.IntEnum):
+    ROULETTE = 0
+    RANDOM = 1
+    TOURNAMENT = 2
+    STOCHASTIC_TOURNAMENT = 3
+    ELITIST = 4
+    CUSTOM = 5
+
+class CrossoverMethod(enum.IntEnum):
+    GENE_BOUNDARY = 0
+    BIT_BOUNDARY = 1
+    BYTE_BOUNDARY = 2
+    WORD_BOUNDARY = 3
+    LONGWORD_BOUNDARY = 4
+
+class GeneticOperation(enum.IntEnum):
+    CROSSOVER = 0
+    MUTATE = 1
+    INVERT = 2
+
+class GeneType(enum.IntEnum):
+    UNKNOWN = 0
+    BOOLEAN = 1
+    INTEGER = 2
+    FLOAT = 3
+    ENUMERATION = 4
+
+class InitializationMethod(enum.IntEnum):
+    FULL = 0
+    GROW = 1
+    RAMPED_FULL = 2
+    RAMPED_GROW = 3
+    HALF_AND_HALF = 4
+    RAMPED_HALF_AND_HALF = 5
+
+class BloatStrategy(enum.IntEnum):
+    NONE = 0
+    SIZE_LIMIT = 1
+    DEPTH_LIMIT = 2
+    TARPEIAN_SIZE = 3
+    TARPEIAN_DEPTH = 4
+    UNFIT_SIZE = 5
+    UNFIT_DEPTH = 6
+    SHRINK_DEPTH = 7
+    SHRINK_SIZE = 8
+    HOIST_DEPTH = 9
+    HOIST_SIZE = 10
+    SIZE_FAIR_CROSSOVER = 11
+    DEPTH_FAIR_CROSSOVER = 12
+    SIZE_PARSIMONY_PRESSURE = 13
+    DEPTH_PARSIMONY_PRESSURE = 14
+    COVARIANT_SIZE_PARSIMONY_PRESSURE = 15
+    COVARIANT_DEPTH_PARSIMONY_PRESSURE = 16
+    LEXICOGRAPHIC_PARSIMONY_PRESSURE = 17
+
+class RegressionMetric(enum.IntEnum):
+    MEAN_SQUARED_ERROR = 0
+    MEAN_ABSOLUTE_ERROR = 1
+    R_SQUARED = 2
+
+class Individual:
+    @property
+    def fitness(self) -> float: ...
+    bits: npt.NDArray[np.uint8]
+    @property
+    def count_set_bits(self) -> int: ...
+    def gene(self, key: int | str) -> bool | int | float | str: ...
+    def set_gene(self, key: int | str, value: bool | int | float | str) -> None: ...
+
+class Population(Sequence[Individual]):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int) -> Individual: ...  # type: ignore[override]
+    def __iter__(self) -> Iterator[Individual]: ...
+    def bits(self) -> npt.NDArray[np.uint8]: ...
+    def fitness(self) -> npt.NDArray[np.float64]: ...
+
+class _Component:
+    def __init__(self, **properties: Any) -> None: ...
+    crossover_probability: float
+    mutation_probability: float
+    inversion_probability: float
+    diversity_limit: float
+    elitist_pct: float
+    fitness_cutoff: float
+    initial_population: int
+    initial_duplicates_retries: int
+    generation_limit: int
+    tournament_field: int
+    generation: int
+    use_fitness_cutoff: bool
+    use_diversity_limit: bool
+    use_generation_limit: bool
+    halt: bool
+    fitness_method: FitnessMethod
+    selection_method: SelectionMethod
+    operations: set[GeneticOperation]
+    on_evolve: Optional[Callable[[], None]]
+    @property
+    def initialized(self) -> bool: ...
+    @property
+    def max_fitness(self) -> float: ...
+    @property
+    def min_fitness(self) -> float: ...
+    @property
+    def avg_fitness(self) -> float: ...
+    @property
+    def diversity(self) -> float: ...
+    def initialize(self) -> None: ...
+    def evolve(self, generations: int = 1) -> int: ...
+    def parallel_evolve(self, generations: int = 1) -> int: ...
+    def is_finished(self) -> bool: ...
+    def save_to_file(self, path: str) -> None: ...
+    def load_from_file(self, path: str) -> None: ...
+    def save_to_string(self) -> str: ...
+    def load_from_string(self, text: str) -> None: ...
+
+class GeneticAlgorithm(_Component):
+    gene_size: int
+    crossover_method: CrossoverMethod
+    fitness: Optional[Callable[[Individual], float]]
+    @property
+    def fittest(self) -> Optional[Individual]: ...
+    @property
+    def population(self) -> Population: ...
+    @property
+    def gene_names(self) -> list[str]: ...
+    def use_count_set_bits_fitness(self) -> None: ...
+    def add_gene(self, name: str, gene_type: GeneType, size: int = 0, min_value: Optional[float] = None,
+                 max_value: Optional[float] = None, enumerations: Sequence[str] = ()) -> int: ...
+
+class GeneticProgramming(_Component):
+    initialization_method: InitializationMethod
+    initialization_depth: int
+    bloat_strategy: BloatStrategy
+    bloat_limit: int
+    @property
+    def avg_program_size(self) -> float: ...
+    @property
+    def instruction_names(self) -> list[str]: ...
+    @property
+    def fittest_program(self) -> Optional[str]: ...
+    @property
+    def fittest_tree(self) -> Optional[tuple]: ...
+    def add_instructions(self, names: str) -> None: ...
+    def set_regression_data(self, X: npt.ArrayLike, y: npt.ArrayLike, names: Sequence[str],
+                            metric: RegressionMetric, linear_scaling: bool = False) -> None: ...
+
+def rand_seed(seed: int) -> None: ...
+def set_max_threads(count: int) -> None: ...
+def program_function(expression: str, n_features: int) -> Callable[[npt.ArrayLike], npt.NDArray[np.float64]]: ...
+
+class SymbolicRegressor:
+    population_size: int
+    generations: int
+    tournament_size: int
+    init_depth: int
+    depth_limit: int
+    p_crossover: float
+    p_mutation: float
+    function_set: str
+    constants: str
+    stopping_error: float
+    linear_scaling: bool
+    n_jobs: int
+    random_state: Any
+    program_: str
+    expression_: str
+    tree_: tuple
+    training_error_: float
+    n_generations_: int
+    program_size_: int
+    mean_program_size_: float
+    n_features_in_: int
+    def __init__(self, population_size: int = 500, generations: int = 50, tournament_size: int = 7,
+                 init_depth: int = 6, depth_limit: int = 17, p_crossover: float = 0.9, p_mutation: float = 0.1,
+                 function_set: str = "Add Sub Mul Div", constants: str = "1", stopping_error: float = 0.0,
+                 linear_scaling: bool = True, n_jobs: int = 1, random_state: Any = None) -> None: ...
+    def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> "SymbolicRegressor": ...
+    def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
+    def score(self, X: npt.ArrayLike, y: npt.ArrayLike) -> float: ...
+    def get_params(self, deep: bool = True) -> dict[str, Any]: ...
+    def set_params(self, **params: Any) -> "SymbolicRegressor": ...

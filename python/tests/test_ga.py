@@ -1,0 +1,171 @@
+import numpy as np
+import pytest
+
+import evokit
+
+
+def onemax(bits=64, **kw):
+    ga = evokit.GeneticAlgorithm(gene_size=bits, initial_population=40, fitness_method=evokit.FitnessMethod.MAXIMIZE,
+                                 selection_method=evokit.SelectionMethod.TOURNAMENT, tournament_field=3, **kw)
+    ga.fitness = lambda ind: float(ind.bits.sum())
+    return ga
+
+
+@pytest.mark.parametrize("name,value,stored", [
+    ("crossover_probability", 1.5, 1.0), ("mutation_probability", -1, 0.0), ("tournament_field", 1, 2),
+    ("initial_population", 7, 7), ("use_fitness_cutoff", True, True), ("gene_size", 12, 12),
+    ("selection_method", evokit.SelectionMethod.ELITIST, evokit.SelectionMethod.ELITIST),
+    ("crossover_method", evokit.CrossoverMethod.BYTE_BOUNDARY, evokit.CrossoverMethod.BYTE_BOUNDARY),
+    ("operations", {evokit.GeneticOperation.MUTATE}, {evokit.GeneticOperation.MUTATE}),
+])
+def test_properties_store_as_the_component_does(name, value, stored):
+    ga = evokit.GeneticAlgorithm()
+    setattr(ga, name, value)
+    assert getattr(ga, name) == stored
+    assert type(getattr(ga, name)) is type(stored)
+
+
+@pytest.mark.parametrize("name,value,error", [
+    ("fitness_method", 1, TypeError), ("selection_method", "smRandom", TypeError),
+    ("crossover_probability", "0.5", TypeError), ("fitness_cutoff", float("nan"), ValueError),
+    ("initial_population", 10**9, evokit.EGAException), ("fitness", 42, TypeError),
+    ("selection_method", evokit.SelectionMethod.CUSTOM, ValueError),
+])
+def test_bad_values_raise_and_change_nothing(name, value, error):
+    ga = evokit.GeneticAlgorithm()
+    before = getattr(ga, name)
+    with pytest.raises(error):
+        setattr(ga, name, value)
+    assert getattr(ga, name) == before
+
+
+@pytest.mark.parametrize("evolve", ["evolve", "parallel_evolve"])
+def test_seeded_runs_repeat_whatever_the_threads(evolve):
+    results = []
+    for threads in (1, 2, 2):
+        ga = onemax()
+        evokit.set_max_threads(threads)
+        evokit.rand_seed(7)
+        getattr(ga, evolve)(30)
+        results.append(ga.population.bits())
+        assert ga.fittest.fitness == ga.fittest.bits.sum() == ga.max_fitness > 40
+    evokit.set_max_threads(0)
+    np.testing.assert_array_equal(results[0], results[1])
+    np.testing.assert_array_equal(results[1], results[2])
+
+
+def test_builtin_fitness_matches_the_callback():
+    ga = onemax(bits=200)
+    ga.use_count_set_bits_fitness()
+    ga.parallel_evolve(5)
+    assert [ind.fitness for ind in ga.population] == [ind.bits.sum() for ind in ga.population]
+
+
+def test_chromosomes_as_arrays_and_genes():
+    ga = evokit.GeneticAlgorithm(initial_population=3)
+    ga.add_gene("flag", evokit.GeneType.BOOLEAN, 1)
+    ga.add_gene("n", evokit.GeneType.INTEGER, 8)
+    ga.add_gene("x", evokit.GeneType.FLOAT, 64, min_value=-10, max_value=10)
+    assert ga.gene_size == 73 and ga.gene_names == ["flag", "n", "x"]
+    ga.fitness = lambda ind: ind.gene("x")
+    ga.initialize()
+    ind = ga.population[-1]
+    ind.set_gene("flag", True), ind.set_gene(1, 200), ind.set_gene("x", 2.5)
+    assert (ind.gene(0), ind.gene("n"), ind.gene("x")) == (True, 200, 2.5)
+    bits = ind.bits
+    bits[0] = 0
+    ind.bits = bits
+    np.testing.assert_array_equal(ga.population[2].bits, bits)
+    for bad, error in [(bits[:-1], ValueError), (bits * 2, ValueError), (["1"] * 73, TypeError),
+                       (bits.astype(float), TypeError), (bits.reshape(1, -1), ValueError)]:
+        with pytest.raises(error):
+            ind.bits = bad
+    np.testing.assert_array_equal(ind.bits, bits)
+    with pytest.raises(KeyError):
+        ind.gene("missing")
+    with pytest.raises(IndexError):
+        ga.population[3]
+
+
+@pytest.mark.parametrize("evolve", ["evolve", "parallel_evolve"])
+def test_callback_errors_propagate_and_the_component_stays_usable(evolve):
+    ga = onemax()
+    ga.evolve(2)
+    calls = []
+
+    def failing(ind):
+        calls.append(1)
+        if len(calls) > 5:
+            raise ZeroDivisionError("from the callback")
+        return 1.0
+
+    ga.fitness = failing
+    with pytest.raises(ZeroDivisionError, match="from the callback"):
+        getattr(ga, evolve)(3)
+    for callback, error in [(lambda ind: "text", TypeError), (lambda ind: ga.evolve(1), RuntimeError),
+                            (lambda ind: setattr(ga, "gene_size", 3), RuntimeError)]:
+        ga.fitness = callback
+        with pytest.raises(error, match="must return a number|busy"):
+            getattr(ga, evolve)(1)
+    assert ga.gene_size == 64
+    ga.fitness = lambda ind: float(ind.count_set_bits)
+    before = ga.generation
+    assert getattr(ga, evolve)(3) == 3 and ga.generation == before + 3
+    ga.fitness = None
+    with pytest.raises(evokit.EGAException, match="No fitness function defined"):
+        ga.evolve(1)
+
+
+def test_on_evolve_and_halt():
+    ga = onemax()
+    seen = []
+    ga.on_evolve = lambda: (seen.append(ga.generation), setattr(ga, "halt", ga.generation >= 4))
+    assert ga.evolve(50) == 4 and seen == [1, 2, 3, 4]
+
+
+def test_save_and_load(tmp_path):
+    ga = onemax()
+    ga.evolve(3)
+    path = str(tmp_path / "ga.xml")
+    ga.save_to_file(path)
+    for load in (lambda g: g.load_from_file(path), lambda g: g.load_from_string(ga.save_to_string())):
+        copy = evokit.GeneticAlgorithm()
+        load(copy)
+        assert (copy.gene_size, copy.tournament_field) == (64, 3)
+        np.testing.assert_array_equal(copy.population.bits(), ga.population.bits())
+    with pytest.raises(evokit.EFOpenError) as error:
+        ga.load_from_file(str(tmp_path / "missing.xml"))
+    assert isinstance(error.value, OSError) and "missing.xml" in str(error.value)
+    with pytest.raises(evokit.EXMLDocError, match="GeneticAlgorithm"):
+        ga.load_from_string("<Other/>")
+    assert ga.generation == 3
+
+
+def test_exception_classes_mirror_the_library():
+    assert issubclass(evokit.EGPException, evokit.EGAException)
+    assert issubclass(evokit.EGAException, evokit.EMXException)
+    assert issubclass(evokit.EReadError, evokit.EStreamError)
+    assert all(issubclass(getattr(evokit, n), evokit.Error) for n in dir(evokit) if n.startswith("E"))
+
+
+def test_readme_example_runs(tmp_path, monkeypatch):
+    readme = open(__file__.rsplit("/python/", 1)[0] + "/README.md").read()
+    code = readme.split("```python\n", 1)[1].split("```", 1)[0]
+    monkeypatch.chdir(tmp_path)
+    namespace = {}
+    exec(code, namespace)  # noqa: S102 - the project's own README
+    assert namespace["ga"].fittest.fitness == 100 and namespace["model"].score(namespace["X"], namespace["y"]) > 0.99
+
+
+def test_stubs_name_every_public_class_and_enum_member():
+    import ast
+    import enum
+    import os
+    stub = ast.parse(open(os.path.join(os.path.dirname(evokit.__file__), "__init__.pyi")).read())
+    declared = {node.name: node for node in stub.body if isinstance(node, (ast.ClassDef, ast.FunctionDef))}
+    for name in evokit.__all__:
+        assert name in declared, name
+        value = getattr(evokit, name)
+        if isinstance(value, type) and issubclass(value, enum.Enum):
+            members = {t.targets[0].id: t.value.value for t in declared[name].body if isinstance(t, ast.Assign)}
+            assert members == {m.name: m.value for m in value}, name

@@ -1,0 +1,84 @@
+import pickle
+
+import numpy as np
+import pytest
+from sklearn.utils.estimator_checks import parametrize_with_checks
+
+from evokit import EGPException, SymbolicRegressor, program_function
+
+X = np.linspace(-1, 1, 20, endpoint=False).reshape(-1, 1)
+Y = (X**4 + X**3 + X**2 + X).ravel()
+
+
+@parametrize_with_checks([SymbolicRegressor(population_size=60, generations=5, random_state=0)])
+def test_sklearn_estimator_checks(estimator, check):
+    check(estimator)
+
+
+def test_fits_the_quartic_and_its_expression_predicts_the_same():
+    model = SymbolicRegressor(random_state=3, linear_scaling=False, stopping_error=1e-12).fit(X, Y)
+    assert model.training_error_ < 1e-12 and model.score(X, Y) > 0.999999
+    assert model.n_generations_ <= 50 and model.program_.startswith("(")
+    np.testing.assert_allclose(model.predict(X), Y, atol=1e-6)
+    np.testing.assert_array_equal(program_function(model.expression_, 1)(X), model.predict(X))
+    restored = pickle.loads(pickle.dumps(model))
+    np.testing.assert_array_equal(restored.predict(X), model.predict(X))
+
+
+def test_protected_primitives_in_the_expression():
+    f = program_function("div(x0, x1) + log(x1) + sqrt(x0)", 2)
+    np.testing.assert_array_equal(f([[4.0, 0.0], [-4.0, 2.0]]), [1 + 0 + 2, -2 + np.log(2) + 2])
+
+
+def test_threads_give_the_same_program():
+    fits = [SymbolicRegressor(population_size=100, generations=10, random_state=5, n_jobs=n).fit(X, Y)
+            for n in (1, 2, -1)]
+    assert len({f.program_ for f in fits}) == 1
+
+
+@pytest.mark.parametrize("x,y,error,match", [
+    ([["a"], ["b"]], [1, 2], ValueError, "could not convert"),
+    (X, Y[:-1], ValueError, "inconsistent numbers of samples"),
+    (np.where(X > 0.5, np.nan, X), Y, ValueError, "NaN"),
+    (X.ravel(), Y, ValueError, "2D array"),
+    ([[{"a": 1}]], [1], TypeError, "number"),
+])
+def test_bad_data_raises(x, y, error, match):
+    with pytest.raises(error, match=match):
+        SymbolicRegressor(population_size=10, generations=1).fit(x, y)
+
+
+@pytest.mark.parametrize("params,error", [
+    ({"population_size": 1}, ValueError), ({"generations": 1.5}, TypeError), ({"n_jobs": 0}, ValueError),
+    ({"function_set": ["Add"]}, TypeError), ({"function_set": "Add Nope"}, None),
+    ({"random_state": -1}, ValueError), ({"depth_limit": 101}, ValueError), ({"p_crossover": float("inf")}, ValueError),
+])
+def test_bad_parameters_raise_at_fit(params, error):
+    model = SymbolicRegressor(population_size=10, generations=1).set_params(**params)
+    if error is None:  # an unknown word is a variable the data lacks
+        with pytest.raises(EGPException, match="Nope"):
+            model.fit(X, Y)
+    else:
+        with pytest.raises(error):
+            model.fit(X, Y)
+    assert model.get_params()[next(iter(params))] == params[next(iter(params))]
+
+
+def test_gp_component_with_regression_data():
+    from evokit import BloatStrategy, EDataTableError, GeneticProgramming, RegressionMetric
+    gp = GeneticProgramming(initial_population=200, tournament_field=7, bloat_strategy=BloatStrategy.DEPTH_LIMIT,
+                            bloat_limit=17, use_fitness_cutoff=True, fitness_cutoff=1e-20)
+    gp.add_instructions("Add Sub Mul Div x")
+    with pytest.raises(EDataTableError, match="NaN|finite"):
+        gp.set_regression_data(np.where(X > 0, np.nan, X), Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
+    with pytest.raises(TypeError):
+        gp.set_regression_data(X, Y, ["x"], 0)
+    gp.set_regression_data(X, Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
+    assert gp.fittest_program is None and gp.instruction_names == ["Add", "Sub", "Mul", "Div", "x"]
+    gp.parallel_evolve(100)
+    assert gp.min_fitness < 1e-20 and gp.fittest_tree[0] in ("Add", "Sub", "Mul", "Div")
+    copy = GeneticProgramming()
+    copy.add_instructions("Add Sub Mul Div x")
+    copy.set_regression_data(X, Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
+    copy.load_from_string(gp.save_to_string())
+    assert (copy.min_fitness, copy.avg_program_size) == (gp.min_fitness, gp.avg_program_size)
