@@ -262,6 +262,10 @@ TEST(GPRegression, ScoresPredictionsByEachMetricWithAndWithoutScaling) {
   EXPECT_EQ(slope * 10 + intercept, 21);
   TMXGPRegressionFitness::FitLinearScaling(std::vector<double>{4, 4, 4, 4}, table.Column("y"), slope, intercept);
   EXPECT_EQ(slope * 10 + intercept, 4);
+  // Off the line, every point counts: y = 0, 2, 1 over p = 0, 1, 2 fits 0.5 p + 0.5.
+  TMXGPRegressionFitness::FitLinearScaling(std::vector<double>{0, 1, 2}, std::vector<double>{0, 2, 1}, slope, intercept);
+  EXPECT_DOUBLE_EQ(slope, 0.5);
+  EXPECT_DOUBLE_EQ(intercept, 0.5);
   EXPECT_EQ(TMXGPRegressionFitness(table, "y", rmRSquared, true).Score(std::vector<double>{0, 1, 2, 3}), 1);
   // The least-squares line leaves less error than any other: p scaled beats p and 2p + 1.
   const double scaled = TMXGPRegressionFitness(table, "y", rmMeanSquaredError, true).Score(p);
