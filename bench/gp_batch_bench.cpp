@@ -172,7 +172,7 @@ BENCHMARK(BM_EvaluatePrograms)
 void BM_GPQuarticRegressionBatch(benchmark::State& State) {
   const bool batch = State.range(0) != 0;
   const int points = static_cast<int>(State.range(1));
-  std::int64_t generations = 0;
+  std::int64_t generations = 0, nodes = 0, runNodes = 0;
   double seconds = 0;
   for (auto _ : State) {
     State.PauseTiming();
@@ -181,17 +181,26 @@ void BM_GPQuarticRegressionBatch(benchmark::State& State) {
     auto fitness = std::make_shared<TMXGPRegressionFitness>(QuarticTable(points, false), "y");
     fitness->SetBatch(batch);
     SetRegressionFitness(gp, fitness);
+    // Counts the tree nodes each evaluation runs over all the points.
+    gp.SetOnEvaluateFitness([&nodes, points, evaluate = gp.OnEvaluateFitness()](TObject* Sender, TMXIndividual* Item,
+                                                                                  TGAFitness& Value) {
+      evaluate(Sender, Item, Value);
+      nodes += static_cast<std::int64_t>(static_cast<TMXGPIndividual<double>*>(Item)->FlattenedDNA().size()) * points;
+    });
     RandSeed(1);
     gp.Initialize();
+    nodes = 0;
     State.ResumeTiming();
     const auto start = std::chrono::steady_clock::now();
     generations += gp.Evolve(50);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    runNodes += nodes;
     State.counters["best"] = gp.FittestIndividual()->Fitness();
     State.counters["avg_size"] = gp.AvgProgramSize();
   }
   State.SetLabel(batch ? "batch" : "per row");
   State.counters["s/generation"] = seconds / static_cast<double>(generations);
+  State.counters["nodes/s"] = static_cast<double>(runNodes) / seconds;
 }
 BENCHMARK(BM_GPQuarticRegressionBatch)
     ->ArgNames({"batch", "points"})

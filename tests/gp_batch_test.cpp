@@ -62,6 +62,13 @@ std::vector<double> Batch(TMXGPNode<double>* Root, const TMXDataTable& Table) {
   return out;
 }
 
+// The one-pass evaluation, which must agree with the compiled program everywhere.
+std::vector<double> OnePass(TMXGPNode<double>* Root, const TMXDataTable& Table) {
+  std::vector<double> out(static_cast<std::size_t>(Table.RowCount()));
+  EXPECT_TRUE(EvaluateTree(Root, Table, out));
+  return out;
+}
+
 std::vector<double> PerRow(TMXGPNode<double>* Root, const TMXDataTable& Table) {
   std::vector<double> out(static_cast<std::size_t>(Table.RowCount()));
   ExecuteRows(Root, Table, out);
@@ -149,9 +156,12 @@ TEST(GPBatch, EqualsPerRowExecutionBitForBit) {
   RandSeed(7);
   for (int i = 0; i < 300; ++i) {
     TTree tree(RandomPrimitiveTree(engine, 1 + i % 7));
-    const std::vector<double> batch = Batch(tree.get(), table), rows = PerRow(tree.get(), table);
-    for (std::size_t r = 0; r < rows.size(); ++r)
+    const std::vector<double> batch = Batch(tree.get(), table), rows = PerRow(tree.get(), table),
+                              once = OnePass(tree.get(), table);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
       ASSERT_TRUE(SameBits(batch[r], rows[r])) << tree->ToString() << " row " << r << ": " << batch[r] << " " << rows[r];
+      ASSERT_TRUE(SameBits(once[r], rows[r])) << tree->ToString() << " row " << r << ": " << once[r] << " " << rows[r];
+    }
   }
 }
 
@@ -179,6 +189,7 @@ TEST(GPBatch, FoldsConstantsAndKeepsScratchSmallOnDeepTrees) {
     EXPECT_EQ(program.BlockBytes(), program.SlotCount() * TMXGPCompiledProgram::BlockRows * sizeof(double));
     // Too deep for (recursive) per-row execution: the same sums, one level at a time.
     const std::vector<double> out = Batch(root.get(), table);
+    EXPECT_EQ(OnePass(root.get(), table), out);
     for (int r = 0; r < 5; ++r) {
       const double x = table.Column("x")[r], y = table.Column("y")[r];
       double expected = x - y;
@@ -202,14 +213,16 @@ TEST(GPBatch, HandlersAndMissingColumnsGoThePerRowWay) {
   program.Evaluate(table, out);
   EXPECT_EQ(out, PerRow(tree.get(), table));
   EXPECT_EQ(out[1], -(-3 + 0.6) * -1 + std::sin(-3 + 0.6));
+  std::vector<double> untouched(10, 7.0);
+  EXPECT_FALSE(EvaluateTree(tree.get(), table, untouched));  // the one pass declines alike
+  EXPECT_EQ(untouched, std::vector<double>(10, 7.0));
   TTree stranger(BuildTree(*engine.GetInstructions(), "(Add x c)"));
   stranger->GetChild(1)->SetInstruction(nullptr);
   EXPECT_EQ(ErrorOf<EGPException>([&] { Batch(stranger.get(), table); }), "No instruction assigned to node");
   TMXDataTable onlyX;
   onlyX.AddColumn("x", std::vector<double>{1});
-  for (bool batch : {true, false})
-    EXPECT_EQ(ErrorOf<EGPException>([&] { batch ? Batch(tree.get(), onlyX) : PerRow(tree.get(), onlyX); }),
-              "Variable \"y\" has no column in the data table");
+  for (auto way : {&Batch, &PerRow, &OnePass})
+    EXPECT_EQ(ErrorOf<EGPException>([&] { way(tree.get(), onlyX); }), "Variable \"y\" has no column in the data table");
   EXPECT_THROW(program.Evaluate(onlyX, out), EGPException);  // compiled for another layout
 }
 
@@ -283,7 +296,9 @@ TEST(GPRegression, ScoresPredictionsByEachMetricWithAndWithoutScaling) {
 TEST(GPRegression, EvaluatesIndividualsThroughTheirCachedProgram) {
   TFloatGP gp;
   AddFloatPrimitives(*gp.Instructions(), "Add Mul Exp x y 1");
-  auto fitness = std::make_shared<TMXGPRegressionFitness>(Quartic(50), "y");
+  // More than one block of rows: smaller tables are evaluated in one pass, uncached.
+  const int rows = TMXGPCompiledProgram::BlockRows + 50;
+  auto fitness = std::make_shared<TMXGPRegressionFitness>(Quartic(rows), "y");
   SetRegressionFitness(gp, fitness);
   TMXGPPopulation<double> scratch(&gp);
   TMXGPIndividual<double>* item = scratch.Add();
@@ -295,7 +310,7 @@ TEST(GPRegression, EvaluatesIndividualsThroughTheirCachedProgram) {
   item->MarkChanged();
   EXPECT_NE(fitness->Evaluate(*item), first);
   fitness->SetBatch(false);
-  EXPECT_EQ(fitness->Evaluate(*item), TMXGPRegressionFitness(Quartic(50), "y").Score(Quartic(50).Column("x")));
+  EXPECT_EQ(fitness->Evaluate(*item), TMXGPRegressionFitness(Quartic(rows), "y").Score(Quartic(rows).Column("x")));
   tree.reset(BuildTree(*gp.Instructions(), "(Exp (Exp (Exp (Mul x 1:20))))"));
   item->SetDNA(tree.get());
   EXPECT_EQ(item->Fitness(), gp.UnfitFitness());

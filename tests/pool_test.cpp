@@ -73,5 +73,51 @@ TEST(SmallObjectPool, AFreedBlockIsHandedOutAgainOnItsThread) {
   SmallObjectFree(a, 33);
 }
 
+// The list keeps order through every edit, in place and after moving to a block; under
+// AddressSanitizer a write past the inline slots or a lost block would be reported.
+TEST(InlineList, KeepsOrderInPlaceAndBeyond) {
+  TInlineList<int, 2> list;
+  std::vector<int> model;
+  const auto same = [&] { return std::vector<int>(list.begin(), list.end()) == model; };
+  for (int i = 0; i < 9; ++i) {
+    list.push_back(i), model.push_back(i);
+    ASSERT_TRUE(same()) << i;
+  }
+  EXPECT_GE(list.capacity(), 9u);
+  list.insert(list.begin() + 1, 42), model.insert(model.begin() + 1, 42);
+  list.erase(list.begin() + 4), model.erase(model.begin() + 4);
+  list.insert(list.end(), 7), model.insert(model.end(), 7);
+  EXPECT_TRUE(same());
+  EXPECT_EQ(list.back(), 7);
+  const int fresh[] = {5, 6};
+  list.assign(std::begin(fresh), std::end(fresh)), model.assign(std::begin(fresh), std::end(fresh));
+  EXPECT_TRUE(same());
+  TInlineList<int, 2> small;  // insert at the front of a full inline list moves it out
+  small.push_back(1), small.push_back(2);
+  small.insert(small.begin(), 0);
+  EXPECT_EQ(std::vector<int>(small.begin(), small.end()), (std::vector<int>{0, 1, 2}));
+  small.clear();
+  EXPECT_TRUE(small.empty());
+}
+
+// A borrowed vector comes empty, a nested borrower gets its own, and the capacity left
+// behind is what the next borrower starts with.
+TEST(ScratchVector, LendsEmptyVectorsAndKeepsTheLargerCapacity) {
+  const int* kept = nullptr;
+  {
+    TScratchVector<int> outer;
+    outer->assign(1000, 1);
+    kept = outer->data();
+    TScratchVector<int> inner;
+    EXPECT_TRUE(inner->empty());
+    EXPECT_NE(inner->data(), kept);
+    inner->push_back(2);
+  }
+  TScratchVector<int> next;
+  EXPECT_TRUE(next->empty());
+  EXPECT_GE(next->capacity(), 1000u);
+  EXPECT_EQ(next->data(), kept);
+}
+
 }  // namespace
 }  // namespace evokit

@@ -130,7 +130,8 @@ thread_local TScratch tScratch;
 
 }  // namespace
 
-void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& Table) {
+void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& Table,
+                                   std::span<TMXGPNode<double>* const> PreOrder) {
   FRoot = nullptr;
   FSteps.clear(), FColumns.clear(), FInstructions.clear();
   FSlots = 0, FRootColumn = -1, FRootValue = 0, FUntranslatable = false;
@@ -147,6 +148,9 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
     const TPending entry = pending.back();
     pending.pop_back();
     const int index = static_cast<int>(items.size());
+    // The walk visits nodes in pre-order: fetch the one a few visits ahead.
+    if (constexpr std::size_t kAhead = 8; static_cast<std::size_t>(index) + kAhead < PreOrder.size())
+      __builtin_prefetch(PreOrder[static_cast<std::size_t>(index) + kAhead]);
     items.emplace_back();
     if (entry.Parent >= 0) items[static_cast<std::size_t>(entry.Parent)].Child[entry.Position] = index;
     TItem& item = items.back();
@@ -389,6 +393,159 @@ void ExecuteRows(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<d
 
 namespace {
 
+// A node of the tree as the one-pass evaluator sees it, in pre-order.
+struct TTreeItem {
+  TItem::TKind Kind;
+  TGPFloatPrimitive Primitive;
+  int Column;
+  double Value;
+  int Children;  // entries it takes off the stack: all its children
+  int Run;       // the first Run of them are its primitive's operands
+};
+
+// A value on the evaluator's stack: a block of rows (a slot or a table column) or a
+// constant (Data null).
+struct TStackValue {
+  const double* Data;
+  double Value;
+  double* Slot;  // the scratch block it owns, returned when it is taken off
+};
+
+// Scratch of the one-pass evaluations of one thread.
+struct TTreeScratch {
+  std::vector<TTreeItem> Items;
+  std::vector<TKnown> Known;
+  std::vector<TMXGPNode<double>*> Pending;
+  std::vector<TStackValue> Stack;
+  std::vector<std::unique_ptr<double[]>> Blocks;  // every block made, kept for reuse
+  std::vector<double*> Free;
+};
+thread_local TTreeScratch tTree;
+
+}  // namespace
+
+bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out,
+                  std::span<TMXGPNode<double>* const> PreOrder) {
+  if (!Root) throw EGPException("No program to evaluate");
+  const int rows = Table.RowCount();
+  if (Out.size() < static_cast<std::size_t>(rows))
+    throw EArgumentOutOfRangeException("Output of " + std::to_string(Out.size()) + " values for " +
+                                       std::to_string(rows) + " rows");
+  // (1) The tree in pre-order, translated as the compiler does; every node is visited, so
+  // every variable is checked.
+  TTreeScratch& scratch = tTree;
+  std::vector<TTreeItem>& items = scratch.Items;
+  std::vector<TKnown>& known = scratch.Known;
+  std::vector<TMXGPNode<double>*>& pending = scratch.Pending;
+  items.clear(), known.clear(), pending.assign(1, Root);
+  bool perRow = false;
+  while (!pending.empty()) {
+    TMXGPNode<double>* node = pending.back();
+    pending.pop_back();
+    if (constexpr std::size_t kAhead = 8; items.size() + kAhead < PreOrder.size())
+      __builtin_prefetch(PreOrder[items.size() + kAhead]);
+    TTreeItem item{TItem::ikConstant, fpNone, -1, 0, node->GetChildCount(), 0};
+    const TMXGPInstruction<double>* instruction = node->Instruction();
+    if (!instruction) {
+      perRow = true;
+    } else {
+      auto found = std::find_if(known.begin(), known.end(), [&](const TKnown& k) { return k.Instruction == instruction; });
+      if (found == known.end()) {
+        const auto* primitive = FastCast<const TMXGPFloatPrimitive>(instruction);
+        int column = -1;
+        if (instruction->Operation() == gpVariable && (column = Table.IndexOf(instruction->Name())) < 0)
+          NoColumn(*instruction);
+        known.push_back({instruction, primitive ? primitive->Primitive() : fpNone, column});
+        found = known.end() - 1;
+      }
+      if (instruction->OnExecute()) perRow = true;
+      switch (instruction->Operation()) {
+        case gpVariable:
+          item.Kind = TItem::ikColumn, item.Column = found->Column;
+          break;
+        case gpConstant:
+          item.Value = node->Value();
+          break;
+        default:
+          // As compiled: a function runs only with its arity's children; a primitive's
+          // built-in runs its first children, any other function's none and yields 0.
+          if (item.Children < instruction->Arity()) perRow = true;
+          if (found->Primitive != fpNone && instruction->Arity() != 0) {
+            item.Run = FloatPrimitiveArity(found->Primitive);
+            if (item.Children < item.Run) perRow = true;
+            item.Kind = TItem::ikFunction, item.Primitive = found->Primitive;
+          }
+          break;
+      }
+    }
+    items.push_back(item);
+    for (int i = item.Children - 1; i >= 0; --i) {
+      TMXGPNode<double>* child = node->GetChild(i);
+      if (!child) {
+        perRow = true;  // a gap among the children: only the node's own Execute knows
+        continue;
+      }
+      pending.push_back(child);
+    }
+  }
+  if (perRow) return false;
+
+  // (2) Each block of rows: the items in reverse pre-order are the program in postfix, so
+  // a node finds its children's values on the stack, child 0 on top.
+  std::vector<TStackValue>& stack = scratch.Stack;
+  std::vector<double*>& free = scratch.Free;
+  const auto take = [&] {
+    if (free.empty()) {
+      scratch.Blocks.push_back(std::make_unique<double[]>(TMXGPCompiledProgram::BlockRows));
+      return scratch.Blocks.back().get();
+    }
+    double* block = free.back();
+    free.pop_back();
+    return block;
+  };
+  for (int start = 0; start < rows || start == 0; start += TMXGPCompiledProgram::BlockRows) {
+    const int n = std::min(TMXGPCompiledProgram::BlockRows, rows - start);
+    stack.clear();
+    // Takes a node's children off the stack, their blocks back to the free list.
+    const auto drop = [&](int Count) {
+      for (; Count > 0; --Count, stack.pop_back())
+        if (stack.back().Slot) free.push_back(stack.back().Slot);
+    };
+    for (auto item = items.rbegin(); item != items.rend(); ++item) {
+      if (item->Kind != TItem::ikFunction) {  // a leaf, or a node whose children do not run
+        drop(item->Children);
+        if (item->Kind == TItem::ikColumn) stack.push_back({Table.Column(item->Column).data() + start, 0, nullptr});
+        else stack.push_back({nullptr, item->Value, nullptr});
+        continue;
+      }
+      const TStackValue a = stack.back();
+      const TStackValue b = item->Run > 1 ? stack.end()[-2] : TStackValue{nullptr, 0, nullptr};
+      TStackValue result{nullptr, 0, nullptr};
+      if (!a.Data && !b.Data) {
+        result.Value = ApplyFloatPrimitive(item->Primitive, a.Value, b.Value);
+      } else {
+        result.Slot = take();
+        result.Data = result.Slot;
+        const auto& kernels = kKernels[item->Primitive];
+        if (item->Run == 1) kernels[shVectors](result.Slot, a.Data, nullptr, 0, n);
+        else if (!a.Data) kernels[shConstVector](result.Slot, nullptr, b.Data, a.Value, n);
+        else if (!b.Data) kernels[shVectorConst](result.Slot, a.Data, nullptr, b.Value, n);
+        else kernels[shVectors](result.Slot, a.Data, b.Data, 0, n);
+      }
+      drop(item->Children);
+      stack.push_back(result);
+    }
+    const TStackValue& value = stack.back();
+    if (value.Data) std::copy_n(value.Data, n, Out.begin() + start);
+    else std::fill_n(Out.begin() + start, n, value.Value);
+    if (value.Slot) free.push_back(value.Slot);
+    if (rows == 0) break;
+  }
+  return true;
+}
+
+namespace {
+
 // The compiled program an individual keeps, with the tree stamp it was compiled at.
 class TProgramCache : public TMXGPTreeCache {
  public:
@@ -404,6 +561,12 @@ void EvaluateRows(TMXGPIndividual<double>& Individual, const TMXDataTable& Table
     ExecuteRows(Individual.DNA(), Table, Out);
     return;
   }
+  // A table of one block: one pass over the tree costs less than compiling it, which
+  // would pay off only when the same tree is evaluated again.
+  if (Table.RowCount() <= TMXGPCompiledProgram::BlockRows) {
+    if (!EvaluateTree(Individual.DNA(), Table, Out, Individual.FlattenedDNA())) ExecuteRows(Individual.DNA(), Table, Out);
+    return;
+  }
   auto* cache = dynamic_cast<TProgramCache*>(Individual.TreeCache());
   if (!cache) {
     auto made = std::make_unique<TProgramCache>();
@@ -413,7 +576,7 @@ void EvaluateRows(TMXGPIndividual<double>& Individual, const TMXDataTable& Table
   if (!cache->Valid || cache->TreeStamp != Individual.TreeStamp() ||
       cache->Program.LayoutStamp() != Table.LayoutStamp()) {
     cache->Valid = false;
-    cache->Program.Compile(Individual.DNA(), Table);
+    cache->Program.Compile(Individual.DNA(), Table, Individual.FlattenedDNA());
     cache->TreeStamp = Individual.TreeStamp();
     cache->Valid = true;
   }

@@ -47,7 +47,9 @@ class TMXGPCompiledProgram {
   // Compiles Root's tree for tables laid out as Table (see TMXDataTable::LayoutStamp).
   // EGPException naming a variable without a column; the program is then empty. The tree
   // and its instructions must not change while the program is used (compile again).
-  void Compile(TMXGPNode<double>* Root, const TMXDataTable& Table);
+  // PreOrder, when the caller has it (an individual's FlattenedDNA), only lets the walk
+  // fetch nodes ahead of their visit; a stale list costs nothing but the fetches.
+  void Compile(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<TMXGPNode<double>* const> PreOrder = {});
   // The program's value for every row of Table into Out[0 .. RowCount()-1]. EGPException
   // when nothing was compiled or Table's layout differs from the compiled one;
   // EArgumentOutOfRangeException when Out is shorter than the table. Runs row by row when
@@ -91,10 +93,20 @@ class TMXGPCompiledProgram {
 // EArgumentOutOfRangeException when Out is shorter than the table.
 void ExecuteRows(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out);
 
+// Root's value for every row of Table into Out in one pass over the tree, without
+// keeping a compiled program: each function runs over a block of rows at a time, with
+// the results of the compiled program. Cheaper than compiling when the tree is evaluated
+// once on a small table. Returns false, with Out untouched, when the tree must run row
+// by row (as PerRow() would say). Errors as for Compile and Evaluate; EGPException for a
+// null Root. PreOrder as for Compile.
+bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out,
+                  std::span<TMXGPNode<double>* const> PreOrder = {});
+
 // Individual's program for every row of Table into Out: with Batch, through the compiled
 // program the individual keeps in its tree cache (compiled again when the tree or the
-// table layout changed since); without, by ExecuteRows. Zeros for an individual without
-// a tree. Errors as for Compile and Evaluate.
+// table layout changed since) or, for a table of at most BlockRows rows, by EvaluateTree;
+// without, by ExecuteRows. Zeros for an individual without a tree. Errors as for Compile
+// and Evaluate.
 void EvaluateRows(TMXGPIndividual<double>& Individual, const TMXDataTable& Table, std::span<double> Out,
                   bool Batch = true);
 

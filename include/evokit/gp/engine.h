@@ -533,8 +533,9 @@ class TMXGPNode : public TPersistent {
 
   // Destroys all children and their subtrees iteratively, without notifications.
   void DestroyChildren();
-  // Destroys the given detached nodes and their subtrees iteratively (nulls are skipped).
-  static void DestroyNodes(std::vector<TNode*> Nodes);
+  // Destroys the given detached nodes and their subtrees iteratively (nulls are skipped);
+  // Nodes is left empty, with its capacity.
+  static void DestroyNodes(std::vector<TNode*>&& Nodes);
   // A new node made by Source's CreateNode, detached, with Source's instruction, value
   // and caches.
   static TNode* ShallowCopy(const TNode* Source);
@@ -616,7 +617,7 @@ class TMXGPTreeNode : public TMXGPNode<T> {
   // True when Node is in FChildren, in constant time.
   bool Holds(const TNode* Node) const noexcept;
 
-  std::vector<TNode*, TPoolAllocator<TNode*>> FChildren;
+  TInlineList<TNode*> FChildren;  // one or two children in place, more in a pool block
 };
 
 // A node with at most two children, Left (child 0) and Right (child 1), both binary nodes.

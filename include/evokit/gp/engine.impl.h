@@ -394,7 +394,9 @@ int TMXGPNode<T>::Size() const {
   if (FSize != 0) return FSize;
   // Post-order over the nodes whose size is not cached yet: a node is summed once all
   // its children are known.
-  std::vector<const TNode*> stack{this};
+  TScratchVector<const TNode*> scratch;
+  std::vector<const TNode*>& stack = *scratch;
+  stack.push_back(this);
   while (!stack.empty()) {
     const TNode* node = stack.back();
     if (node->FSize != 0) {
@@ -423,7 +425,9 @@ template <class T>
 int TMXGPNode<T>::Depth() const {
   // A leaf's depth is 0, which is also the "not computed" mark: leaves are never cached.
   if (FDepth != 0 || GetChildCount() == 0) return FDepth;
-  std::vector<const TNode*> stack{this};
+  TScratchVector<const TNode*> scratch;
+  std::vector<const TNode*>& stack = *scratch;
+  stack.push_back(this);
   while (!stack.empty()) {
     const TNode* node = stack.back();
     const int count = node->GetChildCount();
@@ -458,13 +462,15 @@ int TMXGPNode<T>::IndexOf(const TNode* Node) const {
 
 template <class T>
 void TMXGPNode<T>::DestroyChildren() {
-  std::vector<TNode*> children;
-  ReleaseChildren(children);
-  DestroyNodes(std::move(children));
+  // The work list is the thread's scratch: every node destroyed runs this again,
+  // childless by then.
+  TScratchVector<TNode*> children;
+  ReleaseChildren(*children);
+  DestroyNodes(std::move(*children));
 }
 
 template <class T>
-void TMXGPNode<T>::DestroyNodes(std::vector<TNode*> Nodes) {
+void TMXGPNode<T>::DestroyNodes(std::vector<TNode*>&& Nodes) {
   // Each node is deleted once its children have been moved onto the list, so no
   // destructor ever has a subtree to walk.
   while (!Nodes.empty()) {
@@ -517,10 +523,13 @@ void TMXGPNode<T>::Assign(const TPersistent* Source) {
     }
   // The old children are set aside, not destroyed, until the copy is complete: Source
   // may lie inside them, and a failed copy puts them back.
-  std::vector<TNode*> saved;
+  TScratchVector<TNode*> savedScratch;
+  std::vector<TNode*>& saved = *savedScratch;
   ReleaseChildren(saved);
   try {
-    TCopyList pending{{source, this}};
+    TScratchVector<std::pair<const TNode*, TNode*>> pendingScratch;
+    TCopyList& pending = *pendingScratch;
+    pending.emplace_back(source, this);
     while (!pending.empty()) {
       auto [from, to] = pending.back();
       pending.pop_back();
@@ -537,7 +546,8 @@ void TMXGPNode<T>::Assign(const TPersistent* Source) {
   const int size = source->FSize, depth = source->FDepth;
   // The copies step aside while the old children come back for Clear(), which (through
   // an override too) destroys them, resets the node and tells it and its ancestors.
-  std::vector<TNode*> copies;
+  TScratchVector<TNode*> copiesScratch;
+  std::vector<TNode*>& copies = *copiesScratch;
   ReleaseChildren(copies);
   RestoreChildren(saved);
   try {
@@ -679,7 +689,7 @@ TMXGPTreeNode<T>::TMXGPTreeNode(TMXGPInstruction<T>* Instruction, TNode* Parent)
 
 template <class T>
 TMXGPTreeNode<T>::~TMXGPTreeNode() {
-  this->DestroyChildren();
+  if (!FChildren.empty()) this->DestroyChildren();  // empty when destroyed by DestroyNodes
   this->SetParent(nullptr);
 }
 

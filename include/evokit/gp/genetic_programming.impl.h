@@ -662,26 +662,27 @@ void TMXCustomGeneticProgramming<T>::DoAntiBloating(TMXIndividual* Parent, TMXIn
   TIndividual* child = AsGPIndividual(Child);
   const TNode* tree = child->DNA();
   if (!tree) return;
-  const bool tooBig = tree->Size() > FBloatLimit;
-  const bool tooDeep = tree->Depth() > FBloatLimit;
+  // Each strategy measures only what it limits (a walk of the tree where caches are cold).
+  const auto tooBig = [&] { return tree->Size() > FBloatLimit; };
+  const auto tooDeep = [&] { return tree->Depth() > FBloatLimit; };
   switch (FBloatStrategy) {
     case bsSizeLimit:
-      if (Changed && tooBig) child->Assign(Parent);
+      if (Changed && tooBig()) child->Assign(Parent);
       break;
     case bsDepthLimit:
-      if (Changed && tooDeep) child->Assign(Parent);
+      if (Changed && tooDeep()) child->Assign(Parent);
       break;
     case bsShrinkDepth:
-      if (tooDeep) DoShrinkMutation(child);
+      if (tooDeep()) DoShrinkMutation(child);
       break;
     case bsShrinkSize:
-      if (tooBig) DoShrinkMutation(child);
+      if (tooBig()) DoShrinkMutation(child);
       break;
     case bsHoistDepth:
-      if (tooDeep) DoHoistMutation(child);
+      if (tooDeep()) DoHoistMutation(child);
       break;
     case bsHoistSize:
-      if (tooBig) DoHoistMutation(child);
+      if (tooBig()) DoHoistMutation(child);
       break;
     default:
       break;

@@ -61,6 +61,7 @@ template <class T>
 void TMXGPIndividual<T>::AssignDNA(TNode* aDNA) {
   if (!aDNA || aDNA == FDNA) return;
   // The old tree goes first from the list, whose entries point into it.
+  PrefetchNodes(FFlattenedDNA);  // the old tree is about to be walked for deletion
   FFlattenedDNA.clear();
   if (aDNA->Parent()) aDNA->SetParent(nullptr);
   TNode* old = FDNA;
@@ -76,20 +77,27 @@ void TMXGPIndividual<T>::FlattenDNA() {
   FFlattenedDNA.clear();
   if (!FDNA) return;
   // Pre-order without recursion: children are pushed last first, so child 0 comes next.
-  TNodeList stack{FDNA};
+  TScratchVector<TNode*> scratch;
+  TNodeList& stack = *scratch;
+  stack.push_back(FDNA);
   while (!stack.empty()) {
     TNode* node = stack.back();
     stack.pop_back();
     FFlattenedDNA.push_back(node);
     for (int i = node->GetChildCount() - 1; i >= 0; --i)
-      if (TNode* child = node->GetChild(i)) stack.push_back(child);
+      if (TNode* child = node->GetChild(i)) {
+        __builtin_prefetch(child);  // scattered nodes: start fetching before the visit
+        stack.push_back(child);
+      }
   }
 }
 
 template <class T>
 void TMXGPIndividual<T>::Assign(const TPersistent* Source) {
-  if (const auto* source = dynamic_cast<const TMXGPIndividual*>(Source); source && source != this && source->FDNA)
+  if (const auto* source = dynamic_cast<const TMXGPIndividual*>(Source); source && source != this && source->FDNA) {
+    PrefetchNodes(source->FFlattenedDNA);  // the copy walks the source's nodes
     SetDNA(source->FDNA);
+  }
   TMXIndividual::Assign(Source);
 }
 

@@ -11,9 +11,15 @@
 //   static void operator delete(void* Block, std::size_t Size) noexcept { SmallObjectFree(Block, Size); }
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <new>
+#include <span>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace evokit {
 
@@ -36,6 +42,121 @@ struct TPoolAllocator {
   }
   void deallocate(T* Block, std::size_t Count) noexcept { SmallObjectFree(Block, Count * sizeof(T)); }
   friend bool operator==(const TPoolAllocator&, const TPoolAllocator&) noexcept { return true; }
+};
+
+// A list of trivially copyable values (pointers) that keeps its first N in place and
+// moves to a pool block beyond: a tree node's children, mostly one or two, then need no
+// allocation of their own and share the node's cache lines. Growth gives the strong
+// guarantee (std::bad_alloc leaves the list as it was); clear() keeps the capacity.
+template <class T, std::uint32_t N = 2>
+class TInlineList {
+  static_assert(std::is_trivially_copyable_v<T> && N > 0);
+
+ public:
+  using value_type = T;
+  using iterator = T*;
+  using const_iterator = const T*;
+
+  TInlineList() noexcept {}
+  TInlineList(const TInlineList&) = delete;
+  TInlineList& operator=(const TInlineList&) = delete;
+  ~TInlineList() { Release(); }
+
+  std::size_t size() const noexcept { return FSize; }
+  bool empty() const noexcept { return FSize == 0; }
+  std::size_t capacity() const noexcept { return FCapacity; }
+  T* data() noexcept { return OnHeap() ? FHeap : FInline; }
+  const T* data() const noexcept { return OnHeap() ? FHeap : FInline; }
+  T* begin() noexcept { return data(); }
+  T* end() noexcept { return data() + FSize; }
+  const T* begin() const noexcept { return data(); }
+  const T* end() const noexcept { return data() + FSize; }
+  T& operator[](std::size_t Index) noexcept { return data()[Index]; }
+  const T& operator[](std::size_t Index) const noexcept { return data()[Index]; }
+  T& back() noexcept { return data()[FSize - 1]; }
+  const T& back() const noexcept { return data()[FSize - 1]; }
+  operator std::span<const T>() const noexcept { return {data(), FSize}; }
+
+  void reserve(std::size_t Count) {
+    if (Count > FCapacity) Grow(Count);
+  }
+  void push_back(T Value) {
+    if (FSize == FCapacity) Grow(std::size_t{FCapacity} * 2);
+    data()[FSize++] = Value;
+  }
+  void pop_back() noexcept { --FSize; }
+  void clear() noexcept { FSize = 0; }
+  T* insert(const T* Position, T Value) {
+    const std::size_t at = static_cast<std::size_t>(Position - data());
+    if (FSize == FCapacity) Grow(std::size_t{FCapacity} * 2);
+    T* items = data();
+    std::copy_backward(items + at, items + FSize, items + FSize + 1);
+    items[at] = Value;
+    ++FSize;
+    return items + at;
+  }
+  T* erase(const T* Position) noexcept {
+    T* items = data();
+    const std::size_t at = static_cast<std::size_t>(Position - items);
+    std::copy(items + at + 1, items + FSize, items + at);
+    --FSize;
+    return items + at;
+  }
+  template <class Iterator>
+  void assign(Iterator First, Iterator Last) {
+    const std::size_t count = static_cast<std::size_t>(std::distance(First, Last));
+    reserve(count);
+    std::copy(First, Last, data());
+    FSize = static_cast<std::uint32_t>(count);
+  }
+
+ private:
+  bool OnHeap() const noexcept { return FCapacity > N; }
+  void Grow(std::size_t Count) {
+    if (Count > std::numeric_limits<std::uint32_t>::max() / sizeof(T)) throw std::bad_array_new_length();
+    T* block = static_cast<T*>(SmallObjectAllocate(Count * sizeof(T)));
+    std::copy(begin(), end(), block);
+    Release();
+    FHeap = block;
+    FCapacity = static_cast<std::uint32_t>(Count);
+  }
+  void Release() noexcept {
+    if (OnHeap()) SmallObjectFree(FHeap, std::size_t{FCapacity} * sizeof(T));
+  }
+
+  std::uint32_t FSize = 0;
+  std::uint32_t FCapacity = N;
+  union {
+    T FInline[N];
+    T* FHeap;
+  };
+};
+
+// A std::vector borrowed, for the length of a call, from a cache its thread keeps, so
+// that work lists of hot paths (tree walks) reuse their capacity instead of allocating on
+// every call. The vector starts empty; a nested borrower of the same element type finds
+// the cache taken and starts a vector of its own, and the larger one is kept on return.
+template <class T>
+class TScratchVector {
+ public:
+  TScratchVector() noexcept : FItems(std::move(Cache())) { FItems.clear(); }
+  TScratchVector(const TScratchVector&) = delete;
+  TScratchVector& operator=(const TScratchVector&) = delete;
+  ~TScratchVector() {
+    if (FItems.capacity() > Cache().capacity()) {
+      FItems.clear();
+      Cache() = std::move(FItems);
+    }
+  }
+  std::vector<T>& operator*() noexcept { return FItems; }
+  std::vector<T>* operator->() noexcept { return &FItems; }
+
+ private:
+  static std::vector<T>& Cache() noexcept {
+    static thread_local std::vector<T> tCache;
+    return tCache;
+  }
+  std::vector<T> FItems;
 };
 
 }  // namespace evokit
