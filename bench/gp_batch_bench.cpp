@@ -117,7 +117,8 @@ void RunPostfix(const std::vector<TPlainInstruction>& Program, const double* X, 
   }
 }
 
-// Arguments: rows, and the way: 0 per row, 1 batch, 2 batch with compiling, 3 plain loop.
+// Arguments: rows, and the way: 0 per row, 1 batch, 2 batch with compiling, 3 plain loop,
+// 4 one pass over the tree (EvaluateTree).
 void BM_EvaluatePrograms(benchmark::State& State) {
   const int rows = static_cast<int>(State.range(0));
   const int way = static_cast<int>(State.range(1));
@@ -149,13 +150,14 @@ void BM_EvaluatePrograms(benchmark::State& State) {
         case 0: ExecuteRows(trees[i], table, out); break;
         case 1: programs[i].Evaluate(table, out); break;
         case 2: programs[i].Compile(trees[i], table), programs[i].Evaluate(table, out); break;
-        default: RunPostfix(plain[i], table.Column(0).data(), rows, out.data(), stack); break;
+        case 3: RunPostfix(plain[i], table.Column(0).data(), rows, out.data(), stack); break;
+        default: EvaluateTree(trees[i], table, out); break;
       }
       check += out[static_cast<std::size_t>(rows) / 2];
     }
   }
   benchmark::DoNotOptimize(check);
-  const char* labels[] = {"per row", "batch", "batch+compile", "plain postfix loop"};
+  const char* labels[] = {"per row", "batch", "batch+compile", "plain postfix loop", "one pass"};
   State.SetLabel(labels[way]);
   State.counters["nodes/s"] = benchmark::Counter(static_cast<double>(nodes * rows), benchmark::Counter::kIsIterationInvariantRate);
   State.counters["avg_size"] = static_cast<double>(nodes) / static_cast<double>(trees.size());
@@ -164,7 +166,7 @@ void BM_EvaluatePrograms(benchmark::State& State) {
 }
 BENCHMARK(BM_EvaluatePrograms)
     ->ArgNames({"rows", "way"})
-    ->ArgsProduct({{20, 1000}, {0, 1, 2, 3}})
+    ->ArgsProduct({{20, 1000}, {0, 1, 2, 3, 4}})
     ->Unit(benchmark::kMillisecond);
 
 // The whole quartic regression run: 500 individuals, 50 generations, tournaments of 7,
