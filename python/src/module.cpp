@@ -1,6 +1,7 @@
-// The Python module evokit._evokit: the GA component with its properties, enumerations
-// as Python IntEnums, Python callables as events, chromosomes as numpy arrays, and the
-// symbolic-regression engine the Python SymbolicRegressor (evokit/regressor.py) drives.
+// The Python module evokit._evokit: the GA and float GP components with their properties,
+// enumerations as Python IntEnums, Python callables as fitness and events (with views of
+// individuals and programs), chromosomes as numpy arrays, and the symbolic-regression
+// engine the Python SymbolicRegressor (evokit/regressor.py) drives.
 //
 // The GIL: every call into the library that breeds, evaluates or loads releases it;
 // Python callbacks take it back for the length of the call. A callback that raises
@@ -280,7 +281,8 @@ TView<S> ViewOf(S& Self, TMXIndividual* Item) {
   TMXCustomGeneticComponent& comp = Self.Comp();
   const TMXPopulation* pop = Item->Collection();
   const TWhere where = pop == comp.PreviousGeneration() ? TWhere::Parents : TWhere::Current;
-  if (pop != PopulationAt(comp, where)) throw std::logic_error("an event got an individual of no generation");
+  if (pop != PopulationAt(comp, where))
+    throw std::runtime_error("a callback got an individual outside the current and the parents' generation");
   return TView<S>{Self.shared_from_this(), where, Item->Index()};
 }
 
@@ -1005,7 +1007,8 @@ void BindGP(py::module_& m) {
         if (v.is_none() && s.Regression) SetRegressionFitness(s.GP, s.Regression);
       },
       "A Python fitness: a callable taking a Program and returning a number, used instead of the regression "
-      "data's. None restores the regression fitness when set_regression_data was called.");
+      "data's (set fitness_method to match). None restores the regression fitness when set_regression_data was "
+      "called. Programs evaluated already keep their fitness until they change.");
   gp.def_property("on_crossover", [](const P& s) { return s.OnCrossover; }, &InstallGPCrossover,
                   "Called as on_crossover(parent1, parent2, child) before a crossover; returning False vetoes it.");
   gp.def_property_readonly("variable_names", [](P& s) { return VariableNames(s.GP); });
