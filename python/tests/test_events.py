@@ -7,6 +7,13 @@ EVOLVES = ["evolve", "parallel_evolve"]
 Op = evokit.GeneticOperation
 
 
+@pytest.fixture(autouse=True)
+def four_threads():  # parallel_evolve's callbacks then really come from several threads
+    evokit.set_max_threads(4)
+    yield
+    evokit.set_max_threads(0)
+
+
 def ga_with(operations, **kw):
     ga = evokit.GeneticAlgorithm(gene_size=32, initial_population=20, operations=operations, **kw)
     ga.fitness = lambda ind: float(ind.count_set_bits)
@@ -112,7 +119,6 @@ def test_gp_python_fitness_gets_programs_and_none_restores_the_regression(evolve
     gp = gp_with()
     gp.set_regression_data(X, Y, ["x", "y"], evokit.RegressionMetric.MEAN_SQUARED_ERROR)
     gp.fitness = lambda program: float(program.size)
-    evokit.set_max_threads(2)
     getattr(gp, evolve)(3)
     assert gp.variable_names == ["x", "y"]
     for program in gp.population:
@@ -123,7 +129,6 @@ def test_gp_python_fitness_gets_programs_and_none_restores_the_regression(evolve
     gp.fitness = None  # programs evaluated already keep their fitness: start afresh
     gp.initialize()
     getattr(gp, evolve)(2)
-    evokit.set_max_threads(0)
     for program in gp.population:
         assert program.fitness == pytest.approx(np.mean((program.evaluate() - Y) ** 2))
     for bad, error in [(X[:, :1], ValueError), ([["a", "b"]], TypeError), (np.zeros((2, 2, 2)), ValueError)]:
