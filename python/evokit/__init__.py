@@ -7,7 +7,8 @@ from . import _evokit
 from ._evokit import *  # noqa: F401,F403  (the extension's classes, enums and exceptions)
 from ._evokit import (Error, FitnessMethod, SelectionMethod, CrossoverMethod, GeneticOperation,  # noqa: F401
                       GeneType, GeneticAlgorithm, Individual, Population, rand_seed, set_max_threads,
-                      GeneticProgramming, InitializationMethod, BloatStrategy, RegressionMetric)
+                      GeneticProgramming, InitializationMethod, BloatStrategy, RegressionMetric, Program,
+                      ProgramPopulation)
 from .regressor import SymbolicRegressor, program_function  # noqa: F401
 
 __all__ = [name for name, value in list(globals().items())

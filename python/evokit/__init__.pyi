@@ -1,6 +1,6 @@
 # Type stubs of the evokit package, for editors and type checkers.
 import enum
-from typing import Any, Callable, Iterable, Iterator, Optional, Sequence
+from typing import Any, Callable, Iterable, Iterator, Optional, Sequence, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -91,6 +91,8 @@ class RegressionMetric(enum.IntEnum):
 class Individual:
     @property
     def fitness(self) -> float: ...
+    @property
+    def index(self) -> int: ...
     bits: npt.NDArray[np.uint8]
     @property
     def count_set_bits(self) -> int: ...
@@ -103,6 +105,32 @@ class Population(Sequence[Individual]):
     def __iter__(self) -> Iterator[Individual]: ...
     def bits(self) -> npt.NDArray[np.uint8]: ...
     def fitness(self) -> npt.NDArray[np.float64]: ...
+
+class Program:
+    @property
+    def fitness(self) -> float: ...
+    @property
+    def index(self) -> int: ...
+    @property
+    def text(self) -> str: ...
+    @property
+    def size(self) -> int: ...
+    @property
+    def depth(self) -> int: ...
+    @property
+    def tree(self) -> Optional[tuple]: ...
+    @overload
+    def evaluate(self, X: None = None) -> npt.NDArray[np.float64]: ...
+    @overload
+    def evaluate(self, X: npt.ArrayLike) -> npt.NDArray[np.float64] | float: ...
+
+class ProgramPopulation(Sequence[Program]):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int) -> Program: ...  # type: ignore[override]
+    def __iter__(self) -> Iterator[Program]: ...
+    def fitness(self) -> npt.NDArray[np.float64]: ...
+
+_Veto = Optional[bool]
 
 class _Component:
     def __init__(self, **properties: Any) -> None: ...
@@ -125,6 +153,10 @@ class _Component:
     selection_method: SelectionMethod
     operations: set[GeneticOperation]
     on_evolve: Optional[Callable[[], None]]
+    # The individual views are Individual (GeneticAlgorithm) or Program (GeneticProgramming).
+    on_selection: Optional[Callable[[Any], Any]]
+    on_mutation: Optional[Callable[[Any], _Veto]]
+    on_inversion: Optional[Callable[[Any], _Veto]]
     @property
     def initialized(self) -> bool: ...
     @property
@@ -148,6 +180,10 @@ class GeneticAlgorithm(_Component):
     gene_size: int
     crossover_method: CrossoverMethod
     fitness: Optional[Callable[[Individual], float]]
+    on_selection: Optional[Callable[[Population], Individual | int]]
+    on_mutation: Optional[Callable[[Individual], _Veto]]
+    on_inversion: Optional[Callable[[Individual], _Veto]]
+    on_crossover: Optional[Callable[[Individual, Individual, Individual, int], int | bool | None]]
     @property
     def fittest(self) -> Optional[Individual]: ...
     @property
@@ -163,6 +199,17 @@ class GeneticProgramming(_Component):
     initialization_depth: int
     bloat_strategy: BloatStrategy
     bloat_limit: int
+    fitness: Optional[Callable[[Program], float]]
+    on_selection: Optional[Callable[[ProgramPopulation], Program | int]]
+    on_mutation: Optional[Callable[[Program], _Veto]]
+    on_inversion: Optional[Callable[[Program], _Veto]]
+    on_crossover: Optional[Callable[[Program, Program, Program], _Veto]]
+    @property
+    def fittest(self) -> Optional[Program]: ...
+    @property
+    def population(self) -> ProgramPopulation: ...
+    @property
+    def variable_names(self) -> list[str]: ...
     @property
     def avg_program_size(self) -> float: ...
     @property

@@ -1,6 +1,7 @@
-// The Python module evokit._evokit: the GA component with its properties, enumerations
-// as Python IntEnums, Python callables as events, chromosomes as numpy arrays, and the
-// symbolic-regression engine the Python SymbolicRegressor (evokit/regressor.py) drives.
+// The Python module evokit._evokit: the GA and float GP components with their properties,
+// enumerations as Python IntEnums, Python callables as fitness and events (with views of
+// individuals and programs), chromosomes as numpy arrays, and the symbolic-regression
+// engine the Python SymbolicRegressor (evokit/regressor.py) drives.
 //
 // The GIL: every call into the library that breeds, evaluates or loads releases it;
 // Python callbacks take it back for the length of the call. A callback that raises
@@ -11,12 +12,14 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <stdexcept>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -177,17 +180,35 @@ void ArrayToBits(const py::handle& Value, TMXEncodedBits& Bits, int Size) {
 struct PyComponent {
   virtual ~PyComponent() = default;
   virtual TMXCustomGeneticComponent& Comp() = 0;
+  // The Python callables behind the component's events (None: no handler of ours).
+  py::object Fitness = py::none();
   py::object OnEvolve = py::none();
+  py::object OnSelection = py::none();
+  py::object OnCrossover = py::none();
+  py::object OnMutation = py::none();
+  py::object OnInversion = py::none();
   // True while a call runs the component (evolving, loading, saving). A callback, or
   // another Python thread, that tries to restructure it meanwhile gets RuntimeError
   // instead of pulling the population from under the running generation.
   bool Busy = false;
+  // True while on_evolve runs: the generation is complete, so the other handlers may be
+  // replaced there.
+  bool BetweenGenerations = false;
 };
 
 struct PyGA : PyComponent, std::enable_shared_from_this<PyGA> {
+  using TItem = TMXGAIndividual;
   TMXGeneticAlgorithm GA;
-  py::object Fitness = py::none();
   TMXCustomGeneticComponent& Comp() override { return GA; }
+};
+
+// The float GP component with the ready-made regression fitness: programs over the
+// standard primitives, scored on data given as arrays or by a Python fitness.
+struct PyGP : PyComponent, std::enable_shared_from_this<PyGP> {
+  using TItem = TMXGPIndividual<double>;
+  TMXGeneticProgramming GP;
+  std::shared_ptr<const TMXGPRegressionFitness> Regression;
+  TMXCustomGeneticComponent& Comp() override { return GP; }
 };
 
 // Marks the component busy for the length of a call (under the GIL, which every Python
@@ -207,33 +228,79 @@ class TBusy {
   PyComponent& FSelf;
 };
 
+// Handlers may change while the component rests or between generations (from
+// on_evolve), never while a generation is bred: a breeding thread may be in the old one.
+void CheckHandlerChange(const PyComponent& Self) {
+  if (Self.Busy && !Self.BetweenGenerations)
+    throw std::runtime_error("the component is busy: its event handlers cannot be changed while it breeds");
+}
+
+// Which generation a view reads: the current one, the parents' (PreviousGeneration,
+// which the events of a running generation see) or the component's fittest individual.
+enum class TWhere { Current, Parents, Fittest };
+
+TMXPopulation* PopulationAt(TMXCustomGeneticComponent& Comp, TWhere Where) {
+  return Where == TWhere::Parents ? Comp.PreviousGeneration() : Comp.Population();
+}
+
 // A view of one individual: the component (kept alive) and the individual's place,
 // looked up at each access so that a view outliving a generation never dangles.
-struct PyIndividual {
-  std::shared_ptr<PyGA> Owner;
-  int Index;  // -1: the component's fittest individual
-  TMXGAIndividual* Resolve() const {
-    if (Index < 0) {
-      TMXGAIndividual* best = Owner->GA.FittestIndividual();
-      if (!best) throw py::value_error("the component has no fittest individual yet");
-      return best;
+template <class S>
+struct TView {
+  std::shared_ptr<S> Owner;
+  TWhere Where;
+  int Index;
+  typename S::TItem* Resolve() const {
+    TMXIndividual* item = nullptr;
+    if (Where == TWhere::Fittest) {
+      item = Owner->Comp().FittestIndividual();
+      if (!item) throw py::value_error("the component has no fittest individual yet");
+    } else {
+      TMXPopulation* pop = PopulationAt(Owner->Comp(), Where);
+      if (!pop || Index >= pop->Count())
+        throw py::index_error("individual " + std::to_string(Index) + " left the population");
+      item = pop->Items(Index);
     }
-    TMXGAPopulation* pop = Owner->GA.Population();
-    if (Index >= pop->Count()) throw py::index_error("individual " + std::to_string(Index) + " left the population");
-    return pop->Items(Index);
+    return static_cast<typename S::TItem*>(item);
+  }
+  // For the setters: a parent of the generation being bred is read by every breeding
+  // thread, so it is read-only while the component runs.
+  typename S::TItem* ResolveForWrite() const {
+    if (Where == TWhere::Parents && Owner->Busy)
+      throw std::runtime_error("the parents of a running generation are read-only");
+    return Resolve();
   }
 };
+using PyIndividual = TView<PyGA>;
+using PyProgram = TView<PyGP>;
 
-struct PyPopulation {
-  std::shared_ptr<PyGA> Owner;
-  int Count() const { return Owner->GA.Population()->Count(); }
-  PyIndividual At(py::ssize_t Index) const {
+// The view handed to an event for Item, which lives in the current or the parents'
+// generation.
+template <class S>
+TView<S> ViewOf(S& Self, TMXIndividual* Item) {
+  TMXCustomGeneticComponent& comp = Self.Comp();
+  const TMXPopulation* pop = Item->Collection();
+  const TWhere where = pop == comp.PreviousGeneration() ? TWhere::Parents : TWhere::Current;
+  if (pop != PopulationAt(comp, where))
+    throw std::runtime_error("a callback got an individual outside the current and the parents' generation");
+  return TView<S>{Self.shared_from_this(), where, Item->Index()};
+}
+
+// A generation as a sequence of views.
+template <class S>
+struct TPopView {
+  std::shared_ptr<S> Owner;
+  TWhere Where;
+  TMXPopulation& Pop() const { return *PopulationAt(Owner->Comp(), Where); }
+  int Count() const { return PopulationAt(Owner->Comp(), Where) ? Pop().Count() : 0; }
+  TView<S> At(py::ssize_t Index) const {
     const py::ssize_t n = Count();
     if (Index < 0) Index += n;
     if (Index < 0 || Index >= n) throw py::index_error("population index out of range");
-    return PyIndividual{Owner, static_cast<int>(Index)};
+    return TView<S>{Owner, Where, static_cast<int>(Index)};
   }
 };
+using PyPopulation = TPopView<PyGA>;
 
 TMXGAGene* FindGene(const TMXGeneticAlgorithm& GA, const py::object& Key) {
   TMXGAGenes* genes = GA.Genes();
@@ -268,24 +335,145 @@ void SetGeneValue(TMXGAGene* Gene, TMXGABits& Bits, const py::object& Value) {
   }
 }
 
-// The Python fitness callable as the component's handler: the GIL is taken for the
-// call, the answer must be a number.
-void InstallFitness(PyGA& Self, py::object Callable) {
-  if (Callable.is_none()) {
-    Self.GA.SetOnEvaluateFitness(nullptr);
-    Self.Fitness = py::none();
-    return;
-  }
-  if (!PyCallable_Check(Callable.ptr())) throw py::type_error("fitness must be callable or None");
+// --- Events ------------------------------------------------------------------------
+// Each event runs its Python callable under the GIL, taken for the call only: under
+// parallel_evolve the breeding threads take turns in Python while the C++ work between
+// the calls runs in parallel. A callable that raises throws error_already_set through
+// the library, which ends the generation as any handler error does; an answer of the
+// wrong type raises TypeError the same way. Handlers cannot be changed while the
+// component breeds (CheckHandlerChange).
+
+std::string TypeName(const py::handle& Value) { return py::str(Value.get_type().attr("__name__")); }
+
+void CheckCallable(const py::object& Callable, const char* Name) {
+  if (!Callable.is_none() && !PyCallable_Check(Callable.ptr()))
+    throw py::type_error(std::string(Name) + " must be callable or None");
+}
+
+// True when Answer is a bool (numpy's included), stored in Flag.
+bool BoolAnswer(const py::object& Answer, bool& Flag) {
+  py::detail::make_caster<bool> caster;
+  if (!caster.load(Answer, false)) return false;
+  Flag = py::detail::cast_op<bool>(caster);
+  return true;
+}
+
+// The answer of a veto: None lets Proceed stand, a bool replaces it.
+void VetoAnswer(const py::object& Answer, bool& Proceed, const char* Name) {
+  if (!Answer.is_none() && !BoolAnswer(Answer, Proceed))
+    throw py::type_error(std::string(Name) + " must return a bool or None, not " + TypeName(Answer));
+}
+
+// The fitness callable of S as OnEvaluateFitness: it takes the individual's view and
+// answers a number. None removes the handler.
+template <class S>
+void InstallFitness(S& Self, const py::object& Callable) {
+  CheckCallable(Callable, "fitness");
+  CheckHandlerChange(Self);
   Self.Fitness = Callable;
-  PyGA* self = &Self;
-  Self.GA.SetOnEvaluateFitness([self](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+  if (Callable.is_none()) return Self.Comp().SetOnEvaluateFitness(nullptr);
+  S* self = &Self;
+  Self.Comp().SetOnEvaluateFitness([self](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
     py::gil_scoped_acquire gil;
-    py::object result = self->Fitness(PyIndividual{self->shared_from_this(), Item->Index()});
+    py::object result = self->Fitness(ViewOf(*self, Item));
     if (!PyNumber_Check(result.ptr()) || py::isinstance<py::str>(result))
-      throw py::type_error("the fitness callback must return a number, not " +
-                           std::string(py::str(result.get_type().attr("__name__"))));
+      throw py::type_error("the fitness callback must return a number, not " + TypeName(result));
     Fitness = py::float_(result).cast<double>();
+  });
+}
+
+// The parent an on_selection callable picked from Population: a view of one of its
+// individuals, or its index (negative ones count from the end).
+template <class S>
+TMXIndividual* SelectedParent(const py::object& Answer, TMXPopulation& Population) {
+  if (py::isinstance<TView<S>>(Answer)) {
+    TMXIndividual* item = Answer.cast<const TView<S>&>().Resolve();
+    if (item->Collection() != &Population)
+      throw py::value_error("on_selection must pick an individual of the population it is given");
+    return item;
+  }
+  bool flag = false;
+  if (!PyIndex_Check(Answer.ptr()) || BoolAnswer(Answer, flag))
+    throw py::type_error("on_selection must return an individual or an index, not " + TypeName(Answer));
+  const py::ssize_t n = Population.Count();
+  py::ssize_t i = Answer.cast<py::ssize_t>();
+  if (i < 0) i += n;
+  if (i < 0 || i >= n)
+    throw py::index_error("on_selection picked index " + std::string(py::str(Answer)) + " of a population of " +
+                          std::to_string(n));
+  return Population.Items(static_cast<int>(i));
+}
+
+// on_selection: called with the parents' generation for each parent; assigning a
+// callable makes the selection method CUSTOM, None makes it ROULETTE.
+template <class S>
+void InstallSelection(S& Self, const py::object& Callable) {
+  CheckCallable(Callable, "on_selection");
+  CheckHandlerChange(Self);
+  Self.OnSelection = Callable;
+  if (Callable.is_none()) return Self.Comp().SetOnSelection(nullptr);
+  S* self = &Self;
+  Self.Comp().SetOnSelection([self](TObject*, TMXPopulation* Population, TMXIndividual*& Parent) {
+    py::gil_scoped_acquire gil;
+    const TWhere where = Population == self->Comp().PreviousGeneration() ? TWhere::Parents : TWhere::Current;
+    Parent = SelectedParent<S>(self->OnSelection(TPopView<S>{self->shared_from_this(), where}), *Population);
+  });
+}
+
+// on_mutation and on_inversion: called with the child about to change; False vetoes.
+template <class S>
+void InstallVeto(S& Self, const py::object& Callable, py::object PyComponent::*Slot,
+                 void (TMXCustomGeneticComponent::*Set)(TMXMutationEvent), const char* Name) {
+  CheckCallable(Callable, Name);
+  CheckHandlerChange(Self);
+  Self.*Slot = Callable;
+  if (Callable.is_none()) return (Self.Comp().*Set)(nullptr);
+  S* self = &Self;
+  (Self.Comp().*Set)([self, Slot, Name](TObject*, TMXIndividual* Item, bool& Proceed) {
+    py::gil_scoped_acquire gil;
+    VetoAnswer((self->*Slot)(ViewOf(*self, Item)), Proceed, Name);
+  });
+}
+
+// The GA's on_crossover: called with both parents, the child (still a copy of its first
+// parent) and the number of leading bits it is to take from parent1. It answers None
+// (go ahead as called), a bool (False: no crossover into this child) or another point
+// in 0 .. gene_size.
+void InstallGACrossover(PyGA& Self, const py::object& Callable) {
+  CheckCallable(Callable, "on_crossover");
+  CheckHandlerChange(Self);
+  Self.OnCrossover = Callable;
+  if (Callable.is_none()) return Self.GA.SetOnCrossover(nullptr);
+  PyGA* self = &Self;
+  Self.GA.SetOnCrossover([self](TObject*, TMXGAIndividual* Parent1, TMXGAIndividual* Parent2, TMXGAIndividual* Child,
+                                std::int32_t& CrossoverBit, bool& Proceed) {
+    py::gil_scoped_acquire gil;
+    py::object answer = self->OnCrossover(ViewOf(*self, Parent1), ViewOf(*self, Parent2), ViewOf(*self, Child),
+                                          CrossoverBit);
+    if (answer.is_none() || BoolAnswer(answer, Proceed)) return;
+    if (!PyIndex_Check(answer.ptr()))
+      throw py::type_error("on_crossover must return a crossover point, a bool or None, not " + TypeName(answer));
+    const long long point = answer.cast<long long>();
+    if (point < 0 || point > Child->Bits()->Size())
+      throw py::value_error("on_crossover's point " + std::to_string(point) + " is outside 0.." +
+                            std::to_string(Child->Bits()->Size()));
+    CrossoverBit = static_cast<std::int32_t>(point);
+    Proceed = true;
+  });
+}
+
+// The GP component's on_crossover: both parents and the first child; False vetoes.
+void InstallGPCrossover(PyGP& Self, const py::object& Callable) {
+  CheckCallable(Callable, "on_crossover");
+  CheckHandlerChange(Self);
+  Self.OnCrossover = Callable;
+  if (Callable.is_none()) return Self.GP.SetOnCrossover(nullptr);
+  PyGP* self = &Self;
+  Self.GP.SetOnCrossover([self](TObject*, TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child,
+                                bool& Proceed) {
+    py::gil_scoped_acquire gil;
+    VetoAnswer(self->OnCrossover(ViewOf(*self, Parent1), ViewOf(*self, Parent2), ViewOf(*self, Child)), Proceed,
+               "on_crossover");
   });
 }
 
@@ -328,9 +516,11 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
       "selection_method", [](S& s) { return ToPy(s.Comp().SelectionMethod(), "SelectionMethod"); },
       [](S& s, const py::object& v) {
         const auto method = FromPy<TGASelectionMethod>(v, "SelectionMethod");
-        if (method == smCustom) throw py::value_error("custom selection is not available from Python");
-        s.Comp().SetSelectionMethod(method);
-      });
+        CheckHandlerChange(s);
+        s.Comp().SetSelectionMethod(method);  // another method replaces the selection handler
+        if (!s.Comp().IsCustomSelection()) s.OnSelection = py::none();
+      },
+      "The parent selection scheme; CUSTOM selects with on_selection (evolving without one raises).");
   Cls.def_property(
       "operations",
       [](S& s) {
@@ -355,19 +545,39 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
   Cls.def_property(
       "on_evolve", [](S& s) { return s.OnEvolve; },
       [](S& s, py::object v) {
+        CheckCallable(v, "on_evolve");
+        const TBusy busy(s);  // not even from on_evolve, which would replace itself
         if (v.is_none()) {
           s.Comp().SetOnEvolve(nullptr);
         } else {
-          if (!PyCallable_Check(v.ptr())) throw py::type_error("on_evolve must be callable or None");
           S* self = &s;
           s.Comp().SetOnEvolve([self](TObject*) {
             py::gil_scoped_acquire gil;
+            self->BetweenGenerations = true;
+            const TScopeExit done([self] { self->BetweenGenerations = false; });
             self->OnEvolve();
           });
         }
         s.OnEvolve = v;
       },
       "Called with no arguments after each generation.");
+  Cls.def_property(
+      "on_selection", [](S& s) { return s.Comp().IsCustomSelection() ? s.OnSelection : py::none(); },
+      [](S& s, const py::object& v) { InstallSelection(s, v); },
+      "Picks each parent: called with the parents' generation, returns one of its individuals or an index. "
+      "Setting it makes selection_method CUSTOM; None makes it ROULETTE.");
+  Cls.def_property(
+      "on_mutation", [](S& s) { return s.OnMutation; },
+      [](S& s, const py::object& v) {
+        InstallVeto(s, v, &PyComponent::OnMutation, &TMXCustomGeneticComponent::SetOnMutation, "on_mutation");
+      },
+      "Called with each child about to be mutated; returning False vetoes the mutation (None or True lets it run).");
+  Cls.def_property(
+      "on_inversion", [](S& s) { return s.OnInversion; },
+      [](S& s, const py::object& v) {
+        InstallVeto(s, v, &PyComponent::OnInversion, &TMXCustomGeneticComponent::SetOnInversion, "on_inversion");
+      },
+      "Called with each child about to be inverted; returning False vetoes the inversion.");
   auto checkEvolve = [](int generations) {
     if (generations < 0) throw py::value_error("generations must not be negative");
   };
@@ -416,13 +626,41 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
   }, py::arg("text"));
 }
 
+// What the views of S share: fitness and the index in their generation.
+template <class S>
+py::class_<TView<S>> BindView(py::module_& m, const char* Name, const char* Doc) {
+  py::class_<TView<S>> cls(m, Name, Doc);
+  cls.def_property_readonly("fitness", [](const TView<S>& s) { return s.Resolve()->Fitness(); });
+  cls.def_property_readonly("index", [](const TView<S>& s) { return s.Resolve()->Index(); },
+                            "The individual's position in its generation.");
+  return cls;
+}
+
+template <class S>
+py::class_<TPopView<S>> BindPopulation(py::module_& m, const char* Name, const char* Doc) {
+  using V = TPopView<S>;
+  py::class_<V> cls(m, Name, Doc);
+  cls.def("__len__", &V::Count);
+  cls.def("__getitem__", &V::At);
+  cls.def("__iter__", [](const V& s) {
+    py::list items;
+    for (int i = 0; i < s.Count(); ++i) items.append(TView<S>{s.Owner, s.Where, i});
+    return py::iter(items);
+  });
+  cls.def("fitness", [](const V& s) {
+    py::array_t<double> out(s.Count());
+    for (int i = 0; i < s.Count(); ++i) out.mutable_data()[i] = s.Pop().Items(i)->Fitness();
+    return out;
+  }, "The fitness of every individual as a float array.");
+  return cls;
+}
+
 void BindGA(py::module_& m) {
-  py::class_<PyIndividual>(m, "Individual", "One chromosome of a GA population (a view into the component).")
-      .def_property_readonly("fitness", [](const PyIndividual& s) { return s.Resolve()->Fitness(); })
+  BindView<PyGA>(m, "Individual", "One chromosome of a GA population (a view into the component).")
       .def_property(
           "bits", [](const PyIndividual& s) { return BitsToArray(*s.Resolve()->Bits()); },
           [](const PyIndividual& s, const py::object& v) {
-            TMXGAIndividual* item = s.Resolve();
+            TMXGAIndividual* item = s.ResolveForWrite();
             ArrayToBits(v, *item->Bits(), item->Bits()->Size());
             item->Modified();
           },
@@ -433,7 +671,7 @@ void BindGA(py::module_& m) {
         return GeneValue(FindGene(s.Owner->GA, key), *item->Bits());
       }, py::arg("key"), "The value of a gene (by name or index), typed by the gene.")
       .def("set_gene", [](const PyIndividual& s, const py::object& key, const py::object& value) {
-        TMXGAIndividual* item = s.Resolve();
+        TMXGAIndividual* item = s.ResolveForWrite();
         SetGeneValue(FindGene(s.Owner->GA, key), *item->Bits(), value);
         item->Modified();
       }, py::arg("key"), py::arg("value"))
@@ -443,31 +681,18 @@ void BindGA(py::module_& m) {
                std::to_string(item->Bits()->Size()) + ">";
       });
 
-  py::class_<PyPopulation>(m, "Population", "The current generation; a sequence of Individual views.")
-      .def("__len__", &PyPopulation::Count)
-      .def("__getitem__", &PyPopulation::At)
-      .def("__iter__", [](const PyPopulation& s) {
-        py::list items;
-        for (int i = 0; i < s.Count(); ++i) items.append(PyIndividual{s.Owner, i});
-        return py::iter(items);
-      })
+  BindPopulation<PyGA>(m, "Population", "A generation; a sequence of Individual views.")
       .def("bits", [](const PyPopulation& s) {
-        TMXGAPopulation* pop = s.Owner->GA.Population();
-        const py::ssize_t n = pop->Count(), w = s.Owner->GA.GeneSize();
+        const TMXPopulation& pop = s.Pop();
+        const py::ssize_t n = pop.Count(), w = s.Owner->GA.GeneSize();
         py::array_t<std::uint8_t> out({n, w});
         auto view = out.mutable_unchecked<2>();
         for (py::ssize_t i = 0; i < n; ++i) {
-          const TMXGABits& b = *pop->Items(static_cast<int>(i))->Bits();
+          const TMXGABits& b = *static_cast<TMXGAIndividual*>(pop.Items(static_cast<int>(i)))->Bits();
           for (py::ssize_t j = 0; j < w && j < b.Size(); ++j) view(i, j) = b.Bits(static_cast<int>(j));
         }
         return out;
-      }, "Every chromosome as rows of a (count, gene_size) uint8 array.")
-      .def("fitness", [](const PyPopulation& s) {
-        TMXGAPopulation* pop = s.Owner->GA.Population();
-        py::array_t<double> out(pop->Count());
-        for (int i = 0; i < pop->Count(); ++i) out.mutable_data()[i] = pop->Items(i)->Fitness();
-        return out;
-      }, "The fitness of every individual as a float array.");
+      }, "Every chromosome as rows of a (count, gene_size) uint8 array.");
 
   py::class_<PyGA, std::shared_ptr<PyGA>> ga(m, "GeneticAlgorithm",
                                              "A genetic algorithm over bit-string chromosomes described by typed genes.");
@@ -482,13 +707,20 @@ void BindGA(py::module_& m) {
       [](G& s, const py::object& v) { s.GA.SetCrossoverMethod(FromPy<TGACrossoverMethod>(v, "CrossoverMethod")); });
   ga.def_property_readonly("fittest", [](const std::shared_ptr<G>& s) -> py::object {
     if (!s->GA.FittestIndividual()) return py::none();
-    return py::cast(PyIndividual{s, -1});
+    return py::cast(PyIndividual{s, TWhere::Fittest, 0});
   });
-  ga.def_property_readonly("population", [](const std::shared_ptr<G>& s) { return PyPopulation{s}; });
+  ga.def_property_readonly("population", [](const std::shared_ptr<G>& s) { return PyPopulation{s, TWhere::Current}; });
   ga.def_property(
-      "fitness", [](const G& s) { return s.Fitness; }, &InstallFitness,
+      "fitness", [](const G& s) { return s.Fitness; }, [](G& s, const py::object& v) { InstallFitness(s, v); },
       "The fitness function: a callable taking an Individual and returning a number (None removes it).");
+  ga.def_property(
+      "on_crossover", [](const G& s) { return s.OnCrossover; }, &InstallGACrossover,
+      "Called as on_crossover(parent1, parent2, child, point) for each child of a crossover, the child still a "
+      "copy of parent1 and point the number of leading bits it is to take from parent1 (the second child is "
+      "called with the parents swapped and the first call's outcome). Returns None to go ahead, False to leave "
+      "the child uncrossed, or another point in 0..gene_size.");
   ga.def("use_count_set_bits_fitness", [](G& s) {
+    CheckHandlerChange(s);
     s.Fitness = py::none();
     s.GA.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
       Fitness = static_cast<TMXGAIndividual*>(Item)->Bits()->CountSetBits();
@@ -633,13 +865,92 @@ py::dict FitRegression(const py::array_t<double, py::array::c_style | py::array:
   return out;
 }
 
-// The float GP component with the ready-made regression fitness: programs over the
-// standard primitives, scored on data given as arrays.
-struct PyGP : PyComponent {
-  TMXGeneticProgramming GP;
-  std::shared_ptr<const TMXGPRegressionFitness> Regression;
-  TMXCustomGeneticComponent& Comp() override { return GP; }
-};
+// The component's variables, in the order of its instruction set: the columns of the
+// arrays Program.evaluate takes.
+std::vector<std::string> VariableNames(const TMXGeneticProgramming& GP) {
+  std::vector<std::string> names;
+  for (int i = 0; i < GP.Instructions()->Count(); ++i)
+    if (GP.Instructions()->Items(i)->Operation() == gpVariable) names.push_back(GP.Instructions()->Items(i)->Name());
+  return names;
+}
+
+// The program's value for each row of X (a column per variable; one value per variable
+// gives one row and a float), or for the data of set_regression_data when X is None.
+// The program is compiled for the batch evaluator here, not in the individual's cache:
+// parents are read by every breeding thread, and the evaluation itself runs without
+// the GIL.
+py::object EvaluateProgram(const PyProgram& Self, const py::object& X) {
+  TMXGPIndividual<double>* item = Self.Resolve();
+  std::shared_ptr<const TMXGPRegressionFitness> data;  // keeps the table alive
+  TMXDataTable own;
+  const TMXDataTable* table = &own;
+  bool row = false;
+  if (X.is_none()) {
+    data = Self.Owner->Regression;
+    if (!data) throw py::value_error("evaluate() without X needs the data of set_regression_data");
+    table = &data->Inputs();
+  } else {
+    auto arr = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(X);
+    if (!arr) throw py::type_error("X must be an array of numbers");
+    row = arr.ndim() == 1;
+    const std::vector<std::string> names = VariableNames(Self.Owner->GP);
+    if ((arr.ndim() != 1 && arr.ndim() != 2) || arr.shape(arr.ndim() - 1) != static_cast<py::ssize_t>(names.size()))
+      throw py::value_error("X must be a row or a two-dimensional array with one column per variable (" +
+                            std::to_string(names.size()) + ")");
+    const py::ssize_t rows = row ? 1 : arr.shape(0);
+    std::vector<double> column(static_cast<std::size_t>(rows));
+    for (std::size_t j = 0; j < names.size(); ++j) {
+      for (py::ssize_t i = 0; i < rows; ++i)
+        column[static_cast<std::size_t>(i)] = arr.data()[i * static_cast<py::ssize_t>(names.size()) + static_cast<py::ssize_t>(j)];
+      own.AddColumn(names[j], column);
+    }
+  }
+  const auto n = static_cast<std::size_t>(table->RowCount());
+  py::array_t<double> out(static_cast<py::ssize_t>(n));
+  const std::span<double> values(out.mutable_data(), n);
+  std::fill(values.begin(), values.end(), 0.0);
+  if (TMXGPNode<double>* root = item->DNA()) {
+    TMXGPCompiledProgram program;
+    program.Compile(root, *table);
+    py::gil_scoped_release nogil;
+    program.Evaluate(*table, values);
+  }
+  if (row) return py::float_(values.empty() ? 0.0 : values[0]);
+  return out;
+}
+
+void BindProgram(py::module_& m) {
+  BindView<PyGP>(m, "Program", "One program of a GP population (a view into the component).")
+      .def_property_readonly("text", [](const PyProgram& s) {
+        const TMXGPNode<double>* root = s.Resolve()->DNA();
+        return root ? root->ToString() : std::string();
+      }, "The program in prefix form.")
+      .def_property_readonly("size", [](const PyProgram& s) {
+        const TMXGPNode<double>* root = s.Resolve()->DNA();
+        return root ? root->Size() : 0;
+      }, "The number of nodes.")
+      .def_property_readonly("depth", [](const PyProgram& s) {
+        const TMXGPNode<double>* root = s.Resolve()->DNA();
+        return root ? root->Depth() : 0;
+      })
+      .def_property_readonly("tree", [](const PyProgram& s) -> py::object {
+        const TMXGPNode<double>* root = s.Resolve()->DNA();
+        return root ? TreeToTuple(root) : py::none();
+      }, "The program as nested tuples (see SymbolicRegressor.tree_).")
+      .def("evaluate", &EvaluateProgram, py::arg("X") = py::none(),
+           "The program's values on the rows of X (one column per variable, in the order of variable_names), a "
+           "float for a single row, or on the data of set_regression_data when X is None.")
+      .def("__str__", [](const PyProgram& s) {
+        const TMXGPNode<double>* root = s.Resolve()->DNA();
+        return root ? root->ToString() : std::string();
+      })
+      .def("__repr__", [](const PyProgram& s) {
+        TMXGPIndividual<double>* item = s.Resolve();
+        return "<evokit.Program fitness=" + FloatToStr(item->Fitness()) + " size=" +
+               std::to_string(item->DNA() ? item->DNA()->Size() : 0) + ">";
+      });
+  BindPopulation<PyGP>(m, "ProgramPopulation", "A GP generation; a sequence of Program views.");
+}
 
 void BindGP(py::module_& m) {
   py::class_<PyGP, std::shared_ptr<PyGP>> gp(
@@ -686,9 +997,26 @@ void BindGP(py::module_& m) {
     s.Regression = std::make_shared<TMXGPRegressionFitness>(table, "\x01target",
                                                             FromPy<TGPRegressionMetric>(metric, "RegressionMetric"),
                                                             linear_scaling);
-    SetRegressionFitness(s.GP, s.Regression);
+    if (s.Fitness.is_none()) SetRegressionFitness(s.GP, s.Regression);
   }, py::arg("X"), py::arg("y"), py::arg("names"), py::arg("metric"), py::arg("linear_scaling") = false,
-     "Scores programs on the columns of X (named as the variables) against y.");
+     "Scores programs on the columns of X (named as the variables) against y, unless a Python fitness is set.");
+  gp.def_property(
+      "fitness", [](const P& s) { return s.Fitness; },
+      [](P& s, const py::object& v) {
+        InstallFitness(s, v);
+        if (v.is_none() && s.Regression) SetRegressionFitness(s.GP, s.Regression);
+      },
+      "A Python fitness: a callable taking a Program and returning a number, used instead of the regression "
+      "data's (set fitness_method to match). None restores the regression fitness when set_regression_data was "
+      "called. Programs evaluated already keep their fitness until they change.");
+  gp.def_property("on_crossover", [](const P& s) { return s.OnCrossover; }, &InstallGPCrossover,
+                  "Called as on_crossover(parent1, parent2, child) before a crossover; returning False vetoes it.");
+  gp.def_property_readonly("variable_names", [](P& s) { return VariableNames(s.GP); });
+  gp.def_property_readonly("population", [](const std::shared_ptr<P>& s) { return TPopView<P>{s, TWhere::Current}; });
+  gp.def_property_readonly("fittest", [](const std::shared_ptr<P>& s) -> py::object {
+    if (!s->GP.FittestIndividual()) return py::none();
+    return py::cast(PyProgram{s, TWhere::Fittest, 0});
+  });
   gp.def_property_readonly("fittest_program", [](P& s) -> py::object {
     TMXGPIndividual<double>* best = s.GP.FittestIndividual();
     if (!best || !best->DNA()) return py::none();
@@ -734,6 +1062,7 @@ PYBIND11_MODULE(_evokit, m) {
   AddEnum<TGPInitializationMethod>(m, "InitializationMethod");
   AddEnum<TGPBloatStrategy>(m, "BloatStrategy");
   AddEnum<TGPRegressionMetric>(m, "RegressionMetric");
+  BindProgram(m);
   BindGP(m);
   BindRegression(m);
   m.def("rand_seed", [](std::uint64_t seed) { RandSeed(seed); }, py::arg("seed"),

@@ -65,7 +65,7 @@ def test_bad_parameters_raise_at_fit(params, error):
 
 
 def test_gp_component_with_regression_data():
-    from evokit import BloatStrategy, EDataTableError, GeneticProgramming, RegressionMetric
+    from evokit import BloatStrategy, EDataTableError, GeneticProgramming, RegressionMetric, rand_seed
     gp = GeneticProgramming(initial_population=200, tournament_field=7, bloat_strategy=BloatStrategy.DEPTH_LIMIT,
                             bloat_limit=17, use_fitness_cutoff=True, fitness_cutoff=1e-20)
     gp.add_instructions("Add Sub Mul Div x")
@@ -75,6 +75,7 @@ def test_gp_component_with_regression_data():
         gp.set_regression_data(X, Y, ["x"], 0)
     gp.set_regression_data(X, Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
     assert gp.fittest_program is None and gp.instruction_names == ["Add", "Sub", "Mul", "Div", "x"]
+    rand_seed(2)  # unseeded, about one run in forty missed the exact quartic
     gp.parallel_evolve(100)
     assert gp.min_fitness < 1e-20 and gp.fittest_tree[0] in ("Add", "Sub", "Mul", "Div")
     copy = GeneticProgramming()

@@ -1,0 +1,160 @@
+import numpy as np
+import pytest
+
+import evokit
+
+EVOLVES = ["evolve", "parallel_evolve"]
+Op = evokit.GeneticOperation
+
+
+@pytest.fixture(autouse=True)
+def four_threads():  # parallel_evolve's callbacks then really come from several threads
+    evokit.set_max_threads(4)
+    yield
+    evokit.set_max_threads(0)
+
+
+def ga_with(operations, **kw):
+    ga = evokit.GeneticAlgorithm(gene_size=32, initial_population=20, operations=operations, **kw)
+    ga.fitness = lambda ind: float(ind.count_set_bits)
+    evokit.rand_seed(3)
+    ga.initialize()
+    return ga
+
+
+@pytest.mark.parametrize("evolve", EVOLVES)
+@pytest.mark.parametrize("pick,picked,veto,same", [
+    (lambda pop: 3, 3, lambda ind: False, True),
+    (lambda pop: pop[-1], 19, lambda ind: np.False_, True),  # an Individual view, a numpy bool
+    (lambda pop: -1, 19, None, False),
+    (lambda pop: np.int64(3), 3, lambda ind: True, False),
+])
+def test_custom_selection_and_mutation_veto(evolve, pick, picked, veto, same):
+    ga = ga_with({Op.MUTATE}, mutation_probability=0.5)
+    before = ga.population.bits()
+    sizes = []
+    ga.on_selection = lambda pop: sizes.append(len(pop)) or pick(pop)
+    ga.on_mutation = veto
+    assert ga.selection_method == evokit.SelectionMethod.CUSTOM
+    getattr(ga, evolve)(1)
+    assert sizes == [20] * 20  # two parents for each pair of children
+    assert (ga.population.bits() == before[picked]).all() == same
+    ga.on_selection = None
+    assert ga.selection_method == evokit.SelectionMethod.ROULETTE and ga.on_selection is None
+
+
+@pytest.mark.parametrize("evolve", EVOLVES)
+@pytest.mark.parametrize("answer,expected", [
+    (5, lambda p1, p2, child: np.concatenate([p1[:5], p2[5:]])),
+    (0, lambda p1, p2, child: p2),
+    (False, lambda p1, p2, child: child),
+])
+def test_crossover_handler_sees_the_parents_and_sets_the_point(evolve, answer, expected):
+    ga = ga_with({Op.CROSSOVER}, crossover_probability=1.0)
+    calls = []
+
+    def crossover(p1, p2, child, point):
+        assert 0 <= point <= 32 and any(np.array_equal(child.bits, p.bits) for p in (p1, p2))
+        calls.append((p1.bits, p2.bits, child.bits, child.index))
+        return answer
+
+    ga.on_crossover = crossover
+    getattr(ga, evolve)(1)
+    assert sorted(c[3] for c in calls) == list(range(20))
+    for p1, p2, child, index in calls:
+        np.testing.assert_array_equal(ga.population[index].bits, expected(p1, p2, child))
+
+
+@pytest.mark.parametrize("evolve", EVOLVES)
+@pytest.mark.parametrize("event,handler,error,match", [
+    ("on_mutation", lambda ga: lambda ind: 1 / 0, ZeroDivisionError, "division"),
+    ("on_mutation", lambda ga: lambda ind: 1.5, TypeError, "bool or None, not float"),
+    ("on_inversion", lambda ga: lambda ind: "no", TypeError, "bool or None, not str"),
+    ("on_selection", lambda ga: lambda pop: True, TypeError, "individual or an index, not bool"),
+    ("on_selection", lambda ga: lambda pop: ga.population, TypeError, "not Population"),
+    ("on_selection", lambda ga: lambda pop: 20, IndexError, "index 20 of a population of 20"),
+    ("on_selection", lambda ga: lambda pop: ga.population[0], ValueError, "of the population it is given"),
+    ("on_crossover", lambda ga: lambda p1, p2, c, point: "x", TypeError, "crossover point"),
+    ("on_crossover", lambda ga: lambda p1, p2, c, point: 33, ValueError, "outside 0..32"),
+    ("on_crossover", lambda ga: lambda p1, p2, c, point: setattr(p1, "bits", c.bits), RuntimeError, "read-only"),
+    ("on_mutation", lambda ga: lambda ind: setattr(ga, "fitness", None), RuntimeError, "busy"),
+])
+def test_event_errors_propagate_and_the_component_stays_usable(evolve, event, handler, error, match):
+    ga = ga_with(set(Op), crossover_probability=1.0, mutation_probability=0.1, inversion_probability=1.0)
+    setattr(ga, event, handler(ga))
+    with pytest.raises(error, match=match):
+        getattr(ga, evolve)(2)
+    setattr(ga, event, None)
+    assert getattr(ga, evolve)(2) == 2
+    with pytest.raises(TypeError, match="callable or None"):
+        setattr(ga, event, 42)
+
+
+def test_custom_selection_needs_a_handler_and_handlers_change_between_generations():
+    ga = ga_with({Op.MUTATE}, selection_method=evokit.SelectionMethod.CUSTOM)
+    with pytest.raises(evokit.EGAException, match="No custom selection function"):
+        ga.evolve(1)
+    ga.on_selection = lambda pop: 0
+    ga.selection_method = evokit.SelectionMethod.TOURNAMENT
+    assert ga.on_selection is None
+    ga.on_evolve = lambda: setattr(ga, "on_mutation", lambda ind: False)
+    before = ga.evolve(1) and ga.population.bits()
+    ga.evolve(1)
+    assert ga.on_mutation is not None and {tuple(b) for b in ga.population.bits()} <= {tuple(b) for b in before}
+
+
+def gp_with(**kw):
+    gp = evokit.GeneticProgramming(initial_population=30, initialization_method=evokit.InitializationMethod.RAMPED_GROW,
+                                   initialization_depth=4, **kw)
+    gp.add_instructions("Add Sub Mul x y 1")
+    return gp
+
+
+X = np.random.default_rng(0).uniform(-1, 1, (25, 2))
+Y = X[:, 0] ** 2 + X[:, 1]
+
+
+@pytest.mark.parametrize("evolve", EVOLVES)
+def test_gp_python_fitness_gets_programs_and_none_restores_the_regression(evolve):
+    gp = gp_with()
+    gp.set_regression_data(X, Y, ["x", "y"], evokit.RegressionMetric.MEAN_SQUARED_ERROR)
+    gp.fitness = lambda program: float(program.size)
+    getattr(gp, evolve)(3)
+    assert gp.variable_names == ["x", "y"]
+    for program in gp.population:
+        assert program.fitness == program.size > program.depth and str(program) == program.text
+        values = program.evaluate()
+        np.testing.assert_array_equal(values, program.evaluate(X))
+        assert program.evaluate(X[4]) == values[4]
+    gp.fitness = None  # programs evaluated already keep their fitness: start afresh
+    gp.initialize()
+    getattr(gp, evolve)(2)
+    for program in gp.population:
+        assert program.fitness == pytest.approx(np.mean((program.evaluate() - Y) ** 2))
+    for bad, error in [(X[:, :1], ValueError), ([["a", "b"]], TypeError), (np.zeros((2, 2, 2)), ValueError)]:
+        with pytest.raises(error):
+            gp.fittest.evaluate(bad)
+    bare = gp_with()
+    bare.fitness = lambda program: program.evaluate(np.ones(2))
+    assert bare.evolve(1) == 1
+    with pytest.raises(ValueError, match="set_regression_data"):
+        bare.fittest.evaluate()
+    bare.fitness = None
+    with pytest.raises(evokit.EGAException, match="No fitness function defined"):
+        bare.evolve(1)
+
+
+@pytest.mark.parametrize("veto,same", [(False, True), (None, False)])
+@pytest.mark.parametrize("event,operation", [("on_crossover", Op.CROSSOVER), ("on_mutation", Op.MUTATE)])
+def test_gp_vetoes_leave_the_selected_program(event, operation, veto, same):
+    gp = gp_with(operations={operation}, crossover_probability=1.0, mutation_probability=1.0)
+    gp.fitness = lambda program: float(program.size)
+    evokit.rand_seed(1)
+    gp.initialize()
+    big = max(gp.population, key=lambda p: p.size)
+    text, index = big.text, big.index
+    seen = []
+    gp.on_selection = lambda pop: pop[index]
+    setattr(gp, event, lambda *programs: seen.append(programs[0].text) or veto)
+    gp.parallel_evolve(1)
+    assert ([p.text for p in gp.population] == [text] * 30) == same and set(seen) == {text}
