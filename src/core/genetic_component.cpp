@@ -204,10 +204,6 @@ void TMXCustomGeneticComponent::DoEvolve() {
 }
 
 void TMXCustomGeneticComponent::DoEvolveOneStep(int Index) {
-  // The children are written soon: start fetching them while the parents are chosen.
-  const int count = FPopulation->Count();
-  for (int i = Index; i < std::min(Index + 2, count); ++i)
-    static_cast<const TMXIndividual*>(FPopulation->begin()[i])->PrefetchFitness();
   TMXPopulation* parents = FPreviousGeneration.get();
   TMXIndividual* parent1 = SelectParent(parents);
   TMXIndividual* parent2 = SelectParent(parents);

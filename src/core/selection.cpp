@@ -121,21 +121,12 @@ void TMXCustomGeneticComponent::SelectRoulette(TObject* Sender, TMXPopulation* P
 
 void TMXCustomGeneticComponent::SelectTournament(TObject* Sender, TMXPopulation* Population,
                                                  TMXIndividual*& Parent) {
-  // The entrants are drawn a few at a time, in the order of drawing them one by one, and
-  // their fitness fetched together: in a large population each read is a cache miss,
-  // and the misses then overlap instead of following one another.
-  constexpr int kBatch = 8;
-  TMXIndividual* entrants[kBatch];
   TMXIndividual* winner = nullptr;
-  const int field = std::max(1, FTournamentField);
-  for (int drawn = 0; drawn < field;) {
-    const int n = std::min(kBatch, field - drawn);
-    for (int k = 0; k < n; ++k) {
-      SelectRandom(Sender, Population, entrants[k]);
-      entrants[k]->PrefetchFitness();
-    }
-    for (int k = 0; k < n; ++k) winner = winner ? Fittest(winner, entrants[k], false) : entrants[k];
-    drawn += n;
+  SelectRandom(Sender, Population, winner);
+  for (int i = 1; i < FTournamentField; ++i) {
+    TMXIndividual* challenger = nullptr;
+    SelectRandom(Sender, Population, challenger);
+    winner = Fittest(winner, challenger, false);
   }
   Parent = winner;
 }

@@ -1,6 +1,5 @@
 #include <evokit/ga/genetic_algorithm.h>
 
-#include <algorithm>
 #include <string>
 #include <unordered_map>
 
@@ -189,12 +188,6 @@ bool TMXCustomGeneticAlgorithm::Mutate(TMXIndividual* Item) {
   bool proceed = true;
   if (const TMXMutationEvent& handler = OnMutation()) handler(this, Item, proceed);
   return proceed && DoMutate(Item);
-}
-
-void TMXCustomGeneticAlgorithm::DoEvolveOneStep(int Index) {
-  TMXCustomGeneticComponent::DoEvolveOneStep(Index);
-  const int count = Population()->Count();
-  for (int i = Index; i < std::min(Index + 2, count); ++i) Population()->Items(i)->Fitness();
 }
 
 bool TMXCustomGeneticAlgorithm::DoMutate(TMXIndividual* Item) {

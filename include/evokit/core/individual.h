@@ -60,12 +60,6 @@ class TMXIndividual : public TCollectionItem, public IPublishedProperties {
 
   // True while the cached raw fitness is stale.
   bool NeedFitness() const { return FNeedFitness; }
-  // Starts fetching the cached fitness into the cache: a hint for code that is about to
-  // read the fitness of several individuals scattered over a large population.
-  void PrefetchFitness() const noexcept {
-    __builtin_prefetch(&FFitness);
-    __builtin_prefetch(&FNeedFitness);
-  }
   // Stores Value as the cached raw fitness and clears the stale mark without asking the
   // component: for an individual whose fitness is already known, such as one received
   // from another process. The population is not notified.

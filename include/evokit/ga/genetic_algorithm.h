@@ -130,12 +130,6 @@ class TMXCustomGeneticAlgorithm : public TMXCustomGeneticComponent {
   // The count, and the count times GeneSize against Limits().MaxPopulationBits.
   void CheckPopulationCapacity(std::int64_t Individuals) const override;
 
-  // The inherited step, then each new child's fitness at once, while its chromosome is
-  // still in the cache: the generation's statistics then read cached values. A fitness
-  // handler thus runs between the reproductions of a generation (in ParallelEvolve, in
-  // the breeding loop's iterations) rather than after all of them.
-  void DoEvolveOneStep(int Index) override;
-
   // Randomizes every chromosome, retrying duplicates (equal bit text) within one budget
   // of InitialDuplicatesRetries for the whole population; returns the number of distinct
   // chromosomes recorded (0 without a budget).
