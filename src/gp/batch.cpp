@@ -89,6 +89,58 @@ struct TOperand {
   throw EGPException("Variable \"" + Variable.Name() + "\" has no column in the data table");
 }
 
+// How the compiler and the one-pass evaluator see one node: a column, a constant, or a
+// primitive over its first Run children. PerRow when only the node's own Execute knows
+// what it computes (no instruction, an OnExecute handler, too few children). Known keeps
+// what was looked up about each instruction so far; a variable without a column raises.
+struct TTranslation {
+  TItem::TKind Kind = TItem::ikConstant;
+  TGPFloatPrimitive Primitive = fpNone;
+  int Column = -1;
+  double Value = 0;  // a constant's; 0 for a function that computes nothing built in
+  int Run = 0;
+  bool PerRow = false;
+};
+
+TTranslation Translate(const TMXGPNode<double>& Node, int Children, std::vector<TKnown>& Known,
+                       const TMXDataTable& Table) {
+  TTranslation t;
+  const TMXGPInstruction<double>* instruction = Node.Instruction();
+  if (!instruction) {
+    t.PerRow = true;
+    return t;
+  }
+  auto found = std::find_if(Known.begin(), Known.end(), [&](const TKnown& k) { return k.Instruction == instruction; });
+  if (found == Known.end()) {
+    const auto* primitive = FastCast<const TMXGPFloatPrimitive>(instruction);
+    int column = -1;
+    if (instruction->Operation() == gpVariable && (column = Table.IndexOf(instruction->Name())) < 0)
+      NoColumn(*instruction);
+    Known.push_back({instruction, primitive ? primitive->Primitive() : fpNone, column});
+    found = Known.end() - 1;
+  }
+  if (instruction->OnExecute()) t.PerRow = true;
+  switch (instruction->Operation()) {
+    case gpVariable:
+      t.Kind = TItem::ikColumn, t.Column = found->Column;
+      break;
+    case gpConstant:
+      t.Value = Node.Value();
+      break;
+    default:
+      // A function runs only when it has its arity's children; a primitive's built-in
+      // runs its first children, any other function's runs none and yields 0.
+      if (Children < instruction->Arity()) t.PerRow = true;
+      if (found->Primitive != fpNone && instruction->Arity() != 0) {
+        t.Run = FloatPrimitiveArity(found->Primitive);
+        if (Children < t.Run) t.PerRow = true;
+        t.Kind = TItem::ikFunction, t.Primitive = found->Primitive;
+      }
+      break;
+  }
+  return t;
+}
+
 // Every variable of the tree below Root has a column of Table (the check of both paths).
 void CheckVariables(TMXGPNode<double>* Root, const TMXDataTable& Table) {
   std::vector<TMXGPNode<double>*> pending{Root};
@@ -155,43 +207,11 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
     if (entry.Parent >= 0) items[static_cast<std::size_t>(entry.Parent)].Child[entry.Position] = index;
     TItem& item = items.back();
     TMXGPNode<double>* node = entry.Node;
-    const TMXGPInstruction<double>* instruction = node->Instruction();
     const int children = node->GetChildCount();
-    int run = 0;  // the children that run: they become this item's children
-    if (!instruction) {
-      FUntranslatable = true;
-    } else {
-      auto found = std::find_if(known.begin(), known.end(), [&](const TKnown& k) { return k.Instruction == instruction; });
-      if (found == known.end()) {
-        const auto* primitive = FastCast<const TMXGPFloatPrimitive>(instruction);
-        int column = -1;
-        if (instruction->Operation() == gpVariable && (column = Table.IndexOf(instruction->Name())) < 0)
-          NoColumn(*instruction);
-        known.push_back({instruction, primitive ? primitive->Primitive() : fpNone, column});
-        found = known.end() - 1;
-      }
-      if (instruction->OnExecute()) FUntranslatable = true;
-      switch (instruction->Operation()) {
-        case gpVariable:
-          item.Kind = TItem::ikColumn, item.Column = found->Column;
-          break;
-        case gpConstant:
-          item.Value = node->Value();
-          break;
-        default:
-          // A function runs only when it has its arity's children; a primitive's
-          // built-in runs its first children, any other function's runs none and yields 0.
-          if (children < instruction->Arity()) FUntranslatable = true;
-          if (found->Primitive == fpNone || instruction->Arity() == 0) {
-            run = 0;
-          } else {
-            run = FloatPrimitiveArity(found->Primitive);
-            if (children < run) FUntranslatable = true;
-            item.Kind = TItem::ikFunction, item.Primitive = found->Primitive;
-          }
-          break;
-      }
-    }
+    const TTranslation t = Translate(*node, children, known, Table);
+    if (t.PerRow) FUntranslatable = true;
+    item.Kind = t.Kind, item.Primitive = t.Primitive, item.Column = t.Column, item.Value = t.Value;
+    const int run = t.Run;  // the children that run: they become this item's children
     // Every child is visited for the variable check; those that do not run stay unlinked.
     for (int i = children - 1; i >= 0; --i)
       if (TMXGPNode<double>* child = node->GetChild(i)) {
@@ -444,40 +464,10 @@ bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<
     pending.pop_back();
     if (constexpr std::size_t kAhead = 8; items.size() + kAhead < PreOrder.size())
       __builtin_prefetch(PreOrder[items.size() + kAhead]);
-    TTreeItem item{TItem::ikConstant, fpNone, -1, 0, node->GetChildCount(), 0};
-    const TMXGPInstruction<double>* instruction = node->Instruction();
-    if (!instruction) {
-      perRow = true;
-    } else {
-      auto found = std::find_if(known.begin(), known.end(), [&](const TKnown& k) { return k.Instruction == instruction; });
-      if (found == known.end()) {
-        const auto* primitive = FastCast<const TMXGPFloatPrimitive>(instruction);
-        int column = -1;
-        if (instruction->Operation() == gpVariable && (column = Table.IndexOf(instruction->Name())) < 0)
-          NoColumn(*instruction);
-        known.push_back({instruction, primitive ? primitive->Primitive() : fpNone, column});
-        found = known.end() - 1;
-      }
-      if (instruction->OnExecute()) perRow = true;
-      switch (instruction->Operation()) {
-        case gpVariable:
-          item.Kind = TItem::ikColumn, item.Column = found->Column;
-          break;
-        case gpConstant:
-          item.Value = node->Value();
-          break;
-        default:
-          // As compiled: a function runs only with its arity's children; a primitive's
-          // built-in runs its first children, any other function's none and yields 0.
-          if (item.Children < instruction->Arity()) perRow = true;
-          if (found->Primitive != fpNone && instruction->Arity() != 0) {
-            item.Run = FloatPrimitiveArity(found->Primitive);
-            if (item.Children < item.Run) perRow = true;
-            item.Kind = TItem::ikFunction, item.Primitive = found->Primitive;
-          }
-          break;
-      }
-    }
+    const int children = node->GetChildCount();
+    const TTranslation t = Translate(*node, children, known, Table);
+    perRow = perRow || t.PerRow;
+    const TTreeItem item{t.Kind, t.Primitive, t.Column, t.Value, children, t.Run};
     items.push_back(item);
     for (int i = item.Children - 1; i >= 0; --i) {
       TMXGPNode<double>* child = node->GetChild(i);
