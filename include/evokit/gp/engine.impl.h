@@ -825,7 +825,7 @@ TMXGPBinaryNode<T>::TMXGPBinaryNode(TMXGPInstruction<T>* Instruction, TNode* Par
 
 template <class T>
 TMXGPBinaryNode<T>::~TMXGPBinaryNode() {
-  this->DestroyChildren();
+  if (FLeft || FRight) this->DestroyChildren();  // both null when destroyed by DestroyNodes
   this->SetParent(nullptr);
 }
 
