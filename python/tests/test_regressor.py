@@ -25,6 +25,16 @@ def test_fits_the_quartic_and_its_expression_predicts_the_same():
     np.testing.assert_array_equal(restored.predict(X), model.predict(X))
 
 
+def test_training_error_is_the_error_of_predict_over_every_row():
+    # Two features and an outlying first row: a row or a column lost or swapped on the
+    # way to the library would change the error the run reports.
+    X2 = np.column_stack([X.ravel(), np.cos(3 * X.ravel())])
+    Y2 = X2[:, 0] * 2 - X2[:, 1]
+    Y2[0] = 100.0
+    model = SymbolicRegressor(population_size=50, generations=3, random_state=1, linear_scaling=False).fit(X2, Y2)
+    assert model.training_error_ == pytest.approx(np.mean((model.predict(X2) - Y2) ** 2), rel=1e-9)
+
+
 def test_protected_primitives_in_the_expression():
     f = program_function("div(x0, x1) + log(x1) + sqrt(x0)", 2)
     np.testing.assert_array_equal(f([[4.0, 0.0], [-4.0, 2.0]]), [1 + 0 + 2, -2 + np.log(2) + 2])
