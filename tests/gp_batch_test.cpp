@@ -199,6 +199,21 @@ TEST(GPBatch, FoldsConstantsAndKeepsScratchSmallOnDeepTrees) {
   }
 }
 
+// Children that do not run (under a function without a built-in, which yields 0, or
+// under a variable) are still checked, and every way skips them alike.
+TEST(GPBatch, ChildrenThatDoNotRunAreSkippedAlike) {
+  TPrimitiveSet engine;
+  engine.Add("plain", gpFunction, 2);
+  const TMXDataTable table = XYTable(TMXGPCompiledProgram::BlockRows + 3);
+  TTree tree(BuildTree(*engine.GetInstructions(), "(sub (plain x (mul y y)) (add x y))"));
+  TMXGPNode<double>* x = tree->GetChild(1)->GetChild(0);
+  engine.CreateNode(engine.Find("y"), x);  // a variable with a child
+  const std::vector<double> rows = PerRow(tree.get(), table);
+  EXPECT_EQ(Batch(tree.get(), table), rows);
+  EXPECT_EQ(OnePass(tree.get(), table), rows);
+  EXPECT_EQ(rows[5], -(table.Column("x")[5] + table.Column("y")[5]));
+}
+
 TEST(GPBatch, HandlersAndMissingColumnsGoThePerRowWay) {
   TPrimitiveSet engine;
   const TMXDataTable table = XYTable(10);
