@@ -157,6 +157,9 @@ class _Component:
     on_selection: Optional[Callable[[Any], Any]]
     on_mutation: Optional[Callable[[Any], _Veto]]
     on_inversion: Optional[Callable[[Any], _Veto]]
+    on_reproduction: Optional[Callable[[Any, bool], _Veto]]
+    on_initialize_child: Optional[Callable[[Any, Any, Any], None]]
+    on_initialization: Optional[Callable[[], Optional[bool]]]
     @property
     def initialized(self) -> bool: ...
     @property
@@ -183,6 +186,8 @@ class GeneticAlgorithm(_Component):
     on_selection: Optional[Callable[[Population], Individual | int]]
     on_mutation: Optional[Callable[[Individual], _Veto]]
     on_inversion: Optional[Callable[[Individual], _Veto]]
+    on_reproduction: Optional[Callable[[Individual, bool], _Veto]]
+    on_initialize_child: Optional[Callable[[Individual, Individual, Individual], None]]
     on_crossover: Optional[Callable[[Individual, Individual, Individual, int], int | bool | None]]
     @property
     def fittest(self) -> Optional[Individual]: ...
@@ -203,6 +208,8 @@ class GeneticProgramming(_Component):
     on_selection: Optional[Callable[[ProgramPopulation], Program | int]]
     on_mutation: Optional[Callable[[Program], _Veto]]
     on_inversion: Optional[Callable[[Program], _Veto]]
+    on_reproduction: Optional[Callable[[Program, bool], _Veto]]
+    on_initialize_child: Optional[Callable[[Program, Program, Program], None]]
     on_crossover: Optional[Callable[[Program, Program, Program], _Veto]]
     @property
     def fittest(self) -> Optional[Program]: ...

@@ -187,6 +187,9 @@ struct PyComponent {
   py::object OnCrossover = py::none();
   py::object OnMutation = py::none();
   py::object OnInversion = py::none();
+  py::object OnReproduction = py::none();
+  py::object OnInitializeChild = py::none();
+  py::object OnInitialization = py::none();
   // True while a call runs the component (evolving, loading, saving). A callback, or
   // another Python thread, that tries to restructure it meanwhile gets RuntimeError
   // instead of pulling the population from under the running generation.
@@ -435,6 +438,52 @@ void InstallVeto(S& Self, const py::object& Callable, py::object PyComponent::*S
   });
 }
 
+// on_reproduction: called with each child once it is bred and whether an operation
+// changed it; a bool answer replaces that result (which Reproduce returns).
+template <class S>
+void InstallReproduction(S& Self, const py::object& Callable) {
+  CheckCallable(Callable, "on_reproduction");
+  CheckHandlerChange(Self);
+  Self.OnReproduction = Callable;
+  if (Callable.is_none()) return Self.Comp().SetOnReproduction(nullptr);
+  S* self = &Self;
+  Self.Comp().SetOnReproduction([self](TObject*, TMXIndividual* Item, bool& Changed) {
+    py::gil_scoped_acquire gil;
+    VetoAnswer(self->OnReproduction(ViewOf(*self, Item), Changed), Changed, "on_reproduction");
+  });
+}
+
+// on_initialize_child: called with both parents and the child just copied from parent1,
+// before any operation; it may change the child (its answer is ignored).
+template <class S>
+void InstallInitializeChild(S& Self, const py::object& Callable) {
+  CheckCallable(Callable, "on_initialize_child");
+  CheckHandlerChange(Self);
+  Self.OnInitializeChild = Callable;
+  if (Callable.is_none()) return Self.Comp().SetOnInitializeChild(nullptr);
+  S* self = &Self;
+  Self.Comp().SetOnInitializeChild([self](TObject*, TMXIndividual* Parent1, TMXIndividual* Parent2,
+                                          TMXIndividual* Child) {
+    py::gil_scoped_acquire gil;
+    self->OnInitializeChild(ViewOf(*self, Parent1), ViewOf(*self, Parent2), ViewOf(*self, Child));
+  });
+}
+
+// on_initialization: called by initialize once the population is filled; answering True
+// says the handler built the genomes itself (None or False: the component builds them).
+template <class S>
+void InstallInitialization(S& Self, const py::object& Callable) {
+  CheckCallable(Callable, "on_initialization");
+  CheckHandlerChange(Self);
+  Self.OnInitialization = Callable;
+  if (Callable.is_none()) return Self.Comp().SetOnInitialization(nullptr);
+  S* self = &Self;
+  Self.Comp().SetOnInitialization([self](TObject*, bool& Built) {
+    py::gil_scoped_acquire gil;
+    VetoAnswer(self->OnInitialization(), Built, "on_initialization");
+  });
+}
+
 // The GA's on_crossover: called with both parents, the child (still a copy of its first
 // parent) and the number of leading bits it is to take from parent1. It answers None
 // (go ahead as called), a bool (False: no crossover into this child) or another point
@@ -578,6 +627,19 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
         InstallVeto(s, v, &PyComponent::OnInversion, &TMXCustomGeneticComponent::SetOnInversion, "on_inversion");
       },
       "Called with each child about to be inverted; returning False vetoes the inversion.");
+  Cls.def_property(
+      "on_reproduction", [](S& s) { return s.OnReproduction; },
+      [](S& s, const py::object& v) { InstallReproduction(s, v); },
+      "Called with each child once bred and whether an operation changed it; a bool answer replaces that result.");
+  Cls.def_property(
+      "on_initialize_child", [](S& s) { return s.OnInitializeChild; },
+      [](S& s, const py::object& v) { InstallInitializeChild(s, v); },
+      "Called with both parents and the child just copied from parent1, before any operation; it may change "
+      "the child.");
+  Cls.def_property(
+      "on_initialization", [](S& s) { return s.OnInitialization; },
+      [](S& s, const py::object& v) { InstallInitialization(s, v); },
+      "Called by initialize once the population is filled; returning True says it built the genomes itself.");
   auto checkEvolve = [](int generations) {
     if (generations < 0) throw py::value_error("generations must not be negative");
   };

@@ -78,6 +78,8 @@ def test_crossover_handler_sees_the_parents_and_sets_the_point(evolve, answer, e
     ("on_crossover", lambda ga: lambda p1, p2, c, point: 33, ValueError, "outside 0..32"),
     ("on_crossover", lambda ga: lambda p1, p2, c, point: setattr(p1, "bits", c.bits), RuntimeError, "read-only"),
     ("on_mutation", lambda ga: lambda ind: setattr(ga, "fitness", None), RuntimeError, "busy"),
+    ("on_reproduction", lambda ga: lambda ind, changed: "x", TypeError, "bool or None, not str"),
+    ("on_initialize_child", lambda ga: lambda p1, p2, child: 1 / 0, ZeroDivisionError, "division"),
 ])
 def test_event_errors_propagate_and_the_component_stays_usable(evolve, event, handler, error, match):
     ga = ga_with(set(Op), crossover_probability=1.0, mutation_probability=0.1, inversion_probability=1.0)
@@ -88,6 +90,40 @@ def test_event_errors_propagate_and_the_component_stays_usable(evolve, event, ha
     assert getattr(ga, evolve)(2) == 2
     with pytest.raises(TypeError, match="callable or None"):
         setattr(ga, event, 42)
+
+
+@pytest.mark.parametrize("evolve", EVOLVES)
+def test_initialize_child_may_change_the_copy_and_reproduction_reports_the_result(evolve):
+    ga = ga_with({Op.CROSSOVER}, crossover_probability=0.0)  # no operation changes a child
+    copies, results = [], []
+
+    def initialize_child(p1, p2, child):
+        copies.append(np.array_equal(child.bits, p1.bits))
+        child.bits = np.ones(32, dtype=np.uint8)
+
+    ga.on_initialize_child = initialize_child
+    ga.on_reproduction = lambda child, changed: results.append(changed)
+    getattr(ga, evolve)(1)
+    assert copies == [True] * 20 and results == [False] * 20
+    assert (ga.population.bits() == 1).all()
+
+
+@pytest.mark.parametrize("answer,built", [(True, True), (None, False), (np.False_, False)])
+def test_initialization_handler_may_build_the_genomes(answer, built):
+    ga = evokit.GeneticAlgorithm(gene_size=32, initial_population=20)
+    ga.fitness = lambda ind: float(ind.count_set_bits)
+
+    def build():
+        for ind in ga.population:
+            ind.bits = np.ones(32, dtype=np.uint8)
+        return answer
+
+    ga.on_initialization = build
+    ga.initialize()
+    assert (ga.population.bits() == 1).all() == built
+    ga.on_initialization = lambda: 2.5
+    with pytest.raises(TypeError, match="bool or None, not float"):
+        ga.initialize()
 
 
 def test_custom_selection_needs_a_handler_and_handlers_change_between_generations():
