@@ -28,22 +28,6 @@ void* SmallObjectAllocate(std::size_t Size);
 // Frees a block from SmallObjectAllocate(Size); null is ignored.
 void SmallObjectFree(void* Block, std::size_t Size) noexcept;
 
-// A standard allocator over the pool, for small containers that many objects hold (the
-// child list of a tree node).
-template <class T>
-struct TPoolAllocator {
-  using value_type = T;
-  TPoolAllocator() noexcept = default;
-  template <class U>
-  TPoolAllocator(const TPoolAllocator<U>&) noexcept {}
-  T* allocate(std::size_t Count) {
-    if (Count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
-    return static_cast<T*>(SmallObjectAllocate(Count * sizeof(T)));
-  }
-  void deallocate(T* Block, std::size_t Count) noexcept { SmallObjectFree(Block, Count * sizeof(T)); }
-  friend bool operator==(const TPoolAllocator&, const TPoolAllocator&) noexcept { return true; }
-};
-
 // A list of trivially copyable values (pointers) that keeps its first N in place and
 // moves to a pool block beyond: a tree node's children, mostly one or two, then need no
 // allocation of their own and share the node's cache lines. Growth gives the strong
