@@ -367,14 +367,21 @@ void VetoAnswer(const py::object& Answer, bool& Proceed, const char* Name) {
     throw py::type_error(std::string(Name) + " must return a bool or None, not " + TypeName(Answer));
 }
 
+// What every event setter does first: Callable must be callable or None and the
+// component must not be breeding; then it becomes the event's Python side (Slot). True
+// when a handler is to be installed, false when None removes it.
+bool StoreHandler(PyComponent& Self, const py::object& Callable, py::object PyComponent::*Slot, const char* Name) {
+  CheckCallable(Callable, Name);
+  CheckHandlerChange(Self);
+  Self.*Slot = Callable;
+  return !Callable.is_none();
+}
+
 // The fitness callable of S as OnEvaluateFitness: it takes the individual's view and
 // answers a number. None removes the handler.
 template <class S>
 void InstallFitness(S& Self, const py::object& Callable) {
-  CheckCallable(Callable, "fitness");
-  CheckHandlerChange(Self);
-  Self.Fitness = Callable;
-  if (Callable.is_none()) return Self.Comp().SetOnEvaluateFitness(nullptr);
+  if (!StoreHandler(Self, Callable, &PyComponent::Fitness, "fitness")) return Self.Comp().SetOnEvaluateFitness(nullptr);
   S* self = &Self;
   Self.Comp().SetOnEvaluateFitness([self](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
     py::gil_scoped_acquire gil;
@@ -411,10 +418,8 @@ TMXIndividual* SelectedParent(const py::object& Answer, TMXPopulation& Populatio
 // callable makes the selection method CUSTOM, None makes it ROULETTE.
 template <class S>
 void InstallSelection(S& Self, const py::object& Callable) {
-  CheckCallable(Callable, "on_selection");
-  CheckHandlerChange(Self);
-  Self.OnSelection = Callable;
-  if (Callable.is_none()) return Self.Comp().SetOnSelection(nullptr);
+  if (!StoreHandler(Self, Callable, &PyComponent::OnSelection, "on_selection"))
+    return Self.Comp().SetOnSelection(nullptr);
   S* self = &Self;
   Self.Comp().SetOnSelection([self](TObject*, TMXPopulation* Population, TMXIndividual*& Parent) {
     py::gil_scoped_acquire gil;
@@ -427,10 +432,7 @@ void InstallSelection(S& Self, const py::object& Callable) {
 template <class S>
 void InstallVeto(S& Self, const py::object& Callable, py::object PyComponent::*Slot,
                  void (TMXCustomGeneticComponent::*Set)(TMXMutationEvent), const char* Name) {
-  CheckCallable(Callable, Name);
-  CheckHandlerChange(Self);
-  Self.*Slot = Callable;
-  if (Callable.is_none()) return (Self.Comp().*Set)(nullptr);
+  if (!StoreHandler(Self, Callable, Slot, Name)) return (Self.Comp().*Set)(nullptr);
   S* self = &Self;
   (Self.Comp().*Set)([self, Slot, Name](TObject*, TMXIndividual* Item, bool& Proceed) {
     py::gil_scoped_acquire gil;
@@ -442,10 +444,8 @@ void InstallVeto(S& Self, const py::object& Callable, py::object PyComponent::*S
 // changed it; a bool answer replaces that result (which Reproduce returns).
 template <class S>
 void InstallReproduction(S& Self, const py::object& Callable) {
-  CheckCallable(Callable, "on_reproduction");
-  CheckHandlerChange(Self);
-  Self.OnReproduction = Callable;
-  if (Callable.is_none()) return Self.Comp().SetOnReproduction(nullptr);
+  if (!StoreHandler(Self, Callable, &PyComponent::OnReproduction, "on_reproduction"))
+    return Self.Comp().SetOnReproduction(nullptr);
   S* self = &Self;
   Self.Comp().SetOnReproduction([self](TObject*, TMXIndividual* Item, bool& Changed) {
     py::gil_scoped_acquire gil;
@@ -457,10 +457,8 @@ void InstallReproduction(S& Self, const py::object& Callable) {
 // before any operation; it may change the child (its answer is ignored).
 template <class S>
 void InstallInitializeChild(S& Self, const py::object& Callable) {
-  CheckCallable(Callable, "on_initialize_child");
-  CheckHandlerChange(Self);
-  Self.OnInitializeChild = Callable;
-  if (Callable.is_none()) return Self.Comp().SetOnInitializeChild(nullptr);
+  if (!StoreHandler(Self, Callable, &PyComponent::OnInitializeChild, "on_initialize_child"))
+    return Self.Comp().SetOnInitializeChild(nullptr);
   S* self = &Self;
   Self.Comp().SetOnInitializeChild([self](TObject*, TMXIndividual* Parent1, TMXIndividual* Parent2,
                                           TMXIndividual* Child) {
@@ -473,10 +471,8 @@ void InstallInitializeChild(S& Self, const py::object& Callable) {
 // says the handler built the genomes itself (None or False: the component builds them).
 template <class S>
 void InstallInitialization(S& Self, const py::object& Callable) {
-  CheckCallable(Callable, "on_initialization");
-  CheckHandlerChange(Self);
-  Self.OnInitialization = Callable;
-  if (Callable.is_none()) return Self.Comp().SetOnInitialization(nullptr);
+  if (!StoreHandler(Self, Callable, &PyComponent::OnInitialization, "on_initialization"))
+    return Self.Comp().SetOnInitialization(nullptr);
   S* self = &Self;
   Self.Comp().SetOnInitialization([self](TObject*, bool& Built) {
     py::gil_scoped_acquire gil;
@@ -489,10 +485,7 @@ void InstallInitialization(S& Self, const py::object& Callable) {
 // (go ahead as called), a bool (False: no crossover into this child) or another point
 // in 0 .. gene_size.
 void InstallGACrossover(PyGA& Self, const py::object& Callable) {
-  CheckCallable(Callable, "on_crossover");
-  CheckHandlerChange(Self);
-  Self.OnCrossover = Callable;
-  if (Callable.is_none()) return Self.GA.SetOnCrossover(nullptr);
+  if (!StoreHandler(Self, Callable, &PyComponent::OnCrossover, "on_crossover")) return Self.GA.SetOnCrossover(nullptr);
   PyGA* self = &Self;
   Self.GA.SetOnCrossover([self](TObject*, TMXGAIndividual* Parent1, TMXGAIndividual* Parent2, TMXGAIndividual* Child,
                                 std::int32_t& CrossoverBit, bool& Proceed) {
@@ -513,10 +506,7 @@ void InstallGACrossover(PyGA& Self, const py::object& Callable) {
 
 // The GP component's on_crossover: both parents and the first child; False vetoes.
 void InstallGPCrossover(PyGP& Self, const py::object& Callable) {
-  CheckCallable(Callable, "on_crossover");
-  CheckHandlerChange(Self);
-  Self.OnCrossover = Callable;
-  if (Callable.is_none()) return Self.GP.SetOnCrossover(nullptr);
+  if (!StoreHandler(Self, Callable, &PyComponent::OnCrossover, "on_crossover")) return Self.GP.SetOnCrossover(nullptr);
   PyGP* self = &Self;
   Self.GP.SetOnCrossover([self](TObject*, TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child,
                                 bool& Proceed) {
