@@ -427,6 +427,44 @@ TEST(Selection, TournamentsReplayTheirDraws) {
   }
 }
 
+// Evolution's tournaments compare a per-generation copy of the parents' fitness; they must
+// pick exactly what comparing the individuals picks (a custom handler calling
+// SelectTournament takes that path), ties, NaN and infinities included, sequentially and
+// in parallel, and must see fitness changed between generations.
+TEST(Selection, EvolutionTournamentsPickAsComparingTheIndividuals) {
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  // Fitness is the whole part: the best ties four ways, either way round.
+  const std::vector<double> start{5.1, 5.3, 5.5, 5.7, -5.2, -5.4, -5.6, -5.8, nan, 0.5, -inf};
+  ThreadLimit threads(3);  // for the parallel runs
+  for (TGAFitnessMethod method : {fmMinimize, fmMaximize}) {
+    for (bool parallel : {false, true}) {
+      std::vector<double> values[2];
+      for (int k = 0; k < 2; ++k) {
+        TNumberGA ga;
+        ga.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& F) { F = std::floor(ValueOf(Item)); });
+        ga.SetFitnessMethod(method);
+        ga.SetTournamentField(3);
+        ga.SetOperations({goCrossover, goMutate});
+        ga.SetCrossoverProbability(0.5), ga.SetMutationProbability(0.5);
+        if (k == 0)
+          ga.SetSelectionMethod(smTournament);
+        else
+          ga.SetOnSelection([&ga](TObject* S, TMXPopulation* P, TMXIndividual*& Parent) { ga.SelectTournament(S, P, Parent); });
+        // Values change between generations: the next tournaments must see them.
+        ga.SetOnEvolve([&ga, method](TObject*) { ga.At(ga.Generation() % 11)->SetValue(method == fmMinimize ? -5.9 : 5.9); });
+        ga.Start(start);
+        RandSeed(11);
+        for (int g = 0; g < 6; ++g) parallel ? ga.ParallelEvolve() : ga.Evolve();
+        values[k] = ga.Values();
+      }
+      ASSERT_EQ(values[0].size(), start.size());
+      for (std::size_t i = 0; i < start.size(); ++i)
+        EXPECT_TRUE(values[0][i] == values[1][i] || (std::isnan(values[0][i]) && std::isnan(values[1][i])))
+            << EnumName(method) << " parallel " << parallel << " individual " << i;
+    }
+  }
+}
+
 TEST(Selection, ElitistCyclesThroughTheRoundedTopRanks) {
   // Count, ElitistPct, method, the picks: the values run from Count - 1 down to 0, the
   // weighted fitness is Count - value.

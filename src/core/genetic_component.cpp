@@ -130,6 +130,7 @@ void TMXCustomGeneticComponent::PopulationChanging(const TMXPopulation* Sender, 
     FRankedPopulation = nullptr;
   }
   // A table of another length than its population would pick past the end.
+  if (Sender == FKeyedPopulation) FKeyedPopulation = nullptr;
   if (Sender == FTabledPopulation) {
     FCumNormFitnesses.clear();
     FTabledPopulation = nullptr;
@@ -193,10 +194,13 @@ void TMXCustomGeneticComponent::DoEvolve() {
   if (IsFinished() || FPopulation->Count() == 0) return;
   CheckHandlers();
   PrepareRouletteTable();
+  PrepareTournamentKeys();
   DoStartEvolve();
   TMXPopulation* children = FPopulation.get();
   {
     const auto update = UpdateGuard(*children);
+    // The keys hold while the parents are bred from; a handler may change them later.
+    const TScopeExit keys([this] { DropTournamentKeys(); });
     for (int i = 0; i < FPopulation->Count(); i += 2) DoEvolveOneStep(i);
     EvaluateFitness();
   }

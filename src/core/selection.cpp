@@ -121,6 +121,24 @@ void TMXCustomGeneticComponent::SelectRoulette(TObject* Sender, TMXPopulation* P
 
 void TMXCustomGeneticComponent::SelectTournament(TObject* Sender, TMXPopulation* Population,
                                                  TMXIndividual*& Parent) {
+  if (Population == FKeyedPopulation) {
+    // The same draws and the same outcome as comparing the individuals: a challenger wins
+    // only when strictly better, and NaN or equal infinities tie as their difference does.
+    const TGAFitness* keys = FTournamentKeys.data();
+    const int n = Population->Count();
+    int winner = Random(n);
+    TGAFitness best = keys[winner];
+    for (int i = 1; i < FTournamentField; ++i) {
+      const int challenger = Random(n);
+      const TGAFitness key = keys[challenger];
+      if (key < best) {
+        best = key;
+        winner = challenger;
+      }
+    }
+    Parent = static_cast<TMXIndividual*>(Population->begin()[winner]);
+    return;
+  }
   TMXIndividual* winner = nullptr;
   SelectRandom(Sender, Population, winner);
   for (int i = 1; i < FTournamentField; ++i) {
@@ -183,6 +201,20 @@ void TMXCustomGeneticComponent::PrepareRouletteTable() {
   const bool roulette = FSelectionMethod == smRoulette || FSelectionMethod == smStochasticTournament ||
                         FSelectionMethod == smCustom;
   if (roulette && FCumNormFitnesses.empty() && !UniformFitness()) CalculateCumulativeNormalizedFitnesses();
+}
+
+void TMXCustomGeneticComponent::PrepareTournamentKeys() {
+  FKeyedPopulation = nullptr;
+  if (FSelectionMethod != smTournament || Weighted()) return;
+  const TMXPopulation& population = *FPopulation;
+  const int n = population.Count();
+  FTournamentKeys.resize(static_cast<std::size_t>(n));  // keeps its capacity
+  const bool maximizing = Maximizing();
+  for (int i = 0; i < n; ++i) {
+    const TGAFitness fitness = population.Items(i)->Fitness();
+    FTournamentKeys[static_cast<std::size_t>(i)] = maximizing ? -fitness : fitness;
+  }
+  FKeyedPopulation = &population;
 }
 
 void TMXCustomGeneticComponent::CalculateCumulativeNormalizedFitnesses() {
