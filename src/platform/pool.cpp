@@ -20,8 +20,10 @@ namespace {
 constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClasses = 16;  // 16, 32, ..., 256 bytes
 // Blocks a thread keeps per size class; more go back to the general allocator, so a
-// thread that frees what others made does not hoard them.
-constexpr int kMaxFree = 1 << 14;
+// thread that frees what others made does not hoard them without bound. A generation of
+// programs frees and makes the population's nodes again, easily 10^5 of them: the cap is
+// well above that (at most 16 MiB of 64-byte blocks kept per class and thread).
+constexpr int kMaxFree = 1 << 18;
 
 struct TFreeBlock {
   TFreeBlock* Next;
@@ -34,13 +36,20 @@ class TThreadPool {
   std::array<int, kClasses> Counts{};
 };
 
-// Set when this thread's pool is destroyed at thread exit: a plain value, so it stays
-// readable while and after thread-local objects are destroyed, and blocks freed then go
-// straight back to the general allocator.
-thread_local bool PoolGone = false;
+// The way to the thread's pool, read on every allocation and free of a node. Plain
+// values, so they stay readable while and after thread-local objects are destroyed: Gone
+// is set when the pool is destroyed at thread exit, and blocks freed then go straight back
+// to the general allocator. The initial-exec model makes each access one instruction even
+// when the library is part of a shared object loaded at run time (the Python module),
+// where the default model calls the loader; it takes 16 bytes of the static TLS space.
+struct TPoolAccess {
+  TThreadPool* Pool;
+  bool Gone;
+};
+[[gnu::tls_model("initial-exec")]] constinit thread_local TPoolAccess tPoolAccess{nullptr, false};
 
 TThreadPool::~TThreadPool() {
-  PoolGone = true;
+  tPoolAccess = {nullptr, true};
   for (std::size_t c = 0; c < kClasses; ++c)
     while (TFreeBlock* block = Heads[c]) {
       Heads[c] = block->Next;
@@ -49,8 +58,10 @@ TThreadPool::~TThreadPool() {
 }
 
 TThreadPool* ThreadPool() noexcept {
-  if (PoolGone) return nullptr;
+  TPoolAccess& access = tPoolAccess;
+  if (access.Pool || access.Gone) return access.Pool;
   thread_local TThreadPool pool;  // made on the thread's first use, destroyed at its exit
+  access.Pool = &pool;
   return &pool;
 }
 

@@ -483,6 +483,10 @@ class TMXGPNode : public TPersistent {
 
   // A deep copy made by CreateNode, attached under Parent (a root when null).
   TNode* Clone(TNode* Parent) const;
+  // A detached deep copy, like Clone(nullptr), that also appends its nodes to PreOrder in
+  // pre-order (a node before its children, child 0 first), made in pre-order as well. On
+  // failure nothing is left allocated and PreOrder is back to what it held.
+  TNode* CloneInPreOrder(std::vector<TNode*>& PreOrder) const;
   // From another node: this node takes its instruction, value, caches and deep copies of
   // its children; the parent is told through its Modified(). The copies are made first,
   // then Clear() destroys the old children, so Source may be a node inside this subtree

@@ -506,6 +506,30 @@ TMXGPNode<T>* TMXGPNode<T>::Clone(TNode* Parent) const {
 }
 
 template <class T>
+TMXGPNode<T>* TMXGPNode<T>::CloneInPreOrder(std::vector<TNode*>& PreOrder) const {
+  const std::size_t start = PreOrder.size();
+  TNode* root = ShallowCopy(this);
+  try {
+    TScratchVector<std::pair<const TNode*, TNode*>> pendingScratch;
+    TCopyList& pending = *pendingScratch;
+    pending.emplace_back(this, root);
+    while (!pending.empty()) {
+      auto [from, to] = pending.back();
+      pending.pop_back();
+      PreOrder.push_back(to);
+      const auto first = pending.size();
+      to->CopyChildrenFrom(from, pending);
+      std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());  // child 0 next
+    }
+  } catch (...) {
+    PreOrder.resize(start);
+    delete root;
+    throw;
+  }
+  return root;
+}
+
+template <class T>
 void TMXGPNode<T>::Assign(const TPersistent* Source) {
   const auto* source = dynamic_cast<const TNode*>(Source);
   if (!source) {

@@ -156,8 +156,14 @@ class TMXGPIndividual : public TMXIndividual {
     for (std::size_t i = 0; i < count; ++i) __builtin_prefetch(List[i]);
   }
 
+  // Replaces the tree as AssignDNA does; PreOrder, when given, already lists aDNA's nodes
+  // in pre-order and becomes the new list instead of a walk over the new tree.
+  void ReplaceDNA(TNode* aDNA, TNodeList* PreOrder);
+
   TNode* FDNA = nullptr;
   TNodeList FFlattenedDNA;
+  // Set by ReplaceDNA for the FlattenDNA call it makes: the list to take as it is.
+  TNodeList* FListedDNA = nullptr;
   std::uint64_t FTreeStamp = 0;
   std::unique_ptr<TMXGPTreeCache> FTreeCache;
 };

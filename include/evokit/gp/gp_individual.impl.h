@@ -53,13 +53,21 @@ void TMXGPIndividual<T>::SetDNA(const TNode* Value) {
   if (!Value) throw EArgumentOutOfRangeException("A program tree is required");
   if (Value == FDNA) return;
   // A fresh copy replaces the old tree, which stays whole until the copy is made (Value
-  // may lie inside it). Breeding copies a parent into every child this way.
-  AssignDNA(Value->Clone(nullptr));
+  // may lie inside it). Breeding copies a parent into every child this way; the copy
+  // lists its nodes as it makes them, so the new tree needs no walk of its own.
+  TScratchVector<TNode*> order;
+  TNode* copy = Value->CloneInPreOrder(*order);
+  ReplaceDNA(copy, &*order);
 }
 
 template <class T>
 void TMXGPIndividual<T>::AssignDNA(TNode* aDNA) {
   if (!aDNA || aDNA == FDNA) return;
+  ReplaceDNA(aDNA, nullptr);
+}
+
+template <class T>
+void TMXGPIndividual<T>::ReplaceDNA(TNode* aDNA, TNodeList* PreOrder) {
   // The old tree goes first from the list, whose entries point into it.
   PrefetchNodes(FFlattenedDNA);  // the old tree is about to be walked for deletion
   FFlattenedDNA.clear();
@@ -67,6 +75,8 @@ void TMXGPIndividual<T>::AssignDNA(TNode* aDNA) {
   TNode* old = FDNA;
   FDNA = aDNA;
   delete old;
+  FListedDNA = PreOrder;
+  const TScopeExit forget([this] { FListedDNA = nullptr; });
   FlattenDNA();
 }
 
@@ -75,6 +85,13 @@ void TMXGPIndividual<T>::FlattenDNA() {
   FNeedFitness = true;
   ++FTreeStamp;
   FFlattenedDNA.clear();
+  if (FListedDNA) {
+    // The tree was just copied and listed (ReplaceDNA): take that list, and leave this
+    // one's capacity in its place.
+    FFlattenedDNA.swap(*FListedDNA);
+    FListedDNA = nullptr;
+    return;
+  }
   if (!FDNA) return;
   // Pre-order without recursion: children are pushed last first, so child 0 comes next.
   TScratchVector<TNode*> scratch;
