@@ -180,10 +180,14 @@ void TMXCustomGeneticComponent::Evolve() {
 }
 
 int TMXCustomGeneticComponent::Evolve(int Generations) {
+  return RunGenerations(Generations, &TMXCustomGeneticComponent::Evolve);
+}
+
+int TMXCustomGeneticComponent::RunGenerations(int Generations, void (TMXCustomGeneticComponent::*Step)()) {
   SetHalt(false);
   const int start = FGeneration;
   for (int i = 0; i < Generations; ++i) {
-    Evolve();
+    (this->*Step)();
     if (IsFinished() || Halt()) break;
   }
   return FGeneration - start;

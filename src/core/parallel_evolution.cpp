@@ -9,13 +9,7 @@
 namespace evokit {
 
 int TMXCustomGeneticComponent::ParallelEvolve(int Generations) {
-  SetHalt(false);
-  const int start = FGeneration;
-  for (int i = 0; i < Generations; ++i) {
-    ParallelEvolve();
-    if (IsFinished() || Halt()) break;
-  }
-  return FGeneration - start;
+  return RunGenerations(Generations, &TMXCustomGeneticComponent::ParallelEvolve);
 }
 
 void TMXCustomGeneticComponent::ParallelEvolve() {

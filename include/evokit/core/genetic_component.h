@@ -412,6 +412,9 @@ class TMXCustomGeneticComponent : public TComponent {
   bool Weighted() const { return FFitnessMethod == fmWeightedMinimize || FFitnessMethod == fmWeightedMaximize; }
   void ClearStatistics();
   void CheckHandlers() const;
+  // Runs Step (Evolve or ParallelEvolve) up to Generations times, after clearing Halt; stops
+  // early once finished or halted. Returns the generations run.
+  int RunGenerations(int Generations, void (TMXCustomGeneticComponent::*Step)());
   void PrepareParallelStep();
   // Builds the roulette table over the current population when the scheme reads one and
   // it is missing (dropped because its population changed). Runs before the swap, while
