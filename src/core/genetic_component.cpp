@@ -198,12 +198,12 @@ void TMXCustomGeneticComponent::DoEvolve() {
   if (IsFinished() || FPopulation->Count() == 0) return;
   CheckHandlers();
   PrepareRouletteTable();
-  PrepareTournamentKeys();
   DoStartEvolve();
   TMXPopulation* children = FPopulation.get();
   {
     const auto update = UpdateGuard(*children);
     // The keys hold while the parents are bred from; a handler may change them later.
+    PrepareTournamentKeys(*FPreviousGeneration);
     const TScopeExit keys([this] { DropTournamentKeys(); });
     for (int i = 0; i < FPopulation->Count(); i += 2) DoEvolveOneStep(i);
     EvaluateFitness();

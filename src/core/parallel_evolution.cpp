@@ -30,7 +30,6 @@ void TMXCustomGeneticComponent::PrepareParallelStep() {
   for (TCollectionItem* entry : *parents) stale = stale || static_cast<TMXIndividual*>(entry)->NeedFitness();
   if (stale) TParallel::For(0, n - 1, [parents](std::int64_t i) { parents->Items(static_cast<int>(i))->Fitness(); });
 
-  PrepareTournamentKeys();
   if (UniformFitness()) return;  // roulette and elitist picks then fall back to uniform ones
   PrepareRouletteTable();
   // A ranking must hold parents: one left from another population would hand workers
@@ -52,6 +51,7 @@ void TMXCustomGeneticComponent::DoParallelEvolve() {
     // One iteration per child pair; the last child of an odd-sized population is bred
     // alone by the last iteration, as in the sequential step.
     const int pairs = (children->Count() + 1) / 2;
+    PrepareTournamentKeys(*FPreviousGeneration);
     const TScopeExit keys([this] { DropTournamentKeys(); });
     TParallel::For(0, pairs - 1, [this](std::int64_t k) { DoParallelEvolveOneStep(static_cast<int>(k)); });
     ParallelEvaluateFitness();

@@ -203,10 +203,10 @@ void TMXCustomGeneticComponent::PrepareRouletteTable() {
   if (roulette && FCumNormFitnesses.empty() && !UniformFitness()) CalculateCumulativeNormalizedFitnesses();
 }
 
-void TMXCustomGeneticComponent::PrepareTournamentKeys() {
+void TMXCustomGeneticComponent::PrepareTournamentKeys(const TMXPopulation& Parents) {
   FKeyedPopulation = nullptr;
   if (FSelectionMethod != smTournament || Weighted()) return;
-  const TMXPopulation& population = *FPopulation;
+  const TMXPopulation& population = Parents;
   const int n = population.Count();
   FTournamentKeys.resize(static_cast<std::size_t>(n));  // keeps its capacity
   const bool maximizing = Maximizing();

@@ -420,12 +420,12 @@ class TMXCustomGeneticComponent : public TComponent {
   // it is missing (dropped because its population changed). Runs before the swap, while
   // the current population is still the one the parents will be drawn from.
   void PrepareRouletteTable();
-  // Copies the fitness that tournaments compare into one dense array over the current
-  // population (about to become the parents), so that a tournament reads 8 bytes per
-  // entrant from a table that stays in cache instead of one individual each. Only for
-  // the built-in tournament over unweighted fitness, whose values are cached on the
-  // individuals: a weighted fitness calls its handler on every comparison.
-  void PrepareTournamentKeys();
+  // Copies the fitness that tournaments compare into one dense array over Parents, so
+  // that a tournament reads 8 bytes per entrant from a table that stays in cache instead
+  // of one individual each. Only for the built-in tournament over unweighted fitness,
+  // whose values are cached on the individuals: a weighted fitness calls its handler on
+  // every comparison. The keys hold for one generation's breeding.
+  void PrepareTournamentKeys(const TMXPopulation& Parents);
   void DropTournamentKeys() { FKeyedPopulation = nullptr; }
   // Called by a population before PopulationNotify; drops a ranking whose individuals
   // leave, and a roulette table whose population gains or loses individuals.
