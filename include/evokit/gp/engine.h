@@ -543,6 +543,10 @@ class TMXGPNode : public TPersistent {
   // A new node made by Source's CreateNode, detached, with Source's instruction, value
   // and caches.
   static TNode* ShallowCopy(const TNode* Source);
+  // Copies Source's descendants under To, which has none yet, in pre-order (a node before
+  // its children, child 0 first); each node reached, To first, is appended to PreOrder
+  // when given. A failure leaves what was copied so far under To.
+  static void CopyDescendants(const TNode* Source, TNode* To, std::vector<TNode*>* PreOrder);
   // The engine of this node's instruction's set, or null.
   IMXGeneticProgramEngine<T>* Engine() const;
   // Set or clear Child's parent pointer only (the caller keeps both sides in step).

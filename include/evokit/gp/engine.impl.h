@@ -506,21 +506,26 @@ TMXGPNode<T>* TMXGPNode<T>::Clone(TNode* Parent) const {
 }
 
 template <class T>
+void TMXGPNode<T>::CopyDescendants(const TNode* Source, TNode* To, std::vector<TNode*>* PreOrder) {
+  TScratchVector<std::pair<const TNode*, TNode*>> pendingScratch;
+  TCopyList& pending = *pendingScratch;
+  pending.emplace_back(Source, To);
+  while (!pending.empty()) {
+    auto [from, to] = pending.back();
+    pending.pop_back();
+    if (PreOrder) PreOrder->push_back(to);
+    const auto first = pending.size();
+    to->CopyChildrenFrom(from, pending);
+    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());  // child 0 next
+  }
+}
+
+template <class T>
 TMXGPNode<T>* TMXGPNode<T>::CloneInPreOrder(std::vector<TNode*>& PreOrder) const {
   const std::size_t start = PreOrder.size();
   TNode* root = ShallowCopy(this);
   try {
-    TScratchVector<std::pair<const TNode*, TNode*>> pendingScratch;
-    TCopyList& pending = *pendingScratch;
-    pending.emplace_back(this, root);
-    while (!pending.empty()) {
-      auto [from, to] = pending.back();
-      pending.pop_back();
-      PreOrder.push_back(to);
-      const auto first = pending.size();
-      to->CopyChildrenFrom(from, pending);
-      std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());  // child 0 next
-    }
+    CopyDescendants(this, root, &PreOrder);
   } catch (...) {
     PreOrder.resize(start);
     delete root;
@@ -551,14 +556,7 @@ void TMXGPNode<T>::Assign(const TPersistent* Source) {
   std::vector<TNode*>& saved = *savedScratch;
   ReleaseChildren(saved);
   try {
-    TScratchVector<std::pair<const TNode*, TNode*>> pendingScratch;
-    TCopyList& pending = *pendingScratch;
-    pending.emplace_back(source, this);
-    while (!pending.empty()) {
-      auto [from, to] = pending.back();
-      pending.pop_back();
-      to->CopyChildrenFrom(from, pending);
-    }
+    CopyDescendants(source, this, nullptr);
   } catch (...) {
     DestroyChildren();
     RestoreChildren(saved);
