@@ -294,7 +294,7 @@ TMXGPNode<T>::TMXGPNode(TMXGPInstruction<T>* Instruction) : FInstruction(Instruc
 template <class T>
 TMXGPNode<T>::~TMXGPNode() {
   FInstruction = nullptr;
-  SetParent(nullptr);
+  if (FParent) SetParent(nullptr);  // a node freed from a destroyed tree has none already
 }
 
 template <class T>
@@ -706,13 +706,13 @@ void TMXGPNode<T>::SaveValueToXML(const IXMLDnaType&) const {}
 
 template <class T>
 TMXGPTreeNode<T>::TMXGPTreeNode(TMXGPInstruction<T>* Instruction, TNode* Parent) : TNode(Instruction) {
-  this->SetParent(Parent);
+  if (Parent) this->SetParent(Parent);  // copies are made detached and linked afterwards
 }
 
 template <class T>
 TMXGPTreeNode<T>::~TMXGPTreeNode() {
   if (!FChildren.empty()) this->DestroyChildren();  // empty when destroyed by DestroyNodes
-  this->SetParent(nullptr);
+  if (this->Parent()) this->SetParent(nullptr);
 }
 
 template <class T>
@@ -842,13 +842,13 @@ void TMXGPTreeNode<T>::CopyChildrenFrom(const TNode* Source, typename TNode::TCo
 
 template <class T>
 TMXGPBinaryNode<T>::TMXGPBinaryNode(TMXGPInstruction<T>* Instruction, TNode* Parent) : TNode(Instruction) {
-  this->SetParent(Parent);
+  if (Parent) this->SetParent(Parent);  // copies are made detached and linked afterwards
 }
 
 template <class T>
 TMXGPBinaryNode<T>::~TMXGPBinaryNode() {
   if (FLeft || FRight) this->DestroyChildren();  // both null when destroyed by DestroyNodes
-  this->SetParent(nullptr);
+  if (this->Parent()) this->SetParent(nullptr);
 }
 
 template <class T>
