@@ -206,15 +206,14 @@ void TMXCustomGeneticComponent::PrepareRouletteTable() {
 void TMXCustomGeneticComponent::PrepareTournamentKeys(const TMXPopulation& Parents) {
   FKeyedPopulation = nullptr;
   if (FSelectionMethod != smTournament || Weighted()) return;
-  const TMXPopulation& population = Parents;
-  const int n = population.Count();
+  const int n = Parents.Count();
   FTournamentKeys.resize(static_cast<std::size_t>(n));  // keeps its capacity
   const bool maximizing = Maximizing();
   for (int i = 0; i < n; ++i) {
-    const TGAFitness fitness = population.Items(i)->Fitness();
+    const TGAFitness fitness = Parents.Items(i)->Fitness();
     FTournamentKeys[static_cast<std::size_t>(i)] = maximizing ? -fitness : fitness;
   }
-  FKeyedPopulation = &population;
+  FKeyedPopulation = &Parents;
 }
 
 void TMXCustomGeneticComponent::CalculateCumulativeNormalizedFitnesses() {

@@ -39,9 +39,10 @@ class TThreadPool {
 // The way to the thread's pool, read on every allocation and free of a node. Plain
 // values, so they stay readable while and after thread-local objects are destroyed: Gone
 // is set when the pool is destroyed at thread exit, and blocks freed then go straight back
-// to the general allocator. The initial-exec model makes each access one instruction even
-// when the library is part of a shared object loaded at run time (the Python module),
-// where the default model calls the loader; it takes 16 bytes of the static TLS space.
+// to the general allocator. The initial-exec model makes each access a couple of instructions
+// even when the library is part of a shared object loaded at run time (the Python
+// module), where the default model calls the loader; it takes 16 bytes of the static TLS
+// space.
 struct TPoolAccess {
   TThreadPool* Pool;
   bool Gone;
