@@ -83,6 +83,13 @@ class BloatStrategy(enum.IntEnum):
     COVARIANT_DEPTH_PARSIMONY_PRESSURE = 16
     LEXICOGRAPHIC_PARSIMONY_PRESSURE = 17
 
+class GPCrossoverMethod(enum.IntEnum):
+    SUBTREE = 0
+
+class PointMutationMethod(enum.IntEnum):
+    PER_NODE = 0
+    PER_TREE = 1
+
 class RegressionMetric(enum.IntEnum):
     MEAN_SQUARED_ERROR = 0
     MEAN_ABSOLUTE_ERROR = 1
@@ -204,6 +211,18 @@ class GeneticProgramming(_Component):
     initialization_depth: int
     bloat_strategy: BloatStrategy
     bloat_limit: int
+    crossover_method: GPCrossoverMethod
+    selection_non_terminals_probability: float
+    mutate_subtree_weight: int
+    mutate_replacement_weight: int
+    mutate_constant_weight: int
+    mutate_shrink_weight: int
+    mutate_hoist_weight: int
+    mutate_point_weight: int
+    point_mutation_method: PointMutationMethod
+    point_mutation_probability: float
+    parsimony_coefficient: float
+    on_constant_mutation: Optional[Callable[[float], Optional[float]]]
     fitness: Optional[Callable[[Program], float]]
     on_selection: Optional[Callable[[ProgramPopulation], Program | int]]
     on_mutation: Optional[Callable[[Program], _Veto]]

@@ -190,6 +190,7 @@ struct PyComponent {
   py::object OnReproduction = py::none();
   py::object OnInitializeChild = py::none();
   py::object OnInitialization = py::none();
+  py::object OnConstantMutation = py::none();  // the GP component's only
   // True while a call runs the component (evolving, loading, saving). A callback, or
   // another Python thread, that tries to restructure it meanwhile gets RuntimeError
   // instead of pulling the population from under the running generation.
@@ -513,6 +514,22 @@ void InstallGPCrossover(PyGP& Self, const py::object& Callable) {
     py::gil_scoped_acquire gil;
     VetoAnswer(self->OnCrossover(ViewOf(*self, Parent1), ViewOf(*self, Parent2), ViewOf(*self, Child)), Proceed,
                "on_crossover");
+  });
+}
+
+// The GP component's on_constant_mutation: called with the value of the constant that a
+// constant mutation picked; a number answered becomes its new value, None keeps it.
+void InstallConstantMutation(PyGP& Self, const py::object& Callable) {
+  if (!StoreHandler(Self, Callable, &PyComponent::OnConstantMutation, "on_constant_mutation"))
+    return Self.GP.SetOnConstantMutation(nullptr);
+  PyGP* self = &Self;
+  Self.GP.SetOnConstantMutation([self](TObject*, TMXGPNode<double>* Node) {
+    py::gil_scoped_acquire gil;
+    const py::object answer = self->OnConstantMutation(Node->Value());
+    if (answer.is_none()) return;
+    if (!PyNumber_Check(answer.ptr()) || py::isinstance<py::str>(answer))
+      throw py::type_error("on_constant_mutation must return a number or None, not " + TypeName(answer));
+    Node->SetValue(py::float_(answer).cast<double>());
   });
 }
 
@@ -1020,6 +1037,40 @@ void BindGP(py::module_& m) {
       "bloat_strategy", [](P& s) { return ToPy(s.GP.BloatStrategy(), "BloatStrategy"); },
       [](P& s, const py::object& v) { s.GP.SetBloatStrategy(FromPy<TGPBloatStrategy>(v, "BloatStrategy")); });
   gp.def_property("bloat_limit", [](P& s) { return s.GP.BloatLimit(); }, [](P& s, int v) { s.GP.SetBloatLimit(v); });
+  gp.def_property(
+      "crossover_method", [](P& s) { return ToPy(s.GP.CrossoverMethod(), "GPCrossoverMethod"); },
+      [](P& s, const py::object& v) { s.GP.SetCrossoverMethod(FromPy<TGPCrossoverMethod>(v, "GPCrossoverMethod")); });
+  gp.def_property(
+      "selection_non_terminals_probability", [](P& s) { return s.GP.SelectionNonTerminalsProbability(); },
+      [](P& s, double v) { s.GP.SetSelectionNonTerminalsProbability(v); },
+      "How likely an operator picks a function node rather than a terminal.");
+  // The six mutation methods' weights (stored clamped to 0..255); a mutation picks one
+  // method with probability weight / sum of weights.
+  using C = TMXCustomGeneticProgramming<double>;
+  struct TWeight {
+    const char* Name;
+    int (C::*Get)() const;
+    void (C::*Set)(int);
+  };
+  for (const TWeight w : {TWeight{"mutate_subtree_weight", &C::MutateSubtreeWeight, &C::SetMutateSubtreeWeight},
+                          {"mutate_replacement_weight", &C::MutateReplacementWeight, &C::SetMutateReplacementWeight},
+                          {"mutate_constant_weight", &C::MutateConstantWeight, &C::SetMutateConstantWeight},
+                          {"mutate_shrink_weight", &C::MutateShrinkWeight, &C::SetMutateShrinkWeight},
+                          {"mutate_hoist_weight", &C::MutateHoistWeight, &C::SetMutateHoistWeight},
+                          {"mutate_point_weight", &C::MutatePointWeight, &C::SetMutatePointWeight}})
+    gp.def_property(w.Name, [w](P& s) { return (s.GP.*w.Get)(); }, [w](P& s, int v) { (s.GP.*w.Set)(v); });
+  gp.def_property(
+      "point_mutation_method", [](P& s) { return ToPy(s.GP.PointMutationMethod(), "PointMutationMethod"); },
+      [](P& s, const py::object& v) {
+        s.GP.SetPointMutationMethod(FromPy<TGPPointMutationMethod>(v, "PointMutationMethod"));
+      });
+  gp.def_property("point_mutation_probability", [](P& s) { return s.GP.PointMutationProbability(); },
+                  [](P& s, double v) { s.GP.SetPointMutationProbability(v); });
+  gp.def_property("parsimony_coefficient", [](P& s) { return s.GP.ParsimonyCoefficient(); },
+                  [](P& s, double v) { s.GP.SetParsimonyCoefficient(v); });
+  gp.def_property("on_constant_mutation", [](const P& s) { return s.OnConstantMutation; }, &InstallConstantMutation,
+                  "Called as on_constant_mutation(value) with the value of the constant a constant mutation "
+                  "picked; a number returned becomes its value, None keeps it.");
   gp.def_property_readonly("avg_program_size", [](P& s) { return s.GP.AvgProgramSize(); });
   gp.def("add_instructions", [](P& s, const std::string& names) {
     const TBusy busy(s);
@@ -1113,6 +1164,8 @@ PYBIND11_MODULE(_evokit, m) {
   BindGA(m);
   AddEnum<TGPInitializationMethod>(m, "InitializationMethod");
   AddEnum<TGPBloatStrategy>(m, "BloatStrategy");
+  AddEnum<TGPCrossoverMethod>(m, "GPCrossoverMethod");
+  AddEnum<TGPPointMutationMethod>(m, "PointMutationMethod");
   AddEnum<TGPRegressionMetric>(m, "RegressionMetric");
   BindProgram(m);
   BindGP(m);

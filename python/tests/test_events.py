@@ -194,3 +194,67 @@ def test_gp_vetoes_leave_the_selected_program(event, operation, veto, same):
     setattr(gp, event, lambda *programs: seen.append(programs[0].text) or veto)
     gp.parallel_evolve(1)
     assert ([p.text for p in gp.population] == [text] * 30) == same and set(seen) == {text}
+
+
+def constant_mutation_only(**kw):
+    gp = gp_with(operations={Op.MUTATE}, mutation_probability=1.0, **kw)
+    for name in ("subtree", "replacement", "shrink", "hoist", "point"):
+        setattr(gp, f"mutate_{name}_weight", 0)
+    gp.mutate_constant_weight = 3
+    gp.fitness = lambda program: float(program.size)
+    evokit.rand_seed(2)
+    gp.initialize()
+    return gp
+
+
+@pytest.mark.parametrize("evolve", EVOLVES)
+def test_gp_constant_mutation_hands_over_the_value_and_takes_the_answer(evolve):
+    gp = constant_mutation_only()
+    assert [gp.mutate_constant_weight, gp.mutate_subtree_weight, gp.mutate_point_weight] == [3, 0, 0]
+    parents = {p.text for p in gp.population}
+    seen = []
+    gp.on_constant_mutation = lambda value: seen.append(value) or value + 0.5
+    getattr(gp, evolve)(1)
+    children = [p.text for p in gp.population]
+    # Each child is a parent with one of its constants (all 1 so far) moved to 1.5.
+    assert seen and set(seen) == {1.0}
+    assert sum(text.count("1.5") for text in children) == len(seen)
+    assert all(text.replace("1.5", "1") in parents for text in children)
+    # None keeps the value; no handler changes nothing either.
+    for handler in (lambda value: None, None):
+        gp.on_constant_mutation = handler
+        parents = {p.text for p in gp.population}
+        getattr(gp, evolve)(1)
+        assert {p.text for p in gp.population} <= parents
+
+
+@pytest.mark.parametrize("evolve", EVOLVES)
+def test_gp_constant_mutation_answer_must_be_a_number(evolve):
+    gp = constant_mutation_only()
+    gp.on_constant_mutation = lambda value: "1.5"
+    with pytest.raises(TypeError, match="on_constant_mutation must return a number or None, not str"):
+        getattr(gp, evolve)(1)
+    gp.on_constant_mutation = lambda value: value * 2
+    assert getattr(gp, evolve)(1) == 1
+    with pytest.raises(TypeError):
+        gp.on_constant_mutation = 2.0
+
+
+def test_gp_operator_settings_are_properties_and_the_document_keeps_them():
+    gp = gp_with()
+    gp.point_mutation_method = evokit.PointMutationMethod.PER_TREE
+    gp.point_mutation_probability = 0.25
+    gp.selection_non_terminals_probability = 0.5
+    gp.parsimony_coefficient = 0.125
+    gp.crossover_method = evokit.GPCrossoverMethod.SUBTREE
+    gp.mutate_hoist_weight, gp.mutate_shrink_weight = 300, -2  # stored clamped to 0..255
+    settings = lambda g: (g.point_mutation_method, g.point_mutation_probability, g.selection_non_terminals_probability,
+                          g.parsimony_coefficient, g.crossover_method, g.mutate_hoist_weight, g.mutate_shrink_weight)
+    assert settings(gp) == (evokit.PointMutationMethod.PER_TREE, 0.25, 0.5, 0.125, evokit.GPCrossoverMethod.SUBTREE,
+                            255, 0)
+    copy = evokit.GeneticProgramming()
+    copy.load_from_string(gp.save_to_string())  # the document has no parsimony coefficient
+    assert settings(copy)[:3] + settings(copy)[4:] == settings(gp)[:3] + settings(gp)[4:]
+    for name, wrong in [("point_mutation_method", 1), ("crossover_method", evokit.CrossoverMethod.BIT_BOUNDARY)]:
+        with pytest.raises(TypeError, match="expected evokit"):
+            setattr(gp, name, wrong)
