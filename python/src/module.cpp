@@ -190,6 +190,7 @@ struct PyComponent {
   py::object OnReproduction = py::none();
   py::object OnInitializeChild = py::none();
   py::object OnInitialization = py::none();
+  py::object WeightedFitness = py::none();
   py::object OnConstantMutation = py::none();  // the GP component's only
   // True while a call runs the component (evolving, loading, saving). A callback, or
   // another Python thread, that tries to restructure it meanwhile gets RuntimeError
@@ -389,6 +390,24 @@ void InstallFitness(S& Self, const py::object& Callable) {
     py::object result = self->Fitness(ViewOf(*self, Item));
     if (!PyNumber_Check(result.ptr()) || py::isinstance<py::str>(result))
       throw py::type_error("the fitness callback must return a number, not " + TypeName(result));
+    Fitness = py::float_(result).cast<double>();
+  });
+}
+
+// The weighted_fitness callable of S as OnEvaluateWeightedFitness: it takes the
+// individual's view (its fitness already known) and answers a number. Called whenever a
+// weighted fitness method compares or sums individuals; None removes the handler (the
+// weighted fitness is then the fitness).
+template <class S>
+void InstallWeightedFitness(S& Self, const py::object& Callable) {
+  if (!StoreHandler(Self, Callable, &PyComponent::WeightedFitness, "weighted_fitness"))
+    return Self.Comp().SetOnEvaluateWeightedFitness(nullptr);
+  S* self = &Self;
+  Self.Comp().SetOnEvaluateWeightedFitness([self](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+    py::gil_scoped_acquire gil;
+    py::object result = self->WeightedFitness(ViewOf(*self, Item));
+    if (!PyNumber_Check(result.ptr()) || py::isinstance<py::str>(result))
+      throw py::type_error("the weighted_fitness callback must return a number, not " + TypeName(result));
     Fitness = py::float_(result).cast<double>();
   });
 }
@@ -598,6 +617,15 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
   Cls.def_property_readonly("min_fitness", [](S& s) { return s.Comp().MinFitness(); });
   Cls.def_property_readonly("avg_fitness", [](S& s) { return s.Comp().AvgFitness(); });
   Cls.def_property_readonly("diversity", [](S& s) { return s.Comp().Diversity(); });
+  Cls.def_property_readonly("max_weighted_fitness", [](S& s) { return s.Comp().MaxWeightedFitness(); });
+  Cls.def_property_readonly("min_weighted_fitness", [](S& s) { return s.Comp().MinWeightedFitness(); });
+  Cls.def_property_readonly("avg_weighted_fitness", [](S& s) { return s.Comp().AvgWeightedFitness(); });
+  Cls.def_property(
+      "weighted_fitness", [](S& s) { return s.WeightedFitness; },
+      [](S& s, const py::object& v) { InstallWeightedFitness(s, v); },
+      "The weighted fitness that the WEIGHTED_MINIMIZE and WEIGHTED_MAXIMIZE fitness methods compare: called "
+      "with an individual (whose fitness is known) each time it is needed, and not cached. None makes it the "
+      "fitness.");
   Cls.def_property(
       "on_evolve", [](S& s) { return s.OnEvolve; },
       [](S& s, py::object v) {
@@ -797,7 +825,7 @@ void BindGA(py::module_& m) {
   }, "A built-in fitness, the number of set bits (OneMax), computed without the GIL.");
   ga.def("add_gene", [](G& s, const std::string& name, const py::object& type, int size,
                         std::optional<double> min_value, std::optional<double> max_value,
-                        std::vector<std::string> enumerations) {
+                        std::vector<std::string> enumerations, bool preserve_sign_bit) {
     const TBusy busy(s);
     const TGeneType t = FromPy<TGeneType>(type, "GeneType");
     if (size < 0) throw py::value_error("a gene's size must not be negative");
@@ -811,6 +839,7 @@ void BindGA(py::module_& m) {
         gene->SetEnumerations(&list);
       }
       if (size > 0 || enumerations.empty()) gene->SetSize(size);
+      gene->SetPreserveSignBit(preserve_sign_bit);  // before the bounds: unsigned ones stop at 0
       if (min_value) gene->SetMinValue(*min_value);
       if (max_value) gene->SetMaxValue(*max_value);
     } catch (...) {
@@ -820,7 +849,9 @@ void BindGA(py::module_& m) {
     return gene->Index();
   }, py::arg("name"), py::arg("gene_type"), py::arg("size") = 0, py::arg("min_value") = py::none(),
      py::arg("max_value") = py::none(), py::arg("enumerations") = std::vector<std::string>(),
-     "Adds a typed gene after the others and returns its index; gene_size grows to cover it.");
+     py::arg("preserve_sign_bit") = false,
+     "Adds a typed gene after the others and returns its index; gene_size grows to cover it. With "
+     "preserve_sign_bit an integer gene's field holds a two's-complement number, so its bounds may be negative.");
   ga.def_property_readonly("gene_names", [](const G& s) {
     std::vector<std::string> names;
     for (int i = 0; i < s.GA.Genes()->Count(); ++i) names.push_back(s.GA.Genes()->Items(i)->Name());

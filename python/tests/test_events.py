@@ -258,3 +258,21 @@ def test_gp_operator_settings_are_properties_and_the_document_keeps_them():
     for name, wrong in [("point_mutation_method", 1), ("crossover_method", evokit.CrossoverMethod.BIT_BOUNDARY)]:
         with pytest.raises(TypeError, match="expected evokit"):
             setattr(gp, name, wrong)
+
+
+@pytest.mark.parametrize("evolve", EVOLVES)
+def test_weighted_fitness_is_what_weighted_methods_compare(evolve):
+    ga = ga_with({Op.CROSSOVER, Op.MUTATE}, fitness_method=evokit.FitnessMethod.WEIGHTED_MAXIMIZE,
+                 selection_method=evokit.SelectionMethod.TOURNAMENT, mutation_probability=0.05)
+    ga.weighted_fitness = lambda ind: -ind.fitness  # maximizing it minimizes the set bits
+    ga.initialize()
+    start = ga.avg_fitness
+    getattr(ga, evolve)(15)
+    assert ga.avg_fitness < start - 5
+    assert (ga.max_weighted_fitness, ga.min_weighted_fitness) == (-ga.min_fitness, -ga.max_fitness)
+    assert ga.avg_weighted_fitness == pytest.approx(-ga.avg_fitness)
+    ga.weighted_fitness = lambda ind: "high"
+    with pytest.raises(TypeError, match="weighted_fitness callback must return a number, not str"):
+        getattr(ga, evolve)(1)
+    ga.weighted_fitness = None  # the weighted fitness is then the fitness
+    assert getattr(ga, evolve)(1) == 1 and ga.max_weighted_fitness == ga.max_fitness

@@ -85,6 +85,18 @@ def test_chromosomes_as_arrays_and_genes():
         ind.gene("missing")
     with pytest.raises(IndexError):
         ga.population[3]
+    # An integer gene holds negative values only when it keeps a sign bit.
+    signed = evokit.GeneticAlgorithm(initial_population=2)
+    signed.add_gene("s", evokit.GeneType.INTEGER, 8, min_value=-100, max_value=100, preserve_sign_bit=True)
+    signed.add_gene("u", evokit.GeneType.INTEGER, 8, min_value=-100, max_value=100)
+    signed.fitness = lambda ind: 0.0
+    signed.initialize()
+    item = signed.population[0]
+    item.set_gene("s", -50), item.set_gene("u", 50)
+    assert (item.gene("s"), item.gene("u")) == (-50, 50)
+    copy = evokit.GeneticAlgorithm()
+    copy.load_from_string(signed.save_to_string())
+    assert copy.population[0].gene("s") == -50
 
 
 @pytest.mark.parametrize("evolve", ["evolve", "parallel_evolve"])
