@@ -201,6 +201,13 @@ struct PyComponent {
   bool BetweenGenerations = false;
 };
 
+// Every Python callable a component keeps.
+constexpr py::object PyComponent::*kCallableSlots[] = {
+    &PyComponent::Fitness,        &PyComponent::OnEvolve,          &PyComponent::OnSelection,
+    &PyComponent::OnCrossover,    &PyComponent::OnMutation,        &PyComponent::OnInversion,
+    &PyComponent::OnReproduction, &PyComponent::OnInitializeChild, &PyComponent::OnInitialization,
+    &PyComponent::WeightedFitness, &PyComponent::OnConstantMutation};
+
 struct PyGA : PyComponent, std::enable_shared_from_this<PyGA> {
   using TItem = TMXGAIndividual;
   TMXGeneticAlgorithm GA;
@@ -215,6 +222,13 @@ struct PyGP : PyComponent, std::enable_shared_from_this<PyGP> {
   std::shared_ptr<const TMXGPRegressionFitness> Regression;
   TMXCustomGeneticComponent& Comp() override { return GP; }
 };
+
+// The events only one component class has (cleared with the callables behind them).
+void ClearOwnHandlers(PyGA& Self) { Self.GA.SetOnCrossover(nullptr); }
+void ClearOwnHandlers(PyGP& Self) {
+  Self.GP.SetOnCrossover(nullptr);
+  Self.GP.SetOnConstantMutation(nullptr);
+}
 
 // Marks the component busy for the length of a call (under the GIL, which every Python
 // caller holds when it gets here).
@@ -552,6 +566,43 @@ void InstallConstantMutation(PyGP& Self, const py::object& Callable) {
   });
 }
 
+// Makes the Python class of state S take part in garbage collection: its callables are
+// visited, and cleared when a cycle is broken. A callable that refers to its own
+// component (on_evolve = lambda: print(ga.generation)) would otherwise keep both alive
+// for good.
+template <class S>
+py::custom_type_setup CollectedCallables() {
+  return py::custom_type_setup([](PyHeapTypeObject* HeapType) {
+    PyTypeObject* type = &HeapType->ht_type;
+    type->tp_flags |= Py_TPFLAGS_HAVE_GC;
+    type->tp_traverse = [](PyObject* Self, visitproc visit, void* arg) {
+      Py_VISIT(Py_TYPE(Self));  // a heap type is referred to by its instances
+      // An instance being built or torn down may hold no state yet.
+      auto* instance = reinterpret_cast<py::detail::instance*>(Self);
+      if (!instance->get_value_and_holder().holder_constructed()) return 0;
+      const PyComponent& self = py::cast<const S&>(py::handle(Self));
+      for (py::object PyComponent::*slot : kCallableSlots) Py_VISIT((self.*slot).ptr());
+      return 0;
+    };
+    type->tp_clear = [](PyObject* Self) {
+      auto* instance = reinterpret_cast<py::detail::instance*>(Self);
+      if (!instance->get_value_and_holder().holder_constructed()) return 0;
+      PyComponent& self = py::cast<S&>(py::handle(Self));
+      // The handlers that call these go first, so that nothing calls a cleared slot.
+      self.Comp().SetOnEvolve(nullptr);
+      self.Comp().SetOnEvaluateWeightedFitness(nullptr);
+      self.Comp().SetOnMutation(nullptr), self.Comp().SetOnInversion(nullptr);
+      self.Comp().SetOnReproduction(nullptr), self.Comp().SetOnInitializeChild(nullptr);
+      self.Comp().SetOnInitialization(nullptr);
+      if (!self.Fitness.is_none()) self.Comp().SetOnEvaluateFitness(nullptr);
+      if (!self.OnSelection.is_none()) self.Comp().SetOnSelection(nullptr);
+      ClearOwnHandlers(static_cast<S&>(self));
+      for (py::object PyComponent::*slot : kCallableSlots) self.*slot = py::none();
+      return 0;
+    };
+  });
+}
+
 // The properties and calls every component shares, on the Python class Cls of state S.
 template <class S>
 void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
@@ -792,7 +843,8 @@ void BindGA(py::module_& m) {
       }, "Every chromosome as rows of a (count, gene_size) uint8 array.");
 
   py::class_<PyGA, std::shared_ptr<PyGA>> ga(m, "GeneticAlgorithm",
-                                             "A genetic algorithm over bit-string chromosomes described by typed genes.");
+                                             "A genetic algorithm over bit-string chromosomes described by typed genes.",
+                                             CollectedCallables<PyGA>());
   BindComponent(ga);
   using G = PyGA;
   ga.def_property("gene_size", [](const G& s) { return s.GA.GeneSize(); }, [](G& s, int v) {
@@ -1054,7 +1106,8 @@ void BindProgram(py::module_& m) {
 
 void BindGP(py::module_& m) {
   py::class_<PyGP, std::shared_ptr<PyGP>> gp(
-      m, "GeneticProgramming", "Genetic programming over float programs, scored by a regression on data.");
+      m, "GeneticProgramming", "Genetic programming over float programs, scored by a regression on data.",
+      CollectedCallables<PyGP>());
   BindComponent(gp);
   using P = PyGP;
   gp.def_property(

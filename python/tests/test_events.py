@@ -276,3 +276,26 @@ def test_weighted_fitness_is_what_weighted_methods_compare(evolve):
         getattr(ga, evolve)(1)
     ga.weighted_fitness = None  # the weighted fitness is then the fitness
     assert getattr(ga, evolve)(1) == 1 and ga.max_weighted_fitness == ga.max_fitness
+
+
+def test_components_whose_callbacks_refer_to_them_are_collected():
+    import gc
+
+    def alive():
+        gc.collect()
+        return sum(isinstance(o, (evokit.GeneticAlgorithm, evokit.GeneticProgramming)) for o in gc.get_objects())
+
+    before = alive()
+    ga = ga_with({Op.CROSSOVER})
+    ga.on_evolve = lambda: ga.generation  # a cycle: the component keeps the lambda, the lambda the component
+    ga.fitness = lambda ind: float(ind.count_set_bits) + 0 * ga.generation
+    gp = gp_with(operations={Op.MUTATE}, mutation_probability=1.0)
+    gp.fitness = lambda program: float(program.size)
+    gp.on_constant_mutation = lambda value: value + gp.generation
+    gp.on_crossover = lambda *programs: gp.initialized
+    ga.evolve(2), gp.evolve(2)
+    assert alive() == before + 2
+    kept = ga.population  # a view keeps its component's state, not the Python object
+    del ga, gp
+    assert alive() == before
+    assert len(kept) == 20 and kept[0].fitness >= 0
