@@ -393,37 +393,30 @@ bool StoreHandler(PyComponent& Self, const py::object& Callable, py::object PyCo
   return !Callable.is_none();
 }
 
-// The fitness callable of S as OnEvaluateFitness: it takes the individual's view and
-// answers a number. None removes the handler.
+// Answer as a double; TypeError "<Expected>, not <type>" for anything but a number.
+double NumberAnswer(const py::object& Answer, const std::string& Expected) {
+  if (!PyNumber_Check(Answer.ptr()) || py::isinstance<py::str>(Answer))
+    throw py::type_error(Expected + ", not " + TypeName(Answer));
+  return py::float_(Answer).cast<double>();
+}
+
+// A fitness callable of S (fitness, weighted_fitness) as the fitness event that Set
+// installs: it takes the individual's view and answers a number. None removes the
+// handler (without one the weighted fitness is the fitness).
 template <class S>
-void InstallFitness(S& Self, const py::object& Callable) {
-  if (!StoreHandler(Self, Callable, &PyComponent::Fitness, "fitness")) return Self.Comp().SetOnEvaluateFitness(nullptr);
+void InstallFitnessEvent(S& Self, const py::object& Callable, py::object PyComponent::*Slot,
+                         void (TMXCustomGeneticComponent::*Set)(TMXFitnessEvent), const char* Name) {
+  if (!StoreHandler(Self, Callable, Slot, Name)) return (Self.Comp().*Set)(nullptr);
   S* self = &Self;
-  Self.Comp().SetOnEvaluateFitness([self](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+  (Self.Comp().*Set)([self, Slot, Name](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
     py::gil_scoped_acquire gil;
-    py::object result = self->Fitness(ViewOf(*self, Item));
-    if (!PyNumber_Check(result.ptr()) || py::isinstance<py::str>(result))
-      throw py::type_error("the fitness callback must return a number, not " + TypeName(result));
-    Fitness = py::float_(result).cast<double>();
+    Fitness = NumberAnswer((self->*Slot)(ViewOf(*self, Item)), std::string("the ") + Name + " callback must return a number");
   });
 }
 
-// The weighted_fitness callable of S as OnEvaluateWeightedFitness: it takes the
-// individual's view (its fitness already known) and answers a number. Called whenever a
-// weighted fitness method compares or sums individuals; None removes the handler (the
-// weighted fitness is then the fitness).
 template <class S>
-void InstallWeightedFitness(S& Self, const py::object& Callable) {
-  if (!StoreHandler(Self, Callable, &PyComponent::WeightedFitness, "weighted_fitness"))
-    return Self.Comp().SetOnEvaluateWeightedFitness(nullptr);
-  S* self = &Self;
-  Self.Comp().SetOnEvaluateWeightedFitness([self](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
-    py::gil_scoped_acquire gil;
-    py::object result = self->WeightedFitness(ViewOf(*self, Item));
-    if (!PyNumber_Check(result.ptr()) || py::isinstance<py::str>(result))
-      throw py::type_error("the weighted_fitness callback must return a number, not " + TypeName(result));
-    Fitness = py::float_(result).cast<double>();
-  });
+void InstallFitness(S& Self, const py::object& Callable) {
+  InstallFitnessEvent(Self, Callable, &PyComponent::Fitness, &TMXCustomGeneticComponent::SetOnEvaluateFitness, "fitness");
 }
 
 // The parent an on_selection callable picked from Population: a view of one of its
@@ -559,10 +552,7 @@ void InstallConstantMutation(PyGP& Self, const py::object& Callable) {
   Self.GP.SetOnConstantMutation([self](TObject*, TMXGPNode<double>* Node) {
     py::gil_scoped_acquire gil;
     const py::object answer = self->OnConstantMutation(Node->Value());
-    if (answer.is_none()) return;
-    if (!PyNumber_Check(answer.ptr()) || py::isinstance<py::str>(answer))
-      throw py::type_error("on_constant_mutation must return a number or None, not " + TypeName(answer));
-    Node->SetValue(py::float_(answer).cast<double>());
+    if (!answer.is_none()) Node->SetValue(NumberAnswer(answer, "on_constant_mutation must return a number or None"));
   });
 }
 
@@ -673,7 +663,10 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
   Cls.def_property_readonly("avg_weighted_fitness", [](S& s) { return s.Comp().AvgWeightedFitness(); });
   Cls.def_property(
       "weighted_fitness", [](S& s) { return s.WeightedFitness; },
-      [](S& s, const py::object& v) { InstallWeightedFitness(s, v); },
+      [](S& s, const py::object& v) {
+        InstallFitnessEvent(s, v, &PyComponent::WeightedFitness, &TMXCustomGeneticComponent::SetOnEvaluateWeightedFitness,
+                            "weighted_fitness");
+      },
       "The weighted fitness that the WEIGHTED_MINIMIZE and WEIGHTED_MAXIMIZE fitness methods compare: called "
       "with an individual (whose fitness is known) each time it is needed, and not cached. None makes it the "
       "fitness.");
