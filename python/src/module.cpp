@@ -354,6 +354,49 @@ void SetGeneValue(TMXGAGene* Gene, TMXGABits& Bits, const py::object& Value) {
   }
 }
 
+// A gene's value as a number: booleans 0 or 1, enumerations their index.
+double GeneNumber(TMXGAGene* Gene, TMXGABits& Bits) {
+  switch (Gene->GeneType()) {
+    case gtBoolean: return Gene->GeneAsBoolean(Bits) ? 1 : 0;
+    case gtFloat: return Gene->GeneAsDouble(Bits);
+    case gtEnumeration: return Gene->Enumerations()->IndexOf(Gene->GeneAsEnumeration(Bits));
+    default: return static_cast<double>(Gene->GeneAsInt64(Bits));
+  }
+}
+
+// Writes Value (one number per gene, as GeneNumber reads them) into Bits. Every value is
+// checked before the first is written: a bad one changes nothing.
+void SetGeneNumbers(TMXGAGenes& Genes, TMXGABits& Bits, const py::handle& Value) {
+  py::array arr = py::array::ensure(Value);
+  if (!arr || !std::strchr("biuf", arr.dtype().kind()))
+    throw py::type_error("genes must be an array-like of numbers");
+  const int n = Genes.Count();
+  if (arr.ndim() != 1 || arr.shape(0) != n)
+    throw py::value_error("genes must be a one-dimensional array of " + std::to_string(n) + " values");
+  const auto values = py::array_t<double, py::array::forcecast>::ensure(arr);
+  const double* v = values.data();
+  for (int i = 0; i < n; ++i) {
+    TMXGAGene* gene = Genes.Items(i);
+    const std::string what = "gene " + std::to_string(i) + " (" + gene->Name() + ")";
+    if (!std::isfinite(v[i])) throw py::value_error(what + " must be finite");
+    if (gene->GeneType() == gtFloat) continue;
+    if (v[i] != std::nearbyint(v[i]) || std::fabs(v[i]) > 9.0e15)
+      throw py::value_error(what + " takes a whole number, not " + FloatToStr(v[i]));
+    if (gene->GeneType() == gtEnumeration && (v[i] < 0 || v[i] >= gene->Enumerations()->Count()))
+      throw py::value_error(what + " takes the index of one of its " + std::to_string(gene->Enumerations()->Count()) +
+                            " values, not " + FloatToStr(v[i]));
+  }
+  for (int i = 0; i < n; ++i) {
+    TMXGAGene* gene = Genes.Items(i);
+    switch (gene->GeneType()) {
+      case gtBoolean: gene->SetGeneAsBoolean(Bits, v[i] != 0); break;
+      case gtFloat: gene->SetGeneAsDouble(Bits, v[i]); break;
+      case gtEnumeration: gene->SetGeneAsEnumeration(Bits, gene->Enumerations()->Strings(static_cast<int>(v[i]))); break;
+      default: gene->SetGeneAsInt64(Bits, static_cast<std::int64_t>(v[i])); break;
+    }
+  }
+}
+
 // --- Events ------------------------------------------------------------------------
 // Each event runs its Python callable under the GIL, taken for the call only: under
 // parallel_evolve the breeding threads take turns in Python while the C++ work between
@@ -807,6 +850,22 @@ void BindGA(py::module_& m) {
           },
           "The chromosome as a uint8 array of 0 and 1; assigning needs as many bits.")
       .def_property_readonly("count_set_bits", [](const PyIndividual& s) { return s.Resolve()->Bits()->CountSetBits(); })
+      .def_property(
+          "genes",
+          [](const PyIndividual& s) {
+            TMXGAIndividual* item = s.Resolve();
+            TMXGAGenes* genes = s.Owner->GA.Genes();
+            py::array_t<double> out(genes->Count());
+            for (int i = 0; i < genes->Count(); ++i) out.mutable_data()[i] = GeneNumber(genes->Items(i), *item->Bits());
+            return out;
+          },
+          [](const PyIndividual& s, const py::object& v) {
+            TMXGAIndividual* item = s.ResolveForWrite();
+            SetGeneNumbers(*s.Owner->GA.Genes(), *item->Bits(), v);
+            item->Modified();
+          },
+          "Every gene's value as a float array, in gene order (booleans 0 or 1, enumerations their index); "
+          "assigning writes them all, clamped to each gene's bounds, or none when one is bad.")
       .def("gene", [](const PyIndividual& s, const py::object& key) {
         TMXGAIndividual* item = s.Resolve();
         return GeneValue(FindGene(s.Owner->GA, key), *item->Bits());

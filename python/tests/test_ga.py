@@ -85,6 +85,26 @@ def test_chromosomes_as_arrays_and_genes():
         ind.gene("missing")
     with pytest.raises(IndexError):
         ga.population[3]
+    # All genes at once, as numbers; a bad value anywhere changes nothing.
+    colours = evokit.GeneticAlgorithm(initial_population=2)
+    colours.add_gene("on", evokit.GeneType.BOOLEAN, 1)
+    colours.add_gene("n", evokit.GeneType.INTEGER, 8, min_value=0, max_value=200)
+    colours.add_gene("x", evokit.GeneType.FLOAT, 64, min_value=-10, max_value=10, preserve_sign_bit=True)
+    colours.add_gene("c", evokit.GeneType.ENUMERATION, enumerations=["red", "green", "blue"])
+    colours.fitness = lambda ind: 0.0
+    colours.initialize()
+    one = colours.population[1]
+    one.genes = [1, 150, -2.5, 2]
+    np.testing.assert_array_equal(one.genes, [1, 150, -2.5, 2])
+    assert (one.gene("on"), one.gene("n"), one.gene("x"), one.gene("c")) == (True, 150, -2.5, "blue")
+    one.genes = np.array([0, 250, 99.0, 0])  # clamped to the bounds, as set_gene does
+    np.testing.assert_array_equal(one.genes, [0, 200, 10, 0])
+    kept = one.bits
+    for bad, error in [([1, 150.5, 0, 0], ValueError), ([1, 1, np.nan, 0], ValueError), ([1, 1, 0, 3], ValueError),
+                       ([1, 1, 0], ValueError), (["1", "1", "0", "0"], TypeError), (None, TypeError)]:
+        with pytest.raises(error):
+            one.genes = bad
+        np.testing.assert_array_equal(one.bits, kept)
     # An integer gene holds negative values only when it keeps a sign bit.
     signed = evokit.GeneticAlgorithm(initial_population=2)
     signed.add_gene("s", evokit.GeneType.INTEGER, 8, min_value=-100, max_value=100, preserve_sign_bit=True)
