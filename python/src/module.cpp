@@ -436,10 +436,12 @@ bool StoreHandler(PyComponent& Self, const py::object& Callable, py::object PyCo
   return !Callable.is_none();
 }
 
-// Answer as a double; TypeError "<Expected>, not <type>" for anything but a number.
-double NumberAnswer(const py::object& Answer, const std::string& Expected) {
+// Answer as a double; TypeError "<Who> must return a number<Or>, not <type>" for
+// anything but a number (the message is built only then: fitness answers are checked on
+// every evaluation).
+double NumberAnswer(const py::object& Answer, const char* Who, const char* Or = "") {
   if (!PyNumber_Check(Answer.ptr()) || py::isinstance<py::str>(Answer))
-    throw py::type_error(Expected + ", not " + TypeName(Answer));
+    throw py::type_error(std::string(Who) + " must return a number" + Or + ", not " + TypeName(Answer));
   return py::float_(Answer).cast<double>();
 }
 
@@ -448,18 +450,20 @@ double NumberAnswer(const py::object& Answer, const std::string& Expected) {
 // handler (without one the weighted fitness is the fitness).
 template <class S>
 void InstallFitnessEvent(S& Self, const py::object& Callable, py::object PyComponent::*Slot,
-                         void (TMXCustomGeneticComponent::*Set)(TMXFitnessEvent), const char* Name) {
+                         void (TMXCustomGeneticComponent::*Set)(TMXFitnessEvent), const char* Name,
+                         const char* Who) {
   if (!StoreHandler(Self, Callable, Slot, Name)) return (Self.Comp().*Set)(nullptr);
   S* self = &Self;
-  (Self.Comp().*Set)([self, Slot, Name](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+  (Self.Comp().*Set)([self, Slot, Who](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
     py::gil_scoped_acquire gil;
-    Fitness = NumberAnswer((self->*Slot)(ViewOf(*self, Item)), std::string("the ") + Name + " callback must return a number");
+    Fitness = NumberAnswer((self->*Slot)(ViewOf(*self, Item)), Who);
   });
 }
 
 template <class S>
 void InstallFitness(S& Self, const py::object& Callable) {
-  InstallFitnessEvent(Self, Callable, &PyComponent::Fitness, &TMXCustomGeneticComponent::SetOnEvaluateFitness, "fitness");
+  InstallFitnessEvent(Self, Callable, &PyComponent::Fitness, &TMXCustomGeneticComponent::SetOnEvaluateFitness, "fitness",
+                      "the fitness callback");
 }
 
 // The parent an on_selection callable picked from Population: a view of one of its
@@ -595,7 +599,7 @@ void InstallConstantMutation(PyGP& Self, const py::object& Callable) {
   Self.GP.SetOnConstantMutation([self](TObject*, TMXGPNode<double>* Node) {
     py::gil_scoped_acquire gil;
     const py::object answer = self->OnConstantMutation(Node->Value());
-    if (!answer.is_none()) Node->SetValue(NumberAnswer(answer, "on_constant_mutation must return a number or None"));
+    if (!answer.is_none()) Node->SetValue(NumberAnswer(answer, "on_constant_mutation", " or None"));
   });
 }
 
@@ -708,7 +712,7 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
       "weighted_fitness", [](S& s) { return s.WeightedFitness; },
       [](S& s, const py::object& v) {
         InstallFitnessEvent(s, v, &PyComponent::WeightedFitness, &TMXCustomGeneticComponent::SetOnEvaluateWeightedFitness,
-                            "weighted_fitness");
+                            "weighted_fitness", "the weighted_fitness callback");
       },
       "The weighted fitness that the WEIGHTED_MINIMIZE and WEIGHTED_MAXIMIZE fitness methods compare: called "
       "with an individual (whose fitness is known) each time it is needed, and not cached. None makes it the "
