@@ -6,6 +6,7 @@
 #include <string>
 
 #include <evokit/core/consts.h>
+#include <evokit/platform/pool.h>
 
 namespace evokit {
 
@@ -191,7 +192,7 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
 
   // (1) The tree in pre-order as items; every node is visited, so every variable is
   // checked, but only the children an instruction runs become items' children.
-  TCompileScratch& scratch = tCompile;
+  TCompileScratch& scratch = ThreadLocal(tCompile);
   std::vector<TItem>& items = scratch.Items;
   std::vector<TKnown>& known = scratch.Known;
   std::vector<TPending>& pending = scratch.Pending;
@@ -370,7 +371,7 @@ void TMXGPCompiledProgram::Evaluate(const TMXDataTable& Table, std::span<double>
     }
     return;
   }
-  TScratch& scratch = tScratch;
+  TScratch& scratch = ThreadLocal(tScratch);
   const std::size_t columns = FColumns.size();
   scratch.Slots.resize(std::max(scratch.Slots.size(), static_cast<std::size_t>(FSlots) * BlockRows));
   scratch.Pointers.resize(static_cast<std::size_t>(FSlots) + columns + 1);
@@ -453,7 +454,7 @@ bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<
                                        std::to_string(rows) + " rows");
   // (1) The tree in pre-order, translated as the compiler does; every node is visited, so
   // every variable is checked.
-  TTreeScratch& scratch = tTree;
+  TTreeScratch& scratch = ThreadLocal(tTree);
   std::vector<TTreeItem>& items = scratch.Items;
   std::vector<TKnown>& known = scratch.Known;
   std::vector<TMXGPNode<double>*>& pending = scratch.Pending;

@@ -1,6 +1,9 @@
 #include <evokit/gp/regression.h>
 
 #include <cmath>
+#include <vector>
+
+#include <evokit/platform/pool.h>
 
 namespace evokit {
 
@@ -28,7 +31,7 @@ TMXGPRegressionFitness::TMXGPRegressionFitness(const TMXDataTable& Table, const 
 }
 
 double TMXGPRegressionFitness::Evaluate(TMXGPIndividual<double>& Individual) const {
-  std::vector<double>& predictions = tPredictions;
+  std::vector<double>& predictions = ThreadLocal(tPredictions);
   predictions.resize(FY.size());
   EvaluateRows(Individual, FInputs, predictions, FBatch);
   return Score(predictions);

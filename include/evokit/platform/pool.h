@@ -116,6 +116,17 @@ class TInlineList {
   };
 };
 
+// The object a thread_local names, reached once for a whole function. In a shared
+// library every use of a thread_local calls __tls_get_addr, and GCC repeats that call at
+// each use rather than keep the address in a register, even inside a loop; an address
+// the compiler cannot trace back to the thread_local is kept like any other pointer.
+template <class T>
+inline T& ThreadLocal(T& Object) noexcept {
+  T* address = &Object;
+  asm("" : "+r"(address));
+  return *address;
+}
+
 // A std::vector borrowed, for the length of a call, from a cache its thread keeps, so
 // that work lists of hot paths (tree walks) reuse their capacity instead of allocating on
 // every call. The vector starts empty; a nested borrower of the same element type finds
@@ -127,9 +138,10 @@ class TScratchVector {
   TScratchVector(const TScratchVector&) = delete;
   TScratchVector& operator=(const TScratchVector&) = delete;
   ~TScratchVector() {
-    if (FItems.capacity() > Cache().capacity()) {
+    std::vector<T>& cache = ThreadLocal(Cache());
+    if (FItems.capacity() > cache.capacity()) {
       FItems.clear();
-      Cache() = std::move(FItems);
+      cache = std::move(FItems);
     }
   }
   std::vector<T>& operator*() noexcept { return FItems; }
