@@ -869,7 +869,7 @@ void TMXGPBinaryNode<T>::CheckAccept(TNode* Node) const {
   if (Node == FLeft || Node == FRight) return;
   // A full node refuses any further child, binary or not.
   if (FLeft && FRight) RaiseMessage<EGPException>(_SNodeFull);
-  if (!dynamic_cast<TMXGPBinaryNode*>(Node)) throw EInvalidCast("Invalid class typecast");
+  if (!FastCast<TMXGPBinaryNode>(Node)) throw EInvalidCast("Invalid class typecast");
 }
 
 template <class T>
@@ -896,7 +896,7 @@ void TMXGPBinaryNode<T>::InsertChild(int Index, TNode* Node) {
   if (Index != 0 && Index != 1) throw EListError(Format("List index out of bounds (%d)", Index));
   if (!Node || Node == FLeft || Node == FRight) return;
   detail::CheckNoCycle<T>(this, Node);
-  auto* node = dynamic_cast<TMXGPBinaryNode*>(Node);
+  auto* node = FastCast<TMXGPBinaryNode>(Node);
   if (!node) throw EInvalidCast("Invalid class typecast");
   // Both positions taken: the target stays occupied whatever shifts; refuse unchanged.
   if (FLeft && FRight) RaiseMessage<EGPException>(_SNodeFull);
@@ -932,7 +932,7 @@ void TMXGPBinaryNode<T>::Clear() {
 template <class T>
 TMXGPBinaryNode<T>* TMXGPBinaryNode<T>::BinaryCopy(const TMXGPBinaryNode* V) {
   TNode* copy = V->Clone(nullptr);
-  auto* binary = dynamic_cast<TMXGPBinaryNode*>(copy);
+  auto* binary = FastCast<TMXGPBinaryNode>(copy);
   if (!binary) {
     TNode::DestroyNodes({copy});
     throw EInvalidCast("Invalid class typecast");
@@ -997,7 +997,7 @@ template <class T>
 void TMXGPBinaryNode<T>::CopyChildrenFrom(const TNode* Source, typename TNode::TCopyList& Pending) {
   auto place = [&](const TNode* From, TMXGPBinaryNode*& Slot) {
     TNode* copy = TNode::ShallowCopy(From);
-    auto* binary = dynamic_cast<TMXGPBinaryNode*>(copy);
+    auto* binary = FastCast<TMXGPBinaryNode>(copy);
     if (!binary) {
       delete copy;
       throw EInvalidCast("Invalid class typecast");
@@ -1006,7 +1006,7 @@ void TMXGPBinaryNode<T>::CopyChildrenFrom(const TNode* Source, typename TNode::T
     this->LinkChild(binary);
     Pending.emplace_back(From, binary);
   };
-  if (const auto* source = dynamic_cast<const TMXGPBinaryNode*>(Source)) {
+  if (const auto* source = FastCast<const TMXGPBinaryNode>(Source)) {
     // Positions are kept as they are, a lone Right included.
     if (source->FLeft) place(source->FLeft, FLeft);
     if (source->FRight) place(source->FRight, FRight);

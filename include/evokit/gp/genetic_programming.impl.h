@@ -100,7 +100,7 @@ int TMXCustomGeneticProgramming<T>::MaxNodeArity() {
 template <class T>
 typename TMXCustomGeneticProgramming<T>::TIndividual* TMXCustomGeneticProgramming<T>::AsGPIndividual(
     TMXIndividual* Item) {
-  if (auto* individual = dynamic_cast<TIndividual*>(Item)) return individual;
+  if (auto* individual = FastCast<TIndividual>(Item)) return individual;
   throw EInvalidCast("Invalid class typecast: a " + (Item ? Item->ClassName() : std::string("null individual")) +
                      " is not a TMXGPIndividual<" + TGPValueTypeName<T>::Value + ">");
 }
@@ -695,7 +695,7 @@ void TMXCustomGeneticProgramming<T>::DoAntiBloating(TMXIndividual* Parent, TMXIn
 
 template <class T>
 TGAFitness TMXCustomGeneticProgramming<T>::EvaluateFitness(TMXIndividual* Item, bool Weighted) {
-  const auto* individual = Weighted ? nullptr : dynamic_cast<const TIndividual*>(Item);
+  const auto* individual = Weighted ? nullptr : FastCast<const TIndividual>(Item);
   if (const TNode* tree = individual ? individual->DNA() : nullptr) {
     switch (FBloatStrategy) {
       case bsTarpeianSize:
@@ -723,7 +723,7 @@ template <class T>
 TGAFitness TMXCustomGeneticProgramming<T>::DoEvaluateWeightedFitness(TMXIndividual* Item) {
   if (OnEvaluateWeightedFitness()) return TMXCustomGeneticComponent::DoEvaluateWeightedFitness(Item);
   const TGAFitness raw = Item->Fitness();
-  const auto* individual = dynamic_cast<const TIndividual*>(Item);
+  const auto* individual = FastCast<const TIndividual>(Item);
   const TNode* tree = individual ? individual->DNA() : nullptr;
   TGAFitness penalty = 0;
   if (tree) {

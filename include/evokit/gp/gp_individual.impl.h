@@ -111,7 +111,7 @@ void TMXGPIndividual<T>::FlattenDNA() {
 
 template <class T>
 void TMXGPIndividual<T>::Assign(const TPersistent* Source) {
-  if (const auto* source = dynamic_cast<const TMXGPIndividual*>(Source); source && source != this && source->FDNA) {
+  if (const auto* source = FastCast<const TMXGPIndividual>(Source); source && source != this && source->FDNA) {
     PrefetchNodes(source->FFlattenedDNA);  // the copy walks the source's nodes
     SetDNA(source->FDNA);
   }
