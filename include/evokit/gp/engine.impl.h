@@ -463,8 +463,9 @@ int TMXGPNode<T>::IndexOf(const TNode* Node) const {
 template <class T>
 void TMXGPNode<T>::DestroyChildren() {
   // The work list is the thread's scratch: every node destroyed runs this again,
-  // childless by then.
-  TScratchVector<TNode*> children;
+  // childless by then. It has a cache of its own, since an individual frees its old tree
+  // while it holds the node list of the new one.
+  TScratchVector<TNode*, struct TDestroyScratch> children;
   ReleaseChildren(*children);
   DestroyNodes(std::move(*children));
 }

@@ -131,7 +131,9 @@ inline T& ThreadLocal(T& Object) noexcept {
 // that work lists of hot paths (tree walks) reuse their capacity instead of allocating on
 // every call. The vector starts empty; a nested borrower of the same element type finds
 // the cache taken and starts a vector of its own, and the larger one is kept on return.
-template <class T>
+// A borrower that is known to run inside another of the same element type (a tree freed
+// while a list of the new one is being kept) names a Tag of its own, and so a cache.
+template <class T, class Tag = void>
 class TScratchVector {
  public:
   TScratchVector() noexcept : FItems(std::move(Cache())) { FItems.clear(); }
