@@ -50,7 +50,7 @@ class TParser {
     return "'" + t.Text + "'";
   }
   void Expect(char c) {
-    if (!IsSymbol(c)) SyntaxError(FTok.Line, "'" + std::string(1, c) + "' expected, found " + Describe(FTok));
+    if (!IsSymbol(c)) SyntaxError(FTok.Line, std::string{'\'', c, '\''} + " expected, found " + Describe(FTok));
     Advance();
   }
   std::string ExpectIdent(const char* What) {
