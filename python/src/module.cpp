@@ -134,6 +134,16 @@ E FromPy(const py::object& Value, const char* PyName) {
   return static_cast<E>(Value.cast<int>());
 }
 
+// A property holding an enumeration of the object Owner(state) reaches: read as a member
+// of the IntEnum PyName, written from one (anything else raises TypeError).
+template <class S, class Owner, class E, class Getter, class Setter>
+void EnumProperty(py::class_<S, std::shared_ptr<S>>& Cls, const char* Name, const char* PyName, Owner Of,
+                  E (Getter::*Get)() const, void (Setter::*Set)(E)) {
+  Cls.def_property(
+      Name, [=](S& s) { return ToPy((Of(s).*Get)(), PyName); },
+      [=](S& s, const py::object& v) { (Of(s).*Set)(FromPy<E>(v, PyName)); });
+}
+
 // --- Helpers -----------------------------------------------------------------------
 
 // A finite float from Python (TypeError for a non-number, ValueError for NaN/inf).
@@ -672,9 +682,8 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
   EVOKIT_PROP("halt", Halt, SetHalt);
 #undef EVOKIT_PROP
 #undef EVOKIT_FLOAT_PROP
-  Cls.def_property(
-      "fitness_method", [](S& s) { return ToPy(s.Comp().FitnessMethod(), "FitnessMethod"); },
-      [](S& s, const py::object& v) { s.Comp().SetFitnessMethod(FromPy<TGAFitnessMethod>(v, "FitnessMethod")); });
+  EnumProperty(Cls, "fitness_method", "FitnessMethod", [](S& s) -> auto& { return s.Comp(); },
+               &TMXCustomGeneticComponent::FitnessMethod, &TMXCustomGeneticComponent::SetFitnessMethod);
   Cls.def_property(
       "selection_method", [](S& s) { return ToPy(s.Comp().SelectionMethod(), "SelectionMethod"); },
       [](S& s, const py::object& v) {
@@ -907,9 +916,8 @@ void BindGA(py::module_& m) {
     const TBusy busy(s);
     s.GA.SetGeneSize(v);
   });
-  ga.def_property(
-      "crossover_method", [](const G& s) { return ToPy(s.GA.CrossoverMethod(), "CrossoverMethod"); },
-      [](G& s, const py::object& v) { s.GA.SetCrossoverMethod(FromPy<TGACrossoverMethod>(v, "CrossoverMethod")); });
+  EnumProperty(ga, "crossover_method", "CrossoverMethod", [](G& s) -> auto& { return s.GA; },
+               &TMXCustomGeneticAlgorithm::CrossoverMethod, &TMXCustomGeneticAlgorithm::SetCrossoverMethod);
   ga.def_property_readonly("fittest", [](const std::shared_ptr<G>& s) -> py::object {
     if (!s->GA.FittestIndividual()) return py::none();
     return py::cast(PyIndividual{s, TWhere::Fittest, 0});
@@ -1166,27 +1174,21 @@ void BindGP(py::module_& m) {
       CollectedCallables<PyGP>());
   BindComponent(gp);
   using P = PyGP;
-  gp.def_property(
-      "initialization_method", [](P& s) { return ToPy(s.GP.InitializationMethod(), "InitializationMethod"); },
-      [](P& s, const py::object& v) {
-        s.GP.SetInitializationMethod(FromPy<TGPInitializationMethod>(v, "InitializationMethod"));
-      });
+  using C = TMXCustomGeneticProgramming<double>;
+  const auto component = [](P& s) -> C& { return s.GP; };
+  EnumProperty(gp, "initialization_method", "InitializationMethod", component, &C::InitializationMethod,
+               &C::SetInitializationMethod);
   gp.def_property("initialization_depth", [](P& s) { return s.GP.InitializationDepth(); },
                   [](P& s, int v) { s.GP.SetInitializationDepth(v); });
-  gp.def_property(
-      "bloat_strategy", [](P& s) { return ToPy(s.GP.BloatStrategy(), "BloatStrategy"); },
-      [](P& s, const py::object& v) { s.GP.SetBloatStrategy(FromPy<TGPBloatStrategy>(v, "BloatStrategy")); });
+  EnumProperty(gp, "bloat_strategy", "BloatStrategy", component, &C::BloatStrategy, &C::SetBloatStrategy);
   gp.def_property("bloat_limit", [](P& s) { return s.GP.BloatLimit(); }, [](P& s, int v) { s.GP.SetBloatLimit(v); });
-  gp.def_property(
-      "crossover_method", [](P& s) { return ToPy(s.GP.CrossoverMethod(), "GPCrossoverMethod"); },
-      [](P& s, const py::object& v) { s.GP.SetCrossoverMethod(FromPy<TGPCrossoverMethod>(v, "GPCrossoverMethod")); });
+  EnumProperty(gp, "crossover_method", "GPCrossoverMethod", component, &C::CrossoverMethod, &C::SetCrossoverMethod);
   gp.def_property(
       "selection_non_terminals_probability", [](P& s) { return s.GP.SelectionNonTerminalsProbability(); },
       [](P& s, double v) { s.GP.SetSelectionNonTerminalsProbability(v); },
       "How likely an operator picks a function node rather than a terminal.");
   // The six mutation methods' weights (stored clamped to 0..255); a mutation picks one
   // method with probability weight / sum of weights.
-  using C = TMXCustomGeneticProgramming<double>;
   struct TWeight {
     const char* Name;
     int (C::*Get)() const;
@@ -1199,11 +1201,8 @@ void BindGP(py::module_& m) {
                           {"mutate_hoist_weight", &C::MutateHoistWeight, &C::SetMutateHoistWeight},
                           {"mutate_point_weight", &C::MutatePointWeight, &C::SetMutatePointWeight}})
     gp.def_property(w.Name, [w](P& s) { return (s.GP.*w.Get)(); }, [w](P& s, int v) { (s.GP.*w.Set)(v); });
-  gp.def_property(
-      "point_mutation_method", [](P& s) { return ToPy(s.GP.PointMutationMethod(), "PointMutationMethod"); },
-      [](P& s, const py::object& v) {
-        s.GP.SetPointMutationMethod(FromPy<TGPPointMutationMethod>(v, "PointMutationMethod"));
-      });
+  EnumProperty(gp, "point_mutation_method", "PointMutationMethod", component, &C::PointMutationMethod,
+               &C::SetPointMutationMethod);
   gp.def_property("point_mutation_probability", [](P& s) { return s.GP.PointMutationProbability(); },
                   [](P& s, double v) { s.GP.SetPointMutationProbability(v); });
   gp.def_property("parsimony_coefficient", [](P& s) { return s.GP.ParsimonyCoefficient(); },
