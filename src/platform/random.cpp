@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <random>
+#include <type_traits>
 
 namespace evokit {
 namespace {
@@ -21,14 +22,33 @@ std::atomic<std::uint64_t> gEpoch{1};
 std::atomic<std::uint64_t> gThreadCount{0};
 
 // Each thread's default stream, re-derived from the global seed whenever RandSeed has
-// been called since the thread last drew.
+// been called since the thread last drew. Trivially destructible, so it stays usable
+// until the thread is gone.
 struct TThreadRandom {
   std::uint64_t Number = gThreadCount.fetch_add(1, std::memory_order_relaxed);
   std::uint64_t Epoch = 0;
   TRandomStream Default;
-  TRandomStream* Current = nullptr;
 };
 thread_local TThreadRandom tRandom;
+static_assert(std::is_trivially_destructible_v<TThreadRandom>);
+
+// What every draw reads first: the stream of the innermost TRandomScope, and the way to
+// the thread's default stream once it exists. Plain pointers with constant
+// initialization in the initial-exec model, so a draw costs a couple of instructions even
+// when the library sits in a shared object loaded at run time (the Python module), where
+// the thread-local above is reached through the loader and an initialization check; it
+// takes 16 bytes of the static TLS space.
+struct TRandomAccess {
+  TRandomStream* Current;
+  TThreadRandom* Own;
+};
+[[gnu::tls_model("initial-exec")]] constinit thread_local TRandomAccess tAccess{nullptr, nullptr};
+
+TThreadRandom& OwnRandom() {
+  TRandomAccess& access = tAccess;
+  if (!access.Own) access.Own = &tRandom;
+  return *access.Own;
+}
 
 }  // namespace
 
@@ -58,8 +78,8 @@ std::int64_t TRandomStream::NextBelow(std::int64_t N) {
 }
 
 TRandomStream& CurrentRandomStream() {
-  TThreadRandom& t = tRandom;
-  if (t.Current) return *t.Current;
+  if (TRandomStream* current = tAccess.Current) return *current;
+  TThreadRandom& t = OwnRandom();
   const std::uint64_t epoch = gEpoch.load(std::memory_order_acquire);
   if (t.Epoch != epoch) {
     t.Epoch = epoch;
@@ -72,7 +92,7 @@ void RandSeed(std::uint64_t Seed) {
   gSeed.store(Seed, std::memory_order_relaxed);
   const std::uint64_t epoch = gEpoch.fetch_add(1, std::memory_order_acq_rel) + 1;
   // The seeding thread restarts from the seed itself, whatever its thread number.
-  TThreadRandom& t = tRandom;
+  TThreadRandom& t = OwnRandom();
   t.Epoch = epoch;
   t.Default = TRandomStream(Seed);
 }
@@ -86,10 +106,10 @@ void Randomize() {
 }
 
 TRandomScope::TRandomScope(std::uint64_t Key, std::uint64_t Index)
-    : FStream(Key, Index), FPrevious(tRandom.Current) {
-  tRandom.Current = &FStream;
+    : FStream(Key, Index), FPrevious(tAccess.Current) {
+  tAccess.Current = &FStream;
 }
 
-TRandomScope::~TRandomScope() { tRandom.Current = FPrevious; }
+TRandomScope::~TRandomScope() { tAccess.Current = FPrevious; }
 
 }  // namespace evokit

@@ -577,9 +577,11 @@ class TMXGPNode : public TPersistent {
   mutable int FSize = 0;
 
   // Notes that the mutual calls leave for each other. Per thread: a tree belongs to one
-  // thread at a time, and separate trees on separate threads do not meet.
-  static inline constinit thread_local const TNode* FAttaching = nullptr;
-  static inline constinit thread_local TModifiedWalk* FWalk = nullptr;
+  // thread at a time, and separate trees on separate threads do not meet. Initial-exec,
+  // like the node pool's access: every change to a tree reads FWalk, and in a shared
+  // object the default model would call the loader each time.
+  [[gnu::tls_model("initial-exec")]] static inline constinit thread_local const TNode* FAttaching = nullptr;
+  [[gnu::tls_model("initial-exec")]] static inline constinit thread_local TModifiedWalk* FWalk = nullptr;
 };
 
 // A node with any number of children, kept in an owning list.
