@@ -10,14 +10,8 @@
 namespace evokit {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef EVOKIT_POOL_DISABLED
 constexpr bool kPooled = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-constexpr bool kPooled = false;
-#else
-constexpr bool kPooled = true;
-#endif
 #else
 constexpr bool kPooled = true;
 #endif

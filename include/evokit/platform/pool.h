@@ -23,10 +23,84 @@
 
 namespace evokit {
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define EVOKIT_POOL_DISABLED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define EVOKIT_POOL_DISABLED 1
+#endif
+#endif
+
+namespace pool_detail {
+
+inline constexpr std::size_t kGranule = 16;
+inline constexpr std::size_t kClasses = 16;  // 16, 32, ..., 256 bytes
+// Blocks a thread keeps per size class; more go back to the general allocator, so a
+// thread that frees what others made does not hoard them without bound. A generation of
+// programs frees and makes the population's nodes again, easily 10^5 of them: the cap is
+// well above that (at most 16 MiB of 64-byte blocks kept per class and thread).
+inline constexpr int kMaxFree = 1 << 18;
+
+struct TFreeBlock {
+  TFreeBlock* Next;
+};
+
+// A thread's free lists, by size class.
+struct TFreeLists {
+  TFreeBlock* Heads[kClasses]{};
+  int Counts[kClasses]{};
+};
+
+// The way to the thread's lists, read on every allocation and free of a node: null until
+// the thread's first call of the out-of-line functions below, and again once the lists
+// are gone at thread exit. A plain pointer with constant initialization in the
+// initial-exec model, so each access is a couple of instructions even when the library
+// is part of a shared object loaded at run time (the Python module), where the default
+// model calls the loader; it takes 8 bytes of the static TLS space.
+extern constinit thread_local TFreeLists* tFreeLists [[gnu::tls_model("initial-exec")]];
+
+// The paths that the inline functions leave to the library: the first use on a thread,
+// a list that is empty or full, large blocks, and builds without the pool.
+void* AllocateSlow(std::size_t Size);
+void FreeSlow(void* Block, std::size_t Size) noexcept;
+
+}  // namespace pool_detail
+
 // A block of at least Size bytes (std::bad_alloc when memory runs out).
-void* SmallObjectAllocate(std::size_t Size);
+inline void* SmallObjectAllocate(std::size_t Size) {
+#ifndef EVOKIT_POOL_DISABLED
+  using namespace pool_detail;
+  if (Size != 0 && Size <= kClasses * kGranule)
+    if (TFreeLists* lists = tFreeLists) {
+      const std::size_t c = (Size - 1) / kGranule;
+      if (TFreeBlock* block = lists->Heads[c]) {
+        lists->Heads[c] = block->Next;
+        --lists->Counts[c];
+        return block;
+      }
+    }
+#endif
+  return pool_detail::AllocateSlow(Size);
+}
+
 // Frees a block from SmallObjectAllocate(Size); null is ignored.
-void SmallObjectFree(void* Block, std::size_t Size) noexcept;
+inline void SmallObjectFree(void* Block, std::size_t Size) noexcept {
+#ifndef EVOKIT_POOL_DISABLED
+  using namespace pool_detail;
+  if (Block && Size != 0 && Size <= kClasses * kGranule)
+    if (TFreeLists* lists = tFreeLists) {
+      const std::size_t c = (Size - 1) / kGranule;
+      if (lists->Counts[c] < kMaxFree) {
+        auto* block = static_cast<TFreeBlock*>(Block);
+        block->Next = lists->Heads[c];
+        lists->Heads[c] = block;
+        ++lists->Counts[c];
+        return;
+      }
+    }
+#endif
+  pool_detail::FreeSlow(Block, Size);
+}
 
 // A list of trivially copyable values (pointers) that keeps its first N in place and
 // moves to a pool block beyond: a tree node's children, mostly one or two, then need no
