@@ -13,7 +13,7 @@ namespace {
 
 // The lists themselves, made on the thread's first use and handed back to the general
 // allocator at its exit. Blocks freed after that (by destructors of other thread-locals)
-// go straight to the general allocator: Gone stays readable, a plain value.
+// go straight to the general allocator: tGone stays readable, a plain value.
 class TThreadPool : public TFreeLists {
  public:
   ~TThreadPool();
