@@ -42,16 +42,10 @@ TFreeLists* ThreadLists() noexcept {
 }  // namespace
 
 void* AllocateSlow(std::size_t Size) {
-  if (Size != 0 && Size <= kClasses * kGranule) {
-    const std::size_t c = (Size - 1) / kGranule;
-    if (TFreeLists* lists = ThreadLists())
-      if (TFreeBlock* block = lists->Heads[c]) {  // the first call on a thread finds none
-        lists->Heads[c] = block->Next;
-        --lists->Counts[c];
-        return block;
-      }
-    return ::operator new((c + 1) * kGranule);  // the class's size, whatever Size is
-  }
+  // The inline path found no block: the lists are empty, or not made yet (and then empty
+  // once made). A pooled size gets its class's whole size, so that the block can join the
+  // lists when it is freed.
+  if (Size != 0 && Size <= kClasses * kGranule) return ::operator new(((Size - 1) / kGranule + 1) * kGranule);
   return ::operator new(Size);
 }
 

@@ -52,14 +52,14 @@ struct TFreeLists {
 };
 
 // The way to the thread's lists, read on every allocation and free of a node: null until
-// the thread's first call of the out-of-line functions below, and again once the lists
-// are gone at thread exit. A plain pointer with constant initialization in the
+// the thread first frees a pooled block, and again once the lists are gone at thread
+// exit. A plain pointer with constant initialization in the
 // initial-exec model, so each access is a couple of instructions even when the library
 // is part of a shared object loaded at run time (the Python module), where the default
 // model calls the loader; it takes 8 bytes of the static TLS space.
 extern constinit thread_local TFreeLists* tFreeLists [[gnu::tls_model("initial-exec")]];
 
-// The paths that the inline functions leave to the library: the first use on a thread,
+// The paths that the inline functions leave to the library: a thread without lists yet,
 // a list that is empty or full, large blocks, and builds without the pool.
 void* AllocateSlow(std::size_t Size);
 void FreeSlow(void* Block, std::size_t Size) noexcept;
