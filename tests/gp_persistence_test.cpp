@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 
 using namespace evokit;
 using namespace evokit::test;
@@ -68,6 +69,24 @@ bool UsesOnly(const TMXGPPopulation<double>& Population, const TMXGPInstructions
     for (TMXGPNode<double>* node : Population.Items(i)->FlattenedDNA())
       if (node->Instruction()->Collection() != Set) return false;
   return true;
+}
+
+// Every node of the tree under Node refers to an instruction of Set.
+template <class T>
+bool RefersOnlyTo(const TMXGPNode<T>* Node, const TCollection* Set) {
+  if (Node->Instruction() == nullptr || Node->Instruction()->Collection() != Set) return false;
+  for (int i = 0; i < Node->GetChildCount(); ++i)
+    if (!RefersOnlyTo<T>(Node->GetChild(i), Set)) return false;
+  return true;
+}
+
+// The instructions of a set as "name:operation/arity" items separated by blanks.
+template <class T>
+std::string Kinds(const TMXGPInstructions<T>& Set) {
+  std::string out;
+  for (int i = 0; i < Set.Count(); ++i)
+    out += Set.Items(i)->Name() + ":" + EnumName(Set.Items(i)->Operation()) + "/" + std::to_string(Set.Items(i)->Arity()) + " ";
+  return out;
 }
 
 }  // namespace
@@ -305,6 +324,165 @@ TEST(GPExecutor, ProgramTextAndParse) {
   EXPECT_EQ(executor.Instructions()->Count(), 6);
   executor.Instructions()->Items(4)->SetName("");  // x: its name could not be read back
   EXPECT_THROW(Save(executor), EGPException);
+}
+
+// An executor without instructions takes the fittest program of a run that is then
+// destroyed: the instructions the program uses are copied into its own set with their
+// handlers, and the program runs as it did in the run.
+TEST(GPExecutor, SetProgramCopiesMissingInstructions) {
+  const auto describe = [](const TMXGPInstruction<double>* I) { return gptest::Kind(I) + " " + FloatToStr(I->Value()); };
+  TMXGeneticProgrammingExecutor executor;
+  TMXGPContext<double> context;
+  std::vector<double> expected;
+  std::string text;
+  std::map<std::string, std::string> used, copied;  // name -> describe()
+  {
+    RandSeed(11);
+    TMXGeneticProgramming run;
+    Quartic(run);
+    run.Evolve(5);
+    const TMXGPIndividual<double>* fittest = run.FittestIndividual();
+    ASSERT_GT(fittest->DNA()->Size(), 1);
+    executor.SetGPProgram(fittest->DNA());
+    text = fittest->DNA()->ToString();
+    for (TMXGPNode<double>* node : fittest->FlattenedDNA()) used[node->Instruction()->Name()] = describe(node->Instruction());
+    for (int i = 0; i < 20; ++i) {
+      context.Values()->AddOrSetValue("x", -1 + i / 10.0);
+      expected.push_back(run.FittestIndividual()->Execute(&context));
+    }
+  }
+  ASSERT_TRUE(executor.GPProgram());
+  EXPECT_EQ(executor.GPProgram()->ToString(), text);
+  EXPECT_TRUE(RefersOnlyTo(executor.GPProgram(), executor.Instructions()));
+  for (int i = 0; i < 20; ++i) {
+    context.Values()->AddOrSetValue("x", -1 + i / 10.0);
+    EXPECT_EQ(executor.Execute(&context), expected[static_cast<std::size_t>(i)]);
+  }
+  // Only what the program uses, each once, as the run had it.
+  const TMXGPInstructions<double>& set = *executor.Instructions();
+  for (int i = 0; i < set.Count(); ++i) copied[set.Items(i)->Name()] = describe(set.Items(i));
+  EXPECT_EQ(copied, used);
+  EXPECT_EQ(static_cast<std::size_t>(set.Count()), used.size());
+  // Standard primitives keep computing in the copies.
+  TMXGeneticProgrammingExecutor primitives;
+  {
+    TMXGPFloatInstructions standard(nullptr, TCollectionItemClass::Of<TMXGPFloatPrimitive>());
+    AddFloatPrimitives(standard, "Add Mul x 2");
+    const gptest::TTree tree(gptest::BuildTree(standard, "(Add (Mul x x) 2)"));
+    primitives.SetGPProgram(tree.get());
+  }
+  context.Values()->AddOrSetValue("x", 3.0);
+  EXPECT_EQ(primitives.Execute(&context), 11.0);
+}
+
+// Variant executor: an instruction the set has under the same name (ASCII case ignored)
+// and with the same kind is used, whatever its handler; the others are copied, in the
+// order the program first uses them, and a second call finds them there.
+TEST(GPExecutor, SetProgramReusesInstructionsByName) {
+  using TVEvent = TNodeEvent<Variant>;
+  const auto add = [](TObject*, TMXGPNode<Variant>* N, TMXGPContext<Variant>* C, Variant& R) {
+    R = Variant(N->GetChild(0)->Execute(C).AsFloat() + N->GetChild(1)->Execute(C).AsFloat());
+  };
+  const auto multiply = [](TObject*, TMXGPNode<Variant>* N, TMXGPContext<Variant>* C, Variant& R) {
+    R = Variant(N->GetChild(0)->Execute(C).AsFloat() * N->GetChild(1)->Execute(C).AsFloat());
+  };
+  TMXGeneticProgrammingVariantExecutor executor;
+  TMXGPInstruction<Variant>* own = executor.Instructions()->Add();
+  own->SetName("MUL"), own->SetOperation(gpFunction), own->SetArity(2), own->SetOnExecute(TVEvent(multiply));
+  {
+    TMXGPVariantInstructions set(nullptr);
+    const auto make = [&set](const char* Name, TGPGeneticInstruction Operation, int Arity, TVEvent Handler) {
+      TMXGPInstruction<Variant>* item = set.Add();
+      item->SetName(Name), item->SetOperation(Operation), item->SetArity(Arity), item->SetOnExecute(std::move(Handler));
+      return item;
+    };
+    TMXGPInstruction<Variant>* sum = make("Add", gpFunction, 2, add);
+    TMXGPInstruction<Variant>* mul = make("Mul", gpFunction, 2, add);  // the executor's MUL is used instead
+    TMXGPInstruction<Variant>* x = make("x", gpVariable, 0, nullptr);
+    TMXGPInstruction<Variant>* k = make("k", gpConstant, 0, nullptr);
+    k->SetValue(Variant(3.0)), k->SetComment("three");
+    TMXGPInstruction<Variant>* unnamed = make("", gpConstant, 0, nullptr);  // at index 4, as its copy will be
+    unnamed->SetValue(Variant(5.0));
+    // (Add (Mul x k) (Add k:4 unnamed))
+    const std::unique_ptr<TMXGPNode<Variant>> root(new TMXGPVariantNode(sum));
+    TMXGPNode<Variant>* product = new TMXGPVariantNode(mul, root.get());
+    new TMXGPVariantNode(x, product);
+    new TMXGPVariantNode(k, product);
+    TMXGPNode<Variant>* right = new TMXGPVariantNode(sum, root.get());
+    (new TMXGPVariantNode(k, right))->SetValue(Variant(4.0));
+    new TMXGPVariantNode(unnamed, right);
+    for (int call = 0; call < 2; ++call) {
+      executor.SetGPProgram(root.get());
+      EXPECT_EQ(Kinds(*executor.Instructions()),
+                "MUL:gpFunction/2 Add:gpFunction/2 x:gpVariable/0 k:gpConstant/0 :gpConstant/0 ");
+    }
+  }
+  EXPECT_EQ(executor.Instructions()->Items(0), own);
+  EXPECT_EQ(executor.Instructions()->Items(3)->Value().AsFloat(), 3.0);
+  EXPECT_EQ(executor.Instructions()->Items(3)->Comment(), "three");
+  EXPECT_TRUE(RefersOnlyTo(executor.GPProgram(), executor.Instructions()));
+  EXPECT_EQ(executor.GPProgram()->ToString(), "(Add (MUL x 3) (Add 4 5))");
+  TMXGPContext<Variant> context;
+  context.Values()->AddOrSetValue("x", Variant(2.0));
+  EXPECT_EQ(executor.Execute(&context).AsFloat(), 15.0);  // 2 * 3 + (4 + 5)
+}
+
+// A name the executor holds with another kind or arity, or that the program uses for two
+// different kinds, raises EGPException naming it, with the set and the program as they
+// were (the instructions that could be copied are not).
+TEST(GPExecutor, SetProgramConflictChangesNothing) {
+  struct {
+    const char* Name;
+    TGPGeneticInstruction Operation;
+    int Arity;
+    bool InProgram;  // the clash is inside the program, not with the executor's set
+  } cases[] = {{"add", gpFunction, 3, false}, {"Add", gpVariable, 0, false}, {"X", gpConstant, 0, false},
+               {"c", gpFunction, 0, false},   {"x", gpConstant, 0, true},   {"C", gpFunction, 1, true}};
+  for (const auto& clash : cases) {
+    SCOPED_TRACE(clash.Name);
+    gptest::TTestEngine engine, other;
+    gptest::AddArithmetic(engine);
+    const gptest::TTree tree(gptest::BuildTree(*engine.GetInstructions(), "(Add y (Add (Mul x c) (Sub x c)))"));
+    TMXGeneticProgrammingExecutor executor;
+    executor.Instructions()->Add()->SetName("keep");
+    if (clash.InProgram) {
+      // The program's last use of the name refers to an instruction of another set.
+      TMXGPNode<double>* last = tree->GetChild(1)->GetChild(1);
+      TMXGPNode<double>* node = last->GetChild(SameText(clash.Name, "x") ? 0 : 1);
+      node->SetInstruction(other.Add(clash.Name, clash.Operation, clash.Arity));
+    } else {
+      TMXGPInstruction<double>* item = executor.Instructions()->Add();
+      item->SetName(clash.Name), item->SetOperation(clash.Operation), item->SetArity(clash.Arity);
+    }
+    const std::unique_ptr<TMXGPNode<double>> program(gptest::BuildTree(*executor.Instructions(), "keep"));
+    executor.SetGPProgram(program.get());
+    const std::string kinds = Kinds(*executor.Instructions());
+    try {
+      executor.SetGPProgram(tree.get());
+      ADD_FAILURE() << "no error";
+    } catch (const EGPException& E) {
+      EXPECT_NE(std::string(E.Message()).find(std::string("\"") + clash.Name), std::string::npos) << E.Message();
+    }
+    EXPECT_EQ(Kinds(*executor.Instructions()), kinds);
+    EXPECT_EQ(executor.GPProgram()->ToString(), "keep");
+  }
+  // A copy that fails part way (these nodes take two children at most) takes back the
+  // instructions added for it.
+  struct TBinaryExecutor : TMXGeneticProgrammingExecutor {
+    TMXGPNode<double>* CreateNode(TMXGPInstruction<double>* I, TMXGPNode<double>* P) override {
+      return new TMXGPBinaryFloatNode(I, P);
+    }
+  } binary;
+  binary.Instructions()->Add()->SetName("keep");
+  const std::unique_ptr<TMXGPNode<double>> program(gptest::BuildTree(*binary.Instructions(), "keep"));
+  binary.SetGPProgram(program.get());
+  gptest::TTestEngine engine;
+  engine.Add("Sum", gpFunction, 3), engine.Add("x", gpVariable);
+  const gptest::TTree sum(gptest::BuildTree(*engine.GetInstructions(), "(Sum x x x)"));
+  EXPECT_THROW(binary.SetGPProgram(sum.get()), EGPException);
+  EXPECT_EQ(Kinds(*binary.Instructions()), "keep:gpVariable/0 ");
+  ASSERT_TRUE(binary.GPProgram());
+  EXPECT_EQ(binary.GPProgram()->ToString(), "keep");
 }
 
 // The variant family: a run saves and loads the same text and hands its fittest program

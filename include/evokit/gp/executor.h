@@ -41,11 +41,15 @@ class TMXCustomGeneticProgrammingExecutor : public TComponent, public IMXGenetic
   // The program tree, owned by the executor; null until a program is set, parsed, loaded
   // or assigned. Its nodes refer to instructions of Instructions().
   TNode* GPProgram() const noexcept { return FGPProgram.get(); }
-  // Replaces the program by a copy of Value made of this executor's nodes, each node
-  // referring to this executor's instruction of the same name (an unnamed instruction:
-  // the unnamed one at the same position); empties GPProgramLines. Null removes the
-  // program. An instruction without a counterpart raises EGPException "Unknown
-  // instruction" with the program unchanged. The caller keeps Value.
+  // Replaces the program by a copy of Value made of this executor's nodes and referring
+  // to this executor's instructions only, so Value and its instruction set may go
+  // afterwards; empties GPProgramLines. An instruction of another set is matched by name
+  // (ASCII case ignored; an unnamed one: the unnamed instruction at its position when it
+  // has the same operation and arity); one without a match is appended as a copy (name,
+  // comment, operation, arity, value and events) in the order the program first uses it.
+  // A name that the set holds, or that Value uses, with another operation or arity raises
+  // EGPException naming both, with the instructions and the program as they were. Null
+  // removes the program. The caller keeps Value.
   void SetGPProgram(const TNode* Value);
   // The instruction set, owned by the executor. Removing an instruction from it removes
   // the program, whose nodes might refer to it.
@@ -123,7 +127,7 @@ class TMXCustomGeneticProgrammingExecutor : public TComponent, public IMXGenetic
  private:
   // Takes Program (may be null) as the program; the text is emptied unless KeepLines.
   void ReplaceProgram(TNode* Program, bool KeepLines = false);
-  // A copy of Source for SetGPProgram and Assign.
+  // A copy of Source for Assign, whose instructions the set holds under the same names.
   void CopyProgram(const TNode* Source);
   // LoadFromXML(GPDomain) on a domain element (null: an empty one), keeping the text when
   // it is the source (Parse).

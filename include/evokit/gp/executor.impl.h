@@ -5,9 +5,12 @@
 #include <climits>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include <evokit/core/genetic_document.h>
 #include <evokit/gp/executor.h>
+#include <evokit/platform/convert.h>
 #include <evokit/platform/filer.h>
 #include <evokit/platform/streams.h>
 #include <evokit/platform/xml.h>
@@ -72,7 +75,76 @@ void TMXCustomGeneticProgrammingExecutor<T>::CopyProgram(const TNode* Source) {
 
 template <class T>
 void TMXCustomGeneticProgrammingExecutor<T>::SetGPProgram(const TNode* Value) {
-  if (Value != FGPProgram.get()) CopyProgram(Value);
+  if (Value == FGPProgram.get()) return;
+  if (!Value) return ReplaceProgram(nullptr);
+  TInstructions& set = *FInstructions;
+  // First decide, for each instruction of another set, which instruction of this set
+  // stands for it or which new copy will: every clash is found before anything changes.
+  std::unordered_map<const TInstruction*, TInstruction*> reused;
+  std::unordered_map<const TInstruction*, std::size_t> copyOf;  // index into copies
+  std::vector<const TInstruction*> copies;                      // sources, in first use
+  const auto sameKind = [](const TInstruction& A, const TInstruction& B) {
+    return A.Operation() == B.Operation() && A.Arity() == B.Arity();
+  };
+  const auto clash = [](const TInstruction& From, const TInstruction& Held, const char* Where) {
+    const auto kind = [](const TInstruction& I) {
+      return "\"" + I.Name() + "\" (" + EnumName(I.Operation()) + ", arity " + std::to_string(I.Arity()) + ")";
+    };
+    throw EGPException("Instruction " + kind(From) + " of the program does not match " + kind(Held) + Where);
+  };
+  const auto plan = [&](const TInstruction* From) {
+    if (!From || From->Collection() == &set || reused.count(From) || copyOf.count(From)) return;
+    if (From->Name().empty()) {
+      const int index = From->Index();
+      TInstruction* held = index >= 0 && index < set.Count() ? set.Items(index) : nullptr;
+      if (held && held->Name().empty() && sameKind(*held, *From)) {
+        reused.emplace(From, held);
+        return;
+      }
+    } else if (TInstruction* held = set.FindItemName(From->Name())) {
+      if (!sameKind(*held, *From)) clash(*From, *held, " in the executor's instructions");
+      reused.emplace(From, held);
+      return;
+    } else {
+      for (std::size_t i = 0; i < copies.size(); ++i)
+        if (SameText(copies[i]->Name(), From->Name())) {
+          if (!sameKind(*copies[i], *From)) clash(*From, *copies[i], ", also used by the program");
+          copyOf.emplace(From, i);
+          return;
+        }
+    }
+    copyOf.emplace(From, copies.size());
+    copies.push_back(From);
+  };
+  for (std::vector<const TNode*> pending{Value}; !pending.empty();) {
+    const TNode* node = pending.back();
+    pending.pop_back();
+    plan(node->Instruction());
+    for (int c = node->GetChildCount() - 1; c >= 0; --c)
+      if (const TNode* child = node->GetChild(c)) pending.push_back(child);
+  }
+
+  std::vector<TInstruction*> added;
+  try {
+    for (const TInstruction* from : copies) {
+      added.push_back(set.Add());
+      added.back()->Assign(from);
+      added.back()->AssignEvents(from);
+    }
+    const auto map = [&](TInstruction* From) -> TInstruction* {
+      if (const auto it = reused.find(From); it != reused.end()) return it->second;
+      if (const auto it = copyOf.find(From); it != copyOf.end()) return added[it->second];
+      return From;  // null, or already one of this set's
+    };
+    ReplaceProgram(detail::GPCopyTree(*Value, map, [this](TInstruction* I, TNode* P) { return CreateNode(I, P); }));
+  } catch (...) {
+    // The current program refers to none of the additions; keep it out of reach of the
+    // removal notifications while they go.
+    std::unique_ptr<TNode> program(FGPProgram.release());
+    for (auto it = added.rbegin(); it != added.rend(); ++it) set.Delete((*it)->Index());
+    FGPProgram = std::move(program);
+    throw;
+  }
 }
 
 template <class T>

@@ -80,10 +80,10 @@ void GPRebindTree(TMXGPNode<T>* Root, TGPInstructionMap<T>& Map) {
 }
 
 // A detached copy of the tree under Source whose nodes Make creates (Make(Instruction,
-// Parent)) for Map's counterparts of Source's instructions, with Source's values. An
-// error destroys the partial copy.
-template <class T, class F>
-TMXGPNode<T>* GPCopyTree(const TMXGPNode<T>& Source, TGPInstructionMap<T>& Map, F&& Make) {
+// Parent)) for Map's counterparts (Map(Instruction)) of Source's instructions, with
+// Source's values. An error destroys the partial copy.
+template <class T, class M, class F>
+TMXGPNode<T>* GPCopyTree(const TMXGPNode<T>& Source, M&& Map, F&& Make) {
   std::unique_ptr<TMXGPNode<T>> root(Make(Map(Source.Instruction()), nullptr));
   root->SetValue(Source.Value());
   std::vector<std::pair<const TMXGPNode<T>*, TMXGPNode<T>*>> pending{{&Source, root.get()}};
