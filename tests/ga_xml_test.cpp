@@ -33,9 +33,9 @@ void RandomGA(TMXGeneticAlgorithm& GA) {
   for (int g = 0, count = 1 + static_cast<int>(Random(5)); g < count; ++g) {
     const auto type = static_cast<TGeneType>(1 + Random(4));
     const int size = type == gtFloat ? 32 : type == gtInteger ? 1 + static_cast<int>(Random(20)) : 1;
-    TMXGAGene* gene = AddGene(GA, type, type == gtEnumeration ? 0 : size, Random(2), "g" + std::to_string(g));
+    TMXGAGene* gene = AddGene(GA, type, type == gtEnumeration ? 0 : size, Random(2), Cat("g", std::to_string(g)));
     for (int n = 0, names = 1 + static_cast<int>(Random(4)); type == gtEnumeration && n < names; ++n)
-      gene->Enumerations()->Add("v" + std::to_string(n));
+      gene->Enumerations()->Add(Cat("v", std::to_string(n)));
   }
   GA.SetOnEvaluateFitness(NamedHandler<TMXFitnessEvent>("CountBits", CountBits));
   GA.SetFitnessMethod(static_cast<TGAFitnessMethod>(Random(2)));

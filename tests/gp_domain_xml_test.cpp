@@ -57,7 +57,7 @@ TEST(GPDomainXML, SaveLoadSaveOverRandomPrograms) {
     for (int i = 0; i < source.GetInstructions()->Count(); ++i)
       if (Random(2)) source.GetInstructions()->Items(i)->SetComment("note " + std::to_string(Random(100)));
     source.GetInstructions()->Items(6)->SetValue(static_cast<double>(Random(100)) / 8);
-    for (int k = static_cast<int>(Random(3)); k > 0; --k) source.Add("k" + std::to_string(k), gpConstant, 0, -k * 0.5);
+    for (int k = static_cast<int>(Random(3)); k > 0; --k) source.Add(Cat("k", std::to_string(k)), gpConstant, 0, -k * 0.5);
     std::vector<TTree> programs;
     for (int p = static_cast<int>(Random(4)); p >= 0; --p) programs.emplace_back(RandomTree(source, static_cast<int>(Random(6))));
     const std::string text = SaveDomain(source, programs);

@@ -26,7 +26,7 @@ struct TRef {
   std::string Text;
   int Size = 1, Depth = 0;
   double Value = 0;
-  std::string Shape() const { return Text + " " + std::to_string(Size) + "/" + std::to_string(Depth); }
+  std::string Shape() const { return Cat(Text, " ", std::to_string(Size), "/", std::to_string(Depth)); }
 };
 TRef Ref(const TMXGPNode<double>* Node, double X, double Y) {
   const std::string& name = Node->Instruction()->Name();
@@ -167,7 +167,7 @@ TEST(GPValues, DictionaryRulesAndAgreementWithAMap) {
   RandSeed(7);
   std::map<std::string, double> reference{{"x", 3}};
   for (int step = 0; step < 20000; ++step) {
-    const std::string key = "k" + std::to_string(Random(300));
+    const std::string key = Cat("k", std::to_string(Random(300)));
     switch (Random(3)) {
       case 0: values.AddOrSetValue(key, step), reference[key] = step; break;
       case 1: values.Remove(key), reference.erase(key); break;

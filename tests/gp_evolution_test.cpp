@@ -244,7 +244,7 @@ TEST(GPBloat, EachStrategyActsWhereItsRuleSays) {
     for (int i = 0; i < 7; ++i) {
       const int before = calls;
       const TGAFitness fitness = gp.EvaluateFitness(i < 5 ? gp.Population()->Items(i) : outside[i - 5], false);
-      raw += (raw.empty() ? "" : " ") + (fitness == gp.UnfitFitness() && calls == before ? "U" : FloatToStr(fitness));
+      raw += Cat(raw.empty() ? "" : " ", fitness == gp.UnfitFitness() && calls == before ? "U" : FloatToStr(fitness));
     }
     EXPECT_EQ(raw, row.Raw);
 

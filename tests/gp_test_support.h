@@ -8,6 +8,8 @@
 #include <evokit/platform/component.h>
 #include <evokit/platform/random.h>
 
+#include "concat.h"
+
 #include <algorithm>
 #include <climits>
 #include <memory>
@@ -17,6 +19,8 @@
 #include <vector>
 
 namespace gptest {
+
+using evokit::test::Cat;
 
 using namespace evokit;
 
@@ -136,7 +140,7 @@ inline std::string Kind(const TMXGPInstruction<double>* I) { return I->ToString(
 
 // A node's prefix text with its size and depth: "(Add x y) 3/1".
 inline std::string Shape(const TMXGPNode<double>& Node) {
-  return Node.ToString() + " " + std::to_string(Node.Size()) + "/" + std::to_string(Node.Depth());
+  return Cat(Node.ToString(), " ", std::to_string(Node.Size()), "/", std::to_string(Node.Depth()));
 }
 
 // A GPDomain document's text: Engine's instruction set and the programs, the first as
@@ -146,7 +150,7 @@ inline std::string SaveDomain(TTestEngine& Engine, const std::vector<TTree>& Pro
   Engine.SaveToXML(doc.Root());
   for (std::size_t i = 0; i < Programs.size(); ++i) {
     const IXMLIndividualType individual = i == 0 ? doc->Get_FittestIndividual() : doc->Get_Population().Add();
-    individual.Set_Name("p" + std::to_string(i));
+    individual.Set_Name(Cat("p", std::to_string(i)));
     individual.Set_Fitness(static_cast<float>(i) / 4);
     Programs[i]->SaveToXML(individual.Get_DNA());
   }

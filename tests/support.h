@@ -7,6 +7,8 @@
 #include <evokit/ga/ga.h>
 #include <evokit/platform/xml.h>
 
+#include "concat.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>

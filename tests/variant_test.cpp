@@ -15,7 +15,7 @@ using namespace evokit;
 static constexpr std::int64_t kMax64 = std::numeric_limits<std::int64_t>::max();
 
 // A variant as "<type name> <text>".
-static std::string Show(const Variant& V) { return VarTypeName(V.VarType()) + (" " + V.AsString()); }
+static std::string Show(const Variant& V) { return test::Cat(VarTypeName(V.VarType()), " ", V.AsString()); }
 
 TEST(Variant, KindsTextAndAssignment) {
   const std::pair<Variant, const char*> cases[] = {
