@@ -23,7 +23,10 @@ namespace {
 // x0, x1, ...: the variables of X's columns.
 std::vector<std::string> ColumnNames(py::ssize_t Count) {
   std::vector<std::string> names;
-  for (py::ssize_t j = 0; j < Count; ++j) names.push_back("x" + std::to_string(j));
+  for (py::ssize_t j = 0; j < Count; ++j) {
+    names.emplace_back("x");  // appended, not "x" + ...: GCC 12 warns falsely (-Wrestrict) on that at -O3
+    names.back() += std::to_string(j);
+  }
   return names;
 }
 
