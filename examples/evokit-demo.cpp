@@ -489,32 +489,22 @@ TMXDataTable DataTable(const TDataSet& Data, std::string& TargetName) {
   return table;
 }
 
-// The standard Add, Sub, Mul and protected Div (1 for a zero divisor), one variable per
-// input column, and for a data file the constant 1.
-void AddSymregInstructions(TMXGeneticProgramming& gp, const TDataSet& data, bool constant) {
-  AddFloatPrimitives(*gp.Instructions(), "Add Sub Mul Div");
-  // Added one by one: a column may be named like a primitive ("exp") and stays a variable.
-  for (const std::string& name : data.Variables) {
-    TMXGPInstruction<double>* variable = gp.Instructions()->Add();
-    variable->SetName(name), variable->SetOperation(gpVariable);
-  }
-  if (constant) AddFloatPrimitives(*gp.Instructions(), "1");
-}
-
 int RunSymreg(const TOptions& o) {
   const TDataSet data = o.DataGiven ? ReadDataSet(o.DataFile, o.Target) : QuarticData();
   RandSeed(o.Seed);
   TParallel::SetMaxThreads(o.Threads);
   TMXGeneticProgramming gp;
-  AddSymregInstructions(gp, data, o.DataGiven);
-  gp.SetInitialPopulation(o.Population);
-  gp.SetInitializationMethod(imRampedHalfAndHalf);
-  gp.SetInitializationDepth(6);
+  const int otherLimit = gp.BloatLimit();  // the limit strategies other than the depth limit keep
+  // The library's regression set-up (Add, Sub, Mul, protected Div, a variable per input
+  // column, ramped half-and-half to depth 6) with the demo's own choices.
+  TMXGPRegressionSettings settings;
+  settings.Population = o.Population;
+  settings.MutationProbability = MUTATION_PROBABILITY;
+  settings.Constants = o.DataGiven ? "1" : "";
+  settings.StoppingError = 1e-9;
+  ApplyRegressionSettings(gp, settings, data.Variables);
   gp.SetSelectionMethod(o.Selection);
-  gp.SetBloatStrategy(o.Bloat);
-  if (o.Bloat == bsDepthLimit) gp.SetBloatLimit(17);
-  gp.SetUseFitnessCutoff(true);
-  gp.SetFitnessCutoff(1e-9);
+  if (o.Bloat != bsDepthLimit) gp.SetBloatStrategy(o.Bloat), gp.SetBloatLimit(otherLimit);
   // The mean squared error over the data, programs compiled and run over blocks of rows
   // (row by row with --scalar).
   std::string targetName;

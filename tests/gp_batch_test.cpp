@@ -357,3 +357,48 @@ TEST(GPRegression, WholeRunsAgreeWhateverThePathAndThreads) {
   EXPECT_EQ(results[0], results[1]);
   EXPECT_EQ(results[2], results[3]);
 }
+
+// The shared set-up: instructions in order (a column named like a primitive stays a
+// variable), then the breeding settings; a refused name or population changes nothing.
+TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
+  TMXGPRegressionSettings settings;
+  settings.Population = 40, settings.InitDepth = 4, settings.TournamentSize = 5, settings.DepthLimit = 12;
+  settings.CrossoverProbability = 0.7, settings.MutationProbability = 0.2, settings.StoppingError = 1e-6;
+  settings.Constants = "1 0.5";
+  const std::vector<std::string> variables{"x", "exp"};
+  TFloatGP gp;
+  ApplyRegressionSettings(gp, settings, variables);
+  std::string names;
+  for (int i = 0; i < gp.Instructions()->Count(); ++i) names += gp.Instructions()->Items(i)->Name() + " ";
+  EXPECT_EQ(names, "Add Sub Mul Div x exp 1 0.5 ");
+  EXPECT_EQ(gp.Instructions()->GetItemByName("exp")->Operation(), gpVariable);
+  EXPECT_EQ(gp.Instructions()->GetItemByName("0.5")->Value(), 0.5);
+  EXPECT_EQ(gp.InitialPopulation(), 40);
+  EXPECT_EQ(gp.InitializationMethod(), imRampedHalfAndHalf);
+  EXPECT_EQ(gp.InitializationDepth(), 4);
+  EXPECT_EQ(gp.SelectionMethod(), smTournament);
+  EXPECT_EQ(gp.TournamentField(), 5);
+  EXPECT_EQ(gp.BloatStrategy(), bsDepthLimit);
+  EXPECT_EQ(gp.BloatLimit(), 12);
+  EXPECT_EQ(gp.CrossoverProbability(), 0.7);
+  EXPECT_EQ(gp.MutationProbability(), 0.2);
+  EXPECT_TRUE(gp.UseFitnessCutoff());
+  EXPECT_EQ(gp.FitnessCutoff(), 1e-6);
+
+  // Each refusal names what it refused.
+  const std::vector<std::string> twice{"y", "Y"}, none;
+  const struct { const char* FunctionSet; const char* Constants; const std::vector<std::string>& Variables; int Population; const char* Named; } bad[] = {
+      {"Add", "1", twice, 40, "\"Y\""}, {"Add Nope nope", "1", none, 40, "\"nope\""},
+      {"Add", "1 x", variables, 40, "\"x\""}, {"Add", "1", none, 1000000000, "1000000000"},
+  };
+  for (const auto& row : bad) {
+    TFloatGP fresh;
+    fresh.SetInitialPopulation(9);
+    settings.FunctionSet = row.FunctionSet, settings.Constants = row.Constants, settings.Population = row.Population;
+    const std::string error = ErrorOf<EGAException>([&] { ApplyRegressionSettings(fresh, settings, row.Variables); });
+    EXPECT_NE(error.find(row.Named), std::string::npos) << error;
+    EXPECT_EQ(fresh.Instructions()->Count(), 0) << error;
+    EXPECT_EQ(fresh.InitialPopulation(), 9);
+    EXPECT_NE(fresh.SelectionMethod(), smTournament);
+  }
+}

@@ -2,9 +2,10 @@
 
 The search runs in C++ (the float GP component, the regression fitness and the batch
 evaluator) with the GIL released. The fitted program is kept as a tree of tuples, so a
-fitted estimator pickles, and is turned into a Python expression over numpy that
-`predict` evaluates.
+fitted estimator pickles, and `predict` runs it through the same batch evaluator; the
+Python expression `expression_` is for reading.
 """
+import ast
 import numbers
 
 import numpy as np
@@ -22,34 +23,32 @@ try:  # scikit-learn is optional: with it the estimator joins its tooling (clone
 except ImportError:  # pragma: no cover - exercised only without scikit-learn
     _Base, _RegressorMixin, _check_is_fitted = object, object, None
 
-_PARAMS = ("population_size", "generations", "tournament_size", "init_depth", "depth_limit", "p_crossover",
-           "p_mutation", "function_set", "constants", "stopping_error", "linear_scaling", "n_jobs", "random_state")
+# Each parameter and the field of the library's regression settings it sets: the
+# settings' defaults are the parameters' defaults.
+_FIELDS = {"population_size": "population", "generations": "generations", "tournament_size": "tournament_size",
+           "init_depth": "init_depth", "depth_limit": "depth_limit", "p_crossover": "crossover_probability",
+           "p_mutation": "mutation_probability", "function_set": "function_set", "constants": "constants",
+           "stopping_error": "stopping_error", "linear_scaling": "linear_scaling", "n_jobs": "threads",
+           "random_state": "seed"}
+_PARAMS = tuple(_FIELDS)
 
-# How each primitive reads in the expression: infix for the arithmetic, otherwise a call
-# of a helper below that computes the primitive as the library does (protected division,
-# logarithm and square root).
+
+def _defaults():
+    """The parameters' defaults, read from the library's settings (n_jobs -1 for its 0 threads: every core)."""
+    settings = _evokit._RegressionSettings()
+    values = {name: getattr(settings, field) for name, field in _FIELDS.items()}
+    values["n_jobs"] = -1 if values["n_jobs"] == 0 else values["n_jobs"]
+    return values
+
+
+_DEFAULTS = _defaults()
+
+# How a primitive reads in an expression: infix for Add, Sub and Mul, otherwise a call
+# named as the primitive in lower case, but for the three below, spelled as numpy does.
 _INFIX = {"Add": "+", "Sub": "-", "Mul": "*"}
-_CALLS = {"Div": "div", "Min": "minimum", "Max": "maximum", "Neg": "neg", "Abs": "absolute", "Square": "square",
-          "Sqrt": "sqrt", "Exp": "exp", "Log": "log", "Sin": "sin", "Cos": "cos", "Tanh": "tanh"}
-
-
-def _div(a, b):
-    b = np.asarray(b, dtype=float)
-    with np.errstate(all="ignore"):
-        return np.where(b == 0, 1.0, np.asarray(a, dtype=float) / np.where(b == 0, 1.0, b))
-
-
-def _log(a):
-    a = np.abs(np.asarray(a, dtype=float))
-    with np.errstate(all="ignore"):
-        return np.where(a == 0, 0.0, np.log(np.where(a == 0, 1.0, a)))
-
-
-_NAMESPACE = {
-    "div": _div, "log": _log, "sqrt": lambda a: np.sqrt(np.abs(a)), "exp": np.exp, "sin": np.sin, "cos": np.cos,
-    "tanh": np.tanh, "neg": np.negative, "absolute": np.abs, "square": lambda a: a * a,
-    "minimum": lambda a, b: np.where(b < a, b, a), "maximum": lambda a, b: np.where(a < b, b, a),
-}
+_SPELLING = {"Min": "minimum", "Max": "maximum", "Abs": "absolute"}
+_OPERATORS = {ast.Add: "Add", ast.Sub: "Sub", ast.Mult: "Mul"}
+_PRIMITIVES = {spelling: name for name, spelling in _SPELLING.items()}
 
 
 def _expression(tree):
@@ -62,21 +61,50 @@ def _expression(tree):
     args = [_expression(child) for child in tree[1:]]
     if head in _INFIX and len(args) == 2:
         return f"({args[0]} {_INFIX[head]} {args[1]})"
-    return f"{_CALLS.get(head, head.lower())}({', '.join(args)})"
+    return f"{_SPELLING.get(head, head.lower())}({', '.join(args)})"
+
+
+def _tree(expression, n_features):
+    """The tree of an expression as _expression writes it, over x0 .. x{n_features-1}; ValueError otherwise."""
+    variables = {f"x{j}" for j in range(n_features)}
+
+    def convert(node):
+        if isinstance(node, ast.BinOp) and type(node.op) in _OPERATORS:
+            return (_OPERATORS[type(node.op)], convert(node.left), convert(node.right))
+        if isinstance(node, ast.UnaryOp) and isinstance(node.op, (ast.USub, ast.UAdd)):
+            operand = convert(node.operand)
+            if isinstance(node.op, ast.UAdd):
+                return operand
+            return ("const", -operand[1]) if operand[0] == "const" else ("Neg", operand)
+        if isinstance(node, ast.Constant) and isinstance(node.value, (int, float)) and not isinstance(node.value, bool):
+            return ("const", float(node.value))
+        if isinstance(node, ast.Name) and node.id in variables:
+            return ("var", node.id)
+        if isinstance(node, ast.Call) and isinstance(node.func, ast.Name) and not node.keywords:
+            return (_PRIMITIVES.get(node.func.id, node.func.id),) + tuple(convert(arg) for arg in node.args)
+        raise ValueError(f"{ast.unparse(node)!r} is not part of a program over x0 .. x{n_features - 1}")
+
+    try:
+        return convert(ast.parse(expression.strip(), mode="eval").body)
+    except SyntaxError as error:
+        raise ValueError(f"not a program expression: {error}") from None
+
+
+def _evaluate(tree, X, n_features):
+    X = np.asarray(X, dtype=float)
+    if X.ndim != 2 or X.shape[1] != n_features:
+        raise ValueError(f"X must be two-dimensional with {n_features} columns, not of shape {X.shape}")
+    return _evokit._evaluate_tree(tree, X)
 
 
 def program_function(expression, n_features):
-    """A callable f(X) evaluating `expression` (over x0 .. x{n_features-1}) for each row of X."""
-    names = ", ".join(f"x{j}" for j in range(n_features))
-    code = eval(f"lambda {names}: {expression}", dict(_NAMESPACE))  # noqa: S307 - text this module generated
+    """A callable f(X) evaluating `expression` (over x0 .. x{n_features-1}, written as expression_ is) for each row of X.
 
-    def predict(X):
-        X = np.asarray(X, dtype=float)
-        with np.errstate(all="ignore"):
-            out = code(*(X[:, j] for j in range(n_features)))
-        return np.broadcast_to(np.asarray(out, dtype=float), (X.shape[0],)).copy()
-
-    return predict
+    The expression becomes a program of the library's primitives, which the library's
+    batch evaluator runs, so f gives the values the fit computed.
+    """
+    tree = _tree(expression, n_features)
+    return lambda X: _evaluate(tree, X, n_features)
 
 
 def _check_matrix(X, n_features=None):
@@ -111,9 +139,13 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     breeds on that many threads (-1: every core).
     """
 
-    def __init__(self, population_size=500, generations=50, tournament_size=7, init_depth=6, depth_limit=17,
-                 p_crossover=0.9, p_mutation=0.1, function_set="Add Sub Mul Div", constants="1",
-                 stopping_error=0.0, linear_scaling=True, n_jobs=1, random_state=None):
+    def __init__(self, population_size=_DEFAULTS["population_size"], generations=_DEFAULTS["generations"],
+                 tournament_size=_DEFAULTS["tournament_size"], init_depth=_DEFAULTS["init_depth"],
+                 depth_limit=_DEFAULTS["depth_limit"], p_crossover=_DEFAULTS["p_crossover"],
+                 p_mutation=_DEFAULTS["p_mutation"], function_set=_DEFAULTS["function_set"],
+                 constants=_DEFAULTS["constants"], stopping_error=_DEFAULTS["stopping_error"],
+                 linear_scaling=_DEFAULTS["linear_scaling"], n_jobs=_DEFAULTS["n_jobs"],
+                 random_state=_DEFAULTS["random_state"]):
         self.population_size = population_size
         self.generations = generations
         self.tournament_size = tournament_size
@@ -155,33 +187,34 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         raise ValueError(f"random_state must be None, a non-negative int or a RandomState, not {state!r}")
 
     def _settings(self):
-        s = _evokit._RegressionSettings()
-        for attr, name in (("population", "population_size"), ("generations", "generations"),
-                           ("tournament_size", "tournament_size"), ("init_depth", "init_depth"),
-                           ("depth_limit", "depth_limit")):
+        """The library's settings from the parameters, each checked."""
+        values = {}
+        for name in ("population_size", "generations", "tournament_size", "init_depth", "depth_limit"):
             value = getattr(self, name)
             if not isinstance(value, numbers.Integral) or isinstance(value, bool):
                 raise TypeError(f"{name} must be an int, not {type(value).__name__}")
-            setattr(s, attr, int(value))
-        if not 1 <= s.depth_limit <= 100 or not 0 <= s.init_depth <= s.depth_limit:
-            # The expression nests one level per tree level, and Python's parser stops at 200.
+            values[name] = int(value)
+        if not 1 <= values["depth_limit"] <= 100 or not 0 <= values["init_depth"] <= values["depth_limit"]:
+            # expression_ nests one level per tree level, and Python's parser stops at 200.
             raise ValueError("depth_limit must be 1 to 100 and init_depth 0 to depth_limit")
-        for attr, name in (("crossover_probability", "p_crossover"), ("mutation_probability", "p_mutation"),
-                           ("stopping_error", "stopping_error")):
+        for name in ("p_crossover", "p_mutation", "stopping_error"):
             value = getattr(self, name)
             if not isinstance(value, numbers.Real) or not np.isfinite(value):
                 raise ValueError(f"{name} must be a finite number, not {value!r}")
-            setattr(s, attr, float(value))
+            values[name] = float(value)
         for name in ("function_set", "constants"):
             if not isinstance(getattr(self, name), str):
                 raise TypeError(f"{name} must be a string of names separated by spaces")
-        s.function_set, s.constants = self.function_set, self.constants
-        s.linear_scaling = bool(self.linear_scaling)
+            values[name] = getattr(self, name)
+        values["linear_scaling"] = bool(self.linear_scaling)
         if not isinstance(self.n_jobs, numbers.Integral) or self.n_jobs == 0 or self.n_jobs < -1:
             raise ValueError(f"n_jobs must be -1 or a positive int, not {self.n_jobs!r}")
-        s.threads = 0 if self.n_jobs == -1 else int(self.n_jobs)
-        s.seed = self._seed()
-        return s
+        values["n_jobs"] = 0 if self.n_jobs == -1 else int(self.n_jobs)
+        values["random_state"] = self._seed()
+        settings = _evokit._RegressionSettings()
+        for name, value in values.items():
+            setattr(settings, _FIELDS[name], value)
+        return settings
 
     def fit(self, X, y):
         """Evolves a program for y from the columns of X; returns self."""
@@ -197,11 +230,16 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             X, y = _validate_data(self, X, y, y_numeric=True, dtype=np.float64)
         settings = self._settings()
         result = _evokit._fit_regression(np.ascontiguousarray(X), y.astype(np.float64), settings)
-        body = _expression(result["tree"])
+        tree = result["tree"]
+        body = _expression(tree)
         slope, intercept = float(result["slope"]), float(result["intercept"])
         self.program_ = result["prefix"]
-        self.expression_ = body if (slope, intercept) == (1.0, 0.0) else f"{intercept!r} + {slope!r} * {body}"
-        self.tree_ = result["tree"]
+        if (slope, intercept) == (1.0, 0.0):
+            self.expression_, self._model = body, tree
+        else:
+            self.expression_ = f"{intercept!r} + {slope!r} * {body}"
+            self._model = ("Add", ("const", intercept), ("Mul", ("const", slope), tree))
+        self.tree_ = tree
         self.training_error_ = float(result["error"])
         self.n_generations_ = int(result["generations"])
         self.program_size_ = int(result["size"])
@@ -217,4 +255,4 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             if not hasattr(self, "expression_"):
                 raise AttributeError("this SymbolicRegressor is not fitted yet: call fit first")
             X = _check_matrix(X, self.n_features_in_)
-        return program_function(self.expression_, self.n_features_in_)(X)
+        return _evaluate(self._model, X, self.n_features_in_)

@@ -201,3 +201,40 @@ def test_stubs_name_every_public_class_and_enum_member():
         if isinstance(value, type) and issubclass(value, enum.Enum):
             members = {t.targets[0].id: t.value.value for t in declared[name].body if isinstance(t, ast.Assign)}
             assert members == {m.name: m.value for m in value}, name
+
+
+def test_every_property_has_a_docstring_and_a_stub():
+    import ast
+    import os
+    stub = ast.parse(open(os.path.join(os.path.dirname(evokit.__file__), "__init__.pyi")).read())
+    classes = {node.name: node for node in stub.body if isinstance(node, ast.ClassDef)}
+
+    def declared(name):  # the names a stub class and its stub bases declare
+        node = classes[name]
+        names = {t.target.id for t in node.body if isinstance(t, ast.AnnAssign)}
+        names |= {f.name for f in node.body if isinstance(f, ast.FunctionDef)}
+        for base in node.bases:
+            if isinstance(base, ast.Name) and base.id in classes:
+                names |= declared(base.id)
+        return names
+
+    for cls in (evokit.GeneticAlgorithm, evokit.GeneticProgramming, evokit.Individual, evokit.Program):
+        properties = {name: value for name, value in vars(cls).items() if isinstance(value, property)}
+        assert [name for name, value in properties.items() if not value.__doc__] == [], cls.__name__
+        assert set(properties) - declared(cls.__name__) == set(), cls.__name__
+
+
+def test_exceptions_are_named_as_python_errors_and_keep_the_library_names():
+    import ast
+    import os
+    stub = ast.parse(open(os.path.join(os.path.dirname(evokit.__file__), "__init__.pyi")).read())
+    aliases = {t.targets[0].id: t.value.id for t in stub.body if isinstance(t, ast.Assign)
+               and isinstance(t.value, ast.Name)}
+    runtime = {name: getattr(evokit, name).__name__ for name in dir(evokit)
+               if name.startswith("E") and name != getattr(evokit, name).__name__}
+    assert aliases == runtime and len(runtime) == 15
+    errors = [value for value in vars(evokit).values() if isinstance(value, type) and issubclass(value, evokit.Error)]
+    assert all(cls.__name__.endswith("Error") and cls.__module__ == "evokit" for cls in errors)
+    with pytest.raises(evokit.GPError) as error:
+        evokit.GeneticProgramming().add_instructions("x x")
+    assert isinstance(error.value, evokit.EGPException) and type(error.value).__name__ == "GPError"

@@ -1,3 +1,4 @@
+import math
 import pickle
 
 import numpy as np
@@ -93,3 +94,73 @@ def test_gp_component_with_regression_data():
     copy.set_regression_data(X, Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
     copy.load_from_string(gp.save_to_string())
     assert (copy.min_fitness, copy.avg_program_size) == (gp.min_fitness, gp.avg_program_size)
+
+
+def test_defaults_come_from_the_library_and_the_stub_agrees():
+    import ast
+    import inspect
+    import os
+    import evokit
+    from evokit import _evokit
+    from evokit.regressor import _FIELDS
+    signature = {name: p.default for name, p in inspect.signature(SymbolicRegressor).parameters.items()}
+    settings = _evokit._RegressionSettings()
+    assert signature == {name: getattr(settings, field) for name, field in _FIELDS.items()}
+    stub = ast.parse(open(os.path.join(os.path.dirname(evokit.__file__), "__init__.pyi")).read())
+    regressor = next(node for node in stub.body if isinstance(node, ast.ClassDef) and node.name == "SymbolicRegressor")
+    init = next(node for node in regressor.body if isinstance(node, ast.FunctionDef) and node.name == "__init__")
+    stubbed = dict(zip((a.arg for a in init.args.args[1:]), (ast.literal_eval(d) for d in init.args.defaults)))
+    assert {k: (type(v), v) for k, v in stubbed.items()} == {k: (type(v), v) for k, v in signature.items()}
+
+
+def test_predict_gives_the_values_the_fit_scored():
+    # With transcendental primitives too: the training error is the library's mean squared
+    # error, summed in row order, so the same predictions give it to the bit.
+    X2 = np.column_stack([X.ravel(), np.cos(3 * X.ravel())])
+    Y2 = np.sin(X2[:, 0]) * 2 - X2[:, 1]
+    for seed in range(4):
+        model = SymbolicRegressor(population_size=80, generations=8, random_state=seed, linear_scaling=False,
+                                  function_set="Add Sub Mul Div Sin Cos Exp Log Sqrt Tanh").fit(X2, Y2)
+        residuals = Y2 - model.predict(X2)
+        assert model.training_error_ == sum(r * r for r in residuals) / len(Y2), model.expression_
+
+
+@pytest.mark.parametrize("expression,expected", [
+    ("(x0 + x1)", lambda a, b: a + b), ("(x0 - x1)", lambda a, b: a - b), ("(x1 * x0)", lambda a, b: b * a),
+    ("div(x0, x1)", lambda a, b: 1.0 if b == 0 else a / b),
+    ("minimum(x0, x1)", lambda a, b: b if b < a else a), ("maximum(x1, x0)", lambda a, b: a if b < a else b),
+    ("neg(x0)", lambda a, b: -a), ("absolute(x1)", lambda a, b: abs(b)), ("square(x0)", lambda a, b: a * a),
+    ("sqrt(x0)", lambda a, b: math.sqrt(abs(a))), ("exp(x1)", lambda a, b: math.exp(b)),
+    ("log(x1)", lambda a, b: 0.0 if b == 0 else math.log(abs(b))), ("sin(x0)", lambda a, b: math.sin(a)),
+    ("cos(x1)", lambda a, b: math.cos(b)), ("tanh(x0)", lambda a, b: math.tanh(a)),
+    ("0.25 + -1.5 * (x0 - -2.0)", lambda a, b: 0.25 + -1.5 * (a + 2.0)),
+])
+def test_expressions_run_on_the_library_primitives(expression, expected):
+    rows = [[4.0, 0.0], [-2.5, 2.0], [0.0, -0.75], [0.5, 0.5]]
+    np.testing.assert_array_equal(program_function(expression, 2)(rows), [expected(a, b) for a, b in rows])
+
+
+@pytest.mark.parametrize("expression", ["(x0 / x1)", "x2", "pow(x0, 2)", "div(x0)", "(x0 +", "__import__('os').getcwd()"])
+def test_program_function_refuses_what_is_no_program(expression):
+    with pytest.raises(ValueError):
+        program_function(expression, 2)([[1.0, 2.0]])
+
+
+def test_tarpeian_probability_reaches_the_strategy():
+    from evokit import BloatStrategy, GeneticProgramming, InitializationMethod, RegressionMetric, rand_seed
+    unfit = []
+    for probability in (1.0, 0.0):
+        gp = GeneticProgramming(initial_population=40, bloat_strategy=BloatStrategy.TARPEIAN_SIZE,
+                                tarpeian_probability=probability, initialization_depth=4,
+                                initialization_method=InitializationMethod.RAMPED_HALF_AND_HALF)
+        gp.add_instructions("Add Mul x 1")
+        gp.set_regression_data(X, Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
+        rand_seed(1)
+        gp.initialize()
+        sizes, fitness = np.array([p.size for p in gp.population]), gp.population.fitness()
+        unfit.append(len(set(fitness[sizes > sizes.mean()])))
+        for bad, error in [(float("nan"), ValueError), ("0.5", TypeError)]:
+            with pytest.raises(error):
+                gp.tarpeian_probability = bad
+            assert gp.tarpeian_probability == probability
+    assert unfit[0] == 1 and unfit[1] > 1  # every larger program unfit, then none

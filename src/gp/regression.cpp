@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include <evokit/gp/primitives.h>
 #include <evokit/platform/pool.h>
 
 namespace evokit {
@@ -11,6 +12,8 @@ namespace {
 
 // Predictions of one thread's evaluations, reused from call to call.
 thread_local std::vector<double> tPredictions;
+
+bool HasWords(const std::string& Names) { return Names.find_first_not_of(" ,\t\r\n") != std::string::npos; }
 
 }  // namespace
 
@@ -81,6 +84,38 @@ void SetRegressionFitness(TMXCustomGeneticProgramming<double>& GP, std::shared_p
   GP.SetOnEvaluateFitness([Fitness](TObject*, TMXIndividual* Item, TGAFitness& Value) {
     Value = Fitness->Evaluate(*static_cast<TMXGPIndividual<double>*>(Item));
   });
+}
+
+void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXGPRegressionSettings& Settings,
+                             std::span<const std::string> Variables) {
+  const int population = GP.InitialPopulation();
+  GP.SetInitialPopulation(Settings.Population);  // the one setter that may refuse
+  TMXGPInstructions<double>& set = *GP.Instructions();
+  const int count = set.Count();
+  try {
+    if (HasWords(Settings.FunctionSet)) AddFloatPrimitives(set, Settings.FunctionSet);
+    for (const std::string& name : Variables) {
+      if (set.FindItemName(name)) throw EGPException("Instruction \"" + name + "\" is already in the set");
+      TMXGPInstruction<double>* variable = set.Add();
+      variable->SetName(name);
+      variable->SetOperation(gpVariable);
+    }
+    if (HasWords(Settings.Constants)) AddFloatPrimitives(set, Settings.Constants);
+  } catch (...) {
+    while (set.Count() > count) set.Delete(set.Count() - 1);
+    GP.SetInitialPopulation(population);
+    throw;
+  }
+  GP.SetInitializationMethod(imRampedHalfAndHalf);
+  GP.SetInitializationDepth(Settings.InitDepth);
+  GP.SetSelectionMethod(smTournament);
+  GP.SetTournamentField(Settings.TournamentSize);
+  GP.SetBloatStrategy(bsDepthLimit);
+  GP.SetBloatLimit(Settings.DepthLimit);
+  GP.SetCrossoverProbability(Settings.CrossoverProbability);
+  GP.SetMutationProbability(Settings.MutationProbability);
+  GP.SetUseFitnessCutoff(true);
+  GP.SetFitnessCutoff(Settings.StoppingError);
 }
 
 }  // namespace evokit

@@ -2,14 +2,17 @@
 // (batch.h) scored against a target column by mean squared error, mean absolute error or
 // R², optionally after linear scaling. SetRegressionFitness makes a float GP component
 // use it instead of a hand-written OnEvaluateFitness handler; it works under Evolve and
-// ParallelEvolve alike.
+// ParallelEvolve alike. TMXGPRegressionSettings and ApplyRegressionSettings are the usual
+// set-up of such a run, which the Python regressor and the demo share.
 //
 // Thread safety: a fitness object is immutable once built, except SetBatch, which must
 // not be called while it evaluates; several threads may evaluate different individuals
 // with it at once.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -78,5 +81,35 @@ class TMXGPRegressionFitness {
 // (sharing Fitness, so it lives as long as the handler) and the fitness method becomes
 // Fitness->FitnessMethod(). Parallel evaluation needs nothing more.
 void SetRegressionFitness(TMXCustomGeneticProgramming<double>& GP, std::shared_ptr<const TMXGPRegressionFitness> Fitness);
+
+// A symbolic-regression run as one value, its defaults those of the Python regressor.
+// ApplyRegressionSettings gives a component the instructions and the breeding settings;
+// Generations, LinearScaling, Threads and Seed are for the caller that runs it.
+struct TMXGPRegressionSettings {
+  int Population = 500;      // InitialPopulation
+  int Generations = 50;      // generations to run at most
+  int TournamentSize = 7;    // tournament selection's field
+  int InitDepth = 6;         // ramped half-and-half up to this depth
+  int DepthLimit = 17;       // the bsDepthLimit strategy's limit
+  double CrossoverProbability = 0.9;
+  double MutationProbability = 0.1;
+  std::string FunctionSet = "Add Sub Mul Div";  // words for AddFloatPrimitives; blank: none
+  std::string Constants = "1";                  // constant terminals, as numbers; blank: none
+  double StoppingError = 0;  // the fitness cutoff: the run stops once an error is this low
+  bool LinearScaling = true;  // for TMXGPRegressionFitness
+  int Threads = 1;           // ParallelEvolve's workers; 0: one per core
+  std::optional<std::uint64_t> Seed;  // for RandSeed; none: an unseeded run
+};
+
+// Adds to GP's instructions Settings.FunctionSet, one variable per name of Variables
+// (a variable whatever the name, "exp" included) and Settings.Constants, in that order;
+// then sets the initial population, ramped half-and-half initialisation to InitDepth,
+// tournament selection over TournamentSize, the bsDepthLimit strategy at DepthLimit, the
+// crossover and mutation probabilities, and a fitness cutoff at StoppingError. Values
+// outside a setter's range are clamped as the setter does. EGPException for a name the
+// set holds already or that repeats (ASCII case ignored), EGAException for a population
+// beyond the limits: GP is then as it was.
+void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXGPRegressionSettings& Settings,
+                             std::span<const std::string> Variables = {});
 
 }  // namespace evokit

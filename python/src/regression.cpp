@@ -1,0 +1,175 @@
+// What the Python SymbolicRegressor (evokit/regressor.py) runs on: the library's
+// regression settings, the fit, and the evaluation of a fitted program, given as nested
+// tuples, by the batch evaluator.
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <evokit/evokit.h>
+
+#include "convert.h"
+#include "module.h"
+
+namespace evokit::python {
+
+namespace {
+
+// x0, x1, ...: the variables of X's columns.
+std::vector<std::string> ColumnNames(py::ssize_t Count) {
+  std::vector<std::string> names;
+  for (py::ssize_t j = 0; j < Count; ++j) {
+    names.emplace_back("x");  // appended, not "x" + ...: GCC 12 warns falsely (-Wrestrict) on that at -O3
+    names.back() += std::to_string(j);
+  }
+  return names;
+}
+
+// Runs GP on (X, y) with the mean squared error (after linear scaling, when on) and
+// returns the best tree, its error, its scaling and the generations run. The GIL is
+// released for the whole run.
+py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const TMXGPRegressionSettings& S) {
+  if (S.Population < 2) throw py::value_error("population_size must be at least 2");
+  if (S.Generations < 0) throw py::value_error("generations must not be negative");
+  if (X.ndim() != 2) throw py::value_error("X must be two-dimensional");
+  const std::vector<std::string> variables = ColumnNames(X.shape(1));
+  TMXDataTable table = TableFromArray(X, variables);
+  table.AddColumn("y", Y);
+  auto fitness = std::make_shared<TMXGPRegressionFitness>(table, "y", rmMeanSquaredError, S.LinearScaling);
+  TMXGeneticProgramming gp;
+  ApplyRegressionSettings(gp, S, variables);
+  SetRegressionFitness(gp, fitness);
+  int done = 0;
+  {
+    py::gil_scoped_release nogil;
+    // Always the parallel step: a seeded run then gives the same program whatever the
+    // number of threads, one included. The process-wide thread limit is restored afterwards.
+    if (S.Seed) RandSeed(*S.Seed);
+    else Randomize();
+    const int threads = TParallel::MaxThreads();
+    TParallel::SetMaxThreads(S.Threads);
+    const TScopeExit restore([threads] { TParallel::SetMaxThreads(threads); });
+    done = gp.ParallelEvolve(S.Generations);
+  }
+  TMXGPIndividual<double>* best = gp.FittestIndividual();
+  if (!best || !best->DNA()) throw py::value_error("the run produced no program");
+  std::vector<double> predictions(Y.size());
+  EvaluateRows(*best, fitness->Inputs(), predictions);
+  double slope = 1, intercept = 0;
+  if (S.LinearScaling) TMXGPRegressionFitness::FitLinearScaling(predictions, Y, slope, intercept);
+  py::dict out;
+  out["tree"] = TreeToTuple(best->DNA());
+  out["prefix"] = best->DNA()->ToString();
+  out["error"] = best->Fitness();
+  out["slope"] = slope;
+  out["intercept"] = intercept;
+  out["generations"] = done;
+  out["size"] = best->DNA()->Size();
+  out["mean_size"] = gp.AvgProgramSize();
+  return out;
+}
+
+// A program of Engine's nodes from nested tuples as TreeToTuple writes them, its
+// instructions added to Engine's set as they are met: the standard primitives (by name,
+// ASCII case ignored), variables and one constant instruction whose nodes carry their
+// values. ValueError for anything else, a function with another number of children
+// than its arity included. Built without recursion.
+std::unique_ptr<TMXGPNode<double>> TupleToTree(const py::handle& Tree, TMXGeneticProgrammingExecutor& Engine) {
+  TMXGPInstructions<double>& set = *Engine.Instructions();
+  TMXGPInstruction<double>* constant = nullptr;
+  std::map<std::string, TMXGPInstruction<double>*> variables;
+  std::unique_ptr<TMXGPNode<double>> root;
+  std::vector<std::pair<py::handle, TMXGPNode<double>*>> pending{{Tree, nullptr}};
+  while (!pending.empty()) {
+    const auto [item, parent] = pending.back();
+    pending.pop_back();
+    if (!py::isinstance<py::tuple>(item) || py::len(item) == 0 ||
+        !py::isinstance<py::str>(PyTuple_GET_ITEM(item.ptr(), 0)))
+      throw py::value_error("a program tree is a tuple (name, ...), not " + std::string(py::repr(item)));
+    const auto node = py::reinterpret_borrow<py::tuple>(item);
+    const std::string head = node[0].cast<std::string>();
+    TMXGPNode<double>* created = nullptr;
+    if (head == "var" || head == "const") {
+      if (node.size() != 2) throw py::value_error("(\"" + head + "\", value) takes one value");
+      if (head == "var") {
+        if (!py::isinstance<py::str>(node[1])) throw py::value_error("a variable is named by a string");
+        const std::string name = node[1].cast<std::string>();
+        TMXGPInstruction<double>*& variable = variables[name];
+        if (!variable) {
+          variable = set.Add();
+          variable->SetName(name);
+          variable->SetOperation(gpVariable);
+        }
+        created = Engine.CreateNode(variable, parent);
+      } else {
+        if (!constant) {
+          constant = set.Add();
+          constant->SetName("\x01""constant");  // a name no variable can take
+          constant->SetOperation(gpConstant);
+        }
+        created = Engine.CreateNode(constant, parent);
+        created->SetValue(FiniteArg(node[1], "a constant"));
+      }
+    } else {
+      const TGPFloatPrimitive primitive = FloatPrimitiveOf(head);
+      if (primitive == fpNone) throw py::value_error("\"" + head + "\" is no primitive");
+      const auto arity = static_cast<std::size_t>(FloatPrimitiveArity(primitive));
+      if (node.size() != arity + 1)
+        throw py::value_error("\"" + head + "\" takes " + std::to_string(arity) + " arguments, not " +
+                              std::to_string(node.size() - 1));
+      TMXGPInstruction<double>* function = set.FindItemName(FloatPrimitiveName(primitive));
+      if (!function) function = AddFloatPrimitives(set, FloatPrimitiveName(primitive)).front();
+      created = Engine.CreateNode(function, parent);
+      // The tuple keeps its children alive; the first child is built first.
+      for (std::size_t i = arity; i > 0; --i) pending.emplace_back(PyTuple_GET_ITEM(node.ptr(), i), created);
+    }
+    if (!parent) root.reset(created);
+  }
+  return root;
+}
+
+// The values of Tree (nested tuples over the variables x0, x1, ... of X's columns) for
+// each row of X, computed by the batch evaluator without the GIL.
+py::array_t<double> EvaluateTree(const py::object& Tree, const TFloatArray& X) {
+  if (X.ndim() != 2) throw py::value_error("X must be two-dimensional");
+  const TMXDataTable table = TableFromArray(X, ColumnNames(X.shape(1)));
+  TMXGeneticProgrammingExecutor engine;
+  const std::unique_ptr<TMXGPNode<double>> root = TupleToTree(Tree, engine);
+  py::array_t<double> out(table.RowCount());
+  TMXGPCompiledProgram program;
+  program.Compile(root.get(), table);
+  py::gil_scoped_release nogil;
+  program.Evaluate(table, std::span<double>(out.mutable_data(), static_cast<std::size_t>(table.RowCount())));
+  return out;
+}
+
+}  // namespace
+
+void BindRegression(py::module_& m) {
+  using S = TMXGPRegressionSettings;
+  py::class_<S>(m, "_RegressionSettings", "The library's regression settings; the defaults are SymbolicRegressor's.")
+      .def(py::init<>())
+      .def_readwrite("population", &S::Population)
+      .def_readwrite("generations", &S::Generations)
+      .def_readwrite("tournament_size", &S::TournamentSize)
+      .def_readwrite("init_depth", &S::InitDepth)
+      .def_readwrite("depth_limit", &S::DepthLimit)
+      .def_readwrite("crossover_probability", &S::CrossoverProbability)
+      .def_readwrite("mutation_probability", &S::MutationProbability)
+      .def_readwrite("function_set", &S::FunctionSet)
+      .def_readwrite("constants", &S::Constants)
+      .def_readwrite("stopping_error", &S::StoppingError)
+      .def_readwrite("linear_scaling", &S::LinearScaling)
+      .def_readwrite("threads", &S::Threads)
+      .def_readwrite("seed", &S::Seed);
+  m.def("_fit_regression", &FitRegression, py::arg("X"), py::arg("y"), py::arg("settings"));
+  m.def("_evaluate_tree", &EvaluateTree, py::arg("tree"), py::arg("X"),
+        "The values of a program tree (nested tuples over x0, x1, ...) for each row of X.");
+}
+
+}  // namespace evokit::python
