@@ -224,7 +224,7 @@ TProblem Rastrigin(TMXGeneticAlgorithm& ga, const TOptions& o) {
   constexpr double kMax = (1 << kBits) - 1;
   for (int d = 0; d < o.Dimensions; ++d) {
     TMXGAGene* gene = ga.Genes()->Add();
-    gene->SetName("x" + std::to_string(d + 1));
+    gene->SetName(std::string(1, 'x').append(std::to_string(d + 1)));  // not "x" + ...: GCC 12 -Wrestrict
     gene->SetGeneType(gtInteger);
     gene->SetSize(kBits);
   }

@@ -120,8 +120,7 @@ TEST(Demo, ReadsPandasDataAndNamesTheBadCell) {
   EXPECT_NE(output.find("Symbolic regression of y over 3 rows"), std::string::npos) << output;
   std::tie(status, output) = RunDemo("symreg --target y --data " + (dir / "cells.csv").string());
   EXPECT_EQ(status, 1) << output;
-  EXPECT_NE(output.find("\"" + (dir / "cells.csv").string() + "\", line 3, column 2 (\"y\"): 'x' is not a number"),
-            std::string::npos)
-      << output;
+  const std::string where = (dir / "cells.csv").string().append("\", line 3, column 2 (\"y\"): 'x' is not a number");
+  EXPECT_NE(output.find(where), std::string::npos) << output;
   fs::remove_all(dir);
 }
