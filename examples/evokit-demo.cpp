@@ -224,7 +224,7 @@ TProblem Rastrigin(TMXGeneticAlgorithm& ga, const TOptions& o) {
   constexpr double kMax = (1 << kBits) - 1;
   for (int d = 0; d < o.Dimensions; ++d) {
     TMXGAGene* gene = ga.Genes()->Add();
-    gene->SetName("x" + std::to_string(d + 1));
+    gene->SetName(std::string(1, 'x').append(std::to_string(d + 1)));  // not "x" + ...: GCC 12 -Wrestrict
     gene->SetGeneType(gtInteger);
     gene->SetSize(kBits);
   }
@@ -406,87 +406,44 @@ void WritePlot(const std::string& file, const std::string& title, const std::vec
 
 // --- Symbolic regression -------------------------------------------------------------------
 
-// The data a program is fitted to: one row of variable values per target value.
+// The data a program is fitted to: the Target column is modelled from the Variables.
 struct TDataSet {
   std::string Title;
+  TMXDataTable Table;
+  std::string Target;
   std::vector<std::string> Variables;
-  std::vector<std::vector<double>> Rows;  // the variables' values, one vector per row
-  std::vector<double> Target;
 };
 
 // x^4 + x^3 + x^2 + x over 20 points spread over [-1, 1).
 TDataSet QuarticData() {
-  TDataSet data{"Symbolic regression of x^4 + x^3 + x^2 + x over 20 points", {"x"}, {}, {}};
+  std::vector<double> xs, ys;
   for (int i = 0; i < 20; ++i) {
     const double x = -1 + i / 10.0;
-    data.Rows.push_back({x});
-    data.Target.push_back(x * (1 + x * (1 + x * (1 + x))));
+    xs.push_back(x);
+    ys.push_back(x * (1 + x * (1 + x * (1 + x))));
   }
+  TDataSet data{"Symbolic regression of x^4 + x^3 + x^2 + x over 20 points", {}, "target", {"x"}};
+  data.Table.AddColumn("x", xs);
+  data.Table.AddColumn(data.Target, ys);
   return data;
 }
 
-std::vector<std::string> SplitCells(const std::string& line) {
-  std::vector<std::string> cells;
-  std::stringstream fields(line);
-  for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(Trim(cell));
-  if (!line.empty() && line.back() == ',') cells.emplace_back();
-  return cells;
-}
-
-// A CSV whose first line names the columns; Target is modelled from the other columns.
+// A CSV file whose header names the columns (read by TMXDataTable, which names the line
+// and column of anything wrong); Target is modelled from the other columns.
 TDataSet ReadDataSet(const std::string& file, const std::string& target) {
-  std::ifstream in(file);
-  if (!in) throw TFileError{"cannot read '" + file + "'"};
   TDataSet data;
-  std::vector<std::string> header;
-  std::size_t targetColumn = 0;
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (Trim(line).empty() || line[0] == '#') continue;
-    const std::vector<std::string> cells = SplitCells(line);
-    if (header.empty()) {
-      header = cells;
-      const auto found = std::find(header.begin(), header.end(), target);
-      if (found == header.end()) throw TFileError{"'" + file + "' has no column '" + target + "'"};
-      targetColumn = static_cast<std::size_t>(found - header.begin());
-      for (std::size_t c = 0; c < header.size(); ++c)
-        if (c != targetColumn) data.Variables.push_back(header[c]);
-      continue;
-    }
-    if (cells.size() != header.size())
-      throw TFileError{file + ":" + std::to_string(number) + ": " + std::to_string(cells.size()) + " cells, expected " +
-                       std::to_string(header.size())};
-    std::vector<double> row;
-    for (std::size_t c = 0; c < cells.size(); ++c) {
-      double value = 0;
-      if (!TryStrToFloat(cells[c], value))
-        throw TFileError{file + ":" + std::to_string(number) + ": '" + cells[c] + "' in column '" + header[c] +
-                         "' is not a number"};
-      if (c == targetColumn) data.Target.push_back(value);
-      else row.push_back(value);
-    }
-    data.Rows.push_back(std::move(row));
+  try {
+    data.Table = TMXDataTable::LoadFromCSVFile(file);
+  } catch (const Exception& e) {
+    throw TFileError{e.Message()};
   }
-  if (data.Rows.empty()) throw TFileError{"'" + file + "' holds no rows"};
-  data.Title = "Symbolic regression of " + target + " over " + std::to_string(data.Rows.size()) + " rows of " + file;
+  if (data.Table.IndexOf(target) < 0) throw TFileError{"'" + file + "' has no column '" + target + "'"};
+  if (data.Table.RowCount() == 0) throw TFileError{"'" + file + "' holds no rows"};
+  data.Target = target;
+  for (int c = 0; c < data.Table.ColumnCount(); ++c)
+    if (data.Table.ColumnName(c) != target) data.Variables.push_back(data.Table.ColumnName(c));
+  data.Title = "Symbolic regression of " + target + " over " + std::to_string(data.Table.RowCount()) + " rows of " + file;
   return data;
-}
-
-// The data as a table: the variables' columns and the target's, named "target" unless
-// a variable already has that name.
-TMXDataTable DataTable(const TDataSet& Data, std::string& TargetName) {
-  TMXDataTable table;
-  for (std::size_t v = 0; v < Data.Variables.size(); ++v) {
-    std::vector<double> column;
-    column.reserve(Data.Rows.size());
-    for (const std::vector<double>& row : Data.Rows) column.push_back(row[v]);
-    table.AddColumn(Data.Variables[v], column);
-  }
-  TargetName = "target";
-  while (std::find(Data.Variables.begin(), Data.Variables.end(), TargetName) != Data.Variables.end()) TargetName += "_";
-  table.AddColumn(TargetName, Data.Target);
-  return table;
 }
 
 int RunSymreg(const TOptions& o) {
@@ -507,8 +464,7 @@ int RunSymreg(const TOptions& o) {
   if (o.Bloat != bsDepthLimit) gp.SetBloatStrategy(o.Bloat), gp.SetBloatLimit(otherLimit);
   // The mean squared error over the data, programs compiled and run over blocks of rows
   // (row by row with --scalar).
-  std::string targetName;
-  auto fitness = std::make_shared<TMXGPRegressionFitness>(DataTable(data, targetName), targetName);
+  auto fitness = std::make_shared<TMXGPRegressionFitness>(data.Table, data.Target);
   fitness->SetBatch(!o.Scalar);
   SetRegressionFitness(gp, fitness);
   if (!o.LoadFile.empty()) {

@@ -106,3 +106,21 @@ TEST(Demo, RunsSavesResumesAndFails) {
   }
   fs::remove_all(dir);
 }
+
+// symreg reads its data with the library's CSV reader: a file as pandas writes it (an
+// unnamed index, quoted names) runs, and a bad cell is named by file, line and column.
+TEST(Demo, ReadsPandasDataAndNamesTheBadCell) {
+  const fs::path dir = fs::temp_directory_path() / ("evokit_demo_csv_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "pandas.csv") << "\"\",\"x\",\"y\"\r\n0,0,1\r\n1,1,3\r\n2,2,5\r\n";
+  std::ofstream(dir / "cells.csv") << "a,y\n1,2\n2,x\n";
+  auto [status, output] =
+      RunDemo("symreg --population 20 --generations 1 --target y --data " + (dir / "pandas.csv").string());
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("Symbolic regression of y over 3 rows"), std::string::npos) << output;
+  std::tie(status, output) = RunDemo("symreg --target y --data " + (dir / "cells.csv").string());
+  EXPECT_EQ(status, 1) << output;
+  const std::string where = (dir / "cells.csv").string().append("\", line 3, column 2 (\"y\"): 'x' is not a number");
+  EXPECT_NE(output.find(where), std::string::npos) << output;
+  fs::remove_all(dir);
+}

@@ -11,7 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 using namespace evokit;
 using namespace gptest;
@@ -118,27 +121,23 @@ TEST(GPPrimitives, AddByNameAllOrNothingAndSurviveCopies) {
   EXPECT_EQ(static_cast<TMXGPFloatPrimitive*>(copy.Items(2))->Primitive(), fpNone);
 }
 
-TEST(GPDataTable, BuildsFromColumnsAndCSVAndNamesWhatIsWrong) {
-  TMXDataTable table = TMXDataTable::FromCSVText(" x , \"y 2\"\r\n1, -2.5e1\n\n+3,4\n");
-  ASSERT_EQ(table.ColumnCount(), 2);
-  EXPECT_EQ(table.ColumnName(1), "y 2");
-  EXPECT_EQ(std::vector<double>(table.Column("y 2").begin(), table.Column("y 2").end()), (std::vector<double>{-25, 4}));
-  EXPECT_EQ(table.Column(0)[1], 3);
-  EXPECT_EQ(TMXDataTable::FromCSVText("a,b\n").RowCount(), 0);
-  const struct { const char* Text; const char* Message; } bad[] = {
-      {"", "without a header row"},
-      {"a,,b\n", "line 1, column 2 (\"\"): a column needs a name"},
-      {"a,a\n", "line 1, column 2 (\"a\"): the name is already taken"},
-      {"a,b\n1,2\n3\n", "line 3: 1 fields, the header has 2"},
-      {"a,b\n1,2\n3,x4\n", "line 3, column 2 (\"b\"): 'x4' is not a number"},
-      {"a,b\n1,\n", "line 2, column 2 (\"b\"): empty field"},
-      {"a,b\n1,2 3\n", "'2 3' is not a number"},
-      {"a,b\nnan,2\n", "line 2, column 1 (\"a\"): 'nan' is not a finite number"},
-      {"a,b\n1e999,2\n", "'1e999' is not a finite number"},
-  };
-  for (const auto& row : bad)
-    EXPECT_NE(ErrorOf<EDataTableError>([&] { TMXDataTable::FromCSVText(row.Text); }).find(row.Message), std::string::npos)
-        << row.Text << " -> " << ErrorOf<EDataTableError>([&] { TMXDataTable::FromCSVText(row.Text); });
+namespace {
+
+// The columns of Table as (name, values) pairs, for comparison.
+std::vector<std::pair<std::string, std::vector<double>>> Columns(const TMXDataTable& Table) {
+  std::vector<std::pair<std::string, std::vector<double>>> out;
+  for (int c = 0; c < Table.ColumnCount(); ++c)
+    out.emplace_back(Table.ColumnName(c), std::vector<double>(Table.Column(c).begin(), Table.Column(c).end()));
+  return out;
+}
+
+}  // namespace
+
+TEST(GPDataTable, BuildsFromColumnsAndRefusesBadOnes) {
+  TMXDataTable table;
+  table.AddColumn("x", std::vector<double>{1, 3});
+  table.AddColumn("y 2", std::vector<double>{-25, 4});
+  EXPECT_EQ(table.Column("y 2")[0], -25);
   const std::uint64_t stamp = table.LayoutStamp();
   EXPECT_THROW(table.AddColumn("x", std::vector<double>{1, 2}), EDataTableError);
   EXPECT_THROW(table.AddColumn("z", std::vector<double>{1}), EDataTableError);
@@ -146,7 +145,72 @@ TEST(GPDataTable, BuildsFromColumnsAndCSVAndNamesWhatIsWrong) {
             "Column \"z\" holds INF in row 1: the table holds finite numbers only");
   EXPECT_EQ(table.ColumnCount(), 2);
   EXPECT_EQ(table.LayoutStamp(), stamp);
+}
+
+TEST(GPDataTable, ReadsCSVWithQuotesLineEndsAndAnIndexColumn) {
+  using TColumns = std::vector<std::pair<std::string, std::vector<double>>>;
+  const struct { const char* Name; std::string Text; TColumns Expected; } cases[] = {
+      {"blanks, CRLF, sign, blank line", " x , \"y 2\"\r\n1, -2.5e1\n\n+3,4\n", {{"x", {1, 3}}, {"y 2", {-25, 4}}}},
+      {"quoted header", "\"age\",\"y\"\n1,2\n", {{"age", {1}}, {"y", {2}}}},
+      {"doubled quotes, no final line break", "\"a \"\"b\"\"\",c\n1,2", {{"a \"b\"", {1}}, {"c", {2}}}},
+      {"comma and line break in quotes", "\"x,1\",\"two\r\nlines\"\r\n3,4\r\n", {{"x,1", {3}}, {"two\r\nlines", {4}}}},
+      {"quoted numbers, blanks outside quotes", "x,y\n \"5\" ,\" 6\"\n", {{"x", {5}}, {"y", {6}}}},
+      {"byte-order mark", "\xEF\xBB\xBFx,y\n1,2\n", {{"x", {1}}, {"y", {2}}}},
+      {"carriage returns only", "x\r1\r\r2", {{"x", {1, 2}}}},
+      {"index column", ",x,y\n0,1,2\n1,3,4\n", {{"x", {1, 3}}, {"y", {2, 4}}}},
+      {"quoted index of labels", "\"\",\"x\"\n\"a,b\",\"5\"\n", {{"x", {5}}}},
+      {"header only", "a,b\n", {{"a", {}}, {"b", {}}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Columns(TMXDataTable::FromCSVText(c.Text)), c.Expected) << c.Name;
+
+  // Fields that straddle the reader's buffer: quoted values and names with line breaks.
+  std::string text = "\"i\n\",sq\r\n";
+  std::vector<double> is, squares;
+  for (int i = 0; i < 30000; ++i) {
+    text += std::to_string(i) + ",\"" + std::to_string(i * i) + "\"\r\n";
+    is.push_back(i);
+    squares.push_back(static_cast<double>(i) * i);
+  }
+  EXPECT_EQ(Columns(TMXDataTable::FromCSVText(text)), (TColumns{{"i\n", is}, {"sq", squares}}));
+  EXPECT_EQ(ErrorOf<EDataTableError>([&] { TMXDataTable::FromCSVText(text + "1,\"2\n"); }),
+            "CSV line 30003, column 2: the quoted field is not closed");
+}
+
+TEST(GPDataTable, CSVErrorsNameTheLineAndColumn) {
+  const struct { const char* Text; const char* Message; } bad[] = {
+      {"", "CSV line 1, column 1: text without a header row"},
+      {"\n \n", "CSV line 3, column 1: text without a header row"},
+      {"a,,b\n", "CSV line 1, column 2 (\"\"): a column needs a name"},
+      {"\"\"\n", "CSV line 1, column 1 (\"\"): a column needs a name"},
+      {",\n", "CSV line 1, column 2 (\"\"): a column needs a name"},
+      {"a,\"a\"\n", "CSV line 1, column 2 (\"a\"): the name is already taken"},
+      {"a,b\n1,2\n3\n", "CSV line 3, column 2 (\"b\"): the row ends after 1 field, the header has 2"},
+      {"a,b\n1,2,3\n", "CSV line 2, column 3: the row has 3 fields, the header 2"},
+      {"a,b\n1,2\n3,x4\n", "CSV line 3, column 2 (\"b\"): 'x4' is not a number"},
+      {"a,b\n1,\n", "CSV line 2, column 2 (\"b\"): empty field"},
+      {"a\n\"\"\n", "CSV line 2, column 1 (\"a\"): empty field"},
+      {"a,b\n1,2 3\n", "CSV line 2, column 2 (\"b\"): '2 3' is not a number"},
+      {"a,b\nnan,2\n", "CSV line 2, column 1 (\"a\"): 'nan' is not a finite number"},
+      {"a,b\n1e999,2\n", "CSV line 2, column 1 (\"a\"): '1e999' is not a finite number"},
+      {"a,b\n1,\"2\n", "CSV line 2, column 2: the quoted field is not closed"},
+      {"a,b\n1,\"2\" x\n", "CSV line 2, column 2: text after the closing quote"},
+      {"a,b\n1,2\"\n", "CSV line 2, column 2: a quote inside an unquoted field (quote the whole field)"},
+      {"\"a\nb\",c\n\n1,x\n", "CSV line 4, column 2 (\"c\"): 'x' is not a number"},
+      {"a,b\n\"1\r\n\",\"\n2\"\n", "CSV line 2, column 1 (\"a\"): '1\r\n' is not a number"},
+      {"a,\"b\n\nc\"\n1,2\n3\n", "CSV line 5, column 2 (\"b\n\nc\"): the row ends after 1 field, the header has 2"},
+      {",x\n0,\n", "CSV line 2, column 2 (\"x\"): empty field"},
+  };
+  for (const auto& row : bad)
+    EXPECT_EQ(ErrorOf<EDataTableError>([&] { TMXDataTable::FromCSVText(row.Text); }), row.Message) << row.Text;
+
+  // From a file, the errors name it; a folder is no file.
+  const std::string file = evokit::test::TempPath("data.csv");
+  std::ofstream(file) << "a\n1\n-\n";
+  EXPECT_EQ(ErrorOf<EDataTableError>([&] { TMXDataTable::LoadFromCSVFile(file); }),
+            "CSV file \"" + file + "\", line 3, column 1 (\"a\"): '-' is not a number");
+  std::remove(file.c_str());
   EXPECT_THROW(TMXDataTable::LoadFromCSVFile("/nonexistent/data.csv"), EFOpenError);
+  EXPECT_THROW(TMXDataTable::LoadFromCSVFile(std::filesystem::temp_directory_path().string()), EFOpenError);
 }
 
 // Every shape of tree gives the bits of per-row execution, over several row blocks.

@@ -7,9 +7,16 @@
 #include <evokit/evokit.h>
 #include <evokit/platform/filer.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace evokit;
 using namespace evokit::test;
@@ -91,6 +98,92 @@ TEST_F(SafeSaveTest, SavingWhereNoFileCanBeMadeNamesThePath) {
   } catch (const EFCreateError& e) {
     EXPECT_NE(e.Message().find(file), std::string::npos) << e.Message();
     EXPECT_NE(e.Message().find("No such file or directory"), std::string::npos) << e.Message();
+  }
+}
+
+// A save through a symbolic link replaces the file at the end of the chain, in its own
+// folder, and keeps every link; a relative target is read from the link's folder.
+TEST_F(SafeSaveTest, ASaveThroughLinksReplacesTheFileTheyNameAndKeepsTheLinks) {
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read;
+  const struct {
+    const char* Name;
+    std::vector<std::pair<const char*, std::string>> Links;  // link, target
+    const char* Saved;                                        // the name saved to
+    const char* File;                                         // the file that must change
+    bool Exists;
+  } cases[] = {
+      {"relative", {{"link.xml", "real.xml"}}, "link.xml", "real.xml", true},
+      {"chain", {{"a.xml", "b.xml"}, {"b.xml", "sub/real.xml"}}, "a.xml", "sub/real.xml", true},
+      {"from the link's folder", {{"sub/up.xml", "../real.xml"}}, "sub/up.xml", "real.xml", true},
+      {"absolute", {{"abs.xml", (Dir / "sub" / "real.xml").string()}}, "abs.xml", "sub/real.xml", true},
+      {"dangling", {{"new-link.xml", "sub/new.xml"}}, "new-link.xml", "sub/new.xml", false},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(Dir);
+    fs::create_directories(Dir / "sub");
+    for (const char* file : {"real.xml", "sub/real.xml"}) {
+      std::ofstream(Dir / file) << "old";
+      fs::permissions(Dir / file, mode);
+    }
+    for (const auto& [link, target] : c.Links) fs::create_symlink(target, Dir / link);
+
+    TStringStream("new").SaveToFile((Dir / c.Saved).string());
+    EXPECT_EQ(ReadFile(Dir / c.File), "new") << c.Name;
+    for (const auto& [link, target] : c.Links) {
+      EXPECT_TRUE(fs::is_symlink(Dir / link)) << c.Name << ": " << link;
+    }
+    for (const char* file : {"real.xml", "sub/real.xml"}) {
+      if (std::string(file) != c.File) {
+        EXPECT_EQ(ReadFile(Dir / file), "old") << c.Name << ": " << file;
+      }
+    }
+    if (c.Exists) {
+      EXPECT_EQ(fs::status(Dir / c.File).permissions() & fs::perms::all, mode) << c.Name;
+    }
+    // No temporary file left in either folder.
+    std::size_t entries = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(Dir))
+      entries += entry.path().filename().string().find(".tmp-") == std::string::npos ? 0 : 1;
+    EXPECT_EQ(entries, 0u) << c.Name;
+  }
+
+  fs::create_symlink("loop-b", Dir / "loop-a");
+  fs::create_symlink("loop-a", Dir / "loop-b");
+  const std::string message = ErrorOf<EFCreateError>([&] { TStringStream("x").SaveToFile((Dir / "loop-a").string()); });
+  EXPECT_NE(message.find("loop-a"), std::string::npos) << message;
+  EXPECT_NE(message.find(std::strerror(ELOOP)), std::string::npos) << message;
+  EXPECT_TRUE(fs::is_symlink(Dir / "loop-a"));
+}
+
+// What cannot be replaced by a file is written in place: a FIFO receives the data, a full
+// device reports the failed write, a folder refuses; each stays what it was.
+TEST_F(SafeSaveTest, ADeviceOrFIFOIsWrittenInPlaceAndItsErrorsReported) {
+  const fs::path fifo = Dir / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+  // Held open at both ends, so the save neither blocks nor meets a closed pipe.
+  const int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(reader, 0) << std::strerror(errno);
+  TStringStream("through the pipe").SaveToFile(fifo.string());
+  char buffer[64] = {};
+  const ssize_t n = read(reader, buffer, sizeof buffer);
+  close(reader);
+  EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0), "through the pipe");
+  EXPECT_TRUE(fs::is_fifo(fifo));
+
+  // A node of our own for the full device where we may make one (root), so that a faulty
+  // save cannot replace the system's.
+  fs::path full = Dir / "full";
+  if (mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) full = "/dev/full";
+  const std::string message = ErrorOf<EFCreateError>([&] { TStringStream("data").SaveToFile(full.string()); });
+  EXPECT_NE(message.find("Cannot write file \"" + full.string() + "\""), std::string::npos) << message;
+  EXPECT_NE(message.find(std::strerror(ENOSPC)), std::string::npos) << message;
+  EXPECT_TRUE(fs::is_character_file(full));
+
+  fs::create_directory(Dir / "folder");
+  EXPECT_THROW(TStringStream("data").SaveToFile((Dir / "folder").string()), EFCreateError);
+  EXPECT_TRUE(fs::is_directory(Dir / "folder"));
+  for (const std::string& name : Names()) {
+    EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
   }
 }
 

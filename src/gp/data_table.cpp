@@ -1,9 +1,12 @@
 #include <evokit/gp/data_table.h>
 
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <sstream>
@@ -25,17 +28,6 @@ std::string_view TrimBlanks(std::string_view Text) {
   return Text.substr(start, Text.find_last_not_of(" \t") - start + 1);
 }
 
-// The fields of one line, split at commas and trimmed.
-std::vector<std::string_view> Fields(std::string_view Line) {
-  std::vector<std::string_view> out;
-  for (std::size_t start = 0;;) {
-    const std::size_t comma = Line.find(',', start);
-    out.push_back(TrimBlanks(Line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
-    if (comma == std::string_view::npos) return out;
-    start = comma + 1;
-  }
-}
-
 // 'Text', built by appending (GCC 12 warns wrongly about overlap for '"'" + text').
 std::string Quoted(std::string_view Text) {
   std::string out(1, '\'');
@@ -43,10 +35,126 @@ std::string Quoted(std::string_view Text) {
   return out;
 }
 
-[[noreturn]] void CSVError(int Line, std::size_t Column, const std::string& Name, const std::string& What) {
-  throw EDataTableError("CSV line " + std::to_string(Line) + ", column " + std::to_string(Column + 1) + " (\"" + Name +
-                        "\"): " + What);
+// "1 field", "2 fields".
+std::string Count(std::size_t N, const char* What) {
+  return std::to_string(N) + " " + What + (N == 1 ? "" : "s");
 }
+
+// One field of a CSV record: its text (without the quotes, a doubled quote made single,
+// blanks around an unquoted field trimmed) and the line it starts on.
+struct TCSVField {
+  std::string Text;
+  bool Quoted = false;
+  int Line = 0;
+};
+
+// A reader of CSV as RFC 4180 has it, with some leniency: a record ends at "\r\n", "\n" or
+// a lone "\r"; a quoted field may hold commas, quotes (doubled) and line breaks; blanks
+// before an opening or after a closing quote are ignored; a UTF-8 byte-order mark at the
+// start is skipped; the last record may or may not end with a line break; blank lines are
+// skipped. A quote inside an unquoted field, text after a closing quote and an unclosed
+// quote are errors. Errors name the source, line and column (Fail).
+class TCSVReader {
+ public:
+  TCSVReader(std::istream& Stream, const std::string& Source)
+      : FStream(Stream), FSource(Source), FBuffer(1 << 16, '\0') {
+    Fill();
+    if (FEnd - FNext >= 3 && std::string_view(FNext, 3) == "\xEF\xBB\xBF") FNext += 3;
+  }
+
+  // The next record into Fields; false at the end of the text. EndLine is the line the
+  // record ends on.
+  bool Next(std::vector<TCSVField>& Fields, int& EndLine) {
+    for (;;) {
+      Fields.clear();
+      if (Peek() == kEnd) return false;
+      for (;;) {
+        TCSVField& field = Fields.emplace_back();
+        const int stop = ReadField(field, Fields.size());
+        if (stop == ',') continue;
+        EndLine = FLine;
+        if (stop == '\r' && Peek() == '\n') Get();
+        if (stop != kEnd) ++FLine;
+        break;
+      }
+      if (Fields.size() > 1 || Fields[0].Quoted || !Fields[0].Text.empty()) return true;  // else a blank line
+    }
+  }
+
+  // Throws EDataTableError "CSV [file "Source", ]line L, column C[ ("Name")]: What".
+  [[noreturn]] void Fail(int Line, std::size_t Column, const std::string* Name, const std::string& What) const {
+    std::string where = "CSV ";
+    if (!FSource.empty()) where += "file \"" + FSource + "\", ";
+    where += "line " + std::to_string(Line) + ", column " + std::to_string(Column);
+    if (Name) where += " (\"" + *Name + "\")";
+    throw EDataTableError(where + ": " + What);
+  }
+
+  int Line() const noexcept { return FLine; }
+
+ private:
+  static constexpr int kEnd = -1;
+
+  void Fill() {
+    FStream.read(FBuffer.data(), static_cast<std::streamsize>(FBuffer.size()));
+    FNext = FBuffer.data();
+    FEnd = FNext + FStream.gcount();
+  }
+  int Peek() {
+    if (FNext == FEnd) Fill();
+    return FNext == FEnd ? kEnd : static_cast<unsigned char>(*FNext);
+  }
+  int Get() {
+    const int c = Peek();
+    if (c != kEnd) ++FNext;
+    return c;
+  }
+  void SkipBlanks() {
+    while (Peek() == ' ' || Peek() == '\t') Get();
+  }
+
+  // Reads one field (Column counted from 1) and returns what ended it: ',', '\n', '\r' or
+  // kEnd.
+  int ReadField(TCSVField& Field, std::size_t Column) {
+    SkipBlanks();
+    Field.Line = FLine;
+    if (Peek() != '"') {
+      for (;;) {
+        const int c = Get();
+        if (c == ',' || c == '\n' || c == '\r' || c == kEnd) {
+          Field.Text.erase(Field.Text.find_last_not_of(" \t") + 1);
+          return c;
+        }
+        if (c == '"') Fail(FLine, Column, nullptr, "a quote inside an unquoted field (quote the whole field)");
+        Field.Text.push_back(static_cast<char>(c));
+      }
+    }
+    Get();
+    Field.Quoted = true;
+    for (;;) {
+      const int c = Get();
+      if (c == kEnd) Fail(Field.Line, Column, nullptr, "the quoted field is not closed");
+      if (c == '"') {
+        if (Peek() != '"') break;
+        Get();
+      } else if (c == '\n' || (c == '\r' && Peek() != '\n')) {
+        ++FLine;
+      }
+      Field.Text.push_back(static_cast<char>(c));
+    }
+    SkipBlanks();
+    const int c = Get();
+    if (c != ',' && c != '\n' && c != '\r' && c != kEnd) Fail(FLine, Column, nullptr, "text after the closing quote");
+    return c;
+  }
+
+  std::istream& FStream;
+  const std::string& FSource;
+  std::string FBuffer;
+  const char* FNext = nullptr;
+  const char* FEnd = nullptr;
+  int FLine = 1;
+};
 
 }  // namespace
 
@@ -92,45 +200,50 @@ std::span<const double> TMXDataTable::Column(std::string_view Name) const {
   return FColumns[static_cast<std::size_t>(index)];
 }
 
-TMXDataTable TMXDataTable::FromCSV(std::istream& Stream) {
+TMXDataTable TMXDataTable::FromCSV(std::istream& Stream, const std::string& SourceName) {
+  TCSVReader reader(Stream, SourceName);
+  std::vector<TCSVField> fields;
+  int endLine = 0;
+  if (!reader.Next(fields, endLine)) reader.Fail(reader.Line(), 1, nullptr, "text without a header row");
+
+  // The header. An empty first name before named columns marks a row index (as pandas
+  // writes it): that column is not read.
+  const std::size_t first = fields.size() > 1 && fields[0].Text.empty() ? 1 : 0;
   std::vector<std::string> names;
-  std::vector<std::vector<double>> columns;
-  std::string line;
-  for (int number = 1; std::getline(Stream, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (TrimBlanks(line).empty()) continue;
-    const std::vector<std::string_view> fields = Fields(line);
-    if (names.empty()) {
-      for (std::size_t i = 0; i < fields.size(); ++i) {
-        std::string_view name = fields[i];
-        if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
-        if (name.empty()) CSVError(number, i, "", "a column needs a name");
-        for (const std::string& other : names)
-          if (other == name) CSVError(number, i, other, "the name is already taken");
-        names.emplace_back(name);
-      }
-      columns.resize(names.size());
-      continue;
-    }
-    if (fields.size() != names.size())
-      throw EDataTableError("CSV line " + std::to_string(number) + ": " + std::to_string(fields.size()) +
-                            " fields, the header has " + std::to_string(names.size()));
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      std::string_view text = fields[i];
-      if (text.empty()) CSVError(number, i, names[i], "empty field");
+  for (std::size_t i = first; i < fields.size(); ++i) {
+    const std::string& name = fields[i].Text;
+    if (name.empty()) reader.Fail(fields[i].Line, i + 1, &name, "a column needs a name");
+    for (const std::string& other : names)
+      if (other == name) reader.Fail(fields[i].Line, i + 1, &name, "the name is already taken");
+    names.push_back(name);
+  }
+  const std::size_t width = fields.size();
+  std::vector<std::vector<double>> columns(names.size());
+
+  while (reader.Next(fields, endLine)) {
+    if (fields.size() < width)
+      reader.Fail(endLine, fields.size() + 1, &names[fields.size() - first],
+                  "the row ends after " + Count(fields.size(), "field") + ", the header has " + std::to_string(width));
+    if (fields.size() > width)
+      reader.Fail(fields[width].Line, width + 1, nullptr,
+                  "the row has " + Count(fields.size(), "field") + ", the header " + std::to_string(width));
+    for (std::size_t i = first; i < width; ++i) {
+      const std::string& name = names[i - first];
+      const std::string_view field = fields[i].Text;
+      std::string_view text = TrimBlanks(field);
+      if (text.empty()) reader.Fail(fields[i].Line, i + 1, &name, "empty field");
       if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
       double value = 0;
       const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
       if (error == std::errc::result_out_of_range || (error == std::errc() && !std::isfinite(value)))
-        CSVError(number, i, names[i], Quoted(fields[i]).append(" is not a finite number"));
+        reader.Fail(fields[i].Line, i + 1, &name, Quoted(field).append(" is not a finite number"));
       if (error != std::errc() || end != text.data() + text.size())
-        CSVError(number, i, names[i], Quoted(fields[i]).append(" is not a number"));
-      columns[i].push_back(value);
+        reader.Fail(fields[i].Line, i + 1, &name, Quoted(field).append(" is not a number"));
+      columns[i - first].push_back(value);
     }
-    if (columns.front().size() > static_cast<std::size_t>(INT_MAX))
-      throw EDataTableError("CSV line " + std::to_string(number) + ": more rows than a table holds");
+    if (!columns.empty() && columns.front().size() > static_cast<std::size_t>(INT_MAX))
+      reader.Fail(fields.front().Line, 1, nullptr, "more rows than a table holds");
   }
-  if (names.empty()) throw EDataTableError("CSV text without a header row");
   TMXDataTable table;
   for (std::size_t i = 0; i < names.size(); ++i) table.AddColumn(names[i], columns[i]);
   return table;
@@ -142,9 +255,14 @@ TMXDataTable TMXDataTable::FromCSVText(std::string_view Text) {
 }
 
 TMXDataTable TMXDataTable::LoadFromCSVFile(const std::string& FileName) {
+  errno = 0;
   std::ifstream stream(FileName, std::ios::binary);
-  if (!stream) throw EFOpenError("Cannot open file \"" + FileName + "\"");
-  return FromCSV(stream);
+  // A folder opens but reads as nothing: refuse it like a missing file.
+  std::error_code ignored;
+  const int error = !stream ? errno : std::filesystem::is_directory(FileName, ignored) ? EISDIR : 0;
+  if (!stream || error != 0)
+    throw EFOpenError("Cannot open file \"" + FileName + "\"" + (error != 0 ? ". " + std::string(std::strerror(error)) : ""));
+  return FromCSV(stream, FileName);
 }
 
 }  // namespace evokit

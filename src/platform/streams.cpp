@@ -110,24 +110,69 @@ void TFileStream::SetSize(std::int64_t NewSize) {
 
 // --- TSafeFileStream ----------------------------------------------------------
 
-TSafeFileStream::TSafeFileStream(const std::string& FileName) : FFileName(FileName) {
+namespace {
+
+// Where a save to Path lands: Path itself, or the file at the end of its chain of
+// symbolic links (a relative link target is read from the link's folder). Info receives
+// lstat of the result; Exists is false when nothing is there (a new file, or a dangling
+// link's target). Returns an errno value, 0 on success.
+int ResolveSaveTarget(std::string& Path, struct stat& Info, bool& Exists) {
+  for (int hops = 0;; ++hops) {
+    if (lstat(Path.c_str(), &Info) != 0) {
+      Exists = false;
+      return errno == ENOENT ? 0 : errno;
+    }
+    Exists = true;
+    if (!S_ISLNK(Info.st_mode)) return 0;
+    if (hops == 40) return ELOOP;
+    std::string target(static_cast<std::size_t>(Info.st_size > 0 ? Info.st_size : 255) + 1, '\0');
+    for (;;) {
+      const ssize_t n = readlink(Path.c_str(), target.data(), target.size());
+      if (n < 0) return errno;
+      if (static_cast<std::size_t>(n) < target.size()) {
+        target.resize(static_cast<std::size_t>(n));
+        break;
+      }
+      target.resize(target.size() * 2);  // the link grew since lstat
+    }
+    if (target.empty()) return ENOENT;
+    if (target.front() != '/') {
+      const std::size_t slash = Path.rfind('/');
+      target.insert(0, slash == std::string::npos ? std::string() : Path.substr(0, slash + 1));
+    }
+    Path = std::move(target);
+  }
+}
+
+}  // namespace
+
+TSafeFileStream::TSafeFileStream(const std::string& FileName) : FFileName(FileName), FTarget(FileName) {
+  struct stat info {};
+  bool exists = false;
+  if (const int error = ResolveSaveTarget(FTarget, info, exists)) Fail("create", error);
+  if (exists && !S_ISREG(info.st_mode)) {
+    // A device, FIFO or socket cannot be replaced by a file: write to it in place.
+    FInPlace = true;
+    FHandle = open(FTarget.c_str(), O_WRONLY | O_CLOEXEC);
+    if (FHandle < 0) Fail("create", errno);
+    return;
+  }
   // O_EXCL on a fresh name per attempt: never write into a file someone else holds.
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    FTempName = FileName + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    FTempName = FTarget + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
     FHandle = open(FTempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (FHandle >= 0 || errno != EEXIST) break;
   }
   if (FHandle < 0) Fail("create", errno);
   // The replacement keeps the permissions of the file it replaces.
-  struct stat info {};
-  if (stat(FileName.c_str(), &info) == 0 && S_ISREG(info.st_mode)) fchmod(FHandle, info.st_mode & 07777);
+  if (exists) fchmod(FHandle, info.st_mode & 07777);
 }
 
 TSafeFileStream::~TSafeFileStream() {
   if (FHandle >= 0) {
     close(FHandle);
-    unlink(FTempName.c_str());
+    if (!FInPlace) unlink(FTempName.c_str());
   }
 }
 
@@ -163,14 +208,16 @@ std::int64_t TSafeFileStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
 
 void TSafeFileStream::Commit() {
   if (FHandle < 0) throw EFCreateError("File \"" + FFileName + "\" was already written");
-  if (fsync(FHandle) != 0) Fail("write", errno);
+  // A device or FIFO may not support fsync (EINVAL); its close still reports a failed write.
+  if (fsync(FHandle) != 0 && !(FInPlace && (errno == EINVAL || errno == EROFS))) Fail("write", errno);
   const int handle = std::exchange(FHandle, -1);
   if (close(handle) != 0) {
     const int error = errno;
-    unlink(FTempName.c_str());
+    if (!FInPlace) unlink(FTempName.c_str());
     Fail("write", error);
   }
-  if (rename(FTempName.c_str(), FFileName.c_str()) != 0) {
+  if (FInPlace) return;
+  if (rename(FTempName.c_str(), FTarget.c_str()) != 0) {
     const int error = errno;
     unlink(FTempName.c_str());
     Fail("replace", error);

@@ -51,16 +51,22 @@ class TMXDataTable {
   // table are reused for any table with the same stamp.
   std::uint64_t LayoutStamp() const noexcept { return FLayoutStamp; }
 
-  // Reads CSV: a header row of column names, then one row of numbers per line, separated
-  // by commas. Blanks around fields and names, a name in double quotes, "\r\n" line ends
-  // and blank lines are accepted; numbers are read with a full stop whatever the locale.
-  // EDataTableError naming the line (from 1, the header being line 1) and the column
-  // (from 1, with its name) for a field that is empty, no number or not finite, a row
-  // with more or fewer fields than the header, and for no header, an empty or repeated
-  // name. A header without rows gives a table without rows.
-  static TMXDataTable FromCSV(std::istream& Stream);
+  // Reads CSV (RFC 4180): a header row of column names, then one row of numbers per record.
+  // A quoted field may hold commas, doubled quotes and line breaks; a UTF-8 byte-order
+  // mark, "\r\n" line ends, blanks around fields, blank lines and a last line without a
+  // line break are accepted; numbers are read with a full stop whatever the locale.
+  // A header whose first name is empty, followed by named columns, has a row index in its
+  // first column (as pandas writes it): that column is skipped and its fields not read.
+  // EDataTableError "CSV [file "SourceName", ]line L, column C ("name"): ..." (the line
+  // from 1, the header on line 1, the line a field starts on; the column from 1, counting
+  // an index column) for a field that is empty, no number or not finite, a row with more
+  // or fewer fields than the header, an unclosed quote, a quote inside an unquoted field,
+  // text after a closing quote, no header, and an empty or repeated name. A header
+  // without rows gives a table without rows.
+  static TMXDataTable FromCSV(std::istream& Stream, const std::string& SourceName = std::string());
   static TMXDataTable FromCSVText(std::string_view Text);
-  // The same from a file; EFOpenError when it cannot be read.
+  // The same from a file, whose name the errors give; EFOpenError when it cannot be
+  // opened or is a folder.
   static TMXDataTable LoadFromCSVFile(const std::string& FileName);
 
  private:

@@ -79,6 +79,11 @@ class TFileStream : public TStream {
 // and renames it over FileName (keeping the old file's permissions). Every write and each
 // of those steps is checked. A stream destroyed without Commit (an error on the way)
 // removes its temporary file and leaves FileName as it was.
+// A symbolic link (or a chain of them) is followed: the file it names is replaced in its
+// own folder and the link stays; a link to nothing creates the file it names. A target
+// that exists and is no regular file (a device, FIFO or socket) cannot be replaced
+// atomically and is written in place, without a temporary file: a FIFO waits for a
+// reader, as any writer does, and a failed write (a full device) throws as usual.
 // Errors: EFCreateError with the path and the system's reason.
 // Use: `TSafeFileStream out(name); Save(out); out.Commit();`
 class TSafeFileStream : public TStream {
@@ -96,8 +101,10 @@ class TSafeFileStream : public TStream {
  private:
   [[noreturn]] void Fail(const char* What, int Error) const;
   std::string FFileName;
-  std::string FTempName;
+  std::string FTarget;    // FileName with its links followed: the file written
+  std::string FTempName;  // empty when writing in place
   int FHandle = -1;
+  bool FInPlace = false;
 };
 
 // Writes a file through a TSafeFileStream: Save writes the contents, then the stream is
