@@ -44,8 +44,6 @@ std::string WithoutTrailingZeros(std::string Text) {
   return Text;
 }
 
-bool Plain(double Magnitude) { return Magnitude == 0 || (Magnitude >= 1e-3 && Magnitude < 1e6); }
-
 // Mantissa times ten to a multiple of three, the mantissa with the decimals that a step
 // of ten to StepExponent needs: "250e3", "1.5e6", "20e-6".
 std::string Engineering(double Value, int StepExponent) {
@@ -56,11 +54,11 @@ std::string Engineering(double Value, int StepExponent) {
   return mantissa + "e" + std::to_string(exponent);
 }
 
-// Multiple times ten to Exponent, as a log axis labels it: plain in the plain range, else
-// "1e28", "5e-9".
+// Multiple times ten to Exponent, as a log axis labels it: plain from a thousandth to below
+// a million, else "1e28", "5e-9".
 std::string PowerLabel(int Multiple, int Exponent) {
   const double value = Multiple * Pow10(Exponent);
-  if (Plain(value)) return Fixed(value, std::max(0, -Exponent));
+  if (value >= 1e-3 && value < 1e6) return Fixed(value, std::max(0, -Exponent));
   return std::to_string(Multiple) + "e" + std::to_string(Exponent);
 }
 
@@ -140,7 +138,9 @@ TPlotAxis LinearAxis(double Low, double High, int MaxIntervals, bool Extend, boo
   if (Integral && exponent < 0) multiple = 1, exponent = 0;
   // Divide by an exact power of ten rather than multiply by an inexact one: 3 * 0.1 is
   // not 0.3, 3 / 10 is.
-  auto tick = [&](double i) { return exponent >= 0 ? i * multiple * Pow10(exponent) : i * multiple / Pow10(-exponent); };
+  auto tick = [&](double i) {
+    return exponent >= 0 ? i * multiple * Pow10(exponent) : i * multiple / Pow10(-exponent);
+  };
   const double step = tick(1);
   double first = Extend ? std::floor(Low / step + 1e-9) : std::ceil(Low / step - 1e-9);
   double last = Extend ? std::ceil(High / step - 1e-9) : std::floor(High / step + 1e-9);
@@ -151,13 +151,18 @@ TPlotAxis LinearAxis(double Low, double High, int MaxIntervals, bool Extend, boo
   }
   TPlotAxis axis;
   axis.Low = Low, axis.High = High;
-  double largest = 0;
-  for (double i = first; i <= last; ++i) {
-    axis.Ticks.push_back(tick(i));
-    largest = std::max(largest, std::abs(axis.Ticks.back()));
+  for (double i = first; i <= last; ++i) axis.Ticks.push_back(tick(i));
+  // Plain up to six characters, else whichever is shorter: "400000" and "1000000" for a
+  // generation, but "2.5e9" rather than "2500000000" and "50e-6" rather than "0.00005".
+  std::vector<std::string> plain, engineering;
+  std::size_t plainWidth = 0, engineeringWidth = 0;
+  for (double t : axis.Ticks) {
+    plain.push_back(Fixed(t, std::max(0, -exponent)));
+    engineering.push_back(Engineering(t, exponent));
+    plainWidth = std::max(plainWidth, plain.back().size());
+    engineeringWidth = std::max(engineeringWidth, engineering.back().size());
   }
-  for (double t : axis.Ticks)
-    axis.Labels.push_back(Plain(largest) ? Fixed(t, std::max(0, -exponent)) : Engineering(t, exponent));
+  axis.Labels = plainWidth > 6 && engineeringWidth < plainWidth ? engineering : plain;
   return axis;
 }
 
@@ -307,7 +312,7 @@ std::string PlotToSvg(const TPlot& Plot) {
     const double x = xPixel(xAxis.Ticks[i]);
     out << "<line x1=\"" << Px(x) << "\" y1=\"" << Px(top) << "\" x2=\"" << Px(x) << "\" y2=\"" << Px(bottom)
         << "\" stroke=\"#e2e2e2\"/>\n"
-        << text("xtick", x, bottom + 17, "middle", {xAxis.Labels[i], kTickSize});
+        << text("xtick", x, bottom + 19, "middle", {xAxis.Labels[i], kTickSize});
   }
   out << "<rect class=\"frame\" x=\"" << Px(left) << "\" y=\"" << Px(top) << "\" width=\"" << Px(right - left)
       << "\" height=\"" << Px(bottom - top) << "\" fill=\"none\" stroke=\"#444\"/>\n"

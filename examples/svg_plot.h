@@ -35,17 +35,18 @@ struct TPlotAxis {
   std::vector<std::string> Labels;
 };
 
-// Ticks every 1, 2 or 5 times a power of ten over [Low, High], at most MaxIntervals
-// steps apart from the ends (two more when Extend widens the range to whole steps).
+// Ticks over [Low, High] at the finest step of 1, 2 or 5 times a power of ten that cuts
+// the range into at most MaxIntervals; Extend then widens the range to whole steps, and
 // Integral keeps the step at 1 or more. An empty range is widened around its value.
-// Labels are plain below a million and from a thousandth up, else in engineering
-// notation ("250e3", "1.5e6", "20e-6"). Throws std::invalid_argument for a non-finite
-// bound, Low > High or MaxIntervals < 1.
+// Labels are plain, or in engineering notation ("250e3", "1.5e6", "20e-6") where plain
+// ones would pass six characters and that is shorter. Throws std::invalid_argument for a
+// non-finite bound, Low > High or MaxIntervals < 1.
 TPlotAxis LinearAxis(double Low, double High, int MaxIntervals, bool Extend, bool Integral);
 
 // A logarithmic axis over [Low, High], widened to ticks: powers of ten every 1, 2, 5, 10...
 // decades, at most MaxIntervals apart, or 1, 2 and 5 times the powers of ten when the range
-// spans two decades or less. Throws std::invalid_argument unless 0 < Low <= High, both
+// spans two decades or less. Labels are plain from a thousandth to below a million, else
+// "1e28", "5e-9". Throws std::invalid_argument unless 0 < Low <= High, both
 // finite, and MaxIntervals >= 1.
 TPlotAxis LogAxis(double Low, double High, int MaxIntervals);
 

@@ -46,7 +46,7 @@ std::vector<std::array<double, 2>> ReadCsv(const fs::path& File) {
 }
 
 // What a plot shows, read back from its SVG: the canvas, the plot area, every text with an
-// estimated box, and each series' line and dots by name.
+// estimated box, and each series' line points, the unbroken runs they form, and its dots.
 struct TBox {
   double Left, Top, Right, Bottom;
 };
@@ -61,11 +61,12 @@ struct TShownPlot {
   TBox Frame{};
   std::vector<TText> Texts;
   std::map<std::string, TPoints> Lines, Dots;
-  std::vector<std::string> Labels(const std::string& Class) const {
-    std::vector<std::string> labels;
+  std::map<std::string, int> Runs;
+  std::vector<TText> Of(const std::string& Class) const {
+    std::vector<TText> texts;
     for (const TText& t : Texts)
-      if (t.Class == Class) labels.push_back(t.Text);
-    return labels;
+      if (t.Class == Class) texts.push_back(t);
+    return texts;
   }
 };
 
@@ -84,9 +85,7 @@ TShownPlot ReadPlot(const std::string& Svg) {
       plot.Frame = {at("x"), at("y"), at("x") + at("width"), at("y") + at("height")};
     } else if (name == "text") {
       TText t{e.Attribute("class"), e.Text(), at("x"), at("y"), at("font-size"), {}};
-      const double width = 0.6 * t.Size * static_cast<double>(std::count_if(t.Text.begin(), t.Text.end(), [](char c) {
-                             return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-                           }));
+      const double width = 0.6 * t.Size * static_cast<double>(t.Text.size());  // the tests' texts are ASCII
       const std::string anchor = e.Attribute("text-anchor");
       const double left = anchor == "end" ? t.X - width : anchor == "middle" ? t.X - width / 2 : t.X;
       t.Box = {left, t.Y - t.Size, left + width, t.Y + t.Size / 4};
@@ -100,6 +99,7 @@ TShownPlot ReadPlot(const std::string& Svg) {
       TPoints& points = (name == "path" ? plot.Lines : plot.Dots)[e.Attribute("aria-label")];
       if (name == "circle") points.push_back({at("cx"), at("cy")});
       std::string d = e.Attribute("d");
+      plot.Runs[e.Attribute("aria-label")] += static_cast<int>(std::count(d.begin(), d.end(), 'M'));
       std::replace_if(d.begin(), d.end(), [](char c) { return c == 'M' || c == 'L' || c == ','; }, ' ');
       std::istringstream numbers(d);
       for (double x, y; numbers >> x >> y;) points.push_back({x, y});
@@ -115,26 +115,27 @@ bool OneTwoFive(double Value) {
 
 // Tick labels are short numbers, ascending, a 1-2-5 step apart on a linear axis, each a
 // 1-2-5 value on a log one.
-std::vector<double> ExpectNiceTicks(const std::vector<std::string>& Labels, bool Log) {
+std::vector<double> ExpectNiceTicks(const std::vector<TText>& Ticks, bool Log) {
   std::vector<double> values;
-  for (const std::string& label : Labels) {
+  for (const TText& tick : Ticks) {
     std::size_t used = 0;
-    values.push_back(std::stod(label, &used));
-    EXPECT_EQ(used, label.size()) << label;
-    EXPECT_LE(label.size(), 7u) << label;
+    values.push_back(std::stod(tick.Text, &used));
+    EXPECT_EQ(used, tick.Text.size()) << tick.Text;
+    EXPECT_LE(tick.Text.size(), 7u) << tick.Text;
   }
   EXPECT_GE(values.size(), 2u);
   for (std::size_t i = 1; i < values.size(); ++i) {
     EXPECT_GT(values[i], values[i - 1]);
     const double step = values[1] - values[0];
-    if (Log) EXPECT_TRUE(OneTwoFive(values[i])) << Labels[i];
-    else EXPECT_TRUE(OneTwoFive(step) && std::abs(values[i] - values[i - 1] - step) < step * 1e-9) << Labels[i];
+    const bool even = std::abs(values[i] - values[i - 1] - step) < step * 1e-9;
+    EXPECT_TRUE(Log ? OneTwoFive(values[i]) : OneTwoFive(step) && even) << Ticks[i].Text;
   }
   return values;
 }
 
-// The layout every plot keeps: each text on the canvas; title and legend above the plot
-// area, tick labels beside it, the turned y label left of the tick labels; lines inside.
+// The layout every plot keeps: each text on the canvas and clear of the others; title and
+// legend above the plot area, tick labels beside it, the turned y label left of the tick
+// labels; lines inside.
 void ExpectReadable(const TShownPlot& Plot) {
   const TBox& f = Plot.Frame;
   double tickLeft = f.Left;
@@ -142,6 +143,11 @@ void ExpectReadable(const TShownPlot& Plot) {
     if (t.Class == "ytick") tickLeft = std::min(tickLeft, t.Box.Left);
   for (const TText& t : Plot.Texts) {
     const TBox& b = t.Box;
+    for (const TText& other : Plot.Texts) {
+      const TBox& o = other.Box;
+      EXPECT_TRUE(&t == &other || b.Right <= o.Left || o.Right <= b.Left || b.Bottom <= o.Top || o.Bottom <= b.Top)
+          << t.Text << " overlaps " << other.Text;
+    }
     EXPECT_TRUE(b.Left >= 0 && b.Top >= 0 && b.Right <= Plot.Width && b.Bottom <= Plot.Height) << t.Text;
     const bool above = t.Class == "title" || t.Class == "legend", below = t.Class == "xtick" || t.Class == "xlabel";
     EXPECT_TRUE(!above || b.Bottom <= f.Top) << t.Text;
@@ -231,9 +237,37 @@ TEST(Demo, RunsSavesResumesAndFails) {
   fs::remove_all(dir);
 }
 
-// The plot writer on its own. Each case must keep the layout, label its ticks at 1-2-5
-// steps, choose the scale, put every point where the tick labels say (a value a log axis
-// cannot show on its bottom edge) and give the best series its share of the height.
+// The axes on their own: the finest 1-2-5 step that fits, labels short and exact.
+TEST(Plot, AxesTickAtTheFinestStepThatFits) {
+  using TLabels = std::vector<std::string>;
+  EXPECT_EQ(demo::LinearAxis(755.345, 892.673, 7, true, false).Labels,
+            (TLabels{"740", "760", "780", "800", "820", "840", "860", "880", "900"}));
+  EXPECT_EQ(demo::LinearAxis(-3.2, 7.9, 5, true, false).Labels, (TLabels{"-5", "0", "5", "10"}));
+  EXPECT_EQ(demo::LinearAxis(0.3, 0.65, 4, false, false).Labels, (TLabels{"0.3", "0.4", "0.5", "0.6"}));
+  EXPECT_EQ(demo::LinearAxis(0, 50, 5, false, true).Labels, (TLabels{"0", "10", "20", "30", "40", "50"}));
+  EXPECT_EQ(demo::LinearAxis(0, 0, 4, true, false).Labels, (TLabels{"-1.0", "-0.5", "0.0", "0.5", "1.0"}));
+  EXPECT_EQ(demo::LinearAxis(0, 4e5, 4, true, false).Labels, (TLabels{"0", "100000", "200000", "300000", "400000"}));
+  EXPECT_EQ(demo::LinearAxis(0, 2.5e7, 5, true, false).Labels, (TLabels{"0", "5e6", "10e6", "15e6", "20e6", "25e6"}));
+  EXPECT_EQ(demo::LinearAxis(1e-5, 1.2e-4, 3, true, false).Labels, (TLabels{"0", "50e-6", "100e-6", "150e-6"}));
+  EXPECT_EQ(demo::LinearAxis(1, 2, 8, false, true).Labels, (TLabels{"1", "2"}));
+  EXPECT_EQ(demo::LinearAxis(7, 7, 8, false, true).Labels, (TLabels{"6", "7", "8"}));
+  EXPECT_EQ(demo::LogAxis(0.3, 4, 7).Labels, (TLabels{"0.2", "0.5", "1", "2", "5"}));
+  EXPECT_EQ(demo::LogAxis(100, 100, 7).Labels, (TLabels{"50", "100", "200"}));
+  EXPECT_EQ(demo::LogAxis(150, 2e6, 7).Labels, (TLabels{"100", "1000", "10000", "100000", "1e6", "1e7"}));
+  EXPECT_EQ(demo::LogAxis(0.8, 3e25, 7).Labels,
+            (TLabels{"1e-5", "1", "100000", "1e10", "1e15", "1e20", "1e25", "1e30"}));
+  EXPECT_EQ(demo::LogAxis(0.8, 3e25, 6).Labels, (TLabels{"1e-10", "1", "1e10", "1e20", "1e30"}));
+  const demo::TPlotAxis log = demo::LogAxis(0.8, 3e25, 6);
+  EXPECT_TRUE(log.Log && log.Low == log.Ticks.front() && log.High == log.Ticks.back() && log.Low <= 0.8);
+  EXPECT_THROW(demo::LinearAxis(2, 1, 5, true, false), std::invalid_argument);
+  EXPECT_THROW(demo::LinearAxis(0, std::nan(""), 5, true, false), std::invalid_argument);
+  EXPECT_THROW(demo::LogAxis(0, 1, 5), std::invalid_argument);
+}
+
+// The plot writer on synthetic series. Each case keeps the layout and labels its ticks at
+// 1-2-5 steps; the axes reach exactly the generations run and the outer y ticks, none a
+// whole step beyond the data; every point sits where the tick labels say (a value a log
+// axis cannot show on its bottom edge); the best series gets its share of the height.
 TEST(Plot, SyntheticSeriesStayReadableAndTrue) {
   const double nan = std::nan("");
   struct TCase {
@@ -250,7 +284,7 @@ TEST(Plot, SyntheticSeriesStayReadableAndTrue) {
       {"negative", {0, 1, 2, 3, 4, 5}, {2.5, 1, -0.5, -1.5, -3, -3.5}, {20, 3, -12, -7, -50, -31}, demo::psAuto, false},
       {"decades", {}, {}, {}, demo::psAuto, true},
       {"single", {7}, {3}, {4}, demo::psLinear, false},
-      {"large", {10, 20, 30}, {3.4e9, 2.1e9, 1.05e9}, {3.5e9, 3e9, 2e9}, demo::psLinear, false},
+      {"large", {999980, 999990, 1000000}, {3.4e9, 2.1e9, 1.05e9}, {3.5e9, 3e9, 2e9}, demo::psLinear, false},
       {"cramped", {1, 2, 3}, {1.2e-4, 8e-5, 2.5e-5}, {1.3e-4, 1.1e-4, 9e-5}, demo::psLinear, false,
        "Symbolic regression of a_rather_long_column_name over 12345 rows of /home/someone/" + std::string(90, 'x') +
            "/measurements.csv",
@@ -268,25 +302,29 @@ TEST(Plot, SyntheticSeriesStayReadableAndTrue) {
                       c.Scale, c.Width, c.Height};
     const TShownPlot plot = ReadPlot(demo::PlotToSvg(input));
     ExpectReadable(plot);
-    const std::vector<double> y = ExpectNiceTicks(plot.Labels("ytick"), c.Log);
-    const std::vector<double> x = ExpectNiceTicks(plot.Labels("xtick"), false);
-    ASSERT_EQ(plot.Labels("ylabel").size(), 1u);
-    EXPECT_EQ(plot.Labels("ylabel")[0].find("log scale") != std::string::npos, c.Log);
+    const std::vector<TText> yTicks = plot.Of("ytick"), xTicks = plot.Of("xtick");
+    const std::vector<double> y = ExpectNiceTicks(yTicks, c.Log), x = ExpectNiceTicks(xTicks, false);
+    ASSERT_EQ(plot.Of("ylabel").size(), 1u);
+    EXPECT_EQ(plot.Of("ylabel")[0].Text.find("log scale") != std::string::npos, c.Log);
+    const std::string title = plot.Of("title").at(0).Text;
+    EXPECT_EQ(title.substr(title.size() - 4), c.Title.substr(c.Title.size() - 4));  // shortened in the middle
+
     // Pixel positions from the first and last tick labels, centred half an x-height up.
-    std::vector<const TText*> yTicks, xTicks;
-    for (const TText& t : plot.Texts) {
-      if (t.Class == "ytick") yTicks.push_back(&t);
-      if (t.Class == "xtick") xTicks.push_back(&t);
-    }
     auto scale = [&](double v) { return c.Log ? std::log10(v) : v; };
+    const double yBottom = yTicks.front().Y - 0.35 * yTicks.front().Size;
+    const double yTop = yTicks.back().Y - 0.35 * yTicks.back().Size;
+    EXPECT_NEAR(yBottom, plot.Frame.Bottom, 1);
+    EXPECT_NEAR(yTop, plot.Frame.Top, 1);
     auto yPixel = [&](double v) {
       if (c.Log && v <= 0) return plot.Frame.Bottom;
-      const double y0 = yTicks.front()->Y - 0.35 * yTicks.front()->Size, y1 = yTicks.back()->Y - 0.35 * yTicks.back()->Size;
-      return y0 + (scale(v) - scale(y.front())) * (y1 - y0) / (scale(y.back()) - scale(y.front()));
+      return yBottom + (scale(v) - scale(y.front())) * (yTop - yBottom) / (scale(y.back()) - scale(y.front()));
     };
     auto xPixel = [&](double v) {
-      return xTicks.front()->X + (v - x.front()) * (xTicks.back()->X - xTicks.front()->X) / (x.back() - x.front());
+      return xTicks.front().X + (v - x.front()) * (xTicks.back().X - xTicks.front().X) / (x.back() - x.front());
     };
+    EXPECT_NEAR(xPixel(c.X.front()), c.X.size() > 1 ? plot.Frame.Left : (plot.Frame.Left + plot.Frame.Right) / 2, 1);
+    EXPECT_NEAR(xPixel(c.X.back()), c.X.size() > 1 ? plot.Frame.Right : (plot.Frame.Left + plot.Frame.Right) / 2, 1);
+    EXPECT_TRUE(x.front() - (x[1] - x[0]) < c.X.front() && x.back() + (x[1] - x[0]) > c.X.back());
     for (const auto& [name, values] : {std::pair{"best", c.Best}, std::pair{"other", c.Other}}) {
       const TPoints& points = plot.Lines.at(name);
       std::size_t j = 0;
@@ -298,9 +336,15 @@ TEST(Plot, SyntheticSeriesStayReadableAndTrue) {
         ++j;
       }
       EXPECT_EQ(j, points.size()) << name;
+      int runs = 0;  // gaps break the line
+      for (std::size_t i = 0; i < values.size(); ++i)
+        runs += std::isfinite(values[i]) && (i == 0 || !std::isfinite(values[i - 1]));
+      EXPECT_EQ(plot.Runs.at(name), runs) << name;
     }
-    // The axis wastes less than half the height: the best line spans at least half the share
-    // its values take of all the values' range (zeros aside on a log axis).
+    const std::size_t dots = plot.Dots.count("other") ? plot.Dots.at("other").size() : 0;
+    EXPECT_EQ(dots, c.X.size() == 1 || c.Name == std::string("decades") ? 1u : 0u);
+
+    // The shown range of each series, on the axis' scale (zeros left out on a log axis).
     auto range = [&](const std::vector<double>& v) {
       std::vector<double> shown;
       for (double value : v)
@@ -309,21 +353,24 @@ TEST(Plot, SyntheticSeriesStayReadableAndTrue) {
     };
     const auto [bestLow, bestHigh] = range(c.Best);
     const auto [otherLow, otherHigh] = range(c.Other);
-    const double all = std::max(bestHigh, otherHigh) - std::min(bestLow, otherLow);
-    EXPECT_GE(Span(plot, "best"), all > 0 ? 0.5 * (bestHigh - bestLow) / all : 0);
-    const std::size_t dots = plot.Dots.count("other") ? plot.Dots.at("other").size() : 0;
-    EXPECT_EQ(dots, c.X.size() == 1 || c.Name == std::string("decades") ? 1u : 0u);
+    const double low = std::min(bestLow, otherLow), high = std::max(bestHigh, otherHigh);
+    if (high > low) {
+      EXPECT_TRUE(scale(y[0]) <= low && low < scale(y[1]));
+      EXPECT_TRUE(scale(y[y.size() - 2]) < high && high <= scale(y.back()));
+    }
+    EXPECT_GE(Span(plot, "best"), high > low ? 0.5 * (bestHigh - bestLow) / (high - low) : 0);
   }
 
-  // Bad input.
+  // No generations yet: an empty frame. Bad input.
+  const TShownPlot empty = ReadPlot(demo::PlotToSvg({"t", "x", "y", {}, {{"best", "red", {}}}}));
+  ExpectReadable(empty);
+  EXPECT_TRUE(empty.Lines.empty() && empty.Dots.empty());
   demo::TPlot bad{"t", "x", "y", {1, 2}, {{"best", "red", {1}}}};
   EXPECT_THROW(demo::PlotToSvg(bad), std::invalid_argument);
   bad.Series[0].Values = {1, 2}, bad.X = {2, 1};
   EXPECT_THROW(demo::PlotToSvg(bad), std::invalid_argument);
   bad.X = {1, 2}, bad.Width = 100;
   EXPECT_THROW(demo::PlotToSvg(bad), std::invalid_argument);
-  EXPECT_THROW(demo::LinearAxis(2, 1, 5, true, false), std::invalid_argument);
-  EXPECT_THROW(demo::LogAxis(0, 1, 5), std::invalid_argument);
 }
 
 // Symbolic regression on a table where some programs' errors explode: the plot shows the
@@ -348,6 +395,6 @@ TEST(Demo, SymregPlotShowsTheBestErrorFalling) {
   const TShownPlot plot = ReadPlot(svg.str());
   ExpectReadable(plot);
   EXPECT_GE(Span(plot, "best"), 0.25);
-  EXPECT_EQ(plot.Labels("ylabel"), std::vector<std::string>{"mean squared error (log scale)"});
+  EXPECT_EQ(plot.Of("ylabel").at(0).Text, "mean squared error (log scale)");
   fs::remove_all(dir);
 }
