@@ -19,6 +19,8 @@
 #include <evokit/mpi/islands.h>
 #endif
 
+#include "svg_plot.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +30,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <numbers>
@@ -64,6 +67,7 @@ const char* const kUsage =
     "  --load FILE        resume from a component saved with --save\n"
     "  --csv FILE         write one row per generation\n"
     "  --plot FILE.svg    write a convergence plot of best and average fitness\n"
+    "                     (symreg: best and median error)\n"
     "  --bits N           onemax: chromosome length (default 200)\n"
     "  --dimensions N     rastrigin: number of dimensions (default 5)\n"
     "  --data FILE        knapsack: CSV of name,weight,value (default the shipped one);\n"
@@ -195,6 +199,7 @@ TOptions ParseArguments(int argc, char** argv) {
 // A problem sets up the genes and the fitness of a GA and describes a solution.
 struct TProblem {
   std::string Title;
+  std::string Measure;  // what the fitness measures, for the plot's y axis
   TGAFitnessMethod Method = fmMaximize;
   std::function<TGAFitness(TMXCustomGeneticAlgorithm&, TMXGAIndividual&)> Fitness;
   std::function<void(TMXCustomGeneticAlgorithm&, TMXGAIndividual&, std::ostream&)> Describe;
@@ -208,6 +213,7 @@ TProblem OneMax(TMXGeneticAlgorithm& ga, const TOptions& o) {
   ga.SetFitnessCutoff(o.Bits);
   TProblem p;
   p.Title = "OneMax over " + std::to_string(o.Bits) + " bits (maximise the set bits)";
+  p.Measure = "fitness: set bits";
   p.Fitness = [](TMXCustomGeneticAlgorithm&, TMXGAIndividual& item) {
     return static_cast<TGAFitness>(item.Bits()->CountSetBits());
   };
@@ -234,6 +240,7 @@ TProblem Rastrigin(TMXGeneticAlgorithm& ga, const TOptions& o) {
   };
   TProblem p;
   p.Title = "Rastrigin in " + std::to_string(o.Dimensions) + " dimensions (minimise; optimum 0 at the origin)";
+  p.Measure = "fitness: Rastrigin function";
   p.Method = fmMinimize;
   p.Fitness = [value](TMXCustomGeneticAlgorithm& g, TMXGAIndividual& item) {
     double sum = 10.0 * g.Genes()->Count();
@@ -292,6 +299,7 @@ TProblem Knapsack(TMXGeneticAlgorithm& ga, const TOptions& o) {
   const double capacity = o.Capacity;
   TProblem p;
   p.Title = "0/1 knapsack of " + std::to_string(items->size()) + " items, capacity " + std::to_string(o.Capacity);
+  p.Measure = "fitness: value packed, less any overweight penalty";
   p.Fitness = [items, capacity](TMXCustomGeneticAlgorithm& g, TMXGAIndividual& ind) {
     double weight = 0, value = 0;
     for (std::size_t i = 0; i < items->size(); ++i)
@@ -317,6 +325,7 @@ TProblem Knapsack(TMXGeneticAlgorithm& ga, const TOptions& o) {
 struct TRow {
   int Generation;
   double Best, Average, Minimum, Maximum, Diversity, Elapsed;
+  double Median;  // plotted for symreg only, not in the CSV
 };
 
 // Replaces file with Text only once all of it is on disk; a failed write keeps the old file.
@@ -338,70 +347,36 @@ void WriteCsv(const std::string& file, const std::vector<TRow>& rows) {
   SaveText(file, out.str());
 }
 
-std::string XmlEscape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '&') out += "&amp;";
-    else out += c;
+// The convergence plot: best fitness and the population's average per generation, or
+// its median where a few wild individuals would swamp the mean. A minimised fitness that
+// spans decades gets a log scale.
+void WritePlot(const std::string& file, const std::string& title, const std::string& measure, bool minimise,
+               bool median, const std::vector<TRow>& rows) {
+  demo::TPlot plot;
+  plot.Title = title;
+  plot.XLabel = "generation";
+  plot.YLabel = measure;
+  plot.YScale = minimise ? demo::psAuto : demo::psLinear;
+  demo::TPlotSeries best{"best", "#c0392b", {}}, population{median ? "median" : "average", "#2e86c1", {}};
+  for (const TRow& r : rows) {
+    plot.X.push_back(r.Generation);
+    best.Values.push_back(r.Best);
+    population.Values.push_back(median ? r.Median : r.Average);
   }
-  return out;
+  plot.Series = {best, population};
+  SaveText(file, demo::PlotToSvg(plot));
 }
 
-// A line plot of best and average fitness per generation.
-void WritePlot(const std::string& file, const std::string& title, const std::vector<TRow>& rows) {
-  constexpr double W = 720, H = 420, L = 70, R = 20, T = 40, B = 50;
-  double lo = rows.empty() ? 0 : rows[0].Best, hi = lo;
-  for (const TRow& r : rows) {
-    for (double v : {r.Best, r.Average}) {
-      if (!std::isfinite(v)) continue;
-      lo = std::min(lo, v);
-      hi = std::max(hi, v);
-    }
-  }
-  if (hi - lo < 1e-12) hi = lo + 1;
-  const int last = rows.empty() ? 1 : std::max(1, rows.back().Generation);
-  auto x = [&](double g) { return L + (W - L - R) * g / last; };
-  auto y = [&](double v) { return H - B - (H - T - B) * (v - lo) / (hi - lo); };
-  auto polyline = [&](auto pick, const char* colour) {
-    std::string points;
-    for (const TRow& r : rows)
-      if (std::isfinite(pick(r)))
-        points += FloatToStrF(x(r.Generation), ffFixed, 15, 1) + "," + FloatToStrF(y(pick(r)), ffFixed, 15, 1) + " ";
-    return "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"2\" points=\"" + points +
-           "\"/>\n";
-  };
-  std::ostringstream out;
-  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << W << "\" height=\"" << H << "\" viewBox=\"0 0 " << W
-      << ' ' << H << "\">\n"
-      << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<text x=\"" << W / 2 << "\" y=\"24\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"15\">"
-      << XmlEscape(title) << "</text>\n"
-      << "<line x1=\"" << L << "\" y1=\"" << H - B << "\" x2=\"" << W - R << "\" y2=\"" << H - B
-      << "\" stroke=\"black\"/>\n"
-      << "<line x1=\"" << L << "\" y1=\"" << T << "\" x2=\"" << L << "\" y2=\"" << H - B << "\" stroke=\"black\"/>\n";
-  for (int i = 0; i <= 4; ++i) {
-    const double v = lo + (hi - lo) * i / 4;
-    out << "<text x=\"" << L - 6 << "\" y=\"" << y(v) + 4
-        << "\" text-anchor=\"end\" font-family=\"sans-serif\" font-size=\"11\">" << FloatToStrF(v, ffGeneral, 6, 0)
-        << "</text>\n";
-    const double g = last * i / 4.0;
-    out << "<text x=\"" << x(g) << "\" y=\"" << H - B + 16
-        << "\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"11\">" << static_cast<int>(g)
-        << "</text>\n";
-  }
-  out << "<text x=\"" << (L + W - R) / 2 << "\" y=\"" << H - 12
-      << "\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"12\">generation</text>\n"
-      << polyline([](const TRow& r) { return r.Best; }, "#c0392b")
-      << polyline([](const TRow& r) { return r.Average; }, "#2e86c1")
-      << "<text x=\"" << W - R - 150 << "\" y=\"" << T + 14
-      << "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#c0392b\">best</text>\n"
-      << "<text x=\"" << W - R - 90 << "\" y=\"" << T + 14
-      << "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#2e86c1\">average</text>\n"
-      << "</svg>\n";
-  SaveText(file, out.str());
+// The median fitness of Population, NaN left out; NaN when nothing is left.
+double MedianFitness(const TMXPopulation& population) {
+  std::vector<double> values;
+  for (int i = 0; i < population.Count(); ++i)
+    if (const double f = population.Items(i)->Fitness(); !std::isnan(f)) values.push_back(f);
+  if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  if (values.size() % 2 != 0) return *middle;
+  return *middle / 2 + *std::max_element(values.begin(), middle) / 2;
 }
 
 // --- Symbolic regression -------------------------------------------------------------------
@@ -480,7 +455,7 @@ int RunSymreg(const TOptions& o) {
     TMXIndividual* best = gp.FittestIndividual();
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     TRow row{gp.Generation(), best ? best->Fitness() : 0.0, gp.AvgFitness(), gp.MinFitness(), gp.MaxFitness(),
-             gp.Diversity(), elapsed};
+             gp.Diversity(), elapsed, MedianFitness(*gp.Population())};
     if (!rows.empty() && rows.back().Generation == row.Generation) return;
     rows.push_back(row);
     char line[160];
@@ -509,7 +484,7 @@ int RunSymreg(const TOptions& o) {
     std::cout << "saved to " << o.SaveFile << "\n";
   }
   if (!o.CsvFile.empty()) WriteCsv(o.CsvFile, rows);
-  if (!o.PlotFile.empty()) WritePlot(o.PlotFile, data.Title, rows);
+  if (!o.PlotFile.empty()) WritePlot(o.PlotFile, data.Title, "mean squared error", true, true, rows);
   return 0;
 }
 
@@ -561,7 +536,7 @@ int Run(const TOptions& o) {
     TMXIndividual* best = ga.FittestIndividual();
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     TRow row{ga.Generation(), best ? best->Fitness() : 0.0, ga.AvgFitness(), ga.MinFitness(), ga.MaxFitness(),
-             ga.Diversity(), elapsed};
+             ga.Diversity(), elapsed, std::numeric_limits<double>::quiet_NaN()};
     if (!rows.empty() && rows.back().Generation == row.Generation) return;  // no new generation
     rows.push_back(row);
     char line[160];
@@ -614,7 +589,8 @@ int Run(const TOptions& o) {
     std::cout << "saved to " << o.SaveFile << "\n";
   }
   if (!o.CsvFile.empty()) WriteCsv(o.CsvFile, rows);
-  if (!o.PlotFile.empty()) WritePlot(o.PlotFile, problem.Title, rows);
+  if (!o.PlotFile.empty())
+    WritePlot(o.PlotFile, problem.Title, problem.Measure, problem.Method == fmMinimize, false, rows);
   return 0;
 }
 

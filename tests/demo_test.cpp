@@ -1,15 +1,20 @@
 // Runs evokit-demo as a user would and checks what the program itself adds to the
-// library: option wiring, the CSV and SVG it writes, --save then --load, exit codes.
+// library: option wiring, the CSV and SVG it writes, --save then --load, exit codes; and
+// drives its SVG plot writer directly with synthetic series.
 #include <evokit/platform/xml.h>
 
 #include "support.h"
+#include "svg_plot.h"
 
 #include <sys/wait.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -40,6 +45,129 @@ std::vector<std::array<double, 2>> ReadCsv(const fs::path& File) {
   return rows;
 }
 
+// What a plot shows, read back from its SVG: the canvas, the plot area, every text with an
+// estimated box, and each series' line points, the unbroken runs they form, and its dots.
+struct TBox {
+  double Left, Top, Right, Bottom;
+};
+struct TText {
+  std::string Class, Text;
+  double X, Y, Size;
+  TBox Box;
+};
+using TPoints = std::vector<std::array<double, 2>>;
+struct TShownPlot {
+  double Width = 0, Height = 0;
+  TBox Frame{};
+  std::vector<TText> Texts;
+  std::map<std::string, TPoints> Lines, Dots;
+  std::map<std::string, int> Runs;
+  std::vector<TText> Of(const std::string& Class) const {
+    std::vector<TText> texts;
+    for (const TText& t : Texts)
+      if (t.Class == Class) texts.push_back(t);
+    return texts;
+  }
+};
+
+// Text boxes are estimated at 0.6 em a character, a little under a sans-serif digit, from
+// one em above the baseline to a quarter below, turned with the text.
+TShownPlot ReadPlot(const std::string& Svg) {
+  TXMLDocument document;
+  document.LoadFromXML(Svg);
+  const TXMLNode svg = document.DocumentElement();
+  TShownPlot plot;
+  plot.Width = svg.AttributeAsFloat("width"), plot.Height = svg.AttributeAsFloat("height");
+  for (TXMLNode e : svg.ChildNodes()) {
+    const std::string name = e.NodeName();
+    auto at = [&](const char* attribute) { return e.AttributeAsFloat(attribute, std::nan("")); };
+    if (name == "rect" && e.Attribute("class") == "frame") {
+      plot.Frame = {at("x"), at("y"), at("x") + at("width"), at("y") + at("height")};
+    } else if (name == "text") {
+      TText t{e.Attribute("class"), e.Text(), at("x"), at("y"), at("font-size"), {}};
+      const double width = 0.6 * t.Size * static_cast<double>(t.Text.size());  // the tests' texts are ASCII
+      const std::string anchor = e.Attribute("text-anchor");
+      const double left = anchor == "end" ? t.X - width : anchor == "middle" ? t.X - width / 2 : t.X;
+      t.Box = {left, t.Y - t.Size, left + width, t.Y + t.Size / 4};
+      if (e.HasAttribute("transform")) {
+        double a = 0, b = 0;
+        EXPECT_EQ(std::sscanf(e.Attribute("transform").c_str(), "rotate(-90 %lf %lf)", &a, &b), 2);
+        t.Box = {a + t.Box.Top - b, b - t.Box.Right + a, a + t.Box.Bottom - b, b - t.Box.Left + a};
+      }
+      plot.Texts.push_back(t);
+    } else if (name == "path" || name == "circle") {
+      TPoints& points = (name == "path" ? plot.Lines : plot.Dots)[e.Attribute("aria-label")];
+      if (name == "circle") points.push_back({at("cx"), at("cy")});
+      std::string d = e.Attribute("d");
+      plot.Runs[e.Attribute("aria-label")] += static_cast<int>(std::count(d.begin(), d.end(), 'M'));
+      std::replace_if(d.begin(), d.end(), [](char c) { return c == 'M' || c == 'L' || c == ','; }, ' ');
+      std::istringstream numbers(d);
+      for (double x, y; numbers >> x >> y;) points.push_back({x, y});
+    }
+  }
+  return plot;
+}
+
+bool OneTwoFive(double Value) {
+  const double m = Value / std::pow(10.0, std::floor(std::log10(Value) + 1e-12));
+  return std::abs(m - 1) < 1e-9 || std::abs(m - 2) < 1e-9 || std::abs(m - 5) < 1e-9;
+}
+
+// Tick labels are short numbers, ascending, a 1-2-5 step apart on a linear axis, each a
+// 1-2-5 value on a log one.
+std::vector<double> ExpectNiceTicks(const std::vector<TText>& Ticks, bool Log) {
+  std::vector<double> values;
+  for (const TText& tick : Ticks) {
+    std::size_t used = 0;
+    values.push_back(std::stod(tick.Text, &used));
+    EXPECT_EQ(used, tick.Text.size()) << tick.Text;
+    EXPECT_LE(tick.Text.size(), 7u) << tick.Text;
+  }
+  EXPECT_GE(values.size(), 2u);
+  for (std::size_t i = 1; i < values.size(); ++i) {
+    EXPECT_GT(values[i], values[i - 1]);
+    const double step = values[1] - values[0];
+    const bool even = std::abs(values[i] - values[i - 1] - step) < step * 1e-9;
+    EXPECT_TRUE(Log ? OneTwoFive(values[i]) : OneTwoFive(step) && even) << Ticks[i].Text;
+  }
+  return values;
+}
+
+// The layout every plot keeps: each text on the canvas and clear of the others; title and
+// legend above the plot area, tick labels beside it, the turned y label left of the tick
+// labels; lines inside.
+void ExpectReadable(const TShownPlot& Plot) {
+  const TBox& f = Plot.Frame;
+  double tickLeft = f.Left;
+  for (const TText& t : Plot.Texts)
+    if (t.Class == "ytick") tickLeft = std::min(tickLeft, t.Box.Left);
+  for (const TText& t : Plot.Texts) {
+    const TBox& b = t.Box;
+    for (const TText& other : Plot.Texts) {
+      const TBox& o = other.Box;
+      EXPECT_TRUE(&t == &other || b.Right <= o.Left || o.Right <= b.Left || b.Bottom <= o.Top || o.Bottom <= b.Top)
+          << t.Text << " overlaps " << other.Text;
+    }
+    EXPECT_TRUE(b.Left >= 0 && b.Top >= 0 && b.Right <= Plot.Width && b.Bottom <= Plot.Height) << t.Text;
+    const bool above = t.Class == "title" || t.Class == "legend", below = t.Class == "xtick" || t.Class == "xlabel";
+    EXPECT_TRUE(!above || b.Bottom <= f.Top) << t.Text;
+    EXPECT_TRUE(!below || b.Top >= f.Bottom) << t.Text;
+    EXPECT_TRUE(t.Class != "ytick" || b.Right <= f.Left) << t.Text;
+    EXPECT_TRUE(t.Class != "ylabel" || b.Right <= tickLeft) << t.Text;
+  }
+  for (const auto& [name, points] : Plot.Lines)
+    for (const auto& [x, y] : points)
+      EXPECT_TRUE(x >= f.Left - 0.1 && x <= f.Right + 0.1 && y >= f.Top - 0.1 && y <= f.Bottom + 0.1) << name;
+}
+
+// The share of the plot area's height that Name's line spans.
+double Span(const TShownPlot& Plot, const std::string& Name) {
+  const TPoints& points = Plot.Lines.at(Name);
+  const auto [low, high] = std::minmax_element(points.begin(), points.end(),
+                                                [](const auto& a, const auto& b) { return a[1] < b[1]; });
+  return ((*high)[1] - (*low)[1]) / (Plot.Frame.Bottom - Plot.Frame.Top);
+}
+
 }  // namespace
 
 // A parallel run writes one CSV row per generation and a plot with two curves, and saves
@@ -56,10 +184,12 @@ TEST(Demo, RunsSavesResumesAndFails) {
   const auto rows = ReadCsv(dir / "1.csv");
   ASSERT_EQ(rows.size(), 20u);
   EXPECT_EQ(rows.back()[0], 20);
-  TXMLDocument plot;
-  plot.LoadFromFile((dir / "1.svg").string());
-  const auto children = test::ChildNames(plot.DocumentElement());
-  EXPECT_EQ(std::count(children.begin(), children.end(), "polyline"), 2);
+  std::stringstream svg;
+  svg << std::ifstream(dir / "1.svg").rdbuf();
+  const TShownPlot plot = ReadPlot(svg.str());
+  ExpectReadable(plot);
+  EXPECT_EQ(plot.Lines.at("best").size(), 20u);
+  EXPECT_EQ(plot.Lines.at("average").size(), 20u);
 
   std::tie(status, output) = RunDemo(run + (dir / "2.csv").string() + " --generations 3 --load " + (dir / "ga.xml").string());
   ASSERT_EQ(status, 0) << output;
@@ -122,5 +252,167 @@ TEST(Demo, ReadsPandasDataAndNamesTheBadCell) {
   EXPECT_EQ(status, 1) << output;
   const std::string where = (dir / "cells.csv").string().append("\", line 3, column 2 (\"y\"): 'x' is not a number");
   EXPECT_NE(output.find(where), std::string::npos) << output;
+  fs::remove_all(dir);
+}
+
+// The axes on their own: the finest 1-2-5 step that fits, labels short and exact.
+TEST(Plot, AxesTickAtTheFinestStepThatFits) {
+  using TLabels = std::vector<std::string>;
+  EXPECT_EQ(demo::LinearAxis(755.345, 892.673, 7, true, false).Labels,
+            (TLabels{"740", "760", "780", "800", "820", "840", "860", "880", "900"}));
+  EXPECT_EQ(demo::LinearAxis(-3.2, 7.9, 5, true, false).Labels, (TLabels{"-5", "0", "5", "10"}));
+  EXPECT_EQ(demo::LinearAxis(0.3, 0.65, 4, false, false).Labels, (TLabels{"0.3", "0.4", "0.5", "0.6"}));
+  EXPECT_EQ(demo::LinearAxis(0, 50, 5, false, true).Labels, (TLabels{"0", "10", "20", "30", "40", "50"}));
+  EXPECT_EQ(demo::LinearAxis(0, 0, 4, true, false).Labels, (TLabels{"-1.0", "-0.5", "0.0", "0.5", "1.0"}));
+  EXPECT_EQ(demo::LinearAxis(0, 4e5, 4, true, false).Labels, (TLabels{"0", "100000", "200000", "300000", "400000"}));
+  EXPECT_EQ(demo::LinearAxis(0, 2.5e7, 5, true, false).Labels, (TLabels{"0", "5e6", "10e6", "15e6", "20e6", "25e6"}));
+  EXPECT_EQ(demo::LinearAxis(1e-5, 1.2e-4, 3, true, false).Labels, (TLabels{"0", "50e-6", "100e-6", "150e-6"}));
+  EXPECT_EQ(demo::LinearAxis(1, 2, 8, false, true).Labels, (TLabels{"1", "2"}));
+  EXPECT_EQ(demo::LinearAxis(7, 7, 8, false, true).Labels, (TLabels{"6", "7", "8"}));
+  EXPECT_EQ(demo::LogAxis(0.3, 4, 7).Labels, (TLabels{"0.2", "0.5", "1", "2", "5"}));
+  EXPECT_EQ(demo::LogAxis(100, 100, 7).Labels, (TLabels{"50", "100", "200"}));
+  EXPECT_EQ(demo::LogAxis(150, 2e6, 7).Labels, (TLabels{"100", "1000", "10000", "100000", "1e6", "1e7"}));
+  EXPECT_EQ(demo::LogAxis(0.8, 3e25, 7).Labels,
+            (TLabels{"1e-5", "1", "100000", "1e10", "1e15", "1e20", "1e25", "1e30"}));
+  EXPECT_EQ(demo::LogAxis(0.8, 3e25, 6).Labels, (TLabels{"1e-10", "1", "1e10", "1e20", "1e30"}));
+  const demo::TPlotAxis log = demo::LogAxis(0.8, 3e25, 6);
+  EXPECT_TRUE(log.Log && log.Low == log.Ticks.front() && log.High == log.Ticks.back() && log.Low <= 0.8);
+  EXPECT_THROW(demo::LinearAxis(2, 1, 5, true, false), std::invalid_argument);
+  EXPECT_THROW(demo::LinearAxis(0, std::nan(""), 5, true, false), std::invalid_argument);
+  EXPECT_THROW(demo::LogAxis(0, 1, 5), std::invalid_argument);
+}
+
+// The plot writer on synthetic series. Each case keeps the layout and labels its ticks at
+// 1-2-5 steps; the axes reach exactly the generations run and the outer y ticks, none a
+// whole step beyond the data; every point sits where the tick labels say (a value a log
+// axis cannot show on its bottom edge); the best series gets its share of the height.
+TEST(Plot, SyntheticSeriesStayReadableAndTrue) {
+  const double nan = std::nan("");
+  struct TCase {
+    const char* Name;
+    std::vector<double> X, Best, Other;
+    demo::TPlotScale Scale;
+    bool Log;
+    std::string Title = "a plot";
+    double Width = 800, Height = 450;
+  };
+  std::vector<TCase> cases = {
+      {"flat", {1, 2, 3, 4}, {5, 5, 5, 5}, {5, 5, 5, 5}, demo::psAuto, false},
+      {"outlier", {}, {}, {}, demo::psAuto, true},
+      {"negative", {0, 1, 2, 3, 4, 5}, {2.5, 1, -0.5, -1.5, -3, -3.5}, {20, 3, -12, -7, -50, -31}, demo::psAuto, false},
+      {"decades", {}, {}, {}, demo::psAuto, true},
+      {"single", {7}, {3}, {4}, demo::psLinear, false},
+      {"large", {999980, 999990, 1000000}, {3.4e9, 2.1e9, 1.05e9}, {3.5e9, 3e9, 2e9}, demo::psLinear, false},
+      {"cramped", {1, 2, 3}, {1.2e-4, 8e-5, 2.5e-5}, {1.3e-4, 1.1e-4, 9e-5}, demo::psLinear, false,
+       "Symbolic regression of a_rather_long_column_name over 12345 rows of /home/someone/" + std::string(90, 'x') +
+           "/measurements.csv",
+       300, 200},
+  };
+  for (int g = 1; g <= 40; ++g) {
+    cases[1].X.push_back(g), cases[1].Best.push_back(1e6 * std::pow(0.7, g)), cases[1].Other.push_back(3e6 / g);
+    cases[3].X.push_back(g), cases[3].Best.push_back(std::pow(10.0, -g / 4.0)), cases[3].Other.push_back(100.0 / g);
+  }
+  cases[1].Other[12] = 2e28;
+  cases[3].Best.back() = 0, cases[3].Other[20] = nan, cases[3].Other[22] = nan;  // a dot between two gaps
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    demo::TPlot input{c.Title, "generation", "error", c.X, {{"best", "#c00", c.Best}, {"other", "#00c", c.Other}},
+                      c.Scale, c.Width, c.Height};
+    const TShownPlot plot = ReadPlot(demo::PlotToSvg(input));
+    ExpectReadable(plot);
+    const std::vector<TText> yTicks = plot.Of("ytick"), xTicks = plot.Of("xtick");
+    const std::vector<double> y = ExpectNiceTicks(yTicks, c.Log), x = ExpectNiceTicks(xTicks, false);
+    ASSERT_EQ(plot.Of("ylabel").size(), 1u);
+    EXPECT_EQ(plot.Of("ylabel")[0].Text.find("log scale") != std::string::npos, c.Log);
+    const std::string title = plot.Of("title").at(0).Text;
+    EXPECT_EQ(title.substr(title.size() - 4), c.Title.substr(c.Title.size() - 4));  // shortened in the middle
+
+    // Pixel positions from the first and last tick labels, centred half an x-height up.
+    auto scale = [&](double v) { return c.Log ? std::log10(v) : v; };
+    const double yBottom = yTicks.front().Y - 0.35 * yTicks.front().Size;
+    const double yTop = yTicks.back().Y - 0.35 * yTicks.back().Size;
+    EXPECT_NEAR(yBottom, plot.Frame.Bottom, 1);
+    EXPECT_NEAR(yTop, plot.Frame.Top, 1);
+    auto yPixel = [&](double v) {
+      if (c.Log && v <= 0) return plot.Frame.Bottom;
+      return yBottom + (scale(v) - scale(y.front())) * (yTop - yBottom) / (scale(y.back()) - scale(y.front()));
+    };
+    auto xPixel = [&](double v) {
+      return xTicks.front().X + (v - x.front()) * (xTicks.back().X - xTicks.front().X) / (x.back() - x.front());
+    };
+    EXPECT_NEAR(xPixel(c.X.front()), c.X.size() > 1 ? plot.Frame.Left : (plot.Frame.Left + plot.Frame.Right) / 2, 1);
+    EXPECT_NEAR(xPixel(c.X.back()), c.X.size() > 1 ? plot.Frame.Right : (plot.Frame.Left + plot.Frame.Right) / 2, 1);
+    EXPECT_TRUE(x.front() - (x[1] - x[0]) < c.X.front() && x.back() + (x[1] - x[0]) > c.X.back());
+    for (const auto& [name, values] : {std::pair{"best", c.Best}, std::pair{"other", c.Other}}) {
+      const TPoints& points = plot.Lines.at(name);
+      std::size_t j = 0;
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        if (!std::isfinite(values[i])) continue;
+        ASSERT_LT(j, points.size()) << name;
+        EXPECT_NEAR(points[j][0], xPixel(c.X[i]), 1.5) << name << " " << i;
+        EXPECT_NEAR(points[j][1], yPixel(values[i]), 1.5) << name << " " << i;
+        ++j;
+      }
+      EXPECT_EQ(j, points.size()) << name;
+      int runs = 0;  // gaps break the line
+      for (std::size_t i = 0; i < values.size(); ++i)
+        runs += std::isfinite(values[i]) && (i == 0 || !std::isfinite(values[i - 1]));
+      EXPECT_EQ(plot.Runs.at(name), runs) << name;
+    }
+    const std::size_t dots = plot.Dots.count("other") ? plot.Dots.at("other").size() : 0;
+    EXPECT_EQ(dots, c.X.size() == 1 || c.Name == std::string("decades") ? 1u : 0u);
+
+    // The shown range of each series, on the axis' scale (zeros left out on a log axis).
+    auto range = [&](const std::vector<double>& v) {
+      std::vector<double> shown;
+      for (double value : v)
+        if (std::isfinite(value) && (!c.Log || value > 0)) shown.push_back(scale(value));
+      return std::pair{*std::min_element(shown.begin(), shown.end()), *std::max_element(shown.begin(), shown.end())};
+    };
+    const auto [bestLow, bestHigh] = range(c.Best);
+    const auto [otherLow, otherHigh] = range(c.Other);
+    const double low = std::min(bestLow, otherLow), high = std::max(bestHigh, otherHigh);
+    if (high > low) {
+      EXPECT_TRUE(scale(y[0]) <= low && low < scale(y[1]));
+      EXPECT_TRUE(scale(y[y.size() - 2]) < high && high <= scale(y.back()));
+    }
+    EXPECT_GE(Span(plot, "best"), high > low ? 0.5 * (bestHigh - bestLow) / (high - low) : 0);
+  }
+
+  // No generations yet: an empty frame. Bad input.
+  const TShownPlot empty = ReadPlot(demo::PlotToSvg({"t", "x", "y", {}, {{"best", "red", {}}}}));
+  ExpectReadable(empty);
+  EXPECT_TRUE(empty.Lines.empty() && empty.Dots.empty());
+  demo::TPlot bad{"t", "x", "y", {1, 2}, {{"best", "red", {1}}}};
+  EXPECT_THROW(demo::PlotToSvg(bad), std::invalid_argument);
+  bad.Series[0].Values = {1, 2}, bad.X = {2, 1};
+  EXPECT_THROW(demo::PlotToSvg(bad), std::invalid_argument);
+  bad.X = {1, 2}, bad.Width = 100;
+  EXPECT_THROW(demo::PlotToSvg(bad), std::invalid_argument);
+}
+
+// Symbolic regression on a table where some programs' errors explode: the plot shows the
+// best error falling over a visible part of its height, on a log scale.
+TEST(Demo, SymregPlotShowsTheBestErrorFalling) {
+  const fs::path dir = fs::temp_directory_path() / ("evokit-demo-plot-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  {
+    std::ofstream table(dir / "gas.csv");
+    table << "moles,kelvin,litres,kpa\n";
+    for (int i = 0; i < 40; ++i) {
+      const double n = 0.5 + i % 7 * 0.5, t = 250 + i * 37 % 150, v = 5 + i * 13 % 35;
+      table << n << ',' << t << ',' << v << ',' << n * 8.314 * t / v << '\n';
+    }
+  }
+  const auto [status, output] = RunDemo("symreg --data " + (dir / "gas.csv").string() +
+                                        " --target kpa --population 200 --generations 20 --seed 2 --plot " +
+                                        (dir / "plot.svg").string());
+  ASSERT_EQ(status, 0) << output;
+  std::stringstream svg;
+  svg << std::ifstream(dir / "plot.svg").rdbuf();
+  const TShownPlot plot = ReadPlot(svg.str());
+  ExpectReadable(plot);
+  EXPECT_GE(Span(plot, "best"), 0.25);
+  EXPECT_EQ(plot.Of("ylabel").at(0).Text, "mean squared error (log scale)");
   fs::remove_all(dir);
 }
