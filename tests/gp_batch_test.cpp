@@ -409,7 +409,7 @@ TEST(GPRegression, SettingsOutOfRangeAreRefusedByName) {
   using S = TMXGPRegressionSettings;
   const struct { void (*Spoil)(S&); const char* Field; } rows[] = {
       {[](S& s) { s.Population = 1; }, "Population"},
-      {[](S& s) { s.Generations = -1; }, "Generations"},
+      {[](S& s) { s.Generations = 0; }, "Generations"},
       {[](S& s) { s.TournamentSize = 0; }, "TournamentSize"},
       {[](S& s) { s.DepthLimit = 101; }, "DepthLimit"},
       {[](S& s) { s.InitDepth = 18; }, "InitDepth"},

@@ -131,7 +131,7 @@ void SetRegressionFitness(TMXCustomGeneticProgramming<double>& GP, std::shared_p
 void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
   using E = ERegressionSettingsError;
   if (S.Population < 2) throw E("Population", "must be at least 2, not " + std::to_string(S.Population));
-  if (S.Generations < 0) throw E("Generations", "must not be negative, not " + std::to_string(S.Generations));
+  if (S.Generations < 1) throw E("Generations", "must be at least 1, not " + std::to_string(S.Generations));
   if (S.TournamentSize < 1) throw E("TournamentSize", "must be at least 1, not " + std::to_string(S.TournamentSize));
   if (S.DepthLimit < 1 || S.DepthLimit > 100)
     throw E("DepthLimit", "must be 1 to 100, not " + std::to_string(S.DepthLimit));
@@ -161,7 +161,7 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
   if (S.ModelSelection < msBest || S.ModelSelection > msKnee)
     throw E("ModelSelection", "is no model selection rule: " + std::to_string(static_cast<int>(S.ModelSelection)));
   if (S.ModelSelection == msValidation && S.ValidationFraction == 0)
-    throw E("ModelSelection", "msValidation needs rows held out: ValidationFraction is 0");
+    throw E("ModelSelection", "selects by validation error, but no rows are held out for validation");
   if (S.ArchiveSize < 2) throw E("ArchiveSize", "must be at least 2, not " + std::to_string(S.ArchiveSize));
 }
 

@@ -116,7 +116,7 @@ struct TMXGPRegressionSettings {
 };
 
 // EArgumentOutOfRangeException, Field() naming the field, for the first field of Settings
-// out of its range: Population below 2, Generations below 0, TournamentSize below 1,
+// out of its range: Population below 2, Generations below 1, TournamentSize below 1,
 // DepthLimit outside 1..100, InitDepth outside 0..DepthLimit, a probability outside
 // [0, 1], a word of FunctionSet that is no primitive (the message lists the primitives),
 // a word of Constants that is no finite number, StoppingError not finite, Threads below
