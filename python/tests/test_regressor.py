@@ -83,9 +83,12 @@ def test_the_model_is_the_best_program_of_the_whole_run_and_the_front_holds_it()
     rng = np.random.RandomState(0)
     X2 = rng.uniform(-2, 2, size=(60, 2))
     Y2 = np.sin(X2[:, 0]) * X2[:, 1] + rng.normal(0, 0.3, 60)
+    wandered = 0
     for seed in range(3):
-        model = SymbolicRegressor(population_size=60, generations=15, random_state=seed).fit(X2, Y2)
+        model = SymbolicRegressor(population_size=30, generations=15, tournament_size=2, p_crossover=0.5,
+                                  p_mutation=0.5, random_state=seed).fit(X2, Y2)
         best = model.history_["best_error"]
+        wandered += model.training_error_ < best[-1]
         assert len(best) == model.n_generations_ + 1 and "validation_error" not in model.history_
         assert model.training_error_ == best.min() <= best[-1]
         assert model.training_error_ == pytest.approx(np.mean((model.predict(X2) - Y2) ** 2), rel=1e-9)
@@ -95,6 +98,7 @@ def test_the_model_is_the_best_program_of_the_whole_run_and_the_front_holds_it()
         assert model.pareto_front_[-1] == (model.program_size_, model.training_error_, model.expression_)
         for size, error, expression in model.pareto_front_:
             assert np.mean((program_function(expression, 2)(X2) - Y2) ** 2) == pytest.approx(error, rel=1e-9)
+    assert wandered  # the last generation's fittest would have been the worse model
 
 
 def test_selection_by_validation_and_knee(capsys):
