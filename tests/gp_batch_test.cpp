@@ -420,7 +420,7 @@ TEST(GPRegression, SettingsOutOfRangeAreRefusedByName) {
       {[](S& s) { s.StoppingError = INFINITY; }, "StoppingError"},
       {[](S& s) { s.Threads = -1; }, "Threads"},
       {[](S& s) { s.ValidationFraction = 0.6; }, "ValidationFraction"},
-      {[](S& s) { s.ModelSelection = msValidation; }, "ModelSelection"},
+      {[](S& s) { s.ValidationFraction = 0; }, "ModelSelection"},
       {[](S& s) { s.ArchiveSize = 1; }, "ArchiveSize"},
   };
   EXPECT_NO_THROW(CheckRegressionSettings(S{}));

@@ -263,6 +263,8 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         else:
             X, y = _validate_data(self, X, y, y_numeric=True, dtype=np.float64)
         settings = self._settings()
+        if settings.validation_fraction > 0 and X.shape[0] < 2:
+            raise ValueError(f"n_samples={X.shape[0]}: validation_fraction needs at least 2 samples to hold rows out")
         result = _evokit._fit_regression(np.ascontiguousarray(X), y.astype(np.float64), settings, bool(self.verbose))
         front = result["front"]
         self.pareto_front_ = [(size, float(error), _scaled(tree, slope, intercept)[0])

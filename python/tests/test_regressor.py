@@ -9,6 +9,7 @@ from evokit import SymbolicRegressor, program_function
 
 X = np.linspace(-1, 1, 20, endpoint=False).reshape(-1, 1)
 Y = (X**4 + X**3 + X**2 + X).ravel()
+ALL_ROWS = {"model_selection": "best", "validation_fraction": 0.0}  # trained on every row
 
 
 @parametrize_with_checks([SymbolicRegressor(population_size=60, generations=5, random_state=0)])
@@ -32,7 +33,8 @@ def test_training_error_is_the_error_of_predict_over_every_row():
     X2 = np.column_stack([X.ravel(), np.cos(3 * X.ravel())])
     Y2 = X2[:, 0] * 2 - X2[:, 1]
     Y2[0] = 100.0
-    model = SymbolicRegressor(population_size=50, generations=3, random_state=1, linear_scaling=False).fit(X2, Y2)
+    model = SymbolicRegressor(population_size=50, generations=3, random_state=1, linear_scaling=False,
+                              **ALL_ROWS).fit(X2, Y2)
     assert model.training_error_ == pytest.approx(np.mean((model.predict(X2) - Y2) ** 2), rel=1e-9)
 
 
@@ -66,7 +68,7 @@ def test_bad_data_raises(x, y, error, match):
     ({"p_crossover": float("inf")}, ValueError), ({"stopping_error": float("nan")}, ValueError),
     ({"function_set": ["Add"]}, TypeError), ({"function_set": "Add Sine"}, ValueError),
     ({"constants": "1 pi"}, ValueError), ({"n_jobs": 0}, ValueError), ({"random_state": -1}, ValueError),
-    ({"model_selection": "newest"}, ValueError), ({"model_selection": "validation"}, ValueError),
+    ({"model_selection": "newest"}, ValueError), ({"validation_fraction": 0.0}, ValueError),
     ({"validation_fraction": 0.9}, ValueError), ({"linear_scaling": "yes"}, TypeError), ({"verbose": 1.0}, TypeError),
 ])
 def test_bad_parameters_raise_at_fit_naming_the_parameter(params, error):
@@ -86,7 +88,7 @@ def test_the_model_is_the_best_program_of_the_whole_run_and_the_front_holds_it()
     wandered = 0
     for seed in range(3):
         model = SymbolicRegressor(population_size=30, generations=15, tournament_size=2, p_crossover=0.5,
-                                  p_mutation=0.5, random_state=seed).fit(X2, Y2)
+                                  p_mutation=0.5, random_state=seed, **ALL_ROWS).fit(X2, Y2)
         best = model.history_["best_error"]
         wandered += model.training_error_ < best[-1]
         assert len(best) == model.n_generations_ + 1 and "validation_error" not in model.history_
@@ -167,7 +169,7 @@ def test_predict_gives_the_values_the_fit_scored():
     Y2 = np.sin(X2[:, 0]) * 2 - X2[:, 1]
     for seed in range(4):
         model = SymbolicRegressor(population_size=80, generations=8, random_state=seed, linear_scaling=False,
-                                  function_set="Add Sub Mul Div Sin Cos Exp Log Sqrt Tanh").fit(X2, Y2)
+                                  function_set="Add Sub Mul Div Sin Cos Exp Log Sqrt Tanh", **ALL_ROWS).fit(X2, Y2)
         residuals = Y2 - model.predict(X2)
         assert model.training_error_ == sum(r * r for r in residuals) / len(Y2), model.expression_
 
