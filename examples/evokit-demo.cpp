@@ -442,6 +442,7 @@ int RunSymreg(const TOptions& o) {
   auto fitness = std::make_shared<TMXGPRegressionFitness>(data.Table, data.Target);
   fitness->SetBatch(!o.Scalar);
   SetRegressionFitness(gp, fitness);
+  TMXGPRegressionArchive archive(fitness);  // the run's front of error against program size
   if (!o.LoadFile.empty()) {
     // The instructions above keep their handlers: loading merges the saved ones by name.
     gp.LoadFromFile(o.LoadFile);
@@ -452,6 +453,7 @@ int RunSymreg(const TOptions& o) {
   const auto start = std::chrono::steady_clock::now();
   std::vector<TRow> rows;
   gp.SetOnEvolve([&](TObject*) {
+    archive.Update(gp);
     TMXIndividual* best = gp.FittestIndividual();
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     TRow row{gp.Generation(), best ? best->Fitness() : 0.0, gp.AvgFitness(), gp.MinFitness(), gp.MaxFitness(),
@@ -479,6 +481,9 @@ int RunSymreg(const TOptions& o) {
     std::cout << "best program: " << best->DNA()->ToString() << "\n"
               << "mean squared error on the data: " << FloatToStr(fitness->Evaluate(*best)) << "\n";
   }
+  std::cout << "front of error against size over the run:\n";
+  for (const TMXGPRegressionArchive::TEntry& entry : archive.Front())
+    std::cout << "  size " << entry.Size << "  error " << FloatToStr(entry.Error) << "  " << entry.Program->ToString() << "\n";
   if (!o.SaveFile.empty()) {
     gp.SaveToFile(o.SaveFile);
     std::cout << "saved to " << o.SaveFile << "\n";

@@ -205,6 +205,7 @@ TEST(Demo, RunsSavesResumesAndFails) {
   EXPECT_NE(output.find("avg size"), std::string::npos) << output;
   EXPECT_NE(output.find("best program: "), std::string::npos) << output;
   EXPECT_NE(output.find("mean squared error on the data: "), std::string::npos) << output;
+  EXPECT_NE(output.find("front of error against size over the run:\n  size "), std::string::npos) << output;
   // Row by row, the run is the same: the same best program with the same error.
   const std::size_t best = output.find("best program: ");
   const std::string compiled = output.substr(best, output.find("saved to") - best);

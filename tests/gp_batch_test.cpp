@@ -452,8 +452,8 @@ TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
   // Each refusal names what it refused.
   const std::vector<std::string> twice{"y", "Y"}, none;
   const struct { const char* FunctionSet; const char* Constants; const std::vector<std::string>& Variables; int Population; const char* Named; } bad[] = {
-      {"Add", "1", twice, 40, "\"Y\""}, {"Add Nope nope", "1", none, 40, "\"nope\""},
-      {"Add", "1 x", variables, 40, "\"x\""}, {"Add", "1", none, 1000000000, "1000000000"},
+      {"Add", "1", twice, 40, "\"Y\""}, {"Add Sub sub", "1", none, 40, "\"Sub\""},
+      {"Add", "1 0.5 1", variables, 40, "\"1\""}, {"Add", "1", none, 1000000000, "1000000000"},
   };
   for (const auto& row : bad) {
     TFloatGP fresh;
@@ -465,4 +465,218 @@ TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
     EXPECT_EQ(fresh.InitialPopulation(), 9);
     EXPECT_NE(fresh.SelectionMethod(), smTournament);
   }
+}
+
+// Every field out of range is refused by name before the component changes; an unknown
+// primitive is no longer taken for a variable, and the refusal lists the primitives.
+TEST(GPRegression, SettingsOutOfRangeAreRefusedByName) {
+  using S = TMXGPRegressionSettings;
+  const struct { void (*Spoil)(S&); const char* Field; } rows[] = {
+      {[](S& s) { s.Population = 1; }, "Population"},
+      {[](S& s) { s.Generations = 0; }, "Generations"},
+      {[](S& s) { s.TournamentSize = 0; }, "TournamentSize"},
+      {[](S& s) { s.DepthLimit = 101; }, "DepthLimit"},
+      {[](S& s) { s.InitDepth = 18; }, "InitDepth"},
+      {[](S& s) { s.CrossoverProbability = 2; }, "CrossoverProbability"},
+      {[](S& s) { s.MutationProbability = std::nan(""); }, "MutationProbability"},
+      {[](S& s) { s.FunctionSet = "Add Sine"; }, "FunctionSet"},
+      {[](S& s) { s.Constants = "1 x"; }, "Constants"},
+      {[](S& s) { s.StoppingError = INFINITY; }, "StoppingError"},
+      {[](S& s) { s.Threads = -1; }, "Threads"},
+      {[](S& s) { s.ValidationFraction = 0.6; }, "ValidationFraction"},
+      {[](S& s) { s.ValidationFraction = 0; }, "ModelSelection"},
+      {[](S& s) { s.ArchiveSize = 1; }, "ArchiveSize"},
+  };
+  EXPECT_NO_THROW(CheckRegressionSettings(S{}));
+  for (const auto& row : rows) {
+    S settings;
+    row.Spoil(settings);
+    TFloatGP gp;
+    try {
+      ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x"});
+      ADD_FAILURE() << row.Field << " accepted";
+    } catch (const ERegressionSettingsError& e) {
+      EXPECT_EQ(e.Field(), row.Field);
+      EXPECT_EQ(e.Message().rfind(row.Field, 0), 0u) << e.Message();
+    }
+    EXPECT_EQ(gp.Instructions()->Count(), 0) << row.Field;
+    EXPECT_NE(gp.SelectionMethod(), smTournament) << row.Field;
+  }
+  S sine;
+  sine.FunctionSet = "Add Sine";
+  const std::string error = ErrorOf<EArgumentOutOfRangeException>([&] { CheckRegressionSettings(sine); });
+  EXPECT_NE(error.find("\"Sine\""), std::string::npos) << error;
+  EXPECT_NE(error.find("Add Sub Mul Div Min Max Neg Abs Square Sqrt Exp Log Sin Cos Tanh"), std::string::npos) << error;
+}
+
+TEST(GPRegression, SplitRowsPartitionsTheRowsReproducibly) {
+  const TMXDataTable table = Quartic(40);
+  TMXDataTable training, validation, again, other, ignored;
+  SplitRows(table, 0.25, 7, training, validation);
+  ASSERT_EQ(validation.RowCount(), 10);
+  ASSERT_EQ(training.RowCount(), 30);
+  EXPECT_EQ(training.ColumnName(1), "y");
+  // Every row lands in exactly one part, whole and in its original order.
+  std::vector<double> xs;
+  for (const TMXDataTable* part : {&training, &validation}) {
+    const auto x = part->Column("x"), y = part->Column("y");
+    EXPECT_TRUE(std::is_sorted(x.begin(), x.end()));
+    for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(y[i], x[i] * (1 + x[i] * (1 + x[i] * (1 + x[i]))));
+    xs.insert(xs.end(), x.begin(), x.end());
+  }
+  std::sort(xs.begin(), xs.end());
+  const auto all = table.Column("x");
+  EXPECT_TRUE(std::equal(xs.begin(), xs.end(), all.begin(), all.end()));
+  SplitRows(table, 0.25, 7, again, ignored);
+  EXPECT_TRUE(std::ranges::equal(again.Column("x"), training.Column("x")));
+  SplitRows(table, 0.25, 8, other, ignored);
+  EXPECT_FALSE(std::ranges::equal(other.Column("x"), training.Column("x")));
+  SplitRows(table, 0.001, 7, other, ignored);
+  EXPECT_EQ(ignored.RowCount(), 1);
+  EXPECT_THROW(SplitRows(Quartic(1), 0.5, 7, other, ignored), EDataTableError);
+  EXPECT_THROW(SplitRows(table, 0, 7, other, ignored), EDataTableError);
+}
+
+namespace {
+
+// The quartic with a wiggle no small program fits, so runs do not stop early.
+TMXDataTable Wiggly(int Points) {
+  TMXDataTable quartic = Quartic(Points), table;
+  std::vector<double> y(quartic.Column("y").begin(), quartic.Column("y").end());
+  for (int i = 0; i < Points; ++i) y[static_cast<std::size_t>(i)] += 0.3 * std::sin(9 * quartic.Column("x")[static_cast<std::size_t>(i)]);
+  table.AddColumn("x", quartic.Column("x"));
+  table.AddColumn("y", y);
+  return table;
+}
+
+struct TArchiveRun {
+  std::string Front;                               // "size error program" per entry
+  std::vector<std::pair<int, double>> Seen;        // every program's size and fitness
+  std::vector<std::pair<std::string, std::string>> Ends, SmallEnds;  // first and last programs
+};
+
+TArchiveRun RunWithArchive(int Threads, TMXGPRegressionArchive& Archive, TMXGPRegressionArchive& Small,
+                           TFloatGP& gp, std::shared_ptr<TMXGPRegressionFitness> Fitness) {
+  TArchiveRun run;
+  TMXGPRegressionSettings settings;
+  settings.Population = 60, settings.Constants = "1";
+  ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x"});
+  SetRegressionFitness(gp, Fitness);
+  TParallel::SetMaxThreads(Threads);
+  RandSeed(11);
+  const auto feed = [&](TObject*) {
+    Archive.Update(gp), Small.Update(gp);
+    for (int i = 0; i < gp.Population()->Count(); ++i)
+      run.Seen.emplace_back(gp.Population()->Items(i)->DNA()->Size(), gp.Population()->Items(i)->Fitness());
+  };
+  gp.Initialize();
+  feed(nullptr);
+  gp.SetOnEvolve(feed);
+  gp.ParallelEvolve(12);
+  TParallel::SetMaxThreads(0);
+  for (const auto& entry : Archive.Front())
+    run.Front += std::to_string(entry.Size) + " " + FloatToStr(entry.Error) + " " + entry.Program->ToString() + "\n";
+  return run;
+}
+
+}  // namespace
+
+// A run's archive: a front of copies that nothing seen beats, the best-so-far program at
+// its end, the same whatever the thread count, and a bounded front keeping both ends.
+TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
+  std::vector<std::string> fronts;
+  for (int threads : {1, 2}) {
+    auto fitness = std::make_shared<TMXGPRegressionFitness>(Wiggly(64), "y", rmMeanSquaredError, true);
+    TMXGPRegressionArchive archive(fitness, nullptr, 1000), small(fitness, nullptr, 3);
+    TFloatGP gp;
+    const TArchiveRun run = RunWithArchive(threads, archive, small, gp, fitness);
+    fronts.push_back(run.Front);
+    const auto& front = archive.Front();
+    ASSERT_GE(front.size(), 3u) << run.Front;
+    for (std::size_t i = 1; i < front.size(); ++i) {
+      EXPECT_LT(front[i - 1].Size, front[i].Size) << run.Front;
+      EXPECT_GT(front[i - 1].Error, front[i].Error) << run.Front;
+    }
+    for (const auto& [size, error] : run.Seen)
+      EXPECT_TRUE(std::ranges::any_of(front, [&](const auto& e) { return e.Size <= size && e.Error <= error; }))
+          << size << " " << error << "\n" << run.Front;
+    // The copies outlive the population that held them, with their scaling.
+    const auto target = fitness->TargetValues();
+    for (const auto& entry : front) {
+      EXPECT_EQ(entry.Program->Size(), entry.Size);
+      const std::vector<double> predictions = TMXGPRegressionArchive::Predict(entry, fitness->Inputs());
+      double sum = 0;
+      for (std::size_t r = 0; r < predictions.size(); ++r) sum += (target[r] - predictions[r]) * (target[r] - predictions[r]);
+      EXPECT_NEAR(sum / static_cast<double>(target.size()), entry.Error, 1e-9 * (1 + entry.Error)) << entry.Program->ToString();
+      EXPECT_TRUE(std::isnan(entry.ValidationError));
+    }
+    const auto& history = archive.History();
+    ASSERT_EQ(history.size(), 13u);
+    double best = INFINITY;
+    for (std::size_t g = 0; g < history.size(); ++g) {
+      EXPECT_EQ(history[g].Generation, static_cast<int>(g));
+      EXPECT_GT(history[g].AvgSize, 0);
+      best = std::min(best, history[g].BestError);
+    }
+    EXPECT_EQ(archive.Best()->Error, best);
+    EXPECT_EQ(archive.Best(), &front.back());
+    EXPECT_EQ(archive.Select(msBest), archive.Best());
+    // Bounded, the front still holds the smallest and the best programs.
+    ASSERT_EQ(small.Front().size(), 3u);
+    EXPECT_EQ(small.Front().front().Program->ToString(), front.front().Program->ToString());
+    EXPECT_EQ(small.Front().back().Program->ToString(), front.back().Program->ToString());
+    EXPECT_EQ(small.History().size(), 13u);
+    archive.Update(gp);  // no new generation
+    EXPECT_EQ(archive.History().size(), 13u);
+  }
+  EXPECT_EQ(fronts[0], fronts[1]);
+}
+
+// Selection over a known front: y = x^2 + x; the fitness each program gets is set, its
+// validation error is real.
+TEST(GPRegressionArchive, SelectsTheBestTheKneeOrTheValidationWinner) {
+  TMXDataTable table;
+  std::vector<double> x, y;
+  for (int i = 0; i < 30; ++i) x.push_back(-1.5 + 0.1 * i), y.push_back(x.back() * x.back() + x.back());
+  table.AddColumn("x", x), table.AddColumn("y", y);
+  TMXDataTable training, validation;
+  SplitRows(table, 0.3, 1, training, validation);
+  auto train = std::make_shared<TMXGPRegressionFitness>(training, "y", rmMeanSquaredError, true);
+  auto check = std::make_shared<TMXGPRegressionFitness>(validation, "y", rmMeanSquaredError, false);
+  EXPECT_THROW(TMXGPRegressionArchive(train, train), EArgumentOutOfRangeException);
+  EXPECT_THROW(TMXGPRegressionArchive(train, nullptr, 1), EArgumentOutOfRangeException);
+  EXPECT_THROW(TMXGPRegressionArchive(nullptr), EArgumentOutOfRangeException);
+  const std::pair<const char*, double> programs[] = {
+      {"x", 10}, {"(Add x 1)", 2}, {"(Mul x (Add x 1))", 1.5}, {"(Mul x (Mul x (Add x 1)))", 1.4},
+      {"(Add x (Mul x (Add x 1)))", 3}, {"(Mul x (Mul x (Mul x (Add x 1))))", 1.0}, {"(Add 1 (Mul x (Add x 1)))", 1.5},
+  };
+  TFloatGP gp;
+  AddFloatPrimitives(*gp.Instructions(), "Add Mul x 1");
+  gp.SetInitialPopulation(static_cast<int>(std::size(programs)));
+  gp.SetOnEvaluateFitness([&](TObject*, TMXIndividual* item, TGAFitness& value) {
+    const std::string text = static_cast<TMXGPIndividual<double>*>(item)->DNA()->ToString();
+    for (const auto& [program, error] : programs)
+      if (text == TTree(BuildTree(*gp.Instructions(), program))->ToString()) value = error;
+  });
+  gp.Initialize();
+  for (int i = 0; i < gp.Population()->Count(); ++i) {
+    const TTree tree(BuildTree(*gp.Instructions(), programs[i].first));
+    gp.Population()->Items(i)->SetDNA(tree.get());
+  }
+  TMXGPRegressionArchive plain(train), archive(train, check);
+  EXPECT_THROW(plain.Select(msValidation), EArgumentOutOfRangeException);
+  EXPECT_EQ(plain.Select(msKnee), nullptr);
+  plain.Update(gp), archive.Update(gp);
+  std::string sizes;
+  for (const auto& entry : archive.Front()) sizes += std::to_string(entry.Size) + " ";
+  EXPECT_EQ(sizes, "1 3 5 7 9 ");  // the later size-7 program and the 5 of equal fitness are dominated
+  EXPECT_EQ(archive.Front()[2].Program->ToString(), TTree(BuildTree(*gp.Instructions(), programs[2].first))->ToString());
+  EXPECT_EQ(archive.Select(msBest)->Size, 9);
+  EXPECT_EQ(archive.Select(msKnee)->Size, 3);
+  EXPECT_EQ(plain.Select(msKnee)->Size, 3);
+  const auto* chosen = archive.Select(msValidation);
+  EXPECT_EQ(chosen->Size, 5);  // x(x + 1) itself
+  EXPECT_LT(chosen->ValidationError, 1e-20);
+  EXPECT_NEAR(chosen->Slope, 1, 1e-12);
+  for (const auto& entry : archive.Front()) EXPECT_GT(entry.ValidationError, entry.Size == 5 ? -1 : 1e-6);
 }

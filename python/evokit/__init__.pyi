@@ -294,6 +294,9 @@ class SymbolicRegressor:
     linear_scaling: bool
     n_jobs: int
     random_state: Any
+    model_selection: str
+    validation_fraction: float
+    verbose: bool
     program_: str
     expression_: str
     tree_: tuple
@@ -301,11 +304,15 @@ class SymbolicRegressor:
     n_generations_: int
     program_size_: int
     mean_program_size_: float
+    validation_error_: float
+    pareto_front_: list[tuple[int, float, str]]
+    history_: dict[str, npt.NDArray[Any]]
     n_features_in_: int
     def __init__(self, population_size: int = 500, generations: int = 50, tournament_size: int = 7,
                  init_depth: int = 6, depth_limit: int = 17, p_crossover: float = 0.9, p_mutation: float = 0.1,
                  function_set: str = "Add Sub Mul Div", constants: str = "1", stopping_error: float = 0.0,
-                 linear_scaling: bool = True, n_jobs: int = 1, random_state: Any = None) -> None: ...
+                 linear_scaling: bool = True, n_jobs: int = 1, random_state: Any = None,
+                 model_selection: str = "validation", validation_fraction: float = 0.25, verbose: bool = False) -> None: ...
     def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> "SymbolicRegressor": ...
     def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
     def score(self, X: npt.ArrayLike, y: npt.ArrayLike) -> float: ...

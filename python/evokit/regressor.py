@@ -29,8 +29,11 @@ _FIELDS = {"population_size": "population", "generations": "generations", "tourn
            "init_depth": "init_depth", "depth_limit": "depth_limit", "p_crossover": "crossover_probability",
            "p_mutation": "mutation_probability", "function_set": "function_set", "constants": "constants",
            "stopping_error": "stopping_error", "linear_scaling": "linear_scaling", "n_jobs": "threads",
-           "random_state": "seed"}
-_PARAMS = tuple(_FIELDS)
+           "random_state": "seed", "model_selection": "model_selection",
+           "validation_fraction": "validation_fraction"}
+# Parameters of the Python side only, with their defaults.
+_LOCAL = {"verbose": False}
+_PARAMS = tuple(_FIELDS) + tuple(_LOCAL)
 
 
 def _defaults():
@@ -38,7 +41,7 @@ def _defaults():
     settings = _evokit._RegressionSettings()
     values = {name: getattr(settings, field) for name, field in _FIELDS.items()}
     values["n_jobs"] = -1 if values["n_jobs"] == 0 else values["n_jobs"]
-    return values
+    return {**values, **_LOCAL}
 
 
 _DEFAULTS = _defaults()
@@ -62,6 +65,15 @@ def _expression(tree):
     if head in _INFIX and len(args) == 2:
         return f"({args[0]} {_INFIX[head]} {args[1]})"
     return f"{_SPELLING.get(head, head.lower())}({', '.join(args)})"
+
+
+def _scaled(tree, slope, intercept):
+    """The expression and the tree of intercept + slope * tree (tree itself for 0 and 1)."""
+    slope, intercept = float(slope), float(intercept)
+    if (slope, intercept) == (1.0, 0.0):
+        return _expression(tree), tree
+    return (f"{intercept!r} + {slope!r} * {_expression(tree)}",
+            ("Add", ("const", intercept), ("Mul", ("const", slope), tree)))
 
 
 def _tree(expression, n_features):
@@ -137,6 +149,14 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     function_set names the primitives (Add Sub Mul Div Min Max Neg Abs Square Sqrt Exp Log
     Sin Cos Tanh), constants the constant terminals; n_jobs other than 1 evaluates and
     breeds on that many threads (-1: every core).
+
+    Every generation the run keeps the programs that no other program seen beats on both
+    training error and size (`pareto_front_`); `model_selection` picks the model among
+    them: "best" the lowest training error seen in the whole run, "validation" the lowest
+    error on the validation_fraction of the rows held out of training (which then fit on
+    the rest), "knee" the knee of the front, past which a larger program buys little
+    error. validation_fraction above 0 also records the validation error in `history_`
+    whatever the rule. verbose prints one progress line per generation.
     """
 
     def __init__(self, population_size=_DEFAULTS["population_size"], generations=_DEFAULTS["generations"],
@@ -145,7 +165,8 @@ class SymbolicRegressor(_RegressorMixin, _Base):
                  p_mutation=_DEFAULTS["p_mutation"], function_set=_DEFAULTS["function_set"],
                  constants=_DEFAULTS["constants"], stopping_error=_DEFAULTS["stopping_error"],
                  linear_scaling=_DEFAULTS["linear_scaling"], n_jobs=_DEFAULTS["n_jobs"],
-                 random_state=_DEFAULTS["random_state"]):
+                 random_state=_DEFAULTS["random_state"], model_selection=_DEFAULTS["model_selection"],
+                 validation_fraction=_DEFAULTS["validation_fraction"], verbose=_DEFAULTS["verbose"]):
         self.population_size = population_size
         self.generations = generations
         self.tournament_size = tournament_size
@@ -159,6 +180,9 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         self.linear_scaling = linear_scaling
         self.n_jobs = n_jobs
         self.random_state = random_state
+        self.model_selection = model_selection
+        self.validation_fraction = validation_fraction
+        self.verbose = verbose
 
     if _Base is object:  # scikit-learn provides these otherwise
         def get_params(self, deep=True):
@@ -187,33 +211,43 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         raise ValueError(f"random_state must be None, a non-negative int or a RandomState, not {state!r}")
 
     def _settings(self):
-        """The library's settings from the parameters, each checked."""
+        """The library's settings from the parameters; ValueError or TypeError naming a bad one."""
         values = {}
         for name in ("population_size", "generations", "tournament_size", "init_depth", "depth_limit"):
             value = getattr(self, name)
             if not isinstance(value, numbers.Integral) or isinstance(value, bool):
                 raise TypeError(f"{name} must be an int, not {type(value).__name__}")
             values[name] = int(value)
-        if not 1 <= values["depth_limit"] <= 100 or not 0 <= values["init_depth"] <= values["depth_limit"]:
-            # expression_ nests one level per tree level, and Python's parser stops at 200.
-            raise ValueError("depth_limit must be 1 to 100 and init_depth 0 to depth_limit")
-        for name in ("p_crossover", "p_mutation", "stopping_error"):
+        for name in ("p_crossover", "p_mutation", "stopping_error", "validation_fraction"):
             value = getattr(self, name)
-            if not isinstance(value, numbers.Real) or not np.isfinite(value):
-                raise ValueError(f"{name} must be a finite number, not {value!r}")
+            if not isinstance(value, numbers.Real) or isinstance(value, bool):
+                raise TypeError(f"{name} must be a number, not {type(value).__name__}")
             values[name] = float(value)
-        for name in ("function_set", "constants"):
+        for name in ("function_set", "constants", "model_selection"):
             if not isinstance(getattr(self, name), str):
-                raise TypeError(f"{name} must be a string of names separated by spaces")
+                raise TypeError(f"{name} must be a string")
             values[name] = getattr(self, name)
+        for name in ("linear_scaling", "verbose"):
+            if not isinstance(getattr(self, name), (bool, np.bool_)):
+                raise TypeError(f"{name} must be a bool, not {type(getattr(self, name)).__name__}")
         values["linear_scaling"] = bool(self.linear_scaling)
         if not isinstance(self.n_jobs, numbers.Integral) or self.n_jobs == 0 or self.n_jobs < -1:
             raise ValueError(f"n_jobs must be -1 or a positive int, not {self.n_jobs!r}")
         values["n_jobs"] = 0 if self.n_jobs == -1 else int(self.n_jobs)
         values["random_state"] = self._seed()
+        if values["depth_limit"] > 100:  # expression_ nests a level per tree level; Python's parser stops at 200
+            raise ValueError(f"depth_limit must be 1 to 100, not {values['depth_limit']}")
+        if self.model_selection == "validation" and values["validation_fraction"] == 0:
+            raise ValueError('model_selection "validation" needs validation_fraction above 0')
         settings = _evokit._RegressionSettings()
         for name, value in values.items():
             setattr(settings, _FIELDS[name], value)
+        fields = {field: name for name, field in _FIELDS.items()}
+        try:  # the library checks every range; its message names the settings' field
+            _evokit._check_settings(settings)
+        except ValueError as error:
+            field, _, rest = str(error).partition(" ")
+            raise ValueError(f"{fields.get(field, field)} {rest}") from None
         return settings
 
     def fit(self, X, y):
@@ -229,21 +263,22 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         else:
             X, y = _validate_data(self, X, y, y_numeric=True, dtype=np.float64)
         settings = self._settings()
-        result = _evokit._fit_regression(np.ascontiguousarray(X), y.astype(np.float64), settings)
-        tree = result["tree"]
-        body = _expression(tree)
-        slope, intercept = float(result["slope"]), float(result["intercept"])
-        self.program_ = result["prefix"]
-        if (slope, intercept) == (1.0, 0.0):
-            self.expression_, self._model = body, tree
-        else:
-            self.expression_ = f"{intercept!r} + {slope!r} * {body}"
-            self._model = ("Add", ("const", intercept), ("Mul", ("const", slope), tree))
+        if settings.validation_fraction > 0 and X.shape[0] < 2:
+            raise ValueError(f"n_samples={X.shape[0]}: validation_fraction needs at least 2 samples to hold rows out")
+        result = _evokit._fit_regression(np.ascontiguousarray(X), y.astype(np.float64), settings, bool(self.verbose))
+        front = result["front"]
+        self.pareto_front_ = [(size, float(error), _scaled(tree, slope, intercept)[0])
+                              for size, error, _, tree, _, slope, intercept in front]
+        size, error, held, tree, prefix, slope, intercept = front[result["chosen"]]
+        self.expression_, self._model = _scaled(tree, slope, intercept)
+        self.program_ = prefix
         self.tree_ = tree
-        self.training_error_ = float(result["error"])
+        self.training_error_ = float(error)
+        self.validation_error_ = float(held)
         self.n_generations_ = int(result["generations"])
-        self.program_size_ = int(result["size"])
+        self.program_size_ = int(size)
         self.mean_program_size_ = float(result["mean_size"])
+        self.history_ = {name: np.asarray(values) for name, values in result["history"].items()}
         return self
 
     def predict(self, X):

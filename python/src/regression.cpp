@@ -4,7 +4,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <iterator>
 #include <map>
+#include <random>
 #include <memory>
 #include <span>
 #include <string>
@@ -30,20 +32,67 @@ std::vector<std::string> ColumnNames(py::ssize_t Count) {
   return names;
 }
 
-// Runs GP on (X, y) with the mean squared error (after linear scaling, when on) and
-// returns the best tree, its error, its scaling and the generations run. The GIL is
-// released for the whole run.
-py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const TMXGPRegressionSettings& S) {
-  if (S.Population < 2) throw py::value_error("population_size must be at least 2");
-  if (S.Generations < 0) throw py::value_error("generations must not be negative");
+// The settings' fields as Python names them (the library's names in C++), and the model
+// selection rules by name.
+const std::pair<const char*, const char*> kFieldNames[] = {
+    {"Population", "population"}, {"Generations", "generations"}, {"TournamentSize", "tournament_size"},
+    {"InitDepth", "init_depth"}, {"DepthLimit", "depth_limit"}, {"CrossoverProbability", "crossover_probability"},
+    {"MutationProbability", "mutation_probability"}, {"FunctionSet", "function_set"}, {"Constants", "constants"},
+    {"StoppingError", "stopping_error"}, {"LinearScaling", "linear_scaling"}, {"Threads", "threads"},
+    {"Seed", "seed"}, {"ModelSelection", "model_selection"}, {"ValidationFraction", "validation_fraction"},
+    {"ArchiveSize", "archive_size"}};
+const char* const kSelectionNames[] = {"best", "validation", "knee"};
+static_assert(std::size(kSelectionNames) == static_cast<std::size_t>(EnumCount<TGPModelSelection>()));
+
+// CheckRegressionSettings, its refusal a ValueError that names the field as Python does.
+void CheckSettings(const TMXGPRegressionSettings& S) {
+  try {
+    CheckRegressionSettings(S);
+  } catch (const ERegressionSettingsError& e) {
+    std::string message = e.Message();
+    for (const auto& [field, name] : kFieldNames)
+      if (e.Field() == field) message.replace(0, e.Field().size(), name);
+    throw py::value_error(message);
+  }
+}
+
+// (size, training error, validation error, tree, prefix, slope, intercept) of an entry.
+py::tuple EntryTuple(const TMXGPRegressionArchive::TEntry& E) {
+  return py::make_tuple(E.Size, E.Error, E.ValidationError, TreeToTuple(E.Program.get()), E.Program->ToString(),
+                        E.Slope, E.Intercept);
+}
+
+// Runs GP on (X, y) with the mean squared error (after linear scaling, when on), rows
+// held out for validation when the settings ask, an archive fed every generation, and
+// returns the archive's front, the entry the model selection picks, the history and the
+// generations run. The GIL is released for the run but for Verbose's progress lines.
+py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const TMXGPRegressionSettings& S,
+                       bool Verbose) {
+  CheckSettings(S);
   if (X.ndim() != 2) throw py::value_error("X must be two-dimensional");
   const std::vector<std::string> variables = ColumnNames(X.shape(1));
   TMXDataTable table = TableFromArray(X, variables);
   table.AddColumn("y", Y);
+  std::shared_ptr<TMXGPRegressionFitness> validation;
+  if (S.ValidationFraction > 0) {
+    TMXDataTable training, held;
+    SplitRows(table, S.ValidationFraction, S.Seed ? *S.Seed : std::random_device{}(), training, held);
+    table = std::move(training);
+    validation = std::make_shared<TMXGPRegressionFitness>(held, "y", rmMeanSquaredError, false);
+  }
   auto fitness = std::make_shared<TMXGPRegressionFitness>(table, "y", rmMeanSquaredError, S.LinearScaling);
   TMXGeneticProgramming gp;
   ApplyRegressionSettings(gp, S, variables);
   SetRegressionFitness(gp, fitness);
+  TMXGPRegressionArchive archive(fitness, validation, S.ArchiveSize);
+  const auto progress = [&] {
+    const TMXGPRegressionArchive::TGeneration& row = archive.History().back();
+    std::string line = "gen " + std::to_string(row.Generation) + "  best error " + FloatToStrF(row.BestError, ffGeneral, 8, 0);
+    if (validation) line += "  validation error " + FloatToStrF(row.ValidationError, ffGeneral, 8, 0);
+    line += "  avg size " + FloatToStrF(row.AvgSize, ffFixed, 8, 1) + "  front " + std::to_string(archive.Front().size());
+    py::gil_scoped_acquire gil;
+    py::print(line, py::arg("flush") = true);
+  };
   int done = 0;
   {
     py::gil_scoped_release nogil;
@@ -54,22 +103,36 @@ py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const
     const int threads = TParallel::MaxThreads();
     TParallel::SetMaxThreads(S.Threads);
     const TScopeExit restore([threads] { TParallel::SetMaxThreads(threads); });
+    // The first population is read too: a good early program is kept.
+    gp.Initialize();
+    const auto feed = [&](TObject*) {
+      const std::size_t rows = archive.History().size();
+      archive.Update(gp);
+      if (Verbose && archive.History().size() > rows) progress();
+    };
+    feed(nullptr);
+    gp.SetOnEvolve(feed);
     done = gp.ParallelEvolve(S.Generations);
   }
-  TMXGPIndividual<double>* best = gp.FittestIndividual();
-  if (!best || !best->DNA()) throw py::value_error("the run produced no program");
-  std::vector<double> predictions(Y.size());
-  EvaluateRows(*best, fitness->Inputs(), predictions);
-  double slope = 1, intercept = 0;
-  if (S.LinearScaling) TMXGPRegressionFitness::FitLinearScaling(predictions, Y, slope, intercept);
+  const TMXGPRegressionArchive::TEntry* chosen = archive.Select(S.ModelSelection);
+  if (!chosen) throw py::value_error("the run produced no program");
+  py::list front;
+  for (const auto& entry : archive.Front()) front.append(EntryTuple(entry));
+  py::dict history;
+  std::vector<int> generation;
+  std::vector<double> best, held, size;
+  for (const auto& row : archive.History())
+    generation.push_back(row.Generation), best.push_back(row.BestError), held.push_back(row.ValidationError),
+        size.push_back(row.AvgSize);
+  history["generation"] = generation;
+  history["best_error"] = best;
+  if (validation) history["validation_error"] = held;
+  history["average_size"] = size;
   py::dict out;
-  out["tree"] = TreeToTuple(best->DNA());
-  out["prefix"] = best->DNA()->ToString();
-  out["error"] = best->Fitness();
-  out["slope"] = slope;
-  out["intercept"] = intercept;
+  out["front"] = front;
+  out["chosen"] = chosen - archive.Front().data();
+  out["history"] = history;
   out["generations"] = done;
-  out["size"] = best->DNA()->Size();
   out["mean_size"] = gp.AvgProgramSize();
   return out;
 }
@@ -166,8 +229,18 @@ void BindRegression(py::module_& m) {
       .def_readwrite("stopping_error", &S::StoppingError)
       .def_readwrite("linear_scaling", &S::LinearScaling)
       .def_readwrite("threads", &S::Threads)
-      .def_readwrite("seed", &S::Seed);
-  m.def("_fit_regression", &FitRegression, py::arg("X"), py::arg("y"), py::arg("settings"));
+      .def_readwrite("seed", &S::Seed)
+      .def_property(
+          "model_selection", [](const S& s) { return std::string(kSelectionNames[s.ModelSelection]); },
+          [](S& s, const std::string& name) {
+            for (std::size_t i = 0; i < std::size(kSelectionNames); ++i)
+              if (name == kSelectionNames[i]) return void(s.ModelSelection = static_cast<TGPModelSelection>(i));
+            throw py::value_error("model_selection must be \"best\", \"validation\" or \"knee\", not \"" + name + "\"");
+          })
+      .def_readwrite("validation_fraction", &S::ValidationFraction)
+      .def_readwrite("archive_size", &S::ArchiveSize);
+  m.def("_check_settings", &CheckSettings, py::arg("settings"));
+  m.def("_fit_regression", &FitRegression, py::arg("X"), py::arg("y"), py::arg("settings"), py::arg("verbose") = false);
   m.def("_evaluate_tree", &EvaluateTree, py::arg("tree"), py::arg("X"),
         "The values of a program tree (nested tuples over x0, x1, ...) for each row of X.");
 }

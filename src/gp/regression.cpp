@@ -1,9 +1,13 @@
 #include <evokit/gp/regression.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <numeric>
 #include <vector>
 
 #include <evokit/gp/primitives.h>
+#include <evokit/platform/convert.h>
 #include <evokit/platform/pool.h>
 
 namespace evokit {
@@ -14,6 +18,44 @@ namespace {
 thread_local std::vector<double> tPredictions;
 
 bool HasWords(const std::string& Names) { return Names.find_first_not_of(" ,\t\r\n") != std::string::npos; }
+
+// The words of Names, separated as AddFloatPrimitives separates them.
+std::vector<std::string> Words(const std::string& Names) {
+  std::vector<std::string> words;
+  for (std::size_t pos = 0; pos < Names.size();) {
+    const std::size_t start = Names.find_first_not_of(" ,\t\r\n", pos);
+    if (start == std::string::npos) break;
+    pos = std::min(Names.find_first_of(" ,\t\r\n", start), Names.size());
+    words.push_back(Names.substr(start, pos - start));
+  }
+  return words;
+}
+
+std::string Number(double Value) { return FloatToStr(Value); }
+
+// Root's values for Table's rows, in one pass when the tree allows it.
+void Run(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out) {
+  if (!EvaluateTree(Root, Table, Out)) ExecuteRows(Root, Table, Out);
+}
+
+// splitmix64: a small generator of its own, so a split leaves the library's stream alone.
+std::uint64_t NextRandom(std::uint64_t& State) {
+  std::uint64_t z = (State += 0x9e3779b97f4a7c15ULL);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+TMXDataTable Rows(const TMXDataTable& Table, const std::vector<int>& Indices) {
+  TMXDataTable part;
+  std::vector<double> column(Indices.size());
+  for (int c = 0; c < Table.ColumnCount(); ++c) {
+    const std::span<const double> values = Table.Column(c);
+    for (std::size_t i = 0; i < Indices.size(); ++i) column[i] = values[static_cast<std::size_t>(Indices[i])];
+    part.AddColumn(Table.ColumnName(c), column);
+  }
+  return part;
+}
 
 }  // namespace
 
@@ -86,8 +128,46 @@ void SetRegressionFitness(TMXCustomGeneticProgramming<double>& GP, std::shared_p
   });
 }
 
+void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
+  using E = ERegressionSettingsError;
+  if (S.Population < 2) throw E("Population", "must be at least 2, not " + std::to_string(S.Population));
+  if (S.Generations < 1) throw E("Generations", "must be at least 1, not " + std::to_string(S.Generations));
+  if (S.TournamentSize < 1) throw E("TournamentSize", "must be at least 1, not " + std::to_string(S.TournamentSize));
+  if (S.DepthLimit < 1 || S.DepthLimit > 100)
+    throw E("DepthLimit", "must be 1 to 100, not " + std::to_string(S.DepthLimit));
+  if (S.InitDepth < 0 || S.InitDepth > S.DepthLimit)
+    throw E("InitDepth", "must be 0 to the depth limit (" + std::to_string(S.DepthLimit) + "), not " +
+                             std::to_string(S.InitDepth));
+  const std::pair<const char*, double> probabilities[] = {{"CrossoverProbability", S.CrossoverProbability},
+                                                          {"MutationProbability", S.MutationProbability}};
+  for (const auto& [field, value] : probabilities)
+    if (!(value >= 0 && value <= 1)) throw E(field, "must be between 0 and 1, not " + Number(value));
+  for (const std::string& word : Words(S.FunctionSet))
+    if (FloatPrimitiveOf(word) == fpNone) {
+      std::string known;
+      for (int p = fpNone + 1; p < EnumCount<TGPFloatPrimitive>(); ++p)
+        known += (known.empty() ? "" : " ") + FloatPrimitiveName(static_cast<TGPFloatPrimitive>(p));
+      throw E("FunctionSet", "names no primitive \"" + word + "\"; the primitives are " + known);
+    }
+  for (const std::string& word : Words(S.Constants)) {
+    double value = 0;
+    if (!TryStrToFloat(word, value) || !std::isfinite(value))
+      throw E("Constants", "must be finite numbers, not \"" + word + "\"");
+  }
+  if (!std::isfinite(S.StoppingError)) throw E("StoppingError", "must be a finite number, not " + Number(S.StoppingError));
+  if (S.Threads < 0) throw E("Threads", "must not be negative, not " + std::to_string(S.Threads));
+  if (!(S.ValidationFraction >= 0 && S.ValidationFraction <= 0.5))
+    throw E("ValidationFraction", "must be between 0 and 0.5, not " + Number(S.ValidationFraction));
+  if (S.ModelSelection < msBest || S.ModelSelection > msKnee)
+    throw E("ModelSelection", "is no model selection rule: " + std::to_string(static_cast<int>(S.ModelSelection)));
+  if (S.ModelSelection == msValidation && S.ValidationFraction == 0)
+    throw E("ModelSelection", "selects by validation error, but no rows are held out for validation");
+  if (S.ArchiveSize < 2) throw E("ArchiveSize", "must be at least 2, not " + std::to_string(S.ArchiveSize));
+}
+
 void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXGPRegressionSettings& Settings,
                              std::span<const std::string> Variables) {
+  CheckRegressionSettings(Settings);
   const int population = GP.InitialPopulation();
   GP.SetInitialPopulation(Settings.Population);  // the one setter that may refuse
   TMXGPInstructions<double>& set = *GP.Instructions();
@@ -116,6 +196,143 @@ void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXG
   GP.SetMutationProbability(Settings.MutationProbability);
   GP.SetUseFitnessCutoff(true);
   GP.SetFitnessCutoff(Settings.StoppingError);
+}
+
+void SplitRows(const TMXDataTable& Table, double Fraction, std::uint64_t Seed, TMXDataTable& Training,
+               TMXDataTable& Validation) {
+  const int rows = Table.RowCount();
+  const int held = Fraction > 0 ? std::max(1, static_cast<int>(std::lround(Fraction * rows))) : 0;
+  if (held >= rows || held == 0)
+    throw EDataTableError(std::to_string(rows) + " rows cannot be split with " + Number(Fraction) + " held out");
+  std::vector<int> order(static_cast<std::size_t>(rows));
+  std::iota(order.begin(), order.end(), 0);
+  std::uint64_t state = Seed;
+  for (int i = rows - 1; i > 0; --i)  // Fisher-Yates
+    std::swap(order[static_cast<std::size_t>(i)], order[NextRandom(state) % static_cast<std::uint64_t>(i + 1)]);
+  std::vector<int> validation(order.begin(), order.begin() + held), training(order.begin() + held, order.end());
+  std::sort(validation.begin(), validation.end());
+  std::sort(training.begin(), training.end());
+  TMXDataTable first = Rows(Table, training), second = Rows(Table, validation);
+  Training = std::move(first);
+  Validation = std::move(second);
+}
+
+TMXGPRegressionArchive::TMXGPRegressionArchive(std::shared_ptr<const TMXGPRegressionFitness> Training,
+                                               std::shared_ptr<const TMXGPRegressionFitness> Validation, int Capacity)
+    : FTraining(std::move(Training)), FValidation(std::move(Validation)), FCapacity(Capacity) {
+  if (!FTraining) throw EArgumentOutOfRangeException("An archive needs the training fitness");
+  if (Capacity < 2) throw EArgumentOutOfRangeException("An archive keeps at least 2 programs, not " + std::to_string(Capacity));
+  if (FValidation && FValidation->LinearScaling())
+    throw EArgumentOutOfRangeException("The validation fitness scales with the training rows' fit, not its own");
+}
+
+bool TMXGPRegressionArchive::Better(double A, double B) const noexcept {
+  return FTraining->FitnessMethod() == fmMaximize ? A > B : A < B;
+}
+
+void TMXGPRegressionArchive::Measure(TEntry& Entry) const {
+  Entry.Slope = 1, Entry.Intercept = 0;
+  if (FTraining->LinearScaling()) {
+    std::vector<double> predictions(static_cast<std::size_t>(FTraining->Inputs().RowCount()));
+    Run(Entry.Program.get(), FTraining->Inputs(), predictions);
+    TMXGPRegressionFitness::FitLinearScaling(predictions, FTraining->TargetValues(), Entry.Slope, Entry.Intercept);
+  }
+  Entry.ValidationError = FValidation ? FValidation->Score(Predict(Entry, FValidation->Inputs())) : std::nan("");
+}
+
+std::vector<double> TMXGPRegressionArchive::Predict(const TEntry& Entry, const TMXDataTable& Table) {
+  std::vector<double> out(static_cast<std::size_t>(Table.RowCount()));
+  Run(Entry.Program.get(), Table, out);
+  for (double& value : out) value = Entry.Intercept + Entry.Slope * value;
+  return out;
+}
+
+void TMXGPRegressionArchive::Insert(const TMXGPIndividual<double>& Individual, double Error, int Size, int Generation) {
+  // The front runs by increasing size with strictly improving error, so the one entry
+  // that can dominate the newcomer is the last one no larger.
+  auto at = std::upper_bound(FFront.begin(), FFront.end(), Size, [](int S, const TEntry& E) { return S < E.Size; });
+  if (at != FFront.begin() && !Better(Error, std::prev(at)->Error)) return;
+  // Entries as large or larger and no better are dominated now; they follow at once.
+  if (at != FFront.begin() && std::prev(at)->Size == Size) --at;  // same size, worse error
+  auto last = at;
+  while (last != FFront.end() && !Better(last->Error, Error)) ++last;
+  TEntry entry;
+  entry.Program.reset(Individual.DNA()->Clone(nullptr));
+  entry.Error = Error, entry.Size = Size, entry.Generation = Generation;
+  Measure(entry);
+  at = FFront.erase(at, last);
+  FFront.insert(at, std::move(entry));
+  if (static_cast<int>(FFront.size()) > FCapacity) Prune();
+}
+
+void TMXGPRegressionArchive::Prune() {
+  // Drops the inner entry whose step up from the next smaller program bought the least
+  // error; the smallest and the best programs always stay.
+  std::size_t drop = 1;
+  double least = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 1; i + 1 < FFront.size(); ++i) {
+    const double gain = std::fabs(FFront[i - 1].Error - FFront[i].Error);
+    if (gain < least) least = gain, drop = i;
+  }
+  FFront.erase(FFront.begin() + static_cast<std::ptrdiff_t>(drop));
+}
+
+void TMXGPRegressionArchive::Update(TMXCustomGeneticProgramming<double>& GP) {
+  const int generation = GP.Generation();
+  if (generation == FLastGeneration || !GP.Initialized()) return;
+  FLastGeneration = generation;
+  const TMXGPPopulation<double>& population = *GP.Population();
+  const double unfit = GP.UnfitFitness();
+  for (int i = 0; i < population.Count(); ++i) {
+    TMXGPIndividual<double>& individual = *population.Items(i);
+    if (!individual.DNA()) continue;
+    const double error = individual.Fitness();
+    if (!std::isfinite(error) || error == unfit) continue;
+    Insert(individual, error, individual.DNA()->Size(), generation);
+  }
+  TGeneration row{generation, std::nan(""), std::nan(""), GP.AvgProgramSize()};
+  if (TMXGPIndividual<double>* fittest = GP.FittestIndividual(); fittest && fittest->DNA()) {
+    row.BestError = fittest->Fitness();
+    if (FValidation) {
+      TEntry entry;
+      entry.Program.reset(fittest->DNA()->Clone(nullptr));
+      Measure(entry);
+      row.ValidationError = entry.ValidationError;
+    }
+  }
+  FHistory.push_back(row);
+}
+
+const TMXGPRegressionArchive::TEntry* TMXGPRegressionArchive::Select(TGPModelSelection Rule) const {
+  if (Rule == msValidation && !FValidation)
+    throw EArgumentOutOfRangeException("Selecting by validation error needs a validation fitness");
+  if (FFront.empty()) return nullptr;
+  switch (Rule) {
+    case msValidation: {
+      const TEntry* chosen = &FFront.front();
+      for (const TEntry& entry : FFront)  // NaN never wins
+        if (!std::isnan(entry.ValidationError) &&
+            (std::isnan(chosen->ValidationError) || entry.ValidationError < chosen->ValidationError))
+          chosen = &entry;
+      return chosen;
+    }
+    case msKnee: {
+      // The entry farthest below the chord from the smallest to the best program, with
+      // size and error both scaled to [0, 1] over the front.
+      const TEntry &small = FFront.front(), &best = FFront.back();
+      if (FFront.size() < 3) return &best;
+      const double sizes = best.Size - small.Size, errors = small.Error - best.Error;
+      const TEntry* chosen = &best;
+      double farthest = -std::numeric_limits<double>::infinity();
+      for (const TEntry& entry : FFront) {
+        const double distance = 1 - (entry.Size - small.Size) / sizes - (entry.Error - best.Error) / errors;
+        if (distance > farthest) farthest = distance, chosen = &entry;
+      }
+      return chosen;
+    }
+    default:
+      return &FFront.back();
+  }
 }
 
 }  // namespace evokit

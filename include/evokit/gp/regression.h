@@ -3,7 +3,8 @@
 // R², optionally after linear scaling. SetRegressionFitness makes a float GP component
 // use it instead of a hand-written OnEvaluateFitness handler; it works under Evolve and
 // ParallelEvolve alike. TMXGPRegressionSettings and ApplyRegressionSettings are the usual
-// set-up of such a run, which the Python regressor and the demo share.
+// set-up of such a run, which the Python regressor and the demo share;
+// TMXGPRegressionArchive keeps the run's best programs and picks the model.
 //
 // Thread safety: a fitness object is immutable once built, except SetBatch, which must
 // not be called while it evaluates; several threads may evaluate different individuals
@@ -15,12 +16,14 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <evokit/gp/batch.h>
 #include <evokit/gp/data_table.h>
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/platform/enums.h>
+#include <evokit/platform/exceptions.h>
 
 namespace evokit {
 
@@ -82,9 +85,17 @@ class TMXGPRegressionFitness {
 // Fitness->FitnessMethod(). Parallel evaluation needs nothing more.
 void SetRegressionFitness(TMXCustomGeneticProgramming<double>& GP, std::shared_ptr<const TMXGPRegressionFitness> Fitness);
 
+// Which program of a run's archive is the model (TMXGPRegressionArchive::Select):
+// msBest the lowest training error; msValidation the lowest error on the held-out rows
+// (the archive needs a validation fitness); msKnee the knee of the front of training
+// error against program size, the program after which more size buys little error.
+enum TGPModelSelection { msBest, msValidation, msKnee };
+EVOKIT_ENUM_NAMES(TGPModelSelection, "msBest", "msValidation", "msKnee");
+
 // A symbolic-regression run as one value, its defaults those of the Python regressor.
 // ApplyRegressionSettings gives a component the instructions and the breeding settings;
-// Generations, LinearScaling, Threads and Seed are for the caller that runs it.
+// Generations, LinearScaling, Threads, Seed and the fields after them are for the caller
+// that runs it.
 struct TMXGPRegressionSettings {
   int Population = 500;      // InitialPopulation
   int Generations = 50;      // generations to run at most
@@ -99,17 +110,109 @@ struct TMXGPRegressionSettings {
   bool LinearScaling = true;  // for TMXGPRegressionFitness
   int Threads = 1;           // ParallelEvolve's workers; 0: one per core
   std::optional<std::uint64_t> Seed;  // for RandSeed; none: an unseeded run
+  // Held-out selection: on noisy tables it generalises at least as well as the lowest
+  // training error, with far smaller programs.
+  TGPModelSelection ModelSelection = msValidation;
+  double ValidationFraction = 0.25;  // rows held out for validation, 0 to 0.5; msValidation needs some
+  int ArchiveSize = 32;           // programs the archive's front keeps at most, at least 2
 };
 
-// Adds to GP's instructions Settings.FunctionSet, one variable per name of Variables
+// EArgumentOutOfRangeException, Field() naming the field, for the first field of Settings
+// out of its range: Population below 2, Generations below 1, TournamentSize below 1,
+// DepthLimit outside 1..100, InitDepth outside 0..DepthLimit, a probability outside
+// [0, 1], a word of FunctionSet that is no primitive (the message lists the primitives),
+// a word of Constants that is no finite number, StoppingError not finite, Threads below
+// 0, ValidationFraction outside [0, 0.5], msValidation without held-out rows, or
+// ArchiveSize below 2.
+class ERegressionSettingsError : public EArgumentOutOfRangeException {
+ public:
+  ERegressionSettingsError(std::string Field, const std::string& Message)
+      : EArgumentOutOfRangeException(Field + " " + Message), FField(std::move(Field)) {}
+  const std::string& Field() const noexcept { return FField; }
+
+ private:
+  std::string FField;
+};
+void CheckRegressionSettings(const TMXGPRegressionSettings& Settings);
+
+// Checks Settings (CheckRegressionSettings), then adds to GP's instructions Settings.FunctionSet, one variable per name of Variables
 // (a variable whatever the name, "exp" included) and Settings.Constants, in that order;
 // then sets the initial population, ramped half-and-half initialisation to InitDepth,
 // tournament selection over TournamentSize, the bsDepthLimit strategy at DepthLimit, the
-// crossover and mutation probabilities, and a fitness cutoff at StoppingError. Values
-// outside a setter's range are clamped as the setter does. EGPException for a name the
+// crossover and mutation probabilities, and a fitness cutoff at StoppingError.
+// ERegressionSettingsError as CheckRegressionSettings; EGPException for a name the
 // set holds already or that repeats (ASCII case ignored), EGAException for a population
 // beyond the limits: GP is then as it was.
 void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXGPRegressionSettings& Settings,
                              std::span<const std::string> Variables = {});
+
+// Splits Table's rows at random into Training and Validation, round(Fraction * rows) of
+// them (at least one when Fraction is above 0) held out, each part in the original row
+// order. The same Seed gives the same split; the library's random source is not drawn
+// from. EDataTableError when either part would be empty.
+void SplitRows(const TMXDataTable& Table, double Fraction, std::uint64_t Seed, TMXDataTable& Training,
+               TMXDataTable& Validation);
+
+// What a regression run has seen, fed once per generation (Update, say from OnEvolve):
+// the front of programs no other program seen beats on both training error and size
+// (copies, at most Capacity), the best-so-far program (the front's last entry) and one
+// history row per generation. The training error is the component's fitness (lower is
+// better unless the training fitness is maximised); ties go to the program seen first, so
+// a seeded run gives the same archive whatever the thread count. With a validation
+// fitness (built without linear scaling over held-out rows), each archived program also
+// gets its error there, after the linear scaling fitted on the training rows.
+//
+// The programs refer to the component's instructions: the archive must not outlive them.
+// Thread safety: one thread at a time.
+class TMXGPRegressionArchive {
+ public:
+  struct TEntry {
+    std::unique_ptr<TMXGPNode<double>> Program;
+    double Error = 0;            // training fitness
+    double ValidationError = 0;  // NaN without a validation fitness
+    double Slope = 1, Intercept = 0;  // the training rows' linear scaling (1, 0 without)
+    int Size = 0;
+    int Generation = 0;  // when it was first seen
+  };
+  struct TGeneration {
+    int Generation;
+    double BestError;        // the generation's fittest program's training fitness
+    double ValidationError;  // that program's validation error, NaN without
+    double AvgSize;          // the population's average program size
+  };
+
+  // EArgumentOutOfRangeException for a null Training or a Capacity below 2.
+  explicit TMXGPRegressionArchive(std::shared_ptr<const TMXGPRegressionFitness> Training,
+                                  std::shared_ptr<const TMXGPRegressionFitness> Validation = nullptr,
+                                  int Capacity = 32);
+
+  // Reads GP's evaluated population once per generation: a call at a generation already
+  // read does nothing, so it may sit in OnEvolve, which also fires without a new one.
+  // Programs with an unfit or non-finite fitness are passed over.
+  void Update(TMXCustomGeneticProgramming<double>& GP);
+  // The front by increasing size (and so improving error); empty before any program.
+  const std::vector<TEntry>& Front() const noexcept { return FFront; }
+  const TEntry* Best() const noexcept { return FFront.empty() ? nullptr : &FFront.back(); }
+  const std::vector<TGeneration>& History() const noexcept { return FHistory; }
+  bool HasValidation() const noexcept { return FValidation != nullptr; }
+  int Capacity() const noexcept { return FCapacity; }
+  // The front's entry Rule picks (ties to the smaller program); nullptr when the front is
+  // empty. EArgumentOutOfRangeException for msValidation without a validation fitness.
+  const TEntry* Select(TGPModelSelection Rule) const;
+  // Root's predictions for Table's rows, a + b Root with Entry's scaling.
+  static std::vector<double> Predict(const TEntry& Entry, const TMXDataTable& Table);
+
+ private:
+  bool Better(double A, double B) const noexcept;
+  void Insert(const TMXGPIndividual<double>& Individual, double Error, int Size, int Generation);
+  void Prune();
+  void Measure(TEntry& Entry) const;
+
+  std::shared_ptr<const TMXGPRegressionFitness> FTraining, FValidation;
+  int FCapacity;
+  int FLastGeneration = -1;
+  std::vector<TEntry> FFront;
+  std::vector<TGeneration> FHistory;
+};
 
 }  // namespace evokit
