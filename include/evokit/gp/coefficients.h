@@ -14,6 +14,10 @@
 // children or whose instruction has an OnExecute handler cannot be differentiated:
 // EGPException. Variables read the column of their name, as in batch.h.
 //
+// The normal equations are summed block by block and solved by Eigen's LDLT, each
+// iteration costing one pass over the rows; the damping is Marquardt's (scaled by the
+// diagonal of J'J), so coefficients of very different magnitudes move alike.
+//
 // Thread safety: the functions are deterministic and keep their scratch per thread, so
 // different programs may be fitted on several threads at once (from ParallelEvolve's
 // fitness evaluation, say). One tree must not be fitted by two threads at once, nor
@@ -60,7 +64,8 @@ std::vector<TMXGPNode<double>*> CoefficientNodes(TMXGPNode<double>* Root, bool V
 // EGPException, the tree unchanged, for a null Root, a tree that cannot be differentiated,
 // a variable without a column, or a coefficient node that is not a constant or variable
 // leaf the program computes with, or that is given twice; EArgumentOutOfRangeException for
-// a Target or Start of another length, or a negative MaxIterations.
+// a Target or Start of another length, a table without rows, a Target value that is not
+// finite, or a negative MaxIterations.
 TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
                                     const TMXDataTable& Table, std::span<const double> Target,
                                     const TMXGPCoefficientOptions& Options = {}, std::span<const double> Start = {});
