@@ -2,7 +2,8 @@
 // float, binary and variant classes, the GP domain documents, the evolution of program
 // trees (individuals, populations and the generic GP component with its persistence),
 // the program executor, the components applications use, and symbolic regression:
-// standard float primitives, data tables, batch evaluation and fitness.
+// standard float primitives, data tables, batch evaluation, fitness and coefficient
+// fitting.
 #pragma once
 
 #include <evokit/gp/engine.h>
@@ -14,5 +15,6 @@
 #include <evokit/gp/data_table.h>
 #include <evokit/gp/batch.h>
 #include <evokit/gp/regression.h>
+#include <evokit/gp/coefficients.h>
 #include <evokit/gp/executor.h>
 #include <evokit/gp/gp_components.h>

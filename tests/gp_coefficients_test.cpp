@@ -1,0 +1,317 @@
+// Coefficient fitting: recovery of known coefficients, exact derivatives against finite
+// differences over random programs, the iteration bound, programs without coefficients,
+// non-finite outputs, bad input and fits on several threads.
+#include "gp_test_support.h"
+#include "support.h"
+
+#include <evokit/gp/batch.h>
+#include <evokit/gp/coefficients.h>
+#include <evokit/gp/regression.h>
+#include <evokit/platform/parallel.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace evokit;
+using namespace gptest;
+using evokit::test::ErrorOf;
+
+namespace {
+
+bool SameBits(double A, double B) { return std::memcmp(&A, &B, sizeof A) == 0; }
+
+// Every primitive, variables x and y, and the constant c.
+struct TFitEngine : TTestEngine {
+  TFitEngine() {
+    AddFloatPrimitives(*GetInstructions(), "add sub mul div min max neg abs square sqrt exp log sin cos tanh x y");
+    Add("c", gpConstant, 0, 1.0);
+  }
+  TTree Tree(std::string_view Text) { return TTree(BuildTree(*GetInstructions(), Text)); }
+};
+
+// x over [-1, 1] and y over [0, 3], in 200 rows (three full blocks and a part).
+TMXDataTable Table(int Rows = 200) {
+  std::vector<double> x, y;
+  for (int i = 0; i < Rows; ++i) x.push_back(-1 + 2.0 * i / (Rows - 1)), y.push_back(3.0 * ((i * 7) % Rows) / Rows);
+  TMXDataTable table;
+  table.AddColumn("x", x);
+  table.AddColumn("y", y);
+  return table;
+}
+
+std::vector<double> Target(const TMXDataTable& Table, double (*F)(double, double)) {
+  std::vector<double> out;
+  for (int i = 0; i < Table.RowCount(); ++i) out.push_back(F(Table.Column("x")[i], Table.Column("y")[i]));
+  return out;
+}
+
+// A random tree over the whole set, at most Depth deep; constants in [-2, 2].
+TMXGPNode<double>* RandomFloatTree(TFitEngine& Engine, int Depth, TMXGPNode<double>* Parent = nullptr) {
+  TMXGPInstructions<double>& set = *Engine.GetInstructions();
+  const int count = set.Count(), terminals = 3;
+  const bool leaf = Depth == 0 || (Parent && Random() < 0.25);
+  TMXGPInstruction<double>* instruction = set.Items(leaf ? count - terminals + static_cast<int>(Random(terminals))
+                                                         : static_cast<int>(Random(count - terminals)));
+  TMXGPNode<double>* node = Engine.CreateNode(instruction, Parent);
+  if (instruction->Operation() == gpConstant) node->SetValue(4 * Random() - 2);
+  for (int i = 0; i < instruction->Arity(); ++i) RandomFloatTree(Engine, Depth - 1, node);
+  return node;
+}
+
+}  // namespace
+
+TEST(GPCoefficients, RecoverKnownCoefficientsFromStartsOff) {
+  struct TCase {
+    const char* Program;
+    double (*Model)(double x, double y);
+    std::vector<double> Expected;
+    bool Weights = false, Scaling = false;
+    double Intercept = 0, Slope = 1;
+  };
+  const std::vector<TCase> cases = {
+      {"(add (mul c:0.5 x) c:0.1)", [](double x, double) { return 2.5 * x - 1.3; }, {2.5, -1.3}},
+      {"(mul c:1 (sin (mul c:1.1 x)))", [](double x, double) { return 2 * std::sin(1.3 * x); }, {2, 1.3}},
+      {"(mul c:1 (exp (mul c:0.3 x)))", [](double x, double) { return 1.5 * std::exp(0.7 * x); }, {1.5, 0.7}},
+      // Weights on the variable leaves: w1 x + sin(w2 y).
+      {"(add x (sin y))", [](double x, double y) { return -0.75 * x + std::sin(0.5 * y); }, {-0.75, 0.5}, true},
+      {"(sin (mul c:0.8 x))", [](double x, double) { return 3 + 2 * std::sin(1.3 * x); }, {1.3}, false, true, 3, 2},
+  };
+  TFitEngine engine;
+  const TMXDataTable table = Table();
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Program);
+    const TTree tree = engine.Tree(c.Program);
+    const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(tree.get(), c.Weights);
+    ASSERT_EQ(nodes.size(), c.Expected.size());
+    const std::vector<double> y = Target(table, c.Model);
+    const std::string before = tree->ToString();
+    TMXGPCoefficientOptions options;
+    options.MaxIterations = 100;
+    options.LinearScaling = c.Scaling;
+    TMXGPCoefficientFit fit = FitCoefficients(tree.get(), nodes, table, y, options);
+    for (std::size_t k = 0; k < c.Expected.size(); ++k) EXPECT_NEAR(fit.Values[k], c.Expected[k], 1e-8);
+    EXPECT_NEAR(fit.Intercept, c.Intercept, 1e-8);
+    EXPECT_NEAR(fit.Slope, c.Slope, 1e-8);
+    EXPECT_LT(fit.Error, 1e-16);
+    EXPECT_GT(fit.InitialError, 1e-3);
+    EXPECT_EQ(tree->ToString(), before);  // reported only
+
+    // Written back, the tree computes the fitted model.
+    options.WriteBack = true;
+    fit = FitCoefficients(tree.get(), nodes, table, y, options);
+    std::vector<double> out(y.size());
+    ASSERT_TRUE(EvaluateTree(tree.get(), table, out));
+    for (std::size_t i = 0; i < y.size() && !c.Weights; ++i)
+      EXPECT_NEAR(fit.Intercept + fit.Slope * out[i], y[i], 1e-7);
+  }
+}
+
+TEST(GPCoefficients, DerivativesAgreeWithCentralDifferencesOverRandomPrograms) {
+  TFitEngine engine;
+  const TMXDataTable table = Table(100);
+  const std::size_t rows = 100;
+  RandSeed(20240531);
+  int compared = 0, smooth = 0;
+  for (int program = 0; program < 300; ++program) {
+    const TTree tree(RandomFloatTree(engine, 1 + program % 5));
+    const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(tree.get(), program % 2 == 1);
+    const std::size_t n = nodes.size();
+    std::vector<double> theta(n);
+    for (double& v : theta) v = 4 * Random() - 2;
+    std::vector<double> out(rows), jacobian(rows * n), plus(rows), minus(rows), scratch(rows * n);
+    CoefficientJacobian(tree.get(), nodes, table, theta, out, jacobian);
+
+    // The outputs at the tree's own values (weights 1) are the batch evaluator's.
+    std::vector<double> own(n), batch(rows), mine(rows);
+    for (std::size_t k = 0; k < n; ++k)
+      own[k] = nodes[k]->Instruction()->Operation() == gpConstant ? nodes[k]->Value() : 1.0;
+    CoefficientJacobian(tree.get(), nodes, table, own, mine, scratch);
+    ASSERT_TRUE(EvaluateTree(tree.get(), table, batch));
+    for (std::size_t i = 0; i < rows; ++i) ASSERT_TRUE(SameBits(mine[i], batch[i])) << tree->ToString() << " row " << i;
+
+    for (std::size_t k = 0; k < n; ++k) {
+      const double h = 1e-6 * std::max(1.0, std::fabs(theta[k]));
+      std::vector<double> moved = theta;
+      moved[k] = theta[k] + h;
+      CoefficientJacobian(tree.get(), nodes, table, moved, plus, scratch);
+      moved[k] = theta[k] - h;
+      CoefficientJacobian(tree.get(), nodes, table, moved, minus, scratch);
+      for (std::size_t i = 0; i < rows; ++i) {
+        const double exact = jacobian[k * rows + i];
+        const double forward = (plus[i] - out[i]) / h, backward = (out[i] - minus[i]) / h;
+        const double central = (plus[i] - minus[i]) / (2 * h);
+        if (!std::isfinite(central) || !std::isfinite(exact) || std::fabs(out[i]) > 1e6) continue;
+        ++compared;
+        // Only where both one-sided slopes agree is the program smooth at this point (no
+        // kink of Abs, Min or Max, no jump of a protection in between).
+        const double scale = std::max({1.0, std::fabs(forward), std::fabs(backward)});
+        if (std::fabs(forward - backward) > 1e-3 * scale) continue;
+        ++smooth;
+        EXPECT_NEAR(exact, central, 1e-4 * std::max({1.0, std::fabs(exact), std::fabs(central)}))
+            << tree->ToString() << " coefficient " << k << " row " << i;
+      }
+    }
+  }
+  // The comparison is not vacuous: most derivatives were checked.
+  EXPECT_GT(compared, 10000);
+  EXPECT_GT(smooth, compared * 3 / 4);
+}
+
+TEST(GPCoefficients, ProtectionsGiveTheDerivativesOfTheirConstantPieces) {
+  TFitEngine engine;
+  TMXDataTable table;
+  table.AddColumn("x", std::vector<double>{0, 0.25, -4});
+  struct TCase {
+    const char* Program;
+    std::vector<double> Expected;  // d out / d c per row
+  };
+  const std::vector<TCase> cases = {
+      {"(div c:2 x)", {0, 4, -0.25}},           // 1 at a zero divisor, whatever the numerator
+      {"(log (mul c:2 x))", {0, 0.5, 0.5}},     // log |c x|: 1/c, and 0 where the value is 0
+      {"(sqrt (mul c:-1 x))", {0, -0.25, -1}},  // sign(c x) x / (2 sqrt |c x|), and 0 at c x = 0
+      {"(abs (mul c:-1 x))", {0, -0.25, -4}},   // sign(c x) x
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Program);
+    const TTree tree = engine.Tree(c.Program);
+    const auto nodes = CoefficientNodes(tree.get());
+    std::vector<double> out(3), jacobian(3);
+    CoefficientJacobian(tree.get(), nodes, table, std::vector<double>{nodes[0]->Value()}, out, jacobian);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(jacobian[i], c.Expected[i]) << "row " << i;
+  }
+}
+
+TEST(GPCoefficients, IterationsStopAtTheBound) {
+  TFitEngine engine;
+  const TMXDataTable table = Table();
+  const std::vector<double> y = Target(table, [](double x, double) { return 1.5 * std::exp(0.7 * x); });
+  double previous = INFINITY;
+  for (int bound : {0, 1, 2, 4, 40}) {
+    SCOPED_TRACE(bound);
+    const TTree tree = engine.Tree("(mul c:1 (exp (mul c:-0.5 x)))");
+    TMXGPCoefficientOptions options;
+    options.MaxIterations = bound;
+    const TMXGPCoefficientFit fit = FitCoefficients(tree.get(), CoefficientNodes(tree.get()), table, y, options);
+    EXPECT_LE(fit.Iterations, bound);
+    if (bound < 40) {
+      EXPECT_EQ(fit.Iterations, bound);  // far from converged yet
+    }
+    EXPECT_LE(fit.Error, previous);
+    if (bound == 0) {
+      EXPECT_EQ(fit.Values, (std::vector<double>{1, -0.5}));
+      EXPECT_EQ(fit.Error, fit.InitialError);
+    }
+    previous = fit.Error;
+  }
+  EXPECT_LT(previous, 1e-16);
+}
+
+TEST(GPCoefficients, ProgramWithoutCoefficientsIsScoredAndLeftUnchanged) {
+  TFitEngine engine;
+  const TMXDataTable table = Table();
+  const std::vector<double> y = Target(table, [](double x, double) { return 2 + 3 * std::sin(x); });
+  TMXDataTable withTarget = table;
+  withTarget.AddColumn("target", y);
+  const TTree tree = engine.Tree("(sin x)");
+  const std::string before = tree->ToString();
+  for (bool scaling : {false, true}) {
+    TMXGPCoefficientOptions options;
+    options.LinearScaling = scaling;
+    options.WriteBack = true;
+    const TMXGPCoefficientFit fit = FitCoefficients(tree.get(), {}, table, y, options);
+    EXPECT_TRUE(fit.Values.empty());
+    EXPECT_EQ(tree->ToString(), before);
+    // The error is the regression fitness's mean squared error.
+    const TMXGPRegressionFitness score(withTarget, "target", rmMeanSquaredError, scaling);
+    std::vector<double> out(y.size());
+    ASSERT_TRUE(EvaluateTree(tree.get(), table, out));
+    EXPECT_NEAR(fit.Error, score.Score(out), 1e-12);
+    EXPECT_EQ(fit.Error < 1e-20, scaling);
+    if (scaling) {
+      EXPECT_NEAR(fit.Slope, 3, 1e-12);
+      EXPECT_NEAR(fit.Intercept, 2, 1e-12);
+    }
+  }
+}
+
+TEST(GPCoefficients, NonFiniteOutputsAreReportedNotFitted) {
+  TFitEngine engine;
+  const TMXDataTable table = Table();
+  const std::vector<double> y = Target(table, [](double x, double) { return x; });
+  for (const char* program : {"(exp (mul c:1000 x))", "(sub (exp (mul c:800 x)) (exp (mul c:900 x)))"}) {
+    SCOPED_TRACE(program);
+    const TTree tree = engine.Tree(program);
+    const std::string before = tree->ToString();
+    const auto nodes = CoefficientNodes(tree.get());
+    for (bool scaling : {false, true}) {
+      TMXGPCoefficientOptions options;
+      options.LinearScaling = scaling;
+      options.WriteBack = true;
+      const TMXGPCoefficientFit fit = FitCoefficients(tree.get(), nodes, table, y, options);
+      EXPECT_TRUE(std::isnan(fit.Error));
+      EXPECT_TRUE(std::isnan(fit.InitialError));
+      EXPECT_EQ(fit.Iterations, 0);
+      EXPECT_EQ(tree->ToString(), before);
+    }
+  }
+}
+
+TEST(GPCoefficients, BadInputRaisesAndLeavesTheTreeAlone) {
+  TFitEngine engine;
+  const TMXDataTable table = Table();
+  TMXDataTable onlyX;
+  onlyX.AddColumn("x", table.Column("x"));
+  const std::vector<double> y(200, 1.0), shortY(199), start{1, 2};
+  const TTree tree = engine.Tree("(add (mul c:2 x) (sin y))"), other = engine.Tree("(mul c:2 x)");
+  using TNodes = std::vector<TMXGPNode<double>*>;
+  const TNodes nodes = CoefficientNodes(tree.get()), twice{nodes[0], nodes[0]}, function{tree->GetChild(0)},
+               foreign{other->GetChild(0)};
+  TMXGPCoefficientOptions options, negative;
+  options.WriteBack = true;
+  negative.MaxIterations = -1;
+  const auto fit = [&](const TNodes& Nodes, const TMXDataTable& Table, std::span<const double> Target,
+                       const TMXGPCoefficientOptions& Options, std::span<const double> Start = {}) {
+    return [&, Target, Start] { FitCoefficients(tree.get(), Nodes, Table, Target, Options, Start); };
+  };
+  const char* const notLeaf = "A coefficient node is not a constant or variable the program computes with";
+  EXPECT_EQ(ErrorOf<EGPException>(fit(twice, table, y, options)), "A coefficient node is given twice");
+  EXPECT_EQ(ErrorOf<EGPException>(fit(function, table, y, options)), notLeaf);
+  EXPECT_EQ(ErrorOf<EGPException>(fit(foreign, table, y, options)), notLeaf);
+  EXPECT_EQ(ErrorOf<EGPException>(fit(nodes, onlyX, y, options)), "Variable \"y\" has no column in the data table");
+  EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>(fit(nodes, table, shortY, options)),
+            "Target has 199 values, 200 expected");
+  EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>(fit(nodes, table, y, options, start)), "Start has 2 values, 1 expected");
+  EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>(fit(nodes, table, y, negative)), "The iteration limit is negative");
+  engine.GetInstructions()->GetItemByName("Sin")->SetOnExecute(
+      [](TObject*, TMXGPNode<double>*, TMXGPContext<double>*, double& R) { R = 0; });
+  EXPECT_EQ(ErrorOf<EGPException>(fit(nodes, table, y, options)),
+            "The program cannot be differentiated: an instruction has an OnExecute handler");
+  EXPECT_EQ(tree->ToString(), "(Add (Mul 2 x) (Sin y))");
+}
+
+TEST(GPCoefficients, FitsOnSeveralThreadsGiveTheSerialResults) {
+  TFitEngine engine;
+  const TMXDataTable table = Table(300);
+  const std::vector<double> y = Target(table, [](double x, double v) { return x * x - std::cos(v) + 0.5; });
+  RandSeed(7);
+  std::vector<TTree> trees;
+  for (int i = 0; i < 40; ++i) trees.emplace_back(RandomFloatTree(engine, 4));
+  TMXGPCoefficientOptions options;
+  options.LinearScaling = true;
+  std::vector<TMXGPCoefficientFit> serial, parallel(trees.size());
+  const auto fit = [&](std::size_t i) {
+    return FitCoefficients(trees[i].get(), CoefficientNodes(trees[i].get(), true), table, y, options);
+  };
+  for (std::size_t i = 0; i < trees.size(); ++i) serial.push_back(fit(i));
+  TParallel::For(0, static_cast<std::int64_t>(trees.size()) - 1,
+                 [&](std::int64_t i) { parallel[static_cast<std::size_t>(i)] = fit(static_cast<std::size_t>(i)); });
+  int improved = 0;
+  for (std::size_t i = 0; i < trees.size(); ++i) {
+    EXPECT_TRUE(SameBits(serial[i].Error, parallel[i].Error)) << trees[i]->ToString();
+    EXPECT_EQ(serial[i].Values, parallel[i].Values);
+    improved += serial[i].Error < serial[i].InitialError;
+  }
+  EXPECT_GT(improved, 10);
+}
