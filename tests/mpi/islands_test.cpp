@@ -8,6 +8,7 @@
 
 #include "support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -19,25 +20,28 @@ namespace {
 constexpr int kBits = 64;
 constexpr int kPopulation = 20;
 
+// The set bits of island r's chromosomes in most cases.
+int BitsOf(int Island) { return 8 * (Island + 1); }
+
 // A GA that breeds nothing: no genetic operation, and a selection that hands out the
 // parents in population order, so each generation copies the previous one as it is.
-// Island r starts with 20 copies of a chromosome of 8 * (r + 1) set bits (maximised).
+// It starts with 20 copies of a chromosome of SetBits set bits (maximised by default).
 struct TFrozenIsland {
   TMXGeneticAlgorithm GA;
   int Evaluations = 0;
   int Next = 0;
 
-  explicit TFrozenIsland(int Island) {
+  explicit TFrozenIsland(int SetBits, TGAFitnessMethod Method = fmMaximize) {
     GA.SetGeneSize(kBits);
     GA.SetInitialPopulation(kPopulation);
-    GA.SetFitnessMethod(fmMaximize);
+    GA.SetFitnessMethod(Method);
     GA.SetOperations({});
     GA.SetOnSelection([this](TObject*, TMXPopulation* Population, TMXIndividual*& Parent) {
       Parent = Population->Items(Next++ % Population->Count());
     });
-    GA.SetOnInitialization([this, Island](TObject*, bool& Initialized) {
+    GA.SetOnInitialization([this, SetBits](TObject*, bool& Initialized) {
       for (int i = 0; i < GA.Population()->Count(); ++i)
-        for (int b = 0; b < 8 * (Island + 1); ++b) GA.Population()->Items(i)->Bits()->SetBits(b, true);
+        for (int b = 0; b < SetBits; ++b) GA.Population()->Items(i)->Bits()->SetBits(b, true);
       Initialized = true;
     });
     GA.SetOnEvaluateFitness([this](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
@@ -88,7 +92,7 @@ TEST(Islands, MigrationFollowsTheTopology) {
       {mtRing, true, {{{8, 16}, {24, 4}}, {{16, 18}, {24, 2}}, {{16, 2}, {24, 18}}}, {6, 4, 4}},
   };
   for (const TCase& c : cases) {
-    TFrozenIsland island(Rank());
+    TFrozenIsland island(BitsOf(Rank()));
     TMXIslandModel model(island.GA);
     model.SetMigrationInterval(1);
     model.SetTopology(c.Topology);
@@ -106,7 +110,7 @@ TEST(Islands, MigrationFollowsTheTopology) {
 // individual of all islands and a summary of each.
 TEST(Islands, OneIslandStopsAll) {
   for (const bool cutoff : {false, true}) {
-    TFrozenIsland island(Rank());
+    TFrozenIsland island(BitsOf(Rank()));
     island.GA.SetUseFitnessCutoff(cutoff);
     island.GA.SetFitnessCutoff(24);  // only island 2 starts there
     if (Rank() == 1 && !cutoff)
@@ -127,6 +131,34 @@ TEST(Islands, OneIslandStopsAll) {
     EXPECT_EQ(model.Summaries()[2].Best, 24);
     EXPECT_EQ(island.GA.FittestIndividual()->Fitness(), 24);
     EXPECT_EQ(island.GA.FittestIndividual()->Bits()->CountSetBits(), 24);
+  }
+}
+
+// Island 0 ends a run holding the fittest individual of all islands, wherever that was
+// and whichever way fitness counts; when its own is the fittest, nothing changes.
+TEST(Islands, IslandZeroTakesTheFittestOfAll) {
+  struct TCase {
+    TGAFitnessMethod Method;
+    int Bits[3];                // set bits of every individual, per island
+    int Champion;               // the set bits of island 0's fittest at the end
+    std::map<int, int> Census;  // island 0's at the end
+  };
+  const TCase cases[] = {
+      {fmMaximize, {8, 24, 16}, 24, {{8, 19}, {24, 1}}},
+      {fmMinimize, {16, 8, 24}, 8, {{16, 19}, {8, 1}}},
+      {fmMaximize, {24, 8, 16}, 24, {{24, 20}}},
+      {fmMinimize, {8, 24, 16}, 8, {{8, 20}}},
+  };
+  for (const TCase& c : cases) {
+    TFrozenIsland island(c.Bits[Rank()], c.Method);
+    TMXIslandModel model(island.GA);
+    model.SetMigrationSize(0);
+    EXPECT_EQ(model.Evolve(2), 2);
+    if (Rank() != 0) continue;
+    ASSERT_EQ(model.Summaries().size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(model.Summaries()[i].Best, c.Bits[i]) << "island " << i;
+    EXPECT_EQ(island.Census(), c.Census) << "method " << c.Method << ", island 1 has " << c.Bits[1];
+    EXPECT_EQ(island.GA.FittestIndividual()->Fitness(), c.Champion);
   }
 }
 
@@ -171,7 +203,7 @@ TEST(Islands, FaultOnOneIslandStopsAll) {
     }
   };
   for (const bool garble : {false, true}) {
-    TFrozenIsland island(Rank());
+    TFrozenIsland island(BitsOf(Rank()));
     if (!garble)
       island.GA.SetOnEvaluateFitness([&](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
         if (Rank() == 2 && island.GA.Generation() == 5) throw EGAException("fitness failed");
@@ -202,13 +234,40 @@ TEST(Islands, FaultOnOneIslandStopsAll) {
   }
 }
 
+// Islands failing in the same epoch: the others name the lowest-ranked of them and count
+// the rest.
+TEST(Islands, FaultNamesTheFirstFailingIsland) {
+  struct TCase {
+    bool Fails[3];
+    const char* Seen;  // by the island that does not fail
+  };
+  const TCase cases[] = {
+      {{false, true, true}, "island 1 failed: EGAException: fitness failed on island 1 (and 1 more islands)"},
+      {{true, false, true}, "island 0 failed: EGAException: fitness failed on island 0 (and 1 more islands)"},
+  };
+  for (const TCase& c : cases) {
+    TFrozenIsland island(BitsOf(Rank()));
+    const std::string own = "fitness failed on island " + std::to_string(Rank());
+    island.GA.SetOnEvaluateFitness([&](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
+      if (c.Fails[Rank()] && island.GA.Generation() == 2) throw EGAException(own);
+      test::CountBits(Sender, Item, Fitness);
+    });
+    island.GA.SetOperations({goMutate});
+    island.GA.SetMutationProbability(1);
+    TMXIslandModel model(island.GA);
+    model.SetMigrationInterval(2);
+    if (c.Fails[Rank()]) EXPECT_EQ(test::ErrorOf<EGAException>([&] { model.Evolve(10); }), own);
+    else EXPECT_EQ(test::ErrorOf<EMXIslandError>([&] { model.Evolve(10); }), c.Seen);
+  }
+}
+
 // Messages a receiver must refuse, each leaving its population as it was; a good one
 // replaces the least fit.
 TEST(Islands, MalformedMessagesChangeNothing) {
-  TFrozenIsland island(Rank());
+  TFrozenIsland island(BitsOf(Rank()));
   island.GA.Initialize();
   TMXIslandModel model(island.GA);
-  TFrozenIsland sender(2);
+  TFrozenIsland sender(BitsOf(2));
   sender.GA.Initialize();
   TMXIslandModel from(sender.GA);
   const std::string good = from.SaveMigrants(3);
