@@ -162,6 +162,25 @@ TEST(Islands, IslandZeroTakesTheFittestOfAll) {
   }
 }
 
+// A Halt set between two epochs, here by island 1's fitness handler as it evaluates its
+// first migrants, stops the run as one set during an epoch does: island 1 breeds no
+// more, the others end the epoch they are in. A Halt left from before the run is cleared.
+TEST(Islands, HaltBetweenEpochsStopsAll) {
+  TFrozenIsland island(BitsOf(Rank()));
+  if (Rank() == 1)
+    island.GA.SetOnEvaluateFitness([&](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
+      test::CountBits(Sender, Item, Fitness);
+      if (island.GA.Generation() > 0) island.GA.SetHalt(true);
+    });
+  island.GA.SetHalt(true);
+  TMXIslandModel model(island.GA);
+  model.SetMigrationInterval(3);
+  model.SetReevaluateMigrants(true);
+  const int expected[3] = {6, 3, 6};
+  EXPECT_EQ(model.Evolve(30), expected[Rank()]);
+  EXPECT_EQ(model.Migrations(), 1);
+}
+
 // A seeded OneMax run repeats exactly, sequential or parallel on one or two threads,
 // and its islands evolve apart.
 TEST(Islands, SeededRunsRepeat) {
