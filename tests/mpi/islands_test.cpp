@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <numeric>
 
 using namespace evokit;
 
@@ -62,6 +63,20 @@ int Rank() {
   int rank = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   return rank;
+}
+
+// Text from every rank, in rank order.
+std::vector<std::string> GatherAll(const std::string& Text) {
+  const int size = static_cast<int>(Text.size());
+  std::vector<int> sizes(3), offsets(3);
+  MPI_Allgather(&size, 1, MPI_INT, sizes.data(), 1, MPI_INT, MPI_COMM_WORLD);
+  std::exclusive_scan(sizes.begin(), sizes.end(), offsets.begin(), 0);
+  std::string joined(static_cast<std::size_t>(offsets[2] + sizes[2]), '\0');
+  MPI_Allgatherv(Text.data(), size, MPI_CHAR, joined.data(), sizes.data(), offsets.data(), MPI_CHAR, MPI_COMM_WORLD);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3; ++i)
+    texts.push_back(joined.substr(static_cast<std::size_t>(offsets[i]), static_cast<std::size_t>(sizes[i])));
+  return texts;
 }
 
 // Failures of the other ranks, one line each (only rank 0 prints the full report).
@@ -332,6 +347,83 @@ TEST(Islands, ProgramsMigrate) {
     EXPECT_EQ(item->Fitness(), sender.FittestIndividual()->Fitness());
   }
   EXPECT_GE(found, 1);
+}
+
+// GP islands evolving for real (three migrations round the ring): each island receives
+// its neighbour's fittest programs as the neighbour held them, and a seeded run repeats.
+TEST(Islands, ProgramIslandsEvolve) {
+  // Keeps the programs of each message this island sends (its fittest) and of those it
+  // evaluates as they arrive (ReevaluateMigrants), one line per migration.
+  struct TRecordingModel : TMXIslandModel {
+    using TMXIslandModel::TMXIslandModel;
+    mutable std::string Sent;
+    mutable bool Migrating = false;
+    std::string Arrived;
+    std::string MigrantMessage() const override {
+      std::vector<const TMXIndividual*> items;
+      for (int i = 0; i < Component().Population()->Count(); ++i) items.push_back(Component().Population()->Items(i));
+      std::stable_sort(items.begin(), items.end(), [&](const TMXIndividual* A, const TMXIndividual* B) {
+        return Component().CompareFitness(A, B, false) < 0;
+      });
+      items.resize(static_cast<std::size_t>(MigrationSize()));
+      std::vector<std::string> programs;
+      for (const TMXIndividual* item : items)
+        programs.push_back(static_cast<const TMXGPIndividual<double>*>(item)->DNA()->ToString());
+      Sent += Line(programs);
+      Migrating = true;
+      return TMXIslandModel::MigrantMessage();
+    }
+    // The programs in sorted order: arrivals are evaluated in population order.
+    static std::string Line(std::vector<std::string> Programs) {
+      std::sort(Programs.begin(), Programs.end());
+      std::string line;
+      for (const std::string& program : Programs) line += program + "; ";
+      return line + "\n";
+    }
+  };
+  auto run = [](std::uint64_t Seed) {
+    TMXGeneticProgramming gp;
+    AddFloatPrimitives(*gp.Instructions(), "Add Sub Mul x 1");
+    gp.SetInitialPopulation(16);
+    gp.SetFitnessMethod(fmMinimize);
+    TRecordingModel model(gp);
+    std::vector<std::string> arrivals;
+    gp.SetOnEvaluateFitness([&](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+      auto* program = static_cast<TMXGPIndividual<double>*>(Item);
+      if (model.Migrating) arrivals.push_back(program->DNA()->ToString());
+      TMXGPContext<double> context;
+      Fitness = 0;
+      for (double x = -1; x <= 1; x += 0.25) {
+        context.Values()->AddOrSetValue("x", x);
+        const double error = program->Execute(&context) - x * (x + 1);
+        Fitness += error * error;
+      }
+    });
+    // The first child bred after a migration ends it.
+    gp.SetOnReproduction([&](TObject*, TMXIndividual*, bool&) {
+      if (!model.Migrating) return;
+      model.Migrating = false;
+      model.Arrived += TRecordingModel::Line(std::move(arrivals));
+      arrivals.clear();
+    });
+    model.SetMigrationInterval(2);
+    model.SetMigrationSize(3);
+    model.SetReevaluateMigrants(true);
+    model.Seed(Seed);
+    EXPECT_EQ(model.Evolve(8), 8);
+    EXPECT_EQ(model.Migrations(), 3);
+    const std::vector<std::string> sent = GatherAll(model.Sent);
+    EXPECT_EQ(model.Arrived, sent[static_cast<std::size_t>((Rank() + 2) % 3)]);
+    EXPECT_NE(model.Arrived, "");
+    std::vector<std::string> programs;
+    for (int i = 0; i < gp.Population()->Count(); ++i) {
+      const TMXGPIndividual<double>* item = gp.Population()->Items(i);
+      programs.push_back(item->DNA()->ToString() + " " + FloatToStr(item->Fitness()));
+    }
+    return programs;
+  };
+  const std::vector<std::string> first = run(3);
+  EXPECT_EQ(run(3), first);
 }
 
 int main(int argc, char** argv) {
