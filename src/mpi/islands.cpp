@@ -247,13 +247,17 @@ int TMXIslandModel::Run(bool Parallel, int Generations) {
   if (!std::equal(lowest, lowest + 4, highest))
     throw EMXIslandError("the islands differ in MigrationInterval, MigrationSize, Topology or ReevaluateMigrants");
 
+  // Halt is cleared once, as the component's own Evolve(n) does. The epochs then run the
+  // component's single steps, which leave it alone: a Halt set between two epochs (during
+  // a migration, or by another thread while this island waits) still stops the run.
+  FComponent.SetHalt(false);
   int done = 0;
   for (;;) {
     bool stopped = false;
     if (!FFault) {
       const int step = std::clamp(Generations - done, 0, FMigrationInterval);
       try {
-        const int ran = Parallel ? FComponent.ParallelEvolve(step) : FComponent.Evolve(step);
+        const int ran = Epoch(Parallel, step);
         done += ran;
         stopped = ran < step || FComponent.IsFinished() || FComponent.Halt();
       } catch (...) {
@@ -271,6 +275,16 @@ int TMXIslandModel::Run(bool Parallel, int Generations) {
   }
   GatherResults(done);
   return done;
+}
+
+int TMXIslandModel::Epoch(bool Parallel, int Generations) {
+  const int start = FComponent.Generation();
+  for (int i = 0; i < Generations && !FComponent.Halt(); ++i) {
+    if (Parallel) FComponent.ParallelEvolve();
+    else FComponent.Evolve();
+    if (FComponent.IsFinished()) break;
+  }
+  return FComponent.Generation() - start;
 }
 
 void TMXIslandModel::Migrate() {

@@ -8,8 +8,11 @@
 
 #include "support.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <map>
+#include <numeric>
 
 using namespace evokit;
 
@@ -19,25 +22,28 @@ namespace {
 constexpr int kBits = 64;
 constexpr int kPopulation = 20;
 
+// The set bits of island r's chromosomes in most cases.
+int BitsOf(int Island) { return 8 * (Island + 1); }
+
 // A GA that breeds nothing: no genetic operation, and a selection that hands out the
 // parents in population order, so each generation copies the previous one as it is.
-// Island r starts with 20 copies of a chromosome of 8 * (r + 1) set bits (maximised).
+// It starts with 20 copies of a chromosome of SetBits set bits (maximised by default).
 struct TFrozenIsland {
   TMXGeneticAlgorithm GA;
   int Evaluations = 0;
   int Next = 0;
 
-  explicit TFrozenIsland(int Island) {
+  explicit TFrozenIsland(int SetBits, TGAFitnessMethod Method = fmMaximize) {
     GA.SetGeneSize(kBits);
     GA.SetInitialPopulation(kPopulation);
-    GA.SetFitnessMethod(fmMaximize);
+    GA.SetFitnessMethod(Method);
     GA.SetOperations({});
     GA.SetOnSelection([this](TObject*, TMXPopulation* Population, TMXIndividual*& Parent) {
       Parent = Population->Items(Next++ % Population->Count());
     });
-    GA.SetOnInitialization([this, Island](TObject*, bool& Initialized) {
+    GA.SetOnInitialization([this, SetBits](TObject*, bool& Initialized) {
       for (int i = 0; i < GA.Population()->Count(); ++i)
-        for (int b = 0; b < 8 * (Island + 1); ++b) GA.Population()->Items(i)->Bits()->SetBits(b, true);
+        for (int b = 0; b < SetBits; ++b) GA.Population()->Items(i)->Bits()->SetBits(b, true);
       Initialized = true;
     });
     GA.SetOnEvaluateFitness([this](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
@@ -58,6 +64,20 @@ int Rank() {
   int rank = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   return rank;
+}
+
+// Text from every rank, in rank order.
+std::vector<std::string> GatherAll(const std::string& Text) {
+  const int size = static_cast<int>(Text.size());
+  std::vector<int> sizes(3), offsets(3);
+  MPI_Allgather(&size, 1, MPI_INT, sizes.data(), 1, MPI_INT, MPI_COMM_WORLD);
+  std::exclusive_scan(sizes.begin(), sizes.end(), offsets.begin(), 0);
+  std::string joined(static_cast<std::size_t>(offsets[2] + sizes[2]), '\0');
+  MPI_Allgatherv(Text.data(), size, MPI_CHAR, joined.data(), sizes.data(), offsets.data(), MPI_CHAR, MPI_COMM_WORLD);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3; ++i)
+    texts.push_back(joined.substr(static_cast<std::size_t>(offsets[i]), static_cast<std::size_t>(sizes[i])));
+  return texts;
 }
 
 // Failures of the other ranks, one line each (only rank 0 prints the full report).
@@ -88,12 +108,18 @@ TEST(Islands, MigrationFollowsTheTopology) {
       {mtRing, true, {{{8, 16}, {24, 4}}, {{16, 18}, {24, 2}}, {{16, 2}, {24, 18}}}, {6, 4, 4}},
   };
   for (const TCase& c : cases) {
-    TFrozenIsland island(Rank());
+    TFrozenIsland island(BitsOf(Rank()));
     TMXIslandModel model(island.GA);
     model.SetMigrationInterval(1);
     model.SetTopology(c.Topology);
     model.SetReevaluateMigrants(c.Reevaluate);
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(model.Evolve(3), 3);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    // Migrating and waiting for the others are parts of the run, apart from each other.
+    EXPECT_GE(model.MigrationSeconds(), 0);
+    EXPECT_GE(model.WaitSeconds(), 0);
+    EXPECT_LE(model.MigrationSeconds() + model.WaitSeconds(), elapsed.count());
     EXPECT_EQ(island.Census(), c.Census[Rank()]) << "topology " << c.Topology << " on island " << Rank();
     EXPECT_EQ(island.Evaluations - kPopulation, c.Evaluations[Rank()]) << "topology " << c.Topology;
     EXPECT_EQ(model.Migrations(), 2);
@@ -101,20 +127,30 @@ TEST(Islands, MigrationFollowsTheTopology) {
   }
 }
 
-// One island stopping (by Halt in its OnEvolve, or by a fitness cutoff it meets from the
-// start) stops every island at the end of that epoch; island 0 then holds the fittest
-// individual of all islands and a summary of each.
+// One island stopping (by Halt in its OnEvolve or its generation limit, within an epoch
+// or at its end, or by a fitness cutoff it meets from the start) stops every island at
+// the end of that epoch; island 0 then holds the fittest individual of all islands and a
+// summary of each.
 TEST(Islands, OneIslandStopsAll) {
-  for (const bool cutoff : {false, true}) {
-    TFrozenIsland island(Rank());
-    island.GA.SetUseFitnessCutoff(cutoff);
+  struct TCase {
+    int HaltAt;   // the generation after which island 1 halts (0: never)
+    int LimitAt;  // island 1's generation limit (0: none)
+    bool Cutoff;
+    int Expected[3];
+  };
+  const TCase cases[] = {
+      {4, 0, false, {6, 4, 6}}, {6, 0, false, {6, 6, 6}}, {0, 6, false, {6, 6, 6}}, {0, 0, true, {3, 3, 0}}};
+  for (const TCase& c : cases) {
+    TFrozenIsland island(BitsOf(Rank()));
+    island.GA.SetUseFitnessCutoff(c.Cutoff);
     island.GA.SetFitnessCutoff(24);  // only island 2 starts there
-    if (Rank() == 1 && !cutoff)
-      island.GA.SetOnEvolve([&](TObject*) { island.GA.SetHalt(island.GA.Generation() == 4); });
+    island.GA.SetUseGenerationLimit(Rank() == 1 && c.LimitAt > 0);
+    island.GA.SetGenerationLimit(c.LimitAt);
+    if (Rank() == 1 && c.HaltAt > 0)
+      island.GA.SetOnEvolve([&](TObject*) { island.GA.SetHalt(island.GA.Generation() == c.HaltAt); });
     TMXIslandModel model(island.GA);
     model.SetMigrationInterval(3);
-    const int expected[3] = {cutoff ? 3 : 6, cutoff ? 3 : 4, cutoff ? 0 : 6};
-    EXPECT_EQ(model.Evolve(30), expected[Rank()]) << "cutoff " << cutoff;
+    EXPECT_EQ(model.Evolve(30), c.Expected[Rank()]) << "halt at " << c.HaltAt << ", limit " << c.LimitAt;
     if (Rank() != 0) {
       EXPECT_TRUE(model.Summaries().empty());
       continue;
@@ -122,12 +158,61 @@ TEST(Islands, OneIslandStopsAll) {
     ASSERT_EQ(model.Summaries().size(), 3u);
     for (int i = 0; i < 3; ++i) {
       EXPECT_EQ(model.Summaries()[i].Island, i);
-      EXPECT_EQ(model.Summaries()[i].Generations, expected[i]) << "cutoff " << cutoff;
+      EXPECT_EQ(model.Summaries()[i].Generations, c.Expected[i]) << "halt at " << c.HaltAt << ", limit " << c.LimitAt;
     }
     EXPECT_EQ(model.Summaries()[2].Best, 24);
     EXPECT_EQ(island.GA.FittestIndividual()->Fitness(), 24);
     EXPECT_EQ(island.GA.FittestIndividual()->Bits()->CountSetBits(), 24);
   }
+}
+
+// Island 0 ends a run holding the fittest individual of all islands, wherever that was
+// and whichever way fitness counts; when its own is the fittest, nothing changes.
+TEST(Islands, IslandZeroTakesTheFittestOfAll) {
+  struct TCase {
+    TGAFitnessMethod Method;
+    int Bits[3];                // set bits of every individual, per island
+    int Champion;               // the set bits of island 0's fittest at the end
+    std::map<int, int> Census;  // island 0's at the end
+  };
+  const TCase cases[] = {
+      {fmMaximize, {8, 24, 16}, 24, {{8, 19}, {24, 1}}},
+      {fmMinimize, {16, 8, 24}, 8, {{16, 19}, {8, 1}}},
+      {fmMaximize, {24, 8, 16}, 24, {{24, 20}}},
+      {fmMinimize, {8, 24, 16}, 8, {{8, 20}}},
+  };
+  for (const TCase& c : cases) {
+    TFrozenIsland island(c.Bits[Rank()], c.Method);
+    TMXIslandModel model(island.GA);
+    model.SetMigrationInterval(1);
+    model.SetMigrationSize(0);  // the migration between the two generations sends nobody
+    EXPECT_EQ(model.Evolve(2), 2);
+    EXPECT_EQ(model.MigrantsSent(), 0);
+    if (Rank() != 0) continue;
+    ASSERT_EQ(model.Summaries().size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(model.Summaries()[i].Best, c.Bits[i]) << "island " << i;
+    EXPECT_EQ(island.Census(), c.Census) << "method " << c.Method << ", island 1 has " << c.Bits[1];
+    EXPECT_EQ(island.GA.FittestIndividual()->Fitness(), c.Champion);
+  }
+}
+
+// A Halt set between two epochs, here by island 1's fitness handler as it evaluates its
+// first migrants, stops the run as one set during an epoch does: island 1 breeds no
+// more, the others end the epoch they are in. A Halt left from before the run is cleared.
+TEST(Islands, HaltBetweenEpochsStopsAll) {
+  TFrozenIsland island(BitsOf(Rank()));
+  if (Rank() == 1)
+    island.GA.SetOnEvaluateFitness([&](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
+      test::CountBits(Sender, Item, Fitness);
+      if (island.GA.Generation() > 0) island.GA.SetHalt(true);
+    });
+  island.GA.SetHalt(true);
+  TMXIslandModel model(island.GA);
+  model.SetMigrationInterval(3);
+  model.SetReevaluateMigrants(true);
+  const int expected[3] = {6, 3, 6};
+  EXPECT_EQ(model.Evolve(30), expected[Rank()]);
+  EXPECT_EQ(model.Migrations(), 1);
 }
 
 // A seeded OneMax run repeats exactly, sequential or parallel on one or two threads,
@@ -171,7 +256,7 @@ TEST(Islands, FaultOnOneIslandStopsAll) {
     }
   };
   for (const bool garble : {false, true}) {
-    TFrozenIsland island(Rank());
+    TFrozenIsland island(BitsOf(Rank()));
     if (!garble)
       island.GA.SetOnEvaluateFitness([&](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
         if (Rank() == 2 && island.GA.Generation() == 5) throw EGAException("fitness failed");
@@ -202,13 +287,40 @@ TEST(Islands, FaultOnOneIslandStopsAll) {
   }
 }
 
+// Islands failing in the same epoch: the others name the lowest-ranked of them and count
+// the rest.
+TEST(Islands, FaultNamesTheFirstFailingIsland) {
+  struct TCase {
+    bool Fails[3];
+    const char* Seen;  // by the island that does not fail
+  };
+  const TCase cases[] = {
+      {{false, true, true}, "island 1 failed: EGAException: fitness failed on island 1 (and 1 more islands)"},
+      {{true, false, true}, "island 0 failed: EGAException: fitness failed on island 0 (and 1 more islands)"},
+  };
+  for (const TCase& c : cases) {
+    TFrozenIsland island(BitsOf(Rank()));
+    const std::string own = "fitness failed on island " + std::to_string(Rank());
+    island.GA.SetOnEvaluateFitness([&](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
+      if (c.Fails[Rank()] && island.GA.Generation() == 2) throw EGAException(own);
+      test::CountBits(Sender, Item, Fitness);
+    });
+    island.GA.SetOperations({goMutate});
+    island.GA.SetMutationProbability(1);
+    TMXIslandModel model(island.GA);
+    model.SetMigrationInterval(2);
+    if (c.Fails[Rank()]) EXPECT_EQ(test::ErrorOf<EGAException>([&] { model.Evolve(10); }), own);
+    else EXPECT_EQ(test::ErrorOf<EMXIslandError>([&] { model.Evolve(10); }), c.Seen);
+  }
+}
+
 // Messages a receiver must refuse, each leaving its population as it was; a good one
 // replaces the least fit.
 TEST(Islands, MalformedMessagesChangeNothing) {
-  TFrozenIsland island(Rank());
+  TFrozenIsland island(BitsOf(Rank()));
   island.GA.Initialize();
   TMXIslandModel model(island.GA);
-  TFrozenIsland sender(2);
+  TFrozenIsland sender(BitsOf(2));
   sender.GA.Initialize();
   TMXIslandModel from(sender.GA);
   const std::string good = from.SaveMigrants(3);
@@ -254,6 +366,83 @@ TEST(Islands, ProgramsMigrate) {
     EXPECT_EQ(item->Fitness(), sender.FittestIndividual()->Fitness());
   }
   EXPECT_GE(found, 1);
+}
+
+// GP islands evolving for real (three migrations round the ring): each island receives
+// its neighbour's fittest programs as the neighbour held them, and a seeded run repeats.
+TEST(Islands, ProgramIslandsEvolve) {
+  // Keeps the programs of each message this island sends (its fittest) and of those it
+  // evaluates as they arrive (ReevaluateMigrants), one line per migration.
+  struct TRecordingModel : TMXIslandModel {
+    using TMXIslandModel::TMXIslandModel;
+    mutable std::string Sent;
+    mutable bool Migrating = false;
+    std::string Arrived;
+    std::string MigrantMessage() const override {
+      std::vector<const TMXIndividual*> items;
+      for (int i = 0; i < Component().Population()->Count(); ++i) items.push_back(Component().Population()->Items(i));
+      std::stable_sort(items.begin(), items.end(), [&](const TMXIndividual* A, const TMXIndividual* B) {
+        return Component().CompareFitness(A, B, false) < 0;
+      });
+      items.resize(static_cast<std::size_t>(MigrationSize()));
+      std::vector<std::string> programs;
+      for (const TMXIndividual* item : items)
+        programs.push_back(static_cast<const TMXGPIndividual<double>*>(item)->DNA()->ToString());
+      Sent += Line(programs);
+      Migrating = true;
+      return TMXIslandModel::MigrantMessage();
+    }
+    // The programs in sorted order: arrivals are evaluated in population order.
+    static std::string Line(std::vector<std::string> Programs) {
+      std::sort(Programs.begin(), Programs.end());
+      std::string line;
+      for (const std::string& program : Programs) line += program + "; ";
+      return line + "\n";
+    }
+  };
+  auto run = [](std::uint64_t Seed) {
+    TMXGeneticProgramming gp;
+    AddFloatPrimitives(*gp.Instructions(), "Add Sub Mul x 1");
+    gp.SetInitialPopulation(16);
+    gp.SetFitnessMethod(fmMinimize);
+    TRecordingModel model(gp);
+    std::vector<std::string> arrivals;
+    gp.SetOnEvaluateFitness([&](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+      auto* program = static_cast<TMXGPIndividual<double>*>(Item);
+      if (model.Migrating) arrivals.push_back(program->DNA()->ToString());
+      TMXGPContext<double> context;
+      Fitness = 0;
+      for (double x = -1; x <= 1; x += 0.25) {
+        context.Values()->AddOrSetValue("x", x);
+        const double error = program->Execute(&context) - x * (x + 1);
+        Fitness += error * error;
+      }
+    });
+    // The first child bred after a migration ends it.
+    gp.SetOnReproduction([&](TObject*, TMXIndividual*, bool&) {
+      if (!model.Migrating) return;
+      model.Migrating = false;
+      model.Arrived += TRecordingModel::Line(std::move(arrivals));
+      arrivals.clear();
+    });
+    model.SetMigrationInterval(2);
+    model.SetMigrationSize(3);
+    model.SetReevaluateMigrants(true);
+    model.Seed(Seed);
+    EXPECT_EQ(model.Evolve(8), 8);
+    EXPECT_EQ(model.Migrations(), 3);
+    const std::vector<std::string> sent = GatherAll(model.Sent);
+    EXPECT_EQ(model.Arrived, sent[static_cast<std::size_t>((Rank() + 2) % 3)]);
+    EXPECT_NE(model.Arrived, "");
+    std::vector<std::string> programs;
+    for (int i = 0; i < gp.Population()->Count(); ++i) {
+      const TMXGPIndividual<double>* item = gp.Population()->Items(i);
+      programs.push_back(item->DNA()->ToString() + " " + FloatToStr(item->Fitness()));
+    }
+    return programs;
+  };
+  const std::vector<std::string> first = run(3);
+  EXPECT_EQ(run(3), first);
 }
 
 int main(int argc, char** argv) {

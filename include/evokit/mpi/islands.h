@@ -92,9 +92,11 @@ class TMXIslandModel {
 
   // --- Runs (collective: every island calls the same one) ------------------------------
   // Up to Generations generations on every island, in epochs of MigrationInterval
-  // generations of the component's Evolve(n) / ParallelEvolve(n), with a migration
-  // between two epochs. When one island's component stops early (a termination test
-  // holds, or Halt was set during an epoch), all islands stop at the end of that epoch.
+  // generations (the component's Evolve() / ParallelEvolve() steps), with a migration
+  // between two epochs. The run clears the component's Halt when it starts. When one
+  // island's component stops early (a termination test holds, or Halt is set, during an
+  // epoch or between two), all islands stop at the end of that epoch; an island halted
+  // between two epochs runs none of the next one.
   // Returns the generations this island completed. At the end island 0 gathers each
   // island's summary (Summaries) and, when another island's fittest individual is
   // fitter than its own, takes a copy of it in place of its least fit: its component's
@@ -139,6 +141,9 @@ class TMXIslandModel {
 
  private:
   int Run(bool Parallel, int Generations);
+  // Up to Generations steps of the component, fewer once it is finished or halted (Halt
+  // is not cleared). Returns the generations completed.
+  int Epoch(bool Parallel, int Generations);
   void Migrate();
   // Shares every island's fault and raises this island's, or EMXIslandError.
   [[noreturn]] void RaiseFault();
