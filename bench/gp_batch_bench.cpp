@@ -14,6 +14,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "float_gp.h"
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -24,32 +26,10 @@ namespace {
 
 using namespace evokit;
 
-class TBatchBenchGP : public TMXCustomGeneticProgramming<double> {
- public:
-  TBatchBenchGP() { RecreateInstructions({}); }
-  TMXGPInstructions<double>* CreateInstructions(TCollectionItemClass) override {
-    return new TMXGPFloatInstructions(this, TCollectionItemClass::Of<TMXGPFloatPrimitive>());
-  }
-  TMXGPNode<double>* CreateNode(TMXGPInstruction<double>* I, TMXGPNode<double>* P) override {
-    return new TMXGPFloatNode(I, P);
-  }
-  void LoadFromFile(const std::string&) override { Unused(); }
-  void LoadFromStream(TStream&) override { Unused(); }
-  void SaveToFile(const std::string&) override { Unused(); }
-  void SaveToStream(TStream&) override { Unused(); }
-  void LoadFromXML(const IXMLGeneticProgram&) override { Unused(); }
-  void LoadFromXML(const IXMLGPDomainType&) override { Unused(); }
-  void LoadFromXML(const IXMLGPInstructions&) override { Unused(); }
-  void SaveToXML(const IXMLGeneticProgram&) override { Unused(); }
-  void SaveToXML(const IXMLGPDomainType&) override { Unused(); }
-  void SaveToXML(const IXMLGPInstructions&) override { Unused(); }
-
- private:
-  [[noreturn]] static void Unused() { throw std::logic_error("not used by the benchmark"); }
-};
+using TFloatBenchGP = bench::TFloatBenchGP;
 
 // The quartic setting of the evolution benchmark, with the standard primitives.
-void SetUpQuartic(TBatchBenchGP& GP, int Population) {
+void SetUpQuartic(TFloatBenchGP& GP, int Population) {
   AddFloatPrimitives(*GP.Instructions(), "Add Sub Mul Div x");
   GP.SetInitialPopulation(Population);
   GP.SetSelectionMethod(smTournament);
@@ -122,7 +102,7 @@ void RunPostfix(const std::vector<TPlainInstruction>& Program, const double* X, 
 void BM_EvaluatePrograms(benchmark::State& State) {
   const int rows = static_cast<int>(State.range(0));
   const int way = static_cast<int>(State.range(1));
-  TBatchBenchGP gp;
+  TFloatBenchGP gp;
   SetUpQuartic(gp, 500);
   RandSeed(1);
   gp.Initialize();
@@ -178,7 +158,7 @@ void BM_GPQuarticRegressionBatch(benchmark::State& State) {
   double seconds = 0;
   for (auto _ : State) {
     State.PauseTiming();
-    TBatchBenchGP gp;
+    TFloatBenchGP gp;
     SetUpQuartic(gp, 500);
     auto fitness = std::make_shared<TMXGPRegressionFitness>(QuarticTable(points, false), "y");
     fitness->SetBatch(batch);

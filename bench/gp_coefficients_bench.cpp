@@ -11,6 +11,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "float_gp.h"
+
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -20,29 +22,7 @@ namespace {
 
 using namespace evokit;
 
-class TCoefficientBenchGP : public TMXCustomGeneticProgramming<double> {
- public:
-  TCoefficientBenchGP() { RecreateInstructions({}); }
-  TMXGPInstructions<double>* CreateInstructions(TCollectionItemClass) override {
-    return new TMXGPFloatInstructions(this, TCollectionItemClass::Of<TMXGPFloatPrimitive>());
-  }
-  TMXGPNode<double>* CreateNode(TMXGPInstruction<double>* I, TMXGPNode<double>* P) override {
-    return new TMXGPFloatNode(I, P);
-  }
-  void LoadFromFile(const std::string&) override { Unused(); }
-  void LoadFromStream(TStream&) override { Unused(); }
-  void SaveToFile(const std::string&) override { Unused(); }
-  void SaveToStream(TStream&) override { Unused(); }
-  void LoadFromXML(const IXMLGeneticProgram&) override { Unused(); }
-  void LoadFromXML(const IXMLGPDomainType&) override { Unused(); }
-  void LoadFromXML(const IXMLGPInstructions&) override { Unused(); }
-  void SaveToXML(const IXMLGeneticProgram&) override { Unused(); }
-  void SaveToXML(const IXMLGPDomainType&) override { Unused(); }
-  void SaveToXML(const IXMLGPInstructions&) override { Unused(); }
-
- private:
-  [[noreturn]] static void Unused() { throw std::logic_error("not used by the benchmark"); }
-};
+using TFloatBenchGP = bench::TFloatBenchGP;
 
 constexpr int kFunctions = 6;  // Add Sub Mul Div Sin Exp, then x0..x9, then c
 
@@ -58,7 +38,7 @@ TMXGPNode<double>* Grow(TMXGPInstructions<double>& Set, int Depth, TMXGPNode<dou
 }
 
 void BM_FitCoefficients(benchmark::State& State) {
-  TCoefficientBenchGP gp;
+  TFloatBenchGP gp;
   AddFloatPrimitives(*gp.Instructions(), "Add Sub Mul Div Sin Exp x0 x1 x2 x3 x4 x5 x6 x7 x8 x9 0.5");
   RandSeed(442);
   TMXDataTable table;
