@@ -9,6 +9,7 @@
 #include "support.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <numeric>
@@ -112,7 +113,13 @@ TEST(Islands, MigrationFollowsTheTopology) {
     model.SetMigrationInterval(1);
     model.SetTopology(c.Topology);
     model.SetReevaluateMigrants(c.Reevaluate);
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(model.Evolve(3), 3);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    // Migrating and waiting for the others happen within the run, one after the other.
+    EXPECT_GE(model.MigrationSeconds(), 0);
+    EXPECT_GE(model.WaitSeconds(), 0);
+    EXPECT_LE(model.MigrationSeconds() + model.WaitSeconds(), elapsed.count());
     EXPECT_EQ(island.Census(), c.Census[Rank()]) << "topology " << c.Topology << " on island " << Rank();
     EXPECT_EQ(island.Evaluations - kPopulation, c.Evaluations[Rank()]) << "topology " << c.Topology;
     EXPECT_EQ(model.Migrations(), 2);
@@ -120,20 +127,30 @@ TEST(Islands, MigrationFollowsTheTopology) {
   }
 }
 
-// One island stopping (by Halt in its OnEvolve, or by a fitness cutoff it meets from the
-// start) stops every island at the end of that epoch; island 0 then holds the fittest
-// individual of all islands and a summary of each.
+// One island stopping (by Halt in its OnEvolve or its generation limit, within an epoch
+// or at its end, or by a fitness cutoff it meets from the start) stops every island at
+// the end of that epoch; island 0 then holds the fittest individual of all islands and a
+// summary of each.
 TEST(Islands, OneIslandStopsAll) {
-  for (const bool cutoff : {false, true}) {
+  struct TCase {
+    int HaltAt;   // the generation after which island 1 halts (0: never)
+    int LimitAt;  // island 1's generation limit (0: none)
+    bool Cutoff;
+    int Expected[3];
+  };
+  const TCase cases[] = {
+      {4, 0, false, {6, 4, 6}}, {6, 0, false, {6, 6, 6}}, {0, 6, false, {6, 6, 6}}, {0, 0, true, {3, 3, 0}}};
+  for (const TCase& c : cases) {
     TFrozenIsland island(BitsOf(Rank()));
-    island.GA.SetUseFitnessCutoff(cutoff);
+    island.GA.SetUseFitnessCutoff(c.Cutoff);
     island.GA.SetFitnessCutoff(24);  // only island 2 starts there
-    if (Rank() == 1 && !cutoff)
-      island.GA.SetOnEvolve([&](TObject*) { island.GA.SetHalt(island.GA.Generation() == 4); });
+    island.GA.SetUseGenerationLimit(Rank() == 1 && c.LimitAt > 0);
+    island.GA.SetGenerationLimit(c.LimitAt);
+    if (Rank() == 1 && c.HaltAt > 0)
+      island.GA.SetOnEvolve([&](TObject*) { island.GA.SetHalt(island.GA.Generation() == c.HaltAt); });
     TMXIslandModel model(island.GA);
     model.SetMigrationInterval(3);
-    const int expected[3] = {cutoff ? 3 : 6, cutoff ? 3 : 4, cutoff ? 0 : 6};
-    EXPECT_EQ(model.Evolve(30), expected[Rank()]) << "cutoff " << cutoff;
+    EXPECT_EQ(model.Evolve(30), c.Expected[Rank()]) << "halt at " << c.HaltAt << ", limit " << c.LimitAt;
     if (Rank() != 0) {
       EXPECT_TRUE(model.Summaries().empty());
       continue;
@@ -141,7 +158,7 @@ TEST(Islands, OneIslandStopsAll) {
     ASSERT_EQ(model.Summaries().size(), 3u);
     for (int i = 0; i < 3; ++i) {
       EXPECT_EQ(model.Summaries()[i].Island, i);
-      EXPECT_EQ(model.Summaries()[i].Generations, expected[i]) << "cutoff " << cutoff;
+      EXPECT_EQ(model.Summaries()[i].Generations, c.Expected[i]) << "halt at " << c.HaltAt << ", limit " << c.LimitAt;
     }
     EXPECT_EQ(model.Summaries()[2].Best, 24);
     EXPECT_EQ(island.GA.FittestIndividual()->Fitness(), 24);
@@ -167,8 +184,10 @@ TEST(Islands, IslandZeroTakesTheFittestOfAll) {
   for (const TCase& c : cases) {
     TFrozenIsland island(c.Bits[Rank()], c.Method);
     TMXIslandModel model(island.GA);
-    model.SetMigrationSize(0);
+    model.SetMigrationInterval(1);
+    model.SetMigrationSize(0);  // the migration between the two generations sends nobody
     EXPECT_EQ(model.Evolve(2), 2);
+    EXPECT_EQ(model.MigrantsSent(), 0);
     if (Rank() != 0) continue;
     ASSERT_EQ(model.Summaries().size(), 3u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(model.Summaries()[i].Best, c.Bits[i]) << "island " << i;
