@@ -116,7 +116,7 @@ TEST(Islands, MigrationFollowsTheTopology) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(model.Evolve(3), 3);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    // Migrating and waiting for the others are parts of the run, apart from each other.
+    // Migrating and waiting for the others happen within the run, one after the other.
     EXPECT_GE(model.MigrationSeconds(), 0);
     EXPECT_GE(model.WaitSeconds(), 0);
     EXPECT_LE(model.MigrationSeconds() + model.WaitSeconds(), elapsed.count());
