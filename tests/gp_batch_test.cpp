@@ -227,6 +227,13 @@ TEST(GPBatch, EqualsPerRowExecutionBitForBit) {
       ASSERT_TRUE(SameBits(once[r], rows[r])) << tree->ToString() << " row " << r << ": " << once[r] << " " << rows[r];
     }
   }
+  // A program that is one terminal: each column, the first included, and the constant.
+  for (const char* text : {"x", "y", "c"}) {
+    TTree tree(BuildTree(*engine.GetInstructions(), text));
+    const std::vector<double> rows = PerRow(tree.get(), table);
+    EXPECT_EQ(Batch(tree.get(), table), rows) << text;
+    EXPECT_EQ(OnePass(tree.get(), table), rows) << text;
+  }
 }
 
 TEST(GPBatch, FoldsConstantsAndKeepsScratchSmallOnDeepTrees) {

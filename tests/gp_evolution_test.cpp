@@ -263,6 +263,25 @@ TEST(GPBloat, EachStrategyActsWhereItsRuleSays) {
   }
 }
 
+// The Tarpeian rules (with certainty) spare a program exactly as large, or as deep, as the
+// population's average and strike one above it.
+TEST(GPBloat, TarpeianRulesSpareTheAverage) {
+  for (TGPBloatStrategy strategy : {bsTarpeianSize, bsTarpeianDepth}) {
+    SCOPED_TRACE(EnumName(strategy));
+    TFloatGP gp;
+    gp.Add("Add", gpFunction, 2), gp.Add("x", gpVariable), gp.Add("y", gpVariable);
+    gp.SetBloatStrategy(strategy), gp.SetTarpeianProbability(1);
+    gp.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& Fitness) { Fitness = 1; });
+    const char *average = "(Add x (Add x y))", *above = "(Add x (Add x (Add x y)))";  // size 5 and 7, depth 2 and 3
+    gp.Make(*gp.Population(), "(Add x y)"), gp.Make(*gp.Population(), above);
+    gp.EvaluateFitness();
+    ASSERT_EQ(std::pair(gp.AvgProgramSize(), gp.AvgProgramDepth()), std::pair(5.0f, 2.0f));
+    TMXGPPopulation<double> scratch(&gp);
+    EXPECT_EQ(gp.EvaluateFitness(gp.Make(scratch, average), false), 1);
+    EXPECT_EQ(gp.EvaluateFitness(gp.Make(scratch, above), false), gp.UnfitFitness());
+  }
+}
+
 // === Operators ===================================================================================
 
 // Every operator, many times over random trees of tree and binary nodes, leaves whole trees,
@@ -332,6 +351,12 @@ TEST(GPOperators, PlacesAndEdges) {
   }
   EXPECT_NEAR(sizes[3], 300, 20);
   EXPECT_TRUE(sizes[1] > 0 && sizes[7] > 0 && sizes[11] > 0 && sizes[1] + sizes[3] + sizes[7] + sizes[11] == 340);
+  // Fair crossover of two children reports a change when only the second could change
+  // (the first has no tree): that child must be evaluated again.
+  for (TGPBloatStrategy strategy : {bsDepthFairCrossover, bsSizeFairCrossover}) {
+    gp.SetBloatStrategy(strategy);
+    EXPECT_TRUE(gp.DoCrossover(nullptr, a, scratch.Add(), gp.Make(scratch, "(Add x y)"))) << EnumName(strategy);
+  }
   // Only constant mutation: the handler changes one constant. All weights zero: no method,
   // still a success. Either way the individual needs evaluation.
   RandSeed(5);
@@ -380,6 +405,15 @@ TEST(GPOperators, PlacesAndEdges) {
       }
   }
   EXPECT_GT(capped, 0);
+  // Hoist mutation: a chosen function node other than the root becomes the whole tree.
+  std::set<std::string> hoisted;
+  for (int i = 0; i < 20; ++i) {
+    TMXGPIndividual<double>* item = gp.Make(scratch, "(Add x (Mul y x))");
+    gp.DoHoistMutation(item);
+    hoisted.insert(item->DNA()->ToString());
+    ExpectWhole(*item);
+  }
+  EXPECT_EQ(hoisted, (std::set<std::string>{"(Add x (Mul y x))", "(Mul y x)"}));
 }
 
 // === Initialisation ================================================================================
