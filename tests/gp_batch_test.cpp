@@ -604,9 +604,10 @@ TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
       EXPECT_LT(front[i - 1].Size, front[i].Size) << run.Front;
       EXPECT_GT(front[i - 1].Error, front[i].Error) << run.Front;
     }
-    for (const auto& [size, error] : run.Seen)
-      EXPECT_TRUE(std::ranges::any_of(front, [&](const auto& e) { return e.Size <= size && e.Error <= error; }))
-          << size << " " << error << "\n" << run.Front;
+    // (Not a structured binding: Clang 14 cannot capture one in a lambda.)
+    for (const std::pair<int, double>& seen : run.Seen)
+      EXPECT_TRUE(std::ranges::any_of(front, [&](const auto& e) { return e.Size <= seen.first && e.Error <= seen.second; }))
+          << seen.first << " " << seen.second << "\n" << run.Front;
     // The copies outlive the population that held them, with their scaling.
     const auto target = fitness->TargetValues();
     for (const auto& entry : front) {
