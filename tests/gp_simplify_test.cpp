@@ -267,7 +267,7 @@ TEST(GPSimplify, RefusesWhatItCannotExpress) {
   EXPECT_EQ(Simplify(chain->GetChild(0)).ToString(), "-x");  // 1999 minus signs
   // A balanced sum of more distinct terms than MaxDepth: flattened it would be too deep.
   std::vector<TMXExpression> terms;
-  for (int i = 0; i <= TMXExpression::MaxDepth; ++i) terms.push_back(TMXExpression::Variable("v" + std::to_string(i)));
+  for (int i = 0; i <= TMXExpression::MaxDepth; ++i) terms.push_back(TMXExpression::Variable(std::to_string(i)));
   for (std::size_t n = terms.size(); n > 1; n = (n + 1) / 2)
     for (std::size_t i = 0; i < n; ++i) terms[i / 2] = i % 2 ? TMXExpression::Function(fpAdd, terms[i - 1], terms[i]) : terms[i];
   EXPECT_EQ(Simplify(terms[0]).Size(), terms[0].Size());  // halves of it flattened
