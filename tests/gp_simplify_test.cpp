@@ -1,0 +1,282 @@
+// Readable models: float programs as expressions, their values and text, and the
+// simplifier, checked against per-row execution over many random programs.
+#include "gp_test_support.h"
+#include "support.h"
+
+#include <evokit/gp/batch.h>
+#include <evokit/gp/simplify.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace evokit;
+using namespace gptest;
+using evokit::test::ErrorOf;
+
+namespace {
+
+// An engine holding every primitive, variables x, y and z, and the constant c.
+struct TPrimitiveSet : TTestEngine {
+  TPrimitiveSet() {
+    AddFloatPrimitives(*GetInstructions(), "add sub mul div min max neg abs square sqrt exp log sin cos tanh x y z");
+    Add("c", gpConstant, 0, 1.0);
+  }
+  TTree Build(std::string_view Prefix) { return TTree(BuildTree(*GetInstructions(), Prefix)); }
+};
+
+// A random program at most Depth deep. Constants are few and small, zero and one among
+// them; a fifth of the binary functions get two copies of one subtree. So x - x, x / x,
+// x * 0 and like terms turn up often.
+TMXGPNode<double>* RandomProgram(TPrimitiveSet& Engine, int Depth, TMXGPNode<double>* Parent = nullptr) {
+  TMXGPInstructions<double>& set = *Engine.GetInstructions();
+  const int terminals = 4, functions = set.Count() - terminals;
+  const bool leaf = Depth == 0 || (Parent && Random() < 0.3);
+  TMXGPInstruction<double>* instruction =
+      set.Items(leaf ? functions + static_cast<int>(Random(terminals)) : static_cast<int>(Random(functions)));
+  TMXGPNode<double>* node = Engine.CreateNode(instruction, Parent);
+  constexpr double kConstants[] = {0, 1, -1, 2, 0.5, 3, -4};
+  if (instruction->Operation() == gpConstant) node->SetValue(kConstants[Random(7)]);
+  if (instruction->Arity() == 2 && Random() < 0.2)
+    RandomProgram(Engine, Depth - 1, node)->Clone(node);
+  else
+    for (int i = 0; i < instruction->Arity(); ++i) RandomProgram(Engine, Depth - 1, node);
+  return node;
+}
+
+// x over [-3, 3], y over [-800, 800] (so exp overflows), z small whole numbers
+// with zeros (the protected cases).
+TMXDataTable RandomTable(int Rows) {
+  std::vector<double> x, y, z;
+  for (int i = 0; i < Rows; ++i)
+    x.push_back(6 * Random() - 3), y.push_back(1600 * Random() - 800), z.push_back(static_cast<double>(Random(5)) - 2);
+  TMXDataTable table;
+  table.AddColumn("x", x), table.AddColumn("y", y), table.AddColumn("z", z);
+  return table;
+}
+
+bool SameBits(double A, double B) { return std::memcmp(&A, &B, sizeof A) == 0; }
+
+// Rows where exp(y) overflows (y = 800) and where only its square does (y = 400), zero
+// divisors and a large x.
+TMXDataTable HostileTable() {
+  TMXDataTable table;
+  table.AddColumn("x", std::vector<double>{0, 1.5, -2, 3, 1e200, -0.25});
+  table.AddColumn("y", std::vector<double>{800, 400, -800, 0, 2, -1});
+  table.AddColumn("z", std::vector<double>{0, 1, -1, 2, 0, 0.5});
+  return table;
+}
+
+// Clears Rows[i] where a subtree of Node has a finite value that is huge or tiny (but
+// not zero): there a difference in rounding may grow beyond any tolerance (sin of 1e100,
+// log of a rounding residue that is 0 in the other form). Infinities and NaNs stay in.
+void DropIllConditioned(TMXGPNode<double>* Node, const TMXDataTable& Table, std::vector<char>& Rows) {
+  std::vector<double> values(Rows.size());
+  ExecuteRows(Node, Table, values);
+  for (std::size_t i = 0; i < Rows.size(); ++i)
+    if (const double v = std::fabs(values[i]); std::isfinite(v) && (v > 1e4 || (v != 0 && v < 1e-6))) Rows[i] = 0;
+  for (int i = 0; i < Node->GetChildCount(); ++i) DropIllConditioned(Node->GetChild(i), Table, Rows);
+}
+
+// Where Original is finite on Table (and, with Conditioned, well conditioned), Simplified
+// has its value to rounding. Returns the rows compared.
+int ExpectSameValues(TMXGPNode<double>* Original, const TMXExpression& Simplified, const TMXDataTable& Table,
+                     bool Conditioned = false) {
+  std::vector<double> expected(static_cast<std::size_t>(Table.RowCount()));
+  ExecuteRows(Original, Table, expected);
+  const std::vector<double> values = Simplified.Evaluate(Table);
+  std::vector<char> rows(expected.size(), 1);
+  if (Conditioned) DropIllConditioned(Original, Table, rows);
+  int compared = 0;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (!std::isfinite(expected[i]) || !rows[i]) continue;
+    ++compared;
+    EXPECT_NEAR(values[i], expected[i], 1e-9 * std::max(1.0, std::fabs(expected[i])))
+        << Original->ToString() << " -> " << Simplified.ToString() << " row " << i;
+  }
+  return compared;
+}
+
+}  // namespace
+
+TEST(GPSimplify, KeepsTheValuesOfRandomProgramsWhereTheyAreFinite) {
+  RandSeed(2024);
+  TPrimitiveSet engine;
+  int original = 0, simplified = 0, finite = 0, compared = 0;
+  for (int n = 0; n < 3000 && !HasFailure(); ++n) {
+    const TTree program(RandomProgram(engine, 2 + n % 5));
+    const TMXDataTable table = RandomTable(24);
+    std::vector<double> expected(24);
+    ExecuteRows(program.get(), table, expected);
+    // Unsimplified, the expression computes exactly what execution does.
+    const TMXExpression plain = TMXExpression::FromProgram(program.get());
+    const std::vector<double> exact = plain.Evaluate(table);
+    for (int row = 0; row < 24; ++row) {
+      const auto i = static_cast<std::size_t>(row);
+      EXPECT_TRUE(SameBits(exact[i], expected[i]) && SameBits(plain.Evaluate(table, row), exact[i]))
+          << program->ToString() << " row " << row;
+    }
+    EXPECT_EQ(plain.Size(), program->Size());
+    const TMXExpression simple = Simplify(program.get());
+    EXPECT_LE(simple.Size(), program->Size()) << program->ToString();
+    compared += ExpectSameValues(program.get(), simple, table, true);
+    finite += static_cast<int>(std::count_if(expected.begin(), expected.end(), [](double V) { return std::isfinite(V); }));
+    original += program->Size(), simplified += simple.Size();
+  }
+  EXPECT_GT(compared, finite * 4 / 5);
+  EXPECT_LT(simplified, original * 3 / 4);  // the rewrites do happen
+}
+
+TEST(GPSimplify, RewritesWhatKeepsTheValueAndNothingElse) {
+  TPrimitiveSet engine;
+  const TMXDataTable table = HostileTable();
+  const struct {
+    const char* Program;
+    const char* Simplified;
+  } cases[] = {
+      // neutral elements, constant chains, like terms
+      {"(Add x c:0)", "x"},
+      {"(Mul c:1 (Div (Sub x c:0) c:1))", "x"},
+      {"(Neg (Neg x))", "x"},
+      {"(Add (Add x c:1) c:2)", "x + 3"},
+      {"(Mul c:2 (Mul c:3 x))", "6 * x"},
+      {"(Add (Mul c:2 (Add x c:1)) c:3)", "2 * x + 5"},
+      {"(Sub x x)", "0"},
+      {"(Add x x)", "2 * x"},
+      {"(Sub (Add (Mul c:2 x) y) (Mul c:3 x))", "y - x"},
+      {"(Add (Mul x y) (Mul y (Neg (Neg x))))", "2 * x * y"},
+      {"(Mul (Add x c:1) (Add c:1 x))", "(x + 1)^2"},
+      {"(Sub c:3 (Add x (Div y c:4)))", "3 - x - y / 4"},
+      {"(Sub c:1 (Div x c:-2))", "x / 2 + 1"},
+      {"(Sub c:1 x)", "1 - x"},
+      {"(Neg (Add x y))", "-x - y"},
+      {"(Add (Div y z) (Square x))", "x^2 + y / z"},
+      {"(Div x c:0.5)", "2 * x"},
+      {"(Exp (Mul c:2 c:500))", "exp(1000)"},  // an overflow stays visible
+      // zero, x - x and x / x where a NaN of x cannot reach a finite result
+      {"(Mul (Exp y) c:0)", "0"},
+      {"(Sub (Exp y) (Exp y))", "0"},
+      {"(Div (Exp y) (Exp y))", "1"},
+      {"(Div (Sub (Exp y) (Exp y)) z)", "0 / z"},
+      {"(Min c:2 (Sub (Sin x) (Sin x)))", "0"},  // sin(x) is finite
+      {"(Div (Log (Exp y)) c:0)", "1"},
+      // sign and absolute-value rules
+      {"(Sqrt (Square (Sub x y)))", "abs(x - y)"},
+      {"(Sub (Sin (Neg x)) (Neg (Sin x)))", "0"},
+      {"(Sub (Mul (Sin x) (Cos x)) (Mul (Cos x) (Sin x)))", "0"},
+      {"(Abs (Neg (Abs (Cos (Abs x)))))", "abs(cos(x))"},
+      {"(Max (Exp y) (Exp y))", "exp(y)"},
+      // kept: each rewrite would change a finite result on the table
+      {"(Log (Exp y))", "log(exp(y))"},
+      {"(Min c:2 (Mul (Exp y) c:0))", "min(2, 0 * exp(y))"},
+      {"(Min c:2 (Sub (Sin (Exp y)) (Sin (Exp y))))", "min(2, sin(exp(y)) - sin(exp(y)))"},
+      {"(Max c:-1 (Sub (Exp y) (Exp y)))", "max(-1, exp(y) - exp(y))"},
+      {"(Max c:-1 (Add (Neg (Exp y)) (Div (Exp y) c:2)))", "max(-1, exp(y) / 2 - exp(y))"},
+      {"(Max c:-1 (Add (Exp y) (Mul c:2 (Exp y))))", "max(-1, 3 * exp(y))"},
+      {"(Max c:-1 (Sub (Neg (Exp y)) (Exp y)))", "max(-1, -2 * exp(y))"},
+      {"(Min c:2 (Div (Exp y) (Exp y)))", "min(2, exp(y) / exp(y))"},
+      {"(Div (Exp y) (Sqrt (Square (Exp y))))", "exp(y) / sqrt(exp(y)^2)"},
+      {"(Div (Mul c:2 x) y)", "2 * x / y"},
+  };
+  for (const auto& c : cases) {
+    const TTree program = engine.Build(c.Program);
+    const TMXExpression simplified = Simplify(program.get());
+    EXPECT_EQ(simplified.ToString(), c.Simplified) << c.Program;
+    EXPECT_LE(simplified.Size(), program->Size()) << c.Program;
+    ExpectSameValues(program.get(), simplified, table);
+  }
+}
+
+// x - x goes wherever a NaN of x would make the result NaN too; sqrt(x^2) -> abs(x)
+// wherever an overflow of x^2 would make it non-finite.
+TEST(GPSimplify, RewritesInsideEveryArgumentThatPassesOnANaN) {
+  using X = TMXExpression;
+  const X e = X::Function(fpExp, X::Variable("y")), x = X::Variable("x");
+  const X zero = X::Function(fpSub, e, e), absolute = X::Function(fpSqrt, X::Function(fpSquare, e));
+  const auto place = [&](TGPFloatPrimitive P, int Index, const X& Argument) {
+    return FloatPrimitiveArity(P) == 1 ? X::Function(P, Argument)
+                                       : X::Function(P, Index == 0 ? Argument : x, Index == 1 ? Argument : x);
+  };
+  for (int p = fpAdd; p <= fpTanh; ++p) {
+    const auto P = static_cast<TGPFloatPrimitive>(p);
+    for (int i = 0; i < FloatPrimitiveArity(P); ++i) {
+      const bool minMax = P == fpMin || P == fpMax;
+      const std::string simplified = Simplify(place(P, i, zero)).ToString();
+      EXPECT_EQ(simplified == Simplify(place(P, i, X::Constant(0))).ToString(), !(minMax && i == 1)) << simplified;
+      if (P == fpExp || P == fpTanh) continue;  // they turn an infinity into a number, as exp(y) does
+      const std::string unsquared = Simplify(place(P, i, absolute)).ToString();
+      EXPECT_EQ(unsquared == Simplify(place(P, i, e)).ToString(), !minMax && !(P == fpDiv && i == 1)) << unsquared;
+    }
+  }
+}
+
+TEST(GPSimplify, PrintsWithOnlyTheParenthesesItNeeds) {
+  TPrimitiveSet engine;
+  const struct {
+    const char* Program;
+    const char* Readable;
+    const char* SymPy;
+  } cases[] = {
+      {"(Mul (Add x y) z)", "(x + y) * z", "(x + y) * z"},
+      {"(Sub (Sub x y) (Sub y z))", "x - y - (y - z)", "x - y - (y - z)"},
+      {"(Div (Mul x y) (Mul y z))", "x * y / (y * z)", "x * y / (y * z)"},
+      {"(Add (Neg x) (Neg y))", "-x + (-y)", "-x + (-y)"},
+      {"(Mul (Neg (Add x y)) (Neg (Mul x c:-2)))", "-(x + y) * (-x * (-2))", "-(x + y) * (-x * (-2))"},
+      {"(Sub (Square (Neg x)) (Neg (Square (Square x))))", "(-x)^2 - (-(x^2)^2)", "(-x)**2 - (-(x**2)**2)"},
+      {"(Log (Div x c:3.14159265))", "log(x / 3.14159)", "log(Abs(x / 3.14159265))"},
+      {"(Sqrt (Min x (Max y (Abs c:-2.5))))", "sqrt(min(x, max(y, abs(-2.5))))", "sqrt(Abs(Min(x, Max(y, Abs(-2.5)))))"},
+      {"(Tanh (Sin (Cos (Exp z))))", "tanh(sin(cos(exp(z))))", "tanh(sin(cos(exp(z))))"},
+      {"(Mul c:1e-7 (Exp c:1000))", "1E-7 * exp(1000)", "1E-7 * exp(1000)"},
+  };
+  for (const auto& c : cases) {
+    const TMXExpression expression = TMXExpression::FromProgram(engine.Build(c.Program).get());
+    EXPECT_EQ(expression.ToString(), c.Readable);
+    EXPECT_EQ(expression.ToSymPy(), c.SymPy);
+  }
+  const TMXExpression model = TMXExpression::FromProgram(engine.Build("(Add (Mul c:0.123456 x) y)").get());
+  EXPECT_EQ(model.ToString({{"x", "age"}}, 2), "0.12 * age + y");
+  EXPECT_EQ(model.ToSymPy({{"y", "income"}}), "0.123456 * x + income");
+  EXPECT_EQ(TMXExpression::Constant(-std::numeric_limits<double>::infinity()).ToSymPy(), "-oo");
+  for (const int digits : {0, 18})
+    EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>([&] { (void)model.ToString({}, digits); }),
+              "Digits must be 1 to 17, not " + std::to_string(digits));
+}
+
+TEST(GPSimplify, RefusesWhatItCannotExpress) {
+  TPrimitiveSet engine;
+  engine.Add("handled", gpFunction, 1)->SetOnExecute([](TObject*, TMXGPNode<double>*, TMXGPContext<double>*, double&) {});
+  engine.Add("plain", gpFunction, 2);
+  // A function without built-in computation yields 0, as in execution.
+  const TTree plain = engine.Build("(Add x (plain x y))");
+  EXPECT_EQ(Simplify(plain.get()).ToString(), "x");
+  EXPECT_EQ(ErrorOf<EGPException>([&] { Simplify(engine.Build("(Add x (handled y))").get()); }),
+            "Instruction \"handled\" has an OnExecute handler; only its program's execution knows what it computes");
+  EXPECT_EQ(ErrorOf<EGPException>([&] { Simplify(engine.Build("(Add x)").get()); }),
+            "Invalid number of arguments (1) for \"Add\" instruction");
+  EXPECT_EQ(ErrorOf<EGPException>([&] { Simplify(TTree(new TMXGPFloatNode).get()); }), "No instruction assigned to node");
+  EXPECT_EQ(ErrorOf<EGPException>([&] { TMXExpression::FromProgram(nullptr); }), "No program to turn into an expression");
+  EXPECT_EQ(ErrorOf<EGPException>([&] { TMXExpression::Function(fpAdd, TMXExpression::Variable("x")); }),
+            "Primitive fpAdd takes 2 arguments, not 1");
+
+  // Deeper than MaxDepth: refused before the walk could exhaust the stack.
+  std::string negations;
+  for (int i = 0; i < TMXExpression::MaxDepth; ++i) negations += "(Neg ";
+  const TTree chain = engine.Build(negations + "x");
+  EXPECT_EQ(ErrorOf<EGPException>([&] { Simplify(chain.get()); }), "Program deeper than 2000 levels");
+  EXPECT_EQ(Simplify(chain->GetChild(0)).ToString(), "-x");  // 1999 minus signs
+  // A balanced sum of more distinct terms than MaxDepth: flattened it would be too deep.
+  std::vector<TMXExpression> terms;
+  for (int i = 0; i <= TMXExpression::MaxDepth; ++i) terms.push_back(TMXExpression::Variable(std::to_string(i)));
+  for (std::size_t n = terms.size(); n > 1; n = (n + 1) / 2)
+    for (std::size_t i = 0; i < n; ++i) terms[i / 2] = i % 2 ? TMXExpression::Function(fpAdd, terms[i - 1], terms[i]) : terms[i];
+  EXPECT_EQ(Simplify(terms[0]).Size(), terms[0].Size());  // halves of it flattened
+
+  const TMXDataTable table = HostileTable();
+  const TMXExpression w = TMXExpression::Variable("w");
+  EXPECT_THROW((void)w.Child(0), EListError);
+  EXPECT_EQ(ErrorOf<EGPException>([&] { (void)w.Evaluate(table); }), "Variable \"w\" has no column in the data table");
+  for (const int row : {-1, 6})
+    EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>([&] { (void)TMXExpression().Evaluate(table, row); }),
+              "Row " + std::to_string(row) + " is outside the table of 6 rows");
+}
