@@ -240,7 +240,7 @@ TEST(GPSimplify, PrintsWithOnlyTheParenthesesItNeeds) {
   EXPECT_EQ(TMXExpression::Constant(-std::numeric_limits<double>::infinity()).ToSymPy(), "-oo");
   for (const int digits : {0, 18})
     EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>([&] { (void)model.ToString({}, digits); }),
-              "Digits must be 1 to 17, not " + std::to_string(digits));
+              Cat("Digits must be 1 to 17, not ", std::to_string(digits)));
 }
 
 TEST(GPSimplify, RefusesWhatItCannotExpress) {
@@ -278,5 +278,5 @@ TEST(GPSimplify, RefusesWhatItCannotExpress) {
   EXPECT_EQ(ErrorOf<EGPException>([&] { (void)w.Evaluate(table); }), "Variable \"w\" has no column in the data table");
   for (const int row : {-1, 6})
     EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>([&] { (void)TMXExpression().Evaluate(table, row); }),
-              "Row " + std::to_string(row) + " is outside the table of 6 rows");
+              Cat("Row ", std::to_string(row), " is outside the table of 6 rows"));
 }
