@@ -45,7 +45,7 @@ void BM_FitCoefficients(benchmark::State& State) {
   for (int c = 0; c < 10; ++c) {
     std::vector<double> column;
     for (int i = 0; i < 442; ++i) column.push_back(Random() - 0.5);
-    table.AddColumn("x" + std::to_string(c), column);
+    table.AddColumn(std::string("x").append(std::to_string(c)), column);
   }
   std::vector<double> target;
   for (int i = 0; i < 442; ++i)

@@ -146,7 +146,10 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
     if (FloatPrimitiveOf(word) == fpNone) {
       std::string known;
       for (int p = fpNone + 1; p < EnumCount<TGPFloatPrimitive>(); ++p)
-        known += (known.empty() ? "" : " ") + FloatPrimitiveName(static_cast<TGPFloatPrimitive>(p));
+      {
+        if (!known.empty()) known += ' ';
+        known += FloatPrimitiveName(static_cast<TGPFloatPrimitive>(p));
+      }
       throw E("FunctionSet", "names no primitive \"" + word + "\"; the primitives are " + known);
     }
   for (const std::string& word : Words(S.Constants)) {
