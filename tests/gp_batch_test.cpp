@@ -163,6 +163,13 @@ TEST(GPBatch, EqualsPerRowExecutionBitForBit) {
       ASSERT_TRUE(SameBits(once[r], rows[r])) << tree->ToString() << " row " << r << ": " << once[r] << " " << rows[r];
     }
   }
+  // A program of one leaf compiles to no step: a column (the first one too) or a constant.
+  for (const char* leaf : {"x", "y", "c:2.5"}) {
+    TTree tree(BuildTree(*engine.GetInstructions(), leaf));
+    const std::vector<double> rows = PerRow(tree.get(), table);
+    EXPECT_EQ(Batch(tree.get(), table), rows) << leaf;
+    EXPECT_EQ(OnePass(tree.get(), table), rows) << leaf;
+  }
 }
 
 TEST(GPBatch, FoldsConstantsAndKeepsScratchSmallOnDeepTrees) {
