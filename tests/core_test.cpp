@@ -398,6 +398,19 @@ TEST(Selection, RouletteReplaysItsDrawsAndStaysInside) {
   for (int i = 0; i < 20; ++i) EXPECT_EQ(ga.SelectParent(ga.Population()), ga.At(1));
 }
 
+// A custom handler that picks by roulette reads the table of the parents, built before the
+// generation starts, not one of the population that receives the children.
+TEST(Selection, CustomRouletteReadsTheParentsTable) {
+  TNumberGA ga;
+  ga.SetOnSelection([&ga](TObject* S, TMXPopulation* P, TMXIndividual*& Parent) { ga.SelectRoulette(S, P, Parent); });
+  ga.Start({5, 5, 5, 5, 5});  // the previous generation keeps these
+  for (int i = 0; i < 5; ++i) ga.At(i)->SetValue(i == 2 ? 3 : 9);
+  ga.EvaluateFitness();
+  ga.SetOperations({});  // each child copies its first parent
+  ga.Evolve();
+  EXPECT_EQ(ga.Values(), std::vector<double>(5, 3));  // the one parent with a share
+}
+
 // Tournament: the fittest of TournamentField uniform picks, the current winner kept on
 // ties. Stochastic tournament: a uniform pick challenged by roulette picks.
 TEST(Selection, TournamentsReplayTheirDraws) {
@@ -474,7 +487,8 @@ TEST(Selection, ElitistCyclesThroughTheRoundedTopRanks) {
         {7, 0.5, fmMinimize, {0, 1, 2, 3, 4, 0}},  // Round(3.5) = 4
         {5, 0.5, fmMaximize, {4, 3, 2, 4}}, {5, 0.5, fmWeightedMaximize, {0, 1, 2, 0}},
         {5, 0.5, fmWeightedMinimize, {4, 3, 2, 4}}, {6, 0, fmMinimize, {0, 0, 0}},
-        {4, 1, fmMinimize, {0, 1, 2, 3, 3, 0}}}) {  // a rank past the queue: the last
+        {4, 1, fmMinimize, {0, 1, 2, 3, 3, 0}},     // a rank past the queue: the last
+        {10, 0.06, fmMinimize, {0, 1, 0}}}) {       // Round(0.6) = 1
     TNumberGA ga;
     ga.SetOnEvaluateWeightedFitness([n = count](TObject*, TMXIndividual* Item, TGAFitness& F) { F = n - ValueOf(Item); });
     ga.SetSelectionMethod(smElitist);

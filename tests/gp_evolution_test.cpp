@@ -57,6 +57,7 @@ class TGP : public TMXCustomGeneticProgramming<T> {
 
   using Base::DoAntiBloating, Base::DoCrossover, Base::DoInitialize, Base::DoMutate, Base::DoInvert;
   using Base::DoSubtreeMutation, Base::DoReplacementMutation, Base::DoShrinkMutation, Base::DoHoistMutation;
+  using Base::SelectSizeFairNode;
   void DoShrinkMutation(TIndividual* I) override {
     if (Logging) Log += 'S';
     Base::DoShrinkMutation(I);
@@ -282,6 +283,27 @@ TEST(GPBloat, TarpeianRulesSpareTheAverage) {
   }
 }
 
+// Lexicographic tournaments rank by fitness and let size only break ties: the fitter of
+// two programs wins although it is the larger.
+TEST(GPBloat, LexicographicTournamentsRankFitnessBeforeSize) {
+  TFloatGP gp;
+  gp.Add("Add", gpFunction, 2), gp.Add("x", gpVariable), gp.Add("y", gpVariable);
+  gp.SetBloatStrategy(bsLexicographicParsimonyPressure), gp.SetTournamentField(30);
+  gp.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+    Fitness = static_cast<TMXGPIndividual<double>*>(Item)->DNA()->Depth();
+  });
+  TMXGPPopulation<double> pair(&gp);
+  TMXIndividual* fitter = gp.Make(pair, "(Add (Add (Add x y) (Add x y)) (Add x y))");  // size 11, depth 3
+  gp.Make(pair, "(Add x (Add x (Add x (Add x y))))");                                   // size 9, depth 4
+  int wins = 0;
+  for (int i = 0; i < 20; ++i) {
+    TMXIndividual* winner = nullptr;
+    gp.SelectTournament(&gp, &pair, winner);
+    wins += winner == fitter;
+  }
+  EXPECT_EQ(wins, 20);
+}
+
 // === Operators ===================================================================================
 
 // Every operator, many times over random trees of tree and binary nodes, leaves whole trees,
@@ -318,6 +340,39 @@ TEST(GPOperators, KeepTreesWhole) {
   }
 }
 
+// Each mutation of (Add x (Mul y c)) at the root or at Mul (functions only) reaches exactly
+// the shapes (size/depth) its rule allows: a regrown subtree is at least one level shallower
+// than the node it replaces, a replacement keeps the node's arity and regrows its children
+// alike, a shrink leaves a terminal, and a hoist lifts Mul (a hoisted root stays).
+TEST(GPOperators, EachMutationReachesTheShapesItsRuleAllows) {
+  TFloatGP gp;
+  AddArithmetic(gp);
+  gp.SetSelectionNonTerminalsProbability(100);
+  TMXGPPopulation<double> scratch(&gp);
+  const struct {
+    TGPMutationMethod Method;
+    std::set<std::string> Shapes;
+  } rows[] = {
+      {mmSubtree, {"1/0", "3/1"}},
+      {mmReplacement, {"3/1", "5/2"}},
+      {mmShrink, {"1/0", "3/1"}},
+      {mmHoist, {"(Add x (Mul y 1)) 5/2", "(Mul y 1) 3/1"}},
+  };
+  RandSeed(9);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(EnumName(row.Method));
+    std::set<std::string> shapes;
+    for (int i = 0; i < 60; ++i) {
+      TMXGPIndividual<double>* item = gp.Make(scratch, "(Add x (Mul y c))");
+      gp.Mutate(item, row.Method);
+      ExpectWhole(*item);
+      const std::string shape = Shape(*item->DNA());
+      shapes.insert(row.Method == mmHoist ? shape : shape.substr(shape.rfind(' ') + 1));
+    }
+    EXPECT_EQ(shapes, row.Shapes);
+  }
+}
+
 TEST(GPOperators, PlacesAndEdges) {
   TFloatGP gp;
   AddArithmetic(gp);
@@ -351,11 +406,15 @@ TEST(GPOperators, PlacesAndEdges) {
   }
   EXPECT_NEAR(sizes[3], 300, 20);
   EXPECT_TRUE(sizes[1] > 0 && sizes[7] > 0 && sizes[11] > 0 && sizes[1] + sizes[3] + sizes[7] + sizes[11] == 340);
-  // Fair crossover of two children reports a change when only the second could change
-  // (the first has no tree): that child must be evaluated again.
-  for (TGPBloatStrategy strategy : {bsDepthFairCrossover, bsSizeFairCrossover}) {
+  // A table whose entries all lie below the draw takes its last node, never one past it.
+  EXPECT_EQ(gp.SelectSizeFairNode(a, TGAFitnessArray(11, 0.0)), a->FlattenedDNA()[10]);
+  EXPECT_EQ(gp.SelectSizeFairNode(a, TGAFitnessArray(3, 0.0)), a->FlattenedDNA()[2]);
+  // Fair crossover changes each child on its own: either child's change is reported.
+  for (TGPBloatStrategy strategy : {bsSizeFairCrossover, bsDepthFairCrossover}) {
     gp.SetBloatStrategy(strategy);
-    EXPECT_TRUE(gp.DoCrossover(nullptr, a, scratch.Add(), gp.Make(scratch, "(Add x y)"))) << EnumName(strategy);
+    EXPECT_EQ(std::tuple(gp.DoCrossover(x, a, fresh, x), gp.DoCrossover(x, a, x, fresh), gp.DoCrossover(x, a, fresh, fresh)),
+              std::tuple(true, true, false))
+        << EnumName(strategy);
   }
   // Only constant mutation: the handler changes one constant. All weights zero: no method,
   // still a success. Either way the individual needs evaluation.
@@ -467,6 +526,11 @@ TEST(GPInitialization, MethodsBudgetsDuplicatesAndErrors) {
     const std::vector<std::string> programs = Programs(*gp.Population());
     EXPECT_EQ(std::set(programs.begin(), programs.end()).size() == programs.size(), c.Retries > 0 && c.Terminals == 2);
     EXPECT_EQ(rebuilt > 0, c.Retries > 0);
+    // One terminal: each budget makes one program. Budgets 3 and 5 come after two rebuilds
+    // each, and the 35 individuals past budget 6 give up after 2 x Retries rebuilds.
+    if (c.Terminals == 1) {
+      EXPECT_EQ(rebuilt, 2 + 2 + (c.Count - 5) * 2 * c.Retries);
+    }
     EXPECT_GE(gp.MaxProgramDepth(), c.LeastDepth);
     EXPECT_LE(gp.MaxProgramDepth(), c.MostDepth);
   }
@@ -520,6 +584,8 @@ TEST(GPComponent, InstructionListsSettersAndSearchSpace) {
   EXPECT_EQ(std::vector({gp.SearchSpaceSize(0), gp.SearchSpaceSize(1), gp.SearchSpaceSize(2)}), std::vector({2.0, 20.0, 506.0}));
   EXPECT_EQ(gp.SearchSpaceSize(4'000'000'000u), HUGE_VAL);
 
+  gp.SetBloatLimit(3), gp.SetInitializationDepth(4), gp.SetInitializationDepth(-1);
+  EXPECT_EQ(std::pair(gp.BloatLimit(), gp.InitializationDepth()), std::pair(5, 0));
   gp.SetMutateHoistWeight(-4), gp.SetMutatePointWeight(300);
   EXPECT_EQ(std::vector({gp.MutateHoistWeight(), gp.MutatePointWeight(), gp.MutationWeightSum()}), std::vector({0, 255, 305}));
   gp.SetMutationWeights({-56, 0, 0, 0, 0, 1});  // entries are bytes: -56 reads 200
