@@ -44,15 +44,13 @@ template <class T>
 TMXCustomGeneticProgramming<T>::TMXCustomGeneticProgramming(TComponent* AOwner) : TMXCustomGeneticComponent(AOwner) {
   // The base constructor could only reach its own CreatePopulation.
   RecreatePopulations();
-  SetCrossoverProbability(GP_CROSSOVER_PROBABILITY);
+  // The own settings start at TGPDefaults (the member initialisers); two inherited ones
+  // have GP defaults of their own.
+  SetCrossoverProbability(TGPDefaults::CrossoverProbability);
   FInstructions.reset(CreateInstructions(TCollectionItemClass::Of<TInstruction>()));
-  FSelectionNonTerminalsProbability = NONTERMINALS_SELECTION_PROBABILITY;
-  FPointMutationProbability = INVERSION_PROBABILITY;
-  FParsimonyCoefficient = DEFAULT_PARSIMONY_COEFFICIENT;
-  FTarpeianProbability = DEFAULT_TARPEIAN_PROBABILITY;
-  SetMutationWeights(DefaultMutationWeights);
-  FBloatLimit = 10;
-  SetTournamentField(7);
+  SetTournamentField(TGPDefaults::TournamentField);
+  static_assert(detail::MutationMethodRowsFit(MutationMethods),
+                "one row per TGPMutationMethod, in order, with its step");
 }
 
 template <class T>
@@ -188,13 +186,6 @@ void TMXCustomGeneticProgramming<T>::SetInitializationDepth(int Value) {
 template <class T>
 void TMXCustomGeneticProgramming<T>::SetBloatLimit(int Value) {
   if (Value != FBloatLimit) FBloatLimit = Value < 5 ? 5 : Value;
-}
-
-template <class T>
-int TMXCustomGeneticProgramming<T>::SumOfWeights(const TGPMutationMethodWeights& Weights) {
-  int sum = 0;
-  for (const std::int8_t weight : Weights) sum += static_cast<std::uint8_t>(weight);
-  return sum;
 }
 
 template <class T>
@@ -507,10 +498,10 @@ bool TMXCustomGeneticProgramming<T>::DoMutate(TMXIndividual* Item) {
   if (const TMXMutationEvent& handler = OnMutation()) handler(this, Item, proceed);
   if (proceed) {
     std::int64_t r = Random(FMutationWeightSum);
-    for (int method = mmSubtree; method <= mmPoint; ++method) {
-      const int weight = MutationWeight(static_cast<TGPMutationMethod>(method));
+    for (const TMutationMethodRow& row : MutationMethods) {
+      const int weight = MutationWeight(row.Method);
       if (r < weight) {
-        Mutate(individual, static_cast<TGPMutationMethod>(method));
+        (this->*row.Perform)(individual);
         break;
       }
       r -= weight;
@@ -523,14 +514,8 @@ bool TMXCustomGeneticProgramming<T>::DoMutate(TMXIndividual* Item) {
 template <class T>
 void TMXCustomGeneticProgramming<T>::Mutate(TMXIndividual* Item, TGPMutationMethod Method) {
   TIndividual* individual = AsGPIndividual(Item);
-  switch (Method) {
-    case mmSubtree: DoSubtreeMutation(individual); break;
-    case mmReplacement: DoReplacementMutation(individual); break;
-    case mmConstant: DoConstantMutation(individual); break;
-    case mmShrink: DoShrinkMutation(individual); break;
-    case mmHoist: DoHoistMutation(individual); break;
-    case mmPoint: DoPointMutation(individual); break;
-  }
+  const auto index = static_cast<std::size_t>(Method);
+  if (index < MutationMethods.size()) (this->*MutationMethods[index].Perform)(individual);
 }
 
 template <class T>
