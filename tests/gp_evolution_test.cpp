@@ -263,6 +263,27 @@ TEST(GPBloat, EachStrategyActsWhereItsRuleSays) {
   }
 }
 
+// A seeded run under each strategy changes when a setting its rule reads changes, and
+// with no other setting.
+TEST(GPBloat, RunsDependOnTheSettingsTheRuleReadsAndNoOther) {
+  const auto run = [](TGPBloatStrategy Strategy, int Changed) {
+    TFloatGP gp;
+    SetUpQuartic(gp, 10, 40);
+    gp.SetFitnessMethod(fmWeightedMinimize), gp.SetBloatStrategy(Strategy);
+    gp.SetBloatLimit(Changed == bpBloatLimit ? 6 : 14);
+    gp.SetTarpeianProbability(Changed == bpTarpeianProbability ? 0 : 1);
+    gp.SetParsimonyCoefficient(Changed == bpParsimonyCoefficient ? 0.01 : 1);
+    RandSeed(11), gp.Evolve(4);
+    return Programs(*gp.Population());
+  };
+  for (const TGPBloatRule& rule : GPBloatRules) {
+    const std::vector<std::string> unchanged = run(rule.Strategy, -1);
+    for (int setting = 0; setting < EnumCount<TGPBloatSetting>(); ++setting)
+      EXPECT_EQ(run(rule.Strategy, setting) != unchanged, rule.Reads.Contains(static_cast<TGPBloatSetting>(setting)))
+          << EnumName(rule.Strategy) << " " << EnumName(static_cast<TGPBloatSetting>(setting));
+  }
+}
+
 // Each mutation method runs its own step, drawn as the only weighted method or asked for.
 TEST(GPMutation, EachMethodRunsItsOwnStep) {
   struct TRecorder : TFloatGP {

@@ -4,9 +4,9 @@
 // and populations call back (IMXGeneticProgramEngine<T>), builds the initial trees (full,
 // grow, ramped, half-and-half, avoiding duplicates), breeds them (subtree and size- or
 // depth-fair crossover, the mutation methods of its table MutationMethods chosen by
-// weight, point mutation as inversion), controls bloat with eighteen strategies and keeps
-// program size and depth statistics. CoVariance and Correlation are the statistics the
-// covariant parsimony uses. TGPDefaults holds every default setting.
+// weight, point mutation as inversion), controls bloat by the strategies of GPBloatRules
+// (bloat.h) and keeps program size and depth statistics. CoVariance and Correlation are
+// the statistics the covariant parsimony uses. TGPDefaults holds every default setting.
 //
 // Its settings, instructions and population are copied by Assign, streamed, saved and
 // loaded as GeneticProgram documents and described in a report (gp_persistence.impl.h).
@@ -33,6 +33,7 @@
 #include <vector>
 
 #include <evokit/core/genetic_component.h>
+#include <evokit/gp/bloat.h>
 #include <evokit/gp/engine.h>
 #include <evokit/gp/gp_individual.h>
 
@@ -382,10 +383,10 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1) override;
   bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
                    TMXIndividual* Child2) override;
-  // The bloat check after reproduction of Child from Parent: under bsSizeLimit and
-  // bsDepthLimit a changed child above BloatLimit becomes a copy of Parent; under the
-  // shrink and hoist strategies a child above it gets one shrink or hoist mutation,
-  // changed or not. OtherParent is not used; the other strategies act elsewhere.
+  // The bloat check after reproduction of Child from Parent, as the strategy's rule says
+  // (baRevertChild: a changed child above BloatLimit becomes a copy of Parent;
+  // baShrinkChild, baHoistChild: a child above it gets one shrink or hoist mutation,
+  // changed or not). OtherParent is not used; the other strategies act elsewhere.
   virtual void DoAntiBloating(TMXIndividual* Parent, TMXIndividual* OtherParent, TMXIndividual* Child, bool Changed);
 
   // The inherited start, then the program statistics are marked for recomputation.
@@ -405,6 +406,8 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   static TIndividual* AsGPIndividual(TMXIndividual* Item);
   // Sets the weight of one method as the accessors above do.
   void SetMutationWeight(TGPMutationMethod Method, int Value);
+  // The rule of the current bloat strategy (bsNone's for a value outside the enumeration).
+  const TGPBloatRule& BloatRule() const noexcept { return EnumTableRow(GPBloatRules, FBloatStrategy); }
   void EnsureProgramStats() const {
     if (FMaxProgramSize == 0) CalculateProgramStats();
   }
