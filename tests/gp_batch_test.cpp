@@ -10,11 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <span>
 
 using namespace evokit;
 using namespace gptest;
@@ -119,6 +121,47 @@ TEST(GPPrimitives, AddByNameAllOrNothingAndSurviveCopies) {
   copy.Assign(&set);
   EXPECT_EQ(static_cast<TMXGPFloatPrimitive*>(copy.Items(1))->Primitive(), fpDiv);
   EXPECT_EQ(static_cast<TMXGPFloatPrimitive*>(copy.Items(2))->Primitive(), fpNone);
+}
+
+// Every primitive of the table is added by its name in lower case and computes its row's
+// scalar function bit for bit per row, compiled over each operand shape and in one pass.
+TEST(GPPrimitives, EveryRowComputesItsFunctionOnEveryPath) {
+  const TMXDataTable table = XYTable(TMXGPCompiledProgram::BlockRows + 9);
+  const std::span<const double> x = table.Column(0), y = table.Column(1);
+  const double c = 0.75;
+  for (const TGPFloatPrimitiveRow& row : FloatPrimitives) {
+    if (row.Primitive == fpNone) continue;
+    std::string name(row.Name);
+    for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    TTestEngine engine;
+    TMXGPInstruction<double>* primitive = AddFloatPrimitives(*engine.GetInstructions(), name + " x y").front();
+    TMXGPInstruction<double>* constant = engine.Add("c", gpConstant);
+    ASSERT_EQ(primitive->Name(), row.Name);
+    // The operands as (instruction, column or null for c): x y, x c, c x; x alone when unary.
+    using TOperand = std::pair<TMXGPInstruction<double>*, const double*>;
+    const TOperand ox{engine.GetInstructions()->GetItemByName("x"), x.data()};
+    const TOperand oy{engine.GetInstructions()->GetItemByName("y"), y.data()}, oc{constant, nullptr};
+    std::vector<std::vector<TOperand>> shapes{{ox}};
+    if (row.Arity == 2) shapes = {{ox, oy}, {ox, oc}, {oc, ox}};
+    for (const std::vector<TOperand>& operands : shapes) {
+      TTree tree(engine.CreateNode(primitive, nullptr));
+      for (const TOperand& operand : operands) engine.CreateNode(operand.first, tree.get())->SetValue(c);
+      const auto value = [&](const TOperand& Operand, std::size_t R) { return Operand.second ? Operand.second[R] : c; };
+      const std::vector<double> batch = Batch(tree.get(), table), once = OnePass(tree.get(), table),
+                                rows = PerRow(tree.get(), table);
+      for (std::size_t r = 0; r < rows.size(); ++r) {
+        const double a = value(operands[0], r);
+        const double expected = row.Arity == 2 ? row.Binary(a, value(operands[1], r)) : row.Unary(a);
+        for (const double got : {batch[r], once[r], rows[r]})
+          ASSERT_TRUE(SameBits(got, expected)) << tree->ToString() << " row " << r << ": " << got << " " << expected;
+      }
+    }
+    // A value outside the enumeration is refused and changes nothing.
+    auto& instruction = static_cast<TMXGPFloatPrimitive&>(*primitive);
+    EXPECT_THROW(instruction.SetPrimitive(static_cast<TGPFloatPrimitive>(FloatPrimitives.size())),
+                 EArgumentOutOfRangeException);
+    EXPECT_EQ(std::pair(instruction.Primitive(), instruction.Arity()), std::pair(row.Primitive, row.Arity));
+  }
 }
 
 namespace {

@@ -304,6 +304,60 @@ TEST(GPBloat, LexicographicTournamentsRankFitnessBeforeSize) {
   EXPECT_EQ(wins, 20);
 }
 
+// A seeded run under each strategy changes when a setting its rule reads changes, and
+// with no other setting.
+TEST(GPBloat, RunsDependOnTheSettingsTheRuleReadsAndNoOther) {
+  const auto run = [](TGPBloatStrategy Strategy, int Changed) {
+    TFloatGP gp;
+    SetUpQuartic(gp, 10, 40);
+    gp.SetFitnessMethod(fmWeightedMinimize), gp.SetBloatStrategy(Strategy);
+    gp.SetBloatLimit(Changed == bpBloatLimit ? 6 : 14);
+    gp.SetTarpeianProbability(Changed == bpTarpeianProbability ? 0 : 1);
+    gp.SetParsimonyCoefficient(Changed == bpParsimonyCoefficient ? 0.01 : 1);
+    RandSeed(11), gp.Evolve(4);
+    return Programs(*gp.Population());
+  };
+  for (const TGPBloatRule& rule : GPBloatRules) {
+    const std::vector<std::string> unchanged = run(rule.Strategy, -1);
+    for (int setting = 0; setting < EnumCount<TGPBloatSetting>(); ++setting)
+      EXPECT_EQ(run(rule.Strategy, setting) != unchanged, rule.Reads.Contains(static_cast<TGPBloatSetting>(setting)))
+          << EnumName(rule.Strategy) << " " << EnumName(static_cast<TGPBloatSetting>(setting));
+  }
+}
+
+// Each mutation method runs its own step, drawn as the only weighted method or asked for.
+TEST(GPMutation, EachMethodRunsItsOwnStep) {
+  struct TRecorder : TFloatGP {
+    std::string Step;
+    using TFloatGP::DoPointMutation;
+    void DoSubtreeMutation(TIndividual*) override { Step += "subtree"; }
+    void DoReplacementMutation(TIndividual*) override { Step += "replacement"; }
+    void DoConstantMutation(TIndividual*) override { Step += "constant"; }
+    void DoShrinkMutation(TIndividual*) override { Step += "shrink"; }
+    void DoHoistMutation(TIndividual*) override { Step += "hoist"; }
+    bool DoPointMutation(TIndividual*) override { return Step += "point", true; }
+  };
+  const char* steps[] = {"subtree", "replacement", "constant", "shrink", "hoist", "point"};
+  ASSERT_EQ(std::size(steps), static_cast<std::size_t>(EnumCount<TGPMutationMethod>()));
+  TRecorder gp;
+  AddArithmetic(gp);
+  TMXGPPopulation<double> scratch(&gp);
+  TMXGPIndividual<double>* item = gp.Make(scratch, "(Add x y)");
+  for (int m = 0; m < EnumCount<TGPMutationMethod>(); ++m) {
+    const auto method = static_cast<TGPMutationMethod>(m);
+    TGPMutationMethodWeights weights{};
+    weights[static_cast<std::size_t>(m)] = 3;
+    gp.SetMutationWeights(weights), gp.Step.clear();
+    for (int i = 0; i < 5; ++i) gp.DoMutate(item);
+    gp.Mutate(item, method);
+    std::string expected;
+    for (int i = 0; i < 6; ++i) expected += steps[m];
+    EXPECT_EQ(gp.Step, expected) << EnumName(method);
+  }
+  gp.Step.clear(), gp.Mutate(item, static_cast<TGPMutationMethod>(EnumCount<TGPMutationMethod>()));
+  EXPECT_EQ(gp.Step, "");
+}
+
 // === Operators ===================================================================================
 
 // Every operator, many times over random trees of tree and binary nodes, leaves whole trees,

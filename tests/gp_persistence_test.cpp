@@ -142,6 +142,35 @@ TEST(GPPersistence, ComponentStreaming) {
   EXPECT_EQ(Written(read), text);
 }
 
+// Each mutation weight is saved in the element named after its method and streamed under
+// its own property, and both bring it back to its own entry.
+TEST(GPPersistence, EachMutationWeightHasItsElementAndProperty) {
+  using G = TMXCustomGeneticProgramming<double>;
+  const std::pair<const char*, int (G::*)() const> properties[] = {
+      {"MutateSubtreeWeight", &G::MutateSubtreeWeight}, {"MutateReplacementWeight", &G::MutateReplacementWeight},
+      {"MutateConstantWeight", &G::MutateConstantWeight}, {"MutateShrinkWeight", &G::MutateShrinkWeight},
+      {"MutateHoistWeight", &G::MutateHoistWeight},     {"MutatePointWeight", &G::MutatePointWeight}};
+  ASSERT_EQ(std::size(properties), static_cast<std::size_t>(EnumCount<TGPMutationMethod>()));
+  TMXGeneticProgramming gp, loaded, read;
+  TGPMutationMethodWeights weights{};
+  for (std::size_t m = 0; m < weights.size(); ++m) weights[m] = static_cast<std::int8_t>(11 * (m + 1));  // no default
+  gp.SetMutationWeights(weights);
+  const std::string document = Save(gp), text = Written(gp);
+  for (int m = 0; m < EnumCount<TGPMutationMethod>(); ++m) {
+    const auto method = static_cast<TGPMutationMethod>(m);
+    const std::string weight = std::to_string(gp.MutationWeight(method));
+    const auto [property, getter] = properties[m];
+    EXPECT_EQ((gp.*getter)(), gp.MutationWeight(method)) << property;
+    EXPECT_NE(document.find("<" + EnumName(method) + ">" + weight + "</"), std::string::npos) << EnumName(method);
+    EXPECT_NE(text.find(property + (" = " + weight) + "\n"), std::string::npos) << property;
+  }
+  Load(loaded, document);
+  TStringStream in(text);
+  ReadComponent(in, &read);
+  EXPECT_EQ(loaded.MutationWeights(), weights);
+  EXPECT_EQ(read.MutationWeights(), weights);
+}
+
 // A run saved mid-way loads into a fresh component (through a file and a stream) and
 // saves the same text; it then continues exactly as the uninterrupted run. Assign gives
 // the same, with every copied program on the target's own instructions; AssignAll also

@@ -4,6 +4,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <evokit/core/consts.h>
 #include <evokit/platform/pool.h>
@@ -20,19 +21,19 @@ using TKernel = decltype(TStep::Kernel);
 // loops vectorise without run-time overlap checks. The constant operand of a binary
 // primitive is C; in KConstVector the vector operand arrives as B.
 
-template <double (*F)(double, double)>
+template <double (*F)(double, double) noexcept>
 void KVectors(double* __restrict D, const double* __restrict A, const double* __restrict B, double, int N) {
   for (int i = 0; i < N; ++i) D[i] = F(A[i], B[i]);
 }
-template <double (*F)(double, double)>
+template <double (*F)(double, double) noexcept>
 void KVectorConst(double* __restrict D, const double* __restrict A, const double* __restrict, double C, int N) {
   for (int i = 0; i < N; ++i) D[i] = F(A[i], C);
 }
-template <double (*F)(double, double)>
+template <double (*F)(double, double) noexcept>
 void KConstVector(double* __restrict D, const double* __restrict, const double* __restrict B, double C, int N) {
   for (int i = 0; i < N; ++i) D[i] = F(C, B[i]);
 }
-template <double (*F)(double)>
+template <double (*F)(double) noexcept>
 void KUnary(double* __restrict D, const double* __restrict A, const double* __restrict, double, int N) {
   for (int i = 0; i < N; ++i) D[i] = F(A[i]);
 }
@@ -40,23 +41,25 @@ void KUnary(double* __restrict D, const double* __restrict A, const double* __re
 // The operand shapes of a binary step.
 enum TShape { shVectors, shVectorConst, shConstVector };
 
-template <double (*F)(double, double)>
-constexpr std::array<TKernel, 3> Binary() {
-  return {&KVectors<F>, &KVectorConst<F>, &KConstVector<F>};
+// The kernels of primitive I, by TShape, made from the scalar function of its row (a
+// unary primitive has only shVectors; fpNone none).
+template <std::size_t I>
+constexpr std::array<TKernel, 3> KernelsOf() {
+  constexpr const TGPFloatPrimitiveRow& row = FloatPrimitives[I];
+  if constexpr (row.Binary != nullptr)
+    return {&KVectors<row.Binary>, &KVectorConst<row.Binary>, &KConstVector<row.Binary>};
+  else if constexpr (row.Unary != nullptr)
+    return {&KUnary<row.Unary>, nullptr, nullptr};
+  else
+    return {nullptr, nullptr, nullptr};
 }
-template <double (*F)(double)>
-constexpr std::array<TKernel, 3> Unary() {
-  return {&KUnary<F>, nullptr, nullptr};
+template <std::size_t... I>
+constexpr auto KernelTable(std::index_sequence<I...>) {
+  return std::array<std::array<TKernel, 3>, sizeof...(I)>{KernelsOf<I>()...};
 }
 
 // Indexed by TGPFloatPrimitive, then by TShape.
-constexpr std::array<std::array<TKernel, 3>, 16> kKernels{{
-    {nullptr, nullptr, nullptr},
-    Binary<primitive::Add>(),  Binary<primitive::Sub>(),  Binary<primitive::Mul>(),    Binary<primitive::Div>(),
-    Binary<primitive::Min>(),  Binary<primitive::Max>(),  Unary<primitive::Neg>(),     Unary<primitive::Abs>(),
-    Unary<primitive::Square>(), Unary<primitive::Sqrt>(), Unary<primitive::Exp>(),     Unary<primitive::Log>(),
-    Unary<primitive::Sin>(),   Unary<primitive::Cos>(),   Unary<primitive::Tanh>(),
-}};
+constexpr auto kKernels = KernelTable(std::make_index_sequence<FloatPrimitives.size()>());
 
 // --- compiling ----------------------------------------------------------------------------
 

@@ -1,6 +1,5 @@
 #include <evokit/gp/primitives.h>
 
-#include <array>
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -10,48 +9,24 @@
 
 namespace evokit {
 
-namespace {
-
-constexpr std::array<const char*, 16> kNames{"",    "Add",    "Sub",  "Mul", "Div", "Min", "Max", "Neg",
-                                              "Abs", "Square", "Sqrt", "Exp", "Log", "Sin", "Cos", "Tanh"};
-
-}  // namespace
-
-std::string FloatPrimitiveName(TGPFloatPrimitive P) {
-  const auto index = static_cast<std::size_t>(P);
-  return index < kNames.size() ? kNames[index] : "";
-}
+std::string FloatPrimitiveName(TGPFloatPrimitive P) { return std::string(FloatPrimitiveRow(P).Name); }
 
 TGPFloatPrimitive FloatPrimitiveOf(std::string_view Name) {
-  for (std::size_t i = 1; i < kNames.size(); ++i)
-    if (SameText(Name, kNames[i])) return static_cast<TGPFloatPrimitive>(i);
+  for (const TGPFloatPrimitiveRow& row : FloatPrimitives)
+    if (row.Primitive != fpNone && SameText(Name, row.Name)) return row.Primitive;
   return fpNone;
 }
 
 double ApplyFloatPrimitive(TGPFloatPrimitive P, double A, double B) noexcept {
-  switch (P) {
-    case fpAdd: return primitive::Add(A, B);
-    case fpSub: return primitive::Sub(A, B);
-    case fpMul: return primitive::Mul(A, B);
-    case fpDiv: return primitive::Div(A, B);
-    case fpMin: return primitive::Min(A, B);
-    case fpMax: return primitive::Max(A, B);
-    case fpNeg: return primitive::Neg(A);
-    case fpAbs: return primitive::Abs(A);
-    case fpSquare: return primitive::Square(A);
-    case fpSqrt: return primitive::Sqrt(A);
-    case fpExp: return primitive::Exp(A);
-    case fpLog: return primitive::Log(A);
-    case fpSin: return primitive::Sin(A);
-    case fpCos: return primitive::Cos(A);
-    case fpTanh: return primitive::Tanh(A);
-    case fpNone: break;
-  }
-  return 0;
+  const TGPFloatPrimitiveRow& row = FloatPrimitiveRow(P);
+  if (row.Binary) return row.Binary(A, B);
+  return row.Unary ? row.Unary(A) : 0;
 }
 
 void TMXGPFloatPrimitive::SetPrimitive(TGPFloatPrimitive Value) {
   if (Value == FPrimitive) return;
+  if (static_cast<unsigned>(Value) >= FloatPrimitives.size())
+    throw EArgumentOutOfRangeException("No float primitive has the value " + std::to_string(static_cast<int>(Value)));
   FPrimitive = Value;
   if (Value != fpNone) {
     SetOperation(gpFunction);
@@ -69,11 +44,12 @@ void TMXGPFloatPrimitive::Assign(const TPersistent* Source) {
 
 double TMXGPFloatPrimitive::DoExecute(TMXGPNode<double>* Node, TMXGPContext<double>* Context) {
   if (FPrimitive == fpNone) return TMXGPFloatInstruction::DoExecute(Node, Context);
+  const TGPFloatPrimitiveRow& row = FloatPrimitiveRow(FPrimitive);
   // Named locals fix the order: the first child runs first.
   const double a = Node->GetChild(0)->Execute(Context);
-  if (FloatPrimitiveArity(FPrimitive) == 1) return ApplyFloatPrimitive(FPrimitive, a);
+  if (row.Unary) return row.Unary(a);
   const double b = Node->GetChild(1)->Execute(Context);
-  return ApplyFloatPrimitive(FPrimitive, a, b);
+  return row.Binary(a, b);
 }
 
 std::vector<TMXGPInstruction<double>*> AddFloatPrimitives(TMXGPInstructions<double>& Set, std::string_view Names) {

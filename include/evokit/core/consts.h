@@ -86,7 +86,7 @@ EVOKIT_ENUM_NAMES(TGPInitializationMethod, "imFull", "imGrow", "imRampedFull", "
                   "imRampedHalfAndHalf");
 
 // Relative weights of the GP mutation methods, indexed by TGPMutationMethod.
-using TGPMutationMethodWeights = std::array<std::int8_t, 6>;
+using TGPMutationMethodWeights = std::array<std::int8_t, EnumCount<TGPMutationMethod>()>;
 
 inline constexpr double CROSSOVER_PROBABILITY = 0.98;
 inline constexpr double GP_CROSSOVER_PROBABILITY = 0.9;

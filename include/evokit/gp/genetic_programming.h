@@ -3,9 +3,10 @@
 // keeps it split into functions and terminals, is the engine that instructions, nodes
 // and populations call back (IMXGeneticProgramEngine<T>), builds the initial trees (full,
 // grow, ramped, half-and-half, avoiding duplicates), breeds them (subtree and size- or
-// depth-fair crossover, six mutation methods chosen by weight, point mutation as
-// inversion), controls bloat with eighteen strategies and keeps program size and depth
-// statistics. CoVariance and Correlation are the statistics the covariant parsimony uses.
+// depth-fair crossover, the mutation methods of its table MutationMethods chosen by
+// weight, point mutation as inversion), controls bloat by the strategies of GPBloatRules
+// (bloat.h) and keeps program size and depth statistics. CoVariance and Correlation are
+// the statistics the covariant parsimony uses. TGPDefaults holds every default setting.
 //
 // Its settings, instructions and population are copied by Assign, streamed, saved and
 // loaded as GeneticProgram documents and described in a report (gp_persistence.impl.h).
@@ -28,13 +29,47 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <evokit/core/genetic_component.h>
+#include <evokit/gp/bloat.h>
 #include <evokit/gp/engine.h>
 #include <evokit/gp/gp_individual.h>
 
 namespace evokit {
+
+// The settings of a new GP component, each written once: the member initialisers and the
+// constructor apply them, and component streaming leaves the GP settings unwritten while
+// they equal them.
+struct TGPDefaults {
+  static constexpr TGAProbability CrossoverProbability = GP_CROSSOVER_PROBABILITY;
+  static constexpr int TournamentField = 7;
+  static constexpr TGPCrossoverMethod CrossoverMethod = cmSubtree;
+  static constexpr TGPInitializationMethod InitializationMethod = imFull;
+  static constexpr int InitializationDepth = 0;
+  static constexpr TGAProbability SelectionNonTerminalsProbability = NONTERMINALS_SELECTION_PROBABILITY;
+  static constexpr TGPBloatStrategy BloatStrategy = bsNone;
+  static constexpr int BloatLimit = 10;
+  static constexpr TGPMutationMethodWeights MutationWeights = DefaultMutationWeights;
+  static constexpr TGPPointMutationMethod PointMutationMethod = pmmPerNode;
+  static constexpr TGAProbability PointMutationProbability = INVERSION_PROBABILITY;
+  static constexpr TGAFloat ParsimonyCoefficient = DEFAULT_PARSIMONY_COEFFICIENT;
+  static constexpr TGAFloat TarpeianProbability = DEFAULT_TARPEIAN_PROBABILITY;
+};
+
+namespace detail {
+// Rows holds one row per mutation method in enumeration order, each with a step and
+// naming its weight element after the enumeration value.
+template <class TRows>
+constexpr bool MutationMethodRowsFit(const TRows& Rows) {
+  if (!EnumTableInOrder(Rows, &TRows::value_type::Method)) return false;
+  for (std::size_t i = 0; i < Rows.size(); ++i)
+    if (!Rows[i].Perform || Rows[i].Element != TEnumInfo<TGPMutationMethod>::Names[i] || Rows[i].WeightProperty.empty())
+      return false;
+  return true;
+}
+}  // namespace detail
 
 template <class T>
 class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMXGeneticProgramEngine<T> {
@@ -47,9 +82,7 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   using TPopulation = TMXGPPopulation<T>;
 
   // An empty instruction set of TMXGPInstruction<T>, populations of TMXGPIndividual<T>,
-  // and the defaults: CrossoverProbability 0.9, TournamentField 7, node selection 0.9
-  // towards functions, point mutation 0.1 per node, parsimony 1, Tarpeian 0.3, mutation
-  // weights 25, 0, 0, 25, 25, 0, BloatLimit 10; imFull with depth 0, bsNone, pmmPerNode.
+  // and the settings of TGPDefaults (CrossoverProbability and TournamentField included).
   explicit TMXCustomGeneticProgramming(TComponent* AOwner = nullptr);
   // Empties both populations, then frees the instruction set.
   ~TMXCustomGeneticProgramming() override;
@@ -90,8 +123,9 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   int BloatLimit() const { return FBloatLimit; }
   void SetBloatLimit(int Value);
 
-  // Relative weights of the mutation methods, each 0..255: below 0 stores 0, above 255
-  // stores 255. The sum follows every change.
+  // Relative weights of the mutation methods (one accessor pair per row of
+  // MutationMethods), each 0..255: below 0 stores 0, above 255 stores 255. The sum follows
+  // every change.
   int MutateSubtreeWeight() const { return MutationWeight(mmSubtree); }
   void SetMutateSubtreeWeight(int Value) { SetMutationWeight(mmSubtree, Value); }
   int MutateReplacementWeight() const { return MutationWeight(mmReplacement); }
@@ -108,12 +142,16 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   int MutationWeight(TGPMutationMethod Method) const {
     return static_cast<std::uint8_t>(FMutationWeights[static_cast<std::size_t>(Method)]);
   }
-  // All six entries at once, stored as given.
+  // All entries at once, stored as given.
   const TGPMutationMethodWeights& MutationWeights() const { return FMutationWeights; }
   void SetMutationWeights(const TGPMutationMethodWeights& Value);
   int MutationWeightSum() const { return FMutationWeightSum; }
-  // The sum of the six entries, each read as an unsigned byte.
-  static int SumOfWeights(const TGPMutationMethodWeights& Weights);
+  // The sum of the entries, each read as an unsigned byte.
+  static constexpr int SumOfWeights(const TGPMutationMethodWeights& Weights) {
+    int sum = 0;
+    for (const std::int8_t weight : Weights) sum += static_cast<std::uint8_t>(weight);
+    return sum;
+  }
 
   TGPPointMutationMethod PointMutationMethod() const { return FPointMutationMethod; }
   void SetPointMutationMethod(TGPPointMutationMethod Value) { FPointMutationMethod = Value; }
@@ -237,7 +275,8 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
 
   // --- Evolution -------------------------------------------------------------------------
   using TMXCustomGeneticComponent::Mutate;
-  // Runs one mutation method on Item (a TMXGPIndividual<T>; EInvalidCast otherwise).
+  // Runs one mutation method on Item (a TMXGPIndividual<T>; EInvalidCast otherwise); a
+  // value outside the enumeration runs none.
   void Mutate(TMXIndividual* Item, TGPMutationMethod Method);
   using TMXCustomGeneticComponent::EvaluateFitness;
   // The raw fitness under the Tarpeian and unfit strategies: a program above the average
@@ -344,10 +383,10 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1) override;
   bool DoReproduce(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
                    TMXIndividual* Child2) override;
-  // The bloat check after reproduction of Child from Parent: under bsSizeLimit and
-  // bsDepthLimit a changed child above BloatLimit becomes a copy of Parent; under the
-  // shrink and hoist strategies a child above it gets one shrink or hoist mutation,
-  // changed or not. OtherParent is not used; the other strategies act elsewhere.
+  // The bloat check after reproduction of Child from Parent, as the strategy's rule says
+  // (baRevertChild: a changed child above BloatLimit becomes a copy of Parent;
+  // baShrinkChild, baHoistChild: a child above it gets one shrink or hoist mutation,
+  // changed or not). OtherParent is not used; the other strategies act elsewhere.
   virtual void DoAntiBloating(TMXIndividual* Parent, TMXIndividual* OtherParent, TMXIndividual* Child, bool Changed);
 
   // The inherited start, then the program statistics are marked for recomputation.
@@ -365,7 +404,10 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
 
  private:
   static TIndividual* AsGPIndividual(TMXIndividual* Item);
+  // Sets the weight of one method as the accessors above do.
   void SetMutationWeight(TGPMutationMethod Method, int Value);
+  // The rule of the current bloat strategy (bsNone's for a value outside the enumeration).
+  const TGPBloatRule& BloatRule() const noexcept { return EnumTableRow(GPBloatRules, FBloatStrategy); }
   void EnsureProgramStats() const {
     if (FMaxProgramSize == 0) CalculateProgramStats();
   }
@@ -392,21 +434,24 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   void ReplaceSubtree(TIndividual* Individual, TNode* Node, TNode* Replacement);
   // The regrowth budget of subtree and replacement mutation for Node.
   int RegrowthDepth(const TNode* Node) const;
+  // Point mutation of the whole tree as a step of MutationMethods (whether it changed
+  // anything is not asked there).
+  void PointMutationStep(TIndividual* Individual) { DoPointMutation(Individual); }
 
   // Settings.
   std::unique_ptr<TInstructions> FInstructions;
-  TGPCrossoverMethod FCrossoverMethod = cmSubtree;
-  TGAProbability FSelectionNonTerminalsProbability = 0;
-  int FInitializationDepth = 0;
-  TGPInitializationMethod FInitializationMethod = imFull;
-  TGPMutationMethodWeights FMutationWeights{};
-  int FMutationWeightSum = 0;
-  TGPBloatStrategy FBloatStrategy = bsNone;
-  int FBloatLimit = 0;
-  TGPPointMutationMethod FPointMutationMethod = pmmPerNode;
-  TGAProbability FPointMutationProbability = 0;
-  TGAFloat FParsimonyCoefficient = 0;
-  TGAFloat FTarpeianProbability = 0;
+  TGPCrossoverMethod FCrossoverMethod = TGPDefaults::CrossoverMethod;
+  TGAProbability FSelectionNonTerminalsProbability = TGPDefaults::SelectionNonTerminalsProbability;
+  int FInitializationDepth = TGPDefaults::InitializationDepth;
+  TGPInitializationMethod FInitializationMethod = TGPDefaults::InitializationMethod;
+  TGPMutationMethodWeights FMutationWeights = TGPDefaults::MutationWeights;
+  int FMutationWeightSum = SumOfWeights(TGPDefaults::MutationWeights);
+  TGPBloatStrategy FBloatStrategy = TGPDefaults::BloatStrategy;
+  int FBloatLimit = TGPDefaults::BloatLimit;
+  TGPPointMutationMethod FPointMutationMethod = TGPDefaults::PointMutationMethod;
+  TGAProbability FPointMutationProbability = TGPDefaults::PointMutationProbability;
+  TGAFloat FParsimonyCoefficient = TGPDefaults::ParsimonyCoefficient;
+  TGAFloat FTarpeianProbability = TGPDefaults::TarpeianProbability;
   // Events.
   TNodeNotifyEvent<T> FOnConstantMutation;
   // The instruction set split by arity (borrowed pointers into FInstructions).
@@ -419,6 +464,29 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   mutable int FMinProgramDepth = 0;
   mutable float FAvgProgramDepth = 0;
   mutable int FMaxProgramDepth = 0;
+
+ public:
+  // --- Mutation methods ------------------------------------------------------------------
+  // One mutation method: its value, the element of its weight in a document's
+  // MutationWeights, its published weight property and the step that performs it. The
+  // default weight is TGPDefaults::MutationWeights[Method].
+  struct TMutationMethodRow {
+    TGPMutationMethod Method;
+    std::string_view Element;
+    std::string_view WeightProperty;
+    void (TMXCustomGeneticProgramming::*Perform)(TIndividual* Individual);
+  };
+  // One row per TGPMutationMethod, in enumeration order: weighted choice, Mutate, the
+  // report, documents and streaming all go through it. A new method is an enumeration
+  // value with its name, a row here and its step.
+  static constexpr auto MutationMethods = std::to_array<TMutationMethodRow>({
+      {mmSubtree, "mmSubtree", "MutateSubtreeWeight", &TMXCustomGeneticProgramming::DoSubtreeMutation},
+      {mmReplacement, "mmReplacement", "MutateReplacementWeight", &TMXCustomGeneticProgramming::DoReplacementMutation},
+      {mmConstant, "mmConstant", "MutateConstantWeight", &TMXCustomGeneticProgramming::DoConstantMutation},
+      {mmShrink, "mmShrink", "MutateShrinkWeight", &TMXCustomGeneticProgramming::DoShrinkMutation},
+      {mmHoist, "mmHoist", "MutateHoistWeight", &TMXCustomGeneticProgramming::DoHoistMutation},
+      {mmPoint, "mmPoint", "MutatePointWeight", &TMXCustomGeneticProgramming::PointMutationStep},
+  });
 };
 
 // Sample covariance of X and Y (divisor n - 1); 0 when their lengths differ or they hold

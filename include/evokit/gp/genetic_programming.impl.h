@@ -34,6 +34,12 @@ bool GPHolds(const std::vector<X*>& List, const X* Item) {
   return std::find(List.begin(), List.end(), Item) != List.end();
 }
 
+// What Measure takes of the tree under Tree: its size, its depth, or 0 for bmNone.
+template <class T>
+int GPMeasure(const TMXGPNode<T>& Tree, TGPBloatMeasure Measure) {
+  return Measure == bmSize ? Tree.Size() : Measure == bmDepth ? Tree.Depth() : 0;
+}
+
 }  // namespace detail
 
 // =======================================================================================
@@ -44,15 +50,13 @@ template <class T>
 TMXCustomGeneticProgramming<T>::TMXCustomGeneticProgramming(TComponent* AOwner) : TMXCustomGeneticComponent(AOwner) {
   // The base constructor could only reach its own CreatePopulation.
   RecreatePopulations();
-  SetCrossoverProbability(GP_CROSSOVER_PROBABILITY);
+  // The own settings start at TGPDefaults (the member initialisers); two inherited ones
+  // have GP defaults of their own.
+  SetCrossoverProbability(TGPDefaults::CrossoverProbability);
   FInstructions.reset(CreateInstructions(TCollectionItemClass::Of<TInstruction>()));
-  FSelectionNonTerminalsProbability = NONTERMINALS_SELECTION_PROBABILITY;
-  FPointMutationProbability = INVERSION_PROBABILITY;
-  FParsimonyCoefficient = DEFAULT_PARSIMONY_COEFFICIENT;
-  FTarpeianProbability = DEFAULT_TARPEIAN_PROBABILITY;
-  SetMutationWeights(DefaultMutationWeights);
-  FBloatLimit = 10;
-  SetTournamentField(7);
+  SetTournamentField(TGPDefaults::TournamentField);
+  static_assert(detail::MutationMethodRowsFit(MutationMethods),
+                "one row per TGPMutationMethod, in order, with its step");
 }
 
 template <class T>
@@ -188,13 +192,6 @@ void TMXCustomGeneticProgramming<T>::SetInitializationDepth(int Value) {
 template <class T>
 void TMXCustomGeneticProgramming<T>::SetBloatLimit(int Value) {
   if (Value != FBloatLimit) FBloatLimit = Value < 5 ? 5 : Value;
-}
-
-template <class T>
-int TMXCustomGeneticProgramming<T>::SumOfWeights(const TGPMutationMethodWeights& Weights) {
-  int sum = 0;
-  for (const std::int8_t weight : Weights) sum += static_cast<std::uint8_t>(weight);
-  return sum;
 }
 
 template <class T>
@@ -380,7 +377,7 @@ template <class T>
 bool TMXCustomGeneticProgramming<T>::DoCrossover(TMXIndividual* Parent1, TMXIndividual* Parent2,
                                                  TMXIndividual* Child1, TMXIndividual* Child2) {
   if (FCrossoverMethod != cmSubtree) return false;
-  if (FBloatStrategy == bsSizeFairCrossover || FBloatStrategy == bsDepthFairCrossover) {
+  if (BloatRule().Action == baFairCrossover) {
     bool changed = DoFairCrossover(Parent1, Parent2, Child1);
     if (Child2) changed = DoFairCrossover(Parent1, Parent2, Child2) || changed;
     return changed;
@@ -415,8 +412,10 @@ bool TMXCustomGeneticProgramming<T>::DoFairCrossover(TMXIndividual*, TMXIndividu
   const double p = FSelectionNonTerminalsProbability;
   TNode* point = child->SelectNode(p);
   if (!point || nodes.empty()) return false;
-  const bool bySize = FBloatStrategy == bsSizeFairCrossover;
-  const auto measure = [bySize](const TNode* Node) { return bySize ? Node->Size() : Node->Depth(); };
+  // The fair strategy's measure; depth under any other strategy.
+  const TGPBloatRule& rule = BloatRule();
+  const TGPBloatMeasure measured = rule.Action == baFairCrossover ? rule.Measure : bmDepth;
+  const auto measure = [measured](const TNode* Node) { return detail::GPMeasure(*Node, measured); };
   // The k-th node (in list order) whose measure relates to Size as Keep says.
   const auto nth = [&](auto Keep, std::int64_t K) -> TNode* {
     for (TNode* node : nodes)
@@ -507,10 +506,10 @@ bool TMXCustomGeneticProgramming<T>::DoMutate(TMXIndividual* Item) {
   if (const TMXMutationEvent& handler = OnMutation()) handler(this, Item, proceed);
   if (proceed) {
     std::int64_t r = Random(FMutationWeightSum);
-    for (int method = mmSubtree; method <= mmPoint; ++method) {
-      const int weight = MutationWeight(static_cast<TGPMutationMethod>(method));
+    for (const TMutationMethodRow& row : MutationMethods) {
+      const int weight = MutationWeight(row.Method);
       if (r < weight) {
-        Mutate(individual, static_cast<TGPMutationMethod>(method));
+        (this->*row.Perform)(individual);
         break;
       }
       r -= weight;
@@ -523,14 +522,8 @@ bool TMXCustomGeneticProgramming<T>::DoMutate(TMXIndividual* Item) {
 template <class T>
 void TMXCustomGeneticProgramming<T>::Mutate(TMXIndividual* Item, TGPMutationMethod Method) {
   TIndividual* individual = AsGPIndividual(Item);
-  switch (Method) {
-    case mmSubtree: DoSubtreeMutation(individual); break;
-    case mmReplacement: DoReplacementMutation(individual); break;
-    case mmConstant: DoConstantMutation(individual); break;
-    case mmShrink: DoShrinkMutation(individual); break;
-    case mmHoist: DoHoistMutation(individual); break;
-    case mmPoint: DoPointMutation(individual); break;
-  }
+  const auto index = static_cast<std::size_t>(Method);
+  if (index < MutationMethods.size()) (this->*MutationMethods[index].Perform)(individual);
 }
 
 template <class T>
@@ -564,7 +557,9 @@ void TMXCustomGeneticProgramming<T>::ReplaceSubtree(TIndividual* Individual, TNo
 template <class T>
 int TMXCustomGeneticProgramming<T>::RegrowthDepth(const TNode* Node) const {
   const int depth = Node->Depth();
-  return FBloatStrategy == bsDepthLimit ? std::min(depth, FBloatLimit) : depth;
+  const TGPBloatRule& rule = BloatRule();
+  // A depth limit on the children of reproduction also caps what mutation regrows.
+  return rule.Action == baRevertChild && rule.Measure == bmDepth ? std::min(depth, FBloatLimit) : depth;
 }
 
 template <class T>
@@ -658,34 +653,25 @@ bool TMXCustomGeneticProgramming<T>::DoReproduce(TMXIndividual* Parent1, TMXIndi
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoAntiBloating(TMXIndividual* Parent, TMXIndividual*, TMXIndividual* Child,
                                                     bool Changed) {
-  if (FBloatStrategy == bsNone) return;
+  const TGPBloatRule& rule = BloatRule();
+  if (rule.Action == baNone) return;
   TIndividual* child = AsGPIndividual(Child);
   const TNode* tree = child->DNA();
   if (!tree) return;
-  // Each strategy measures only what it limits (a walk of the tree where caches are cold).
-  const auto tooBig = [&] { return tree->Size() > FBloatLimit; };
-  const auto tooDeep = [&] { return tree->Depth() > FBloatLimit; };
-  switch (FBloatStrategy) {
-    case bsSizeLimit:
-      if (Changed && tooBig()) child->Assign(Parent);
+  // Measured only when needed (a walk of the tree where caches are cold).
+  const auto above = [&] { return detail::GPMeasure(*tree, rule.Measure) > FBloatLimit; };
+  switch (rule.Action) {
+    case baRevertChild:
+      if (Changed && above()) child->Assign(Parent);
       break;
-    case bsDepthLimit:
-      if (Changed && tooDeep()) child->Assign(Parent);
+    case baShrinkChild:
+      if (above()) DoShrinkMutation(child);
       break;
-    case bsShrinkDepth:
-      if (tooDeep()) DoShrinkMutation(child);
-      break;
-    case bsShrinkSize:
-      if (tooBig()) DoShrinkMutation(child);
-      break;
-    case bsHoistDepth:
-      if (tooDeep()) DoHoistMutation(child);
-      break;
-    case bsHoistSize:
-      if (tooBig()) DoHoistMutation(child);
+    case baHoistChild:
+      if (above()) DoHoistMutation(child);
       break;
     default:
-      break;
+      break;  // the strategy acts elsewhere
   }
 }
 
@@ -697,23 +683,14 @@ template <class T>
 TGAFitness TMXCustomGeneticProgramming<T>::EvaluateFitness(TMXIndividual* Item, bool Weighted) {
   const auto* individual = Weighted ? nullptr : FastCast<const TIndividual>(Item);
   if (const TNode* tree = individual ? individual->DNA() : nullptr) {
-    switch (FBloatStrategy) {
-      case bsTarpeianSize:
-        if (AvgProgramSize() < static_cast<float>(tree->Size()) && Random() < FTarpeianProbability)
-          return UnfitFitness();
-        break;
-      case bsTarpeianDepth:
-        if (AvgProgramDepth() < static_cast<float>(tree->Depth()) && Random() < FTarpeianProbability)
-          return UnfitFitness();
-        break;
-      case bsUnfitSize:
-        if (tree->Size() > FBloatLimit) return UnfitFitness();
-        break;
-      case bsUnfitDepth:
-        if (tree->Depth() > FBloatLimit) return UnfitFitness();
-        break;
-      default:
-        break;
+    const TGPBloatRule& rule = BloatRule();
+    if (rule.Action == baTarpeian) {
+      const float average = rule.Measure == bmSize ? AvgProgramSize() : AvgProgramDepth();
+      // The draw happens only above the average.
+      if (average < static_cast<float>(detail::GPMeasure(*tree, rule.Measure)) && Random() < FTarpeianProbability)
+        return UnfitFitness();
+    } else if (rule.Action == baUnfit && detail::GPMeasure(*tree, rule.Measure) > FBloatLimit) {
+      return UnfitFitness();
     }
   }
   return TMXCustomGeneticComponent::EvaluateFitness(Item, Weighted);
@@ -725,29 +702,17 @@ TGAFitness TMXCustomGeneticProgramming<T>::DoEvaluateWeightedFitness(TMXIndividu
   const TGAFitness raw = Item->Fitness();
   const auto* individual = FastCast<const TIndividual>(Item);
   const TNode* tree = individual ? individual->DNA() : nullptr;
+  const TGPBloatRule& rule = BloatRule();
   TGAFitness penalty = 0;
-  if (tree) {
-    switch (FBloatStrategy) {
-      case bsSizeParsimonyPressure:
-      case bsCovariantSizeParsimonyPressure:
-        penalty = FParsimonyCoefficient * tree->Size();
-        break;
-      case bsDepthParsimonyPressure:
-      case bsCovariantDepthParsimonyPressure:
-        penalty = FParsimonyCoefficient * tree->Depth();
-        break;
-      default:
-        break;
-    }
-  }
+  if (tree && (rule.Action == baParsimony || rule.Action == baCovariantParsimony))
+    penalty = FParsimonyCoefficient * detail::GPMeasure(*tree, rule.Measure);
   const bool minimizing = FitnessMethod() == fmMinimize || FitnessMethod() == fmWeightedMinimize;
   return minimizing ? raw + penalty : raw - penalty;
 }
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoCalculateWeightedFitnessStatistics() {
-  if (FBloatStrategy == bsCovariantSizeParsimonyPressure || FBloatStrategy == bsCovariantDepthParsimonyPressure) {
-    const bool bySize = FBloatStrategy == bsCovariantSizeParsimonyPressure;
+  if (const TGPBloatRule& rule = BloatRule(); rule.Action == baCovariantParsimony) {
     const TPopulation* population = Population();
     const int n = population->Count();
     std::vector<double> fitness(static_cast<std::size_t>(n)), length(static_cast<std::size_t>(n));
@@ -756,7 +721,7 @@ void TMXCustomGeneticProgramming<T>::DoCalculateWeightedFitnessStatistics() {
       const TIndividual* individual = population->Items(i);
       const TNode* tree = individual->DNA();
       fitness[static_cast<std::size_t>(i)] = individual->Fitness();
-      length[static_cast<std::size_t>(i)] = tree ? (bySize ? tree->Size() : tree->Depth()) : 0;
+      length[static_cast<std::size_t>(i)] = tree ? detail::GPMeasure(*tree, rule.Measure) : 0;
       mean += length[static_cast<std::size_t>(i)];
     }
     // One program has no variance: no penalty then.
@@ -775,13 +740,14 @@ void TMXCustomGeneticProgramming<T>::DoCalculateWeightedFitnessStatistics() {
 template <class T>
 void TMXCustomGeneticProgramming<T>::SelectTournament(TObject* Sender, TMXPopulation* Population,
                                                       TMXIndividual*& Parent) {
-  if (FBloatStrategy != bsLexicographicParsimonyPressure) {
+  const TGPBloatRule& rule = BloatRule();
+  if (rule.Action != baLexicographic) {
     TMXCustomGeneticComponent::SelectTournament(Sender, Population, Parent);
     return;
   }
-  const auto size = [](TMXIndividual* Item) {
+  const auto measure = [&rule](TMXIndividual* Item) {
     const TNode* tree = AsGPIndividual(Item)->DNA();
-    return tree ? tree->Size() : 0;
+    return tree ? detail::GPMeasure(*tree, rule.Measure) : 0;
   };
   TMXIndividual* winner = nullptr;
   SelectRandom(Sender, Population, winner);
@@ -789,7 +755,7 @@ void TMXCustomGeneticProgramming<T>::SelectTournament(TObject* Sender, TMXPopula
     TMXIndividual* candidate = nullptr;
     SelectRandom(Sender, Population, candidate);
     const int c = CompareFitness(winner, candidate, false);
-    if (c > 0 || (c == 0 && size(candidate) < size(winner))) winner = candidate;
+    if (c > 0 || (c == 0 && measure(candidate) < measure(winner))) winner = candidate;
   }
   Parent = winner;
 }

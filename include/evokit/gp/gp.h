@@ -10,6 +10,7 @@
 #include <evokit/gp/float_variant_classes.h>
 #include <evokit/gp/gp_document.h>
 #include <evokit/gp/gp_individual.h>
+#include <evokit/gp/bloat.h>
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/gp/primitives.h>
 #include <evokit/gp/data_table.h>

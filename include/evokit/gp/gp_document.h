@@ -154,6 +154,10 @@ class IXMLGPDomainType : public TXMLNodeBinding {
 class IXMLGPReproductionType_MutationWeights : public TXMLNodeBinding {
  public:
   using TXMLNodeBinding::TXMLNodeBinding;
+  // The weight element called Element ("mmSubtree"), as the component reads and writes
+  // every method's weight.
+  int Get_Weight(std::string_view Element) const { return detail::ChildInteger(Node(), Element); }
+  void Set_Weight(std::string_view Element, int Value) const { Child(Element).SetAsInteger(Value); }
   int Get_MmSubtree() const { return detail::ChildInteger(Node(), "mmSubtree"); }
   void Set_MmSubtree(int Value) const { Child("mmSubtree").SetAsInteger(Value); }
   int Get_MmReplacement() const { return detail::ChildInteger(Node(), "mmReplacement"); }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -201,19 +202,19 @@ void TMXCustomGeneticProgramming<T>::AssignAll(const TPersistent* Source) {
 
 template <class T>
 bool TMXCustomGeneticProgramming<T>::IsSelectionNonTerminalsProbabilityStored() const {
-  return detail::GPDiffersFrom(FSelectionNonTerminalsProbability, NONTERMINALS_SELECTION_PROBABILITY);
+  return detail::GPDiffersFrom(FSelectionNonTerminalsProbability, TGPDefaults::SelectionNonTerminalsProbability);
 }
 template <class T>
 bool TMXCustomGeneticProgramming<T>::IsParsimonyCoefficientStored() const {
-  return detail::GPDiffersFrom(FParsimonyCoefficient, DEFAULT_PARSIMONY_COEFFICIENT);
+  return detail::GPDiffersFrom(FParsimonyCoefficient, TGPDefaults::ParsimonyCoefficient);
 }
 template <class T>
 bool TMXCustomGeneticProgramming<T>::IsPointMutationProbabilityStored() const {
-  return detail::GPDiffersFrom(FPointMutationProbability, INVERSION_PROBABILITY);
+  return detail::GPDiffersFrom(FPointMutationProbability, TGPDefaults::PointMutationProbability);
 }
 template <class T>
 bool TMXCustomGeneticProgramming<T>::IsTarpeianProbabilityStored() const {
-  return detail::GPDiffersFrom(FTarpeianProbability, DEFAULT_TARPEIAN_PROBABILITY);
+  return detail::GPDiffersFrom(FTarpeianProbability, TGPDefaults::TarpeianProbability);
 }
 
 template <class T>
@@ -256,37 +257,38 @@ template <class T>
 void TMXCustomGeneticProgramming<T>::DeclareGPProperties(TPropertyRegistry& Reg) {
   using G = TMXCustomGeneticProgramming<T>;
   using C = TMXCustomGeneticComponent;
-  Reg.Int("BloatLimit", &G::BloatLimit, &G::SetBloatLimit, 10);
-  Reg.Enum("BloatStrategy", &G::BloatStrategy, &G::SetBloatStrategy, bsNone);
+  using D = TGPDefaults;
+  Reg.Int("BloatLimit", &G::BloatLimit, &G::SetBloatLimit, D::BloatLimit);
+  Reg.Enum("BloatStrategy", &G::BloatStrategy, &G::SetBloatStrategy, D::BloatStrategy);
   DeclareCoreProperties(Reg, {"DiversityLimit"});
-  Reg.Enum("CrossoverMethod", &G::CrossoverMethod, &G::SetCrossoverMethod, cmSubtree);
+  Reg.Enum("CrossoverMethod", &G::CrossoverMethod, &G::SetCrossoverMethod, D::CrossoverMethod);
   DeclareCoreProperties(Reg, {"ElitistPct", "FitnessCutoff", "FitnessMethod", "Generation", "GenerationLimit"});
-  Reg.Enum("InitializationMethod", &G::InitializationMethod, &G::SetInitializationMethod, imFull);
-  Reg.Int("InitializationDepth", &G::InitializationDepth, &G::SetInitializationDepth, 0);
+  Reg.Enum("InitializationMethod", &G::InitializationMethod, &G::SetInitializationMethod, D::InitializationMethod);
+  Reg.Int("InitializationDepth", &G::InitializationDepth, &G::SetInitializationDepth, D::InitializationDepth);
   DeclareCoreProperties(Reg, {"InitialPopulation", "InitialDuplicatesRetries"});
   Reg.Collection("Instructions", [this] { return Instructions(); });
   DeclareCoreProperties(Reg, {"CrossoverProbability", "InversionProbability"});
-  Reg.Int("MutateSubtreeWeight", &G::MutateSubtreeWeight, &G::SetMutateSubtreeWeight, 25);
-  Reg.Int("MutateReplacementWeight", &G::MutateReplacementWeight, &G::SetMutateReplacementWeight, 0);
-  Reg.Int("MutateConstantWeight", &G::MutateConstantWeight, &G::SetMutateConstantWeight, 0);
-  Reg.Int("MutateShrinkWeight", &G::MutateShrinkWeight, &G::SetMutateShrinkWeight, 25);
-  Reg.Int("MutateHoistWeight", &G::MutateHoistWeight, &G::SetMutateHoistWeight, 25);
-  Reg.Int("MutatePointWeight", &G::MutatePointWeight, &G::SetMutatePointWeight, 0);
+  for (const TMutationMethodRow& row : MutationMethods) {
+    const TGPMutationMethod method = row.Method;
+    Reg.Int(
+        std::string(row.WeightProperty), [this, method] { return MutationWeight(method); },
+        [this, method](int Value) { SetMutationWeight(method, Value); },
+        static_cast<int>(static_cast<std::uint8_t>(D::MutationWeights[static_cast<std::size_t>(method)])));
+  }
   DeclareCoreProperties(Reg, {"MutationProbability"});
   Reg.Event("OnConstantMutation", &G::OnConstantMutation, &G::SetOnConstantMutation);
   Reg.Event("OnCrossover", &C::OnCrossover, &C::SetOnCrossover);
   DeclareCoreProperties(Reg, {"OnEvaluateFitness", "OnReproduction", "OnMutation", "OnEvolve", "OnInitialization",
                               "OnInitializeChild", "OnSelection"});
-  Reg.Float("ParsimonyCoefficient", &G::ParsimonyCoefficient, &G::SetParsimonyCoefficient,
-            DEFAULT_PARSIMONY_COEFFICIENT);
-  Reg.Enum("PointMutationMethod", &G::PointMutationMethod, &G::SetPointMutationMethod, pmmPerNode);
+  Reg.Float("ParsimonyCoefficient", &G::ParsimonyCoefficient, &G::SetParsimonyCoefficient, D::ParsimonyCoefficient);
+  Reg.Enum("PointMutationMethod", &G::PointMutationMethod, &G::SetPointMutationMethod, D::PointMutationMethod);
   Reg.Float("PointMutationProbability", &G::PointMutationProbability, &G::SetPointMutationProbability,
-            INVERSION_PROBABILITY);
+            D::PointMutationProbability);
   DeclareCoreProperties(Reg, {"SelectionMethod"});
   Reg.Float("SelectionNonTerminalsProbability", &G::SelectionNonTerminalsProbability,
-            &G::SetSelectionNonTerminalsProbability, NONTERMINALS_SELECTION_PROBABILITY);
-  // The GP components start with a tournament of 7, the genetic component with 2.
-  Reg.Int("TournamentField", &C::TournamentField, &C::SetTournamentField, 7);
+            &G::SetSelectionNonTerminalsProbability, D::SelectionNonTerminalsProbability);
+  // The GP components start with a tournament of their own, the genetic component with 2.
+  Reg.Int("TournamentField", &C::TournamentField, &C::SetTournamentField, D::TournamentField);
   DeclareCoreProperties(Reg, {"UseFitnessCutoff", "UseDiversityLimit", "UseGenerationLimit"});
 }
 
@@ -306,11 +308,11 @@ void TMXCustomGeneticProgramming<T>::Describe(TStrings* Strings, const std::stri
   Strings->Add(TabStr + "Inversion Probability = " + GPPercent(InversionProbability()));
   Strings->Add(TabStr + "Mutation Probability = " + GPPercent(MutationProbability()));
   std::string distribution;
-  for (int m = mmSubtree; m <= mmPoint; ++m) {
-    const auto method = static_cast<TGPMutationMethod>(m);
+  for (const TMutationMethodRow& row : MutationMethods) {
     // With no weight at all no method is ever drawn: each shows 0.
-    const double share = FMutationWeightSum > 0 ? static_cast<double>(MutationWeight(method)) / FMutationWeightSum : 0;
-    distribution += (m == mmSubtree ? "" : ", ") + EnumName(method) + "(" + GPPercent(share) + ")";
+    const int weight = MutationWeight(row.Method);
+    const double share = FMutationWeightSum > 0 ? static_cast<double>(weight) / FMutationWeightSum : 0;
+    distribution += (distribution.empty() ? "" : ", ") + EnumName(row.Method) + "(" + GPPercent(share) + ")";
   }
   Strings->Add(TabStr + "Mutation Distribution = " + distribution);
   Strings->Add(TabStr + "Selection Method = " + EnumName(SelectionMethod()));
@@ -362,12 +364,7 @@ void TMXCustomGeneticProgramming<T>::SaveToXML(const IXMLGeneticProgram& Node) {
   reproduction.Set_InitializationMethod(EnumName(FInitializationMethod));
   reproduction.Set_InitializationDepth(FInitializationDepth);
   const IXMLGPReproductionType_MutationWeights weights = reproduction.Get_MutationWeights();
-  weights.Set_MmSubtree(MutationWeight(mmSubtree));
-  weights.Set_MmReplacement(MutationWeight(mmReplacement));
-  weights.Set_MmConstant(MutationWeight(mmConstant));
-  weights.Set_MmShrink(MutationWeight(mmShrink));
-  weights.Set_MmHoist(MutationWeight(mmHoist));
-  weights.Set_MmPoint(MutationWeight(mmPoint));
+  for (const TMutationMethodRow& row : MutationMethods) weights.Set_Weight(row.Element, MutationWeight(row.Method));
   reproduction.Set_SelectionNonterminalsProbability(static_cast<float>(FSelectionNonTerminalsProbability));
   reproduction.Set_PointMutationMethod(EnumName(FPointMutationMethod));
   reproduction.Set_PointMutationProbability(static_cast<float>(FPointMutationProbability));
@@ -404,8 +401,10 @@ void TMXCustomGeneticProgramming<T>::LoadFromXML(const IXMLGeneticProgram& Node)
   const int tournamentField = selection.Get_TournamentField();
   const int initializationMethod = EnumValue<TGPInitializationMethod>(reproduction.Get_InitializationMethod());
   const int initializationDepth = reproduction.Get_InitializationDepth();
-  const int weights[] = {weightsXML.Get_MmSubtree(), weightsXML.Get_MmReplacement(), weightsXML.Get_MmConstant(),
-                         weightsXML.Get_MmShrink(),  weightsXML.Get_MmHoist(),       weightsXML.Get_MmPoint()};
+  TGPMutationMethodWeights loaded{};
+  for (const TMutationMethodRow& row : MutationMethods)
+    loaded[static_cast<std::size_t>(row.Method)] =
+        static_cast<TGPMutationMethodWeights::value_type>(std::clamp(weightsXML.Get_Weight(row.Element), 0, 255));
   const float nonTerminals = reproduction.Get_SelectionNonterminalsProbability();
   const int pointMutationMethod = EnumValue<TGPPointMutationMethod>(reproduction.Get_PointMutationMethod());
   const float pointMutationProbability = reproduction.Get_PointMutationProbability();
@@ -422,9 +421,6 @@ void TMXCustomGeneticProgramming<T>::LoadFromXML(const IXMLGeneticProgram& Node)
   SetTournamentField(tournamentField);
   if (initializationMethod >= 0) SetInitializationMethod(static_cast<TGPInitializationMethod>(initializationMethod));
   SetInitializationDepth(initializationDepth);
-  TGPMutationMethodWeights loaded{};
-  for (std::size_t m = 0; m < loaded.size(); ++m)
-    loaded[m] = static_cast<typename TGPMutationMethodWeights::value_type>(std::clamp(weights[m], 0, 255));
   SetMutationWeights(loaded);
   SetSelectionNonTerminalsProbability(nonTerminals);
   if (pointMutationMethod >= 0) SetPointMutationMethod(static_cast<TGPPointMutationMethod>(pointMutationMethod));

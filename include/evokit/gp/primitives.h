@@ -1,9 +1,10 @@
 // Ready-made float instructions: the standard arithmetic and transcendental primitives of
 // symbolic regression (TGPFloatPrimitive), the instruction class that computes them
 // (TMXGPFloatPrimitive) and AddFloatPrimitives, which adds primitives, variables and
-// constants to a float instruction set in one call. The scalar functions below are the
-// single definition of each primitive: per-row execution and the batch evaluator
-// (batch.h) both call them, so both give the same bits.
+// constants to a float instruction set in one call. The table FloatPrimitives holds each
+// primitive's name, arity and scalar function, the single definition of what it computes:
+// per-row execution and the batch evaluator (batch.h) both call it, so both give the
+// same bits.
 //
 // Protections, so that every input gives a number and evolution never stops on a
 // domain error:
@@ -18,7 +19,9 @@
 // Thread safety: as TMXGPInstruction; the scalar functions are pure.
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,20 +31,14 @@
 
 namespace evokit {
 
-// The standard float primitives; fpNone is an ordinary instruction.
+// The standard float primitives; fpNone is an ordinary instruction. Each value has its row
+// in FloatPrimitives below, at its own position.
 enum TGPFloatPrimitive {
-  fpNone, fpAdd, fpSub, fpMul, fpDiv, fpMin, fpMax,                            // binary
-  fpNeg, fpAbs, fpSquare, fpSqrt, fpExp, fpLog, fpSin, fpCos, fpTanh,          // unary
+  fpNone, fpAdd, fpSub, fpMul, fpDiv, fpMin, fpMax,
+  fpNeg, fpAbs, fpSquare, fpSqrt, fpExp, fpLog, fpSin, fpCos, fpTanh,
 };
 EVOKIT_ENUM_NAMES(TGPFloatPrimitive, "fpNone", "fpAdd", "fpSub", "fpMul", "fpDiv", "fpMin", "fpMax", "fpNeg",
                   "fpAbs", "fpSquare", "fpSqrt", "fpExp", "fpLog", "fpSin", "fpCos", "fpTanh");
-
-// Number of arguments: 2 for fpAdd..fpMax, 1 for fpNeg..fpTanh, 0 for fpNone.
-constexpr int FloatPrimitiveArity(TGPFloatPrimitive P) noexcept { return P == fpNone ? 0 : P <= fpMax ? 2 : 1; }
-// The instruction name AddFloatPrimitives gives: "Add", "Sub", ... "Tanh"; "" for fpNone.
-std::string FloatPrimitiveName(TGPFloatPrimitive P);
-// The primitive of Name, ignoring ASCII case ("add", "SQRT"); fpNone when there is none.
-TGPFloatPrimitive FloatPrimitiveOf(std::string_view Name);
 
 // The primitives as scalar functions (see the protections above).
 namespace primitive {
@@ -66,6 +63,68 @@ inline double Cos(double A) noexcept { return std::cos(A); }
 inline double Tanh(double A) noexcept { return std::tanh(A); }
 }  // namespace primitive
 
+// One primitive: its instruction name, its arity and the scalar function of that arity
+// (the other one is null). Execution, name lookup, constant folding and the batch
+// kernels (batch.cpp) are all made from these rows.
+struct TGPFloatPrimitiveRow {
+  TGPFloatPrimitive Primitive;
+  std::string_view Name;
+  int Arity;
+  double (*Unary)(double) noexcept;
+  double (*Binary)(double, double) noexcept;
+};
+
+// The primitives, one row per TGPFloatPrimitive in enumeration order. A new primitive is
+// an enumeration value with its name, a scalar function and a row here.
+inline constexpr auto FloatPrimitives = std::to_array<TGPFloatPrimitiveRow>({
+    {fpNone, "", 0, nullptr, nullptr},
+    {fpAdd, "Add", 2, nullptr, primitive::Add},
+    {fpSub, "Sub", 2, nullptr, primitive::Sub},
+    {fpMul, "Mul", 2, nullptr, primitive::Mul},
+    {fpDiv, "Div", 2, nullptr, primitive::Div},
+    {fpMin, "Min", 2, nullptr, primitive::Min},
+    {fpMax, "Max", 2, nullptr, primitive::Max},
+    {fpNeg, "Neg", 1, primitive::Neg, nullptr},
+    {fpAbs, "Abs", 1, primitive::Abs, nullptr},
+    {fpSquare, "Square", 1, primitive::Square, nullptr},
+    {fpSqrt, "Sqrt", 1, primitive::Sqrt, nullptr},
+    {fpExp, "Exp", 1, primitive::Exp, nullptr},
+    {fpLog, "Log", 1, primitive::Log, nullptr},
+    {fpSin, "Sin", 1, primitive::Sin, nullptr},
+    {fpCos, "Cos", 1, primitive::Cos, nullptr},
+    {fpTanh, "Tanh", 1, primitive::Tanh, nullptr},
+});
+
+namespace detail {
+// Every row is named as its enumeration value without "fp" and has the one function its
+// arity calls for.
+constexpr bool FloatPrimitiveRowsFit() {
+  for (std::size_t i = 0; i < FloatPrimitives.size(); ++i) {
+    const TGPFloatPrimitiveRow& row = FloatPrimitives[i];
+    const std::string_view value = TEnumInfo<TGPFloatPrimitive>::Names[i];
+    const bool functions = row.Arity == 0   ? !row.Unary && !row.Binary
+                           : row.Arity == 1 ? row.Unary && !row.Binary
+                                            : row.Arity == 2 && !row.Unary && row.Binary;
+    const bool named = i == 0 ? value == "fpNone" && row.Name.empty() : value.substr(2) == row.Name;
+    if (!functions || !named) return false;
+  }
+  return true;
+}
+}  // namespace detail
+static_assert(EnumTableInOrder(FloatPrimitives, &TGPFloatPrimitiveRow::Primitive), "one row per TGPFloatPrimitive");
+static_assert(detail::FloatPrimitiveRowsFit(), "a primitive's row is misnamed or has the wrong functions");
+
+// The row of P; fpNone's for a value outside the enumeration.
+constexpr const TGPFloatPrimitiveRow& FloatPrimitiveRow(TGPFloatPrimitive P) noexcept {
+  return EnumTableRow(FloatPrimitives, P);
+}
+// Number of arguments (2 for fpAdd, 1 for fpSqrt, 0 for fpNone).
+constexpr int FloatPrimitiveArity(TGPFloatPrimitive P) noexcept { return FloatPrimitiveRow(P).Arity; }
+// The instruction name AddFloatPrimitives gives: "Add", "Sub", ... "Tanh"; "" for fpNone.
+std::string FloatPrimitiveName(TGPFloatPrimitive P);
+// The primitive of Name, ignoring ASCII case ("add", "SQRT"); fpNone when there is none.
+TGPFloatPrimitive FloatPrimitiveOf(std::string_view Name);
+
 // P applied to A (and B for the binary ones); 0 for fpNone.
 double ApplyFloatPrimitive(TGPFloatPrimitive P, double A, double B = 0) noexcept;
 
@@ -84,6 +143,7 @@ class TMXGPFloatPrimitive : public TMXGPFloatInstruction {
   TGPFloatPrimitive Primitive() const noexcept { return FPrimitive; }
   // Equal value: nothing. Otherwise stores it; a primitive makes the instruction a
   // function of its arity (SetOperation, SetArity); fpNone changes nothing else. Notifies.
+  // EArgumentOutOfRangeException, with nothing changed, for a value outside the enumeration.
   void SetPrimitive(TGPFloatPrimitive Value);
   // The inherited copy, then the primitive of a TMXGPFloatPrimitive source (fpNone for
   // any other instruction).

@@ -1,7 +1,8 @@
 // Enumeration name tables and small set types.
 //
 // An enumeration gets a name table with EVOKIT_ENUM_NAMES(Type, "name0", "name1", ...)
-// at namespace scope; EnumName(value) and EnumValue<Type>(text) then convert both ways.
+// at namespace scope; EnumName(value) and EnumValue<Type>(text) then convert both ways;
+// EnumTableInOrder and EnumTableRow serve tables with one row per value.
 // TSet<E, Storage> is a bit set over an enumeration whose bit n stands for ordinal n.
 // Thread safety: everything here is immutable or a value type.
 #pragma once
@@ -53,6 +54,22 @@ int EnumValue(std::string_view Text) {
   for (std::size_t i = 0; i < names.size(); ++i)
     if (detail::SameAsciiText(names[i], Text)) return static_cast<int>(i);
   return -1;
+}
+
+// Tables over an enumeration (one row per value, in enumeration order, Key naming the
+// value of a row): whether Table has exactly that shape, for a static_assert beside it.
+template <class E, class TRow, std::size_t N>
+constexpr bool EnumTableInOrder(const std::array<TRow, N>& Table, E TRow::*Key) {
+  if (N != static_cast<std::size_t>(EnumCount<E>())) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    if (static_cast<std::size_t>(Table[i].*Key) != i) return false;
+  return true;
+}
+// The row of Value in such a table; row 0 for a value outside the enumeration.
+template <class E, class TRow, std::size_t N>
+constexpr const TRow& EnumTableRow(const std::array<TRow, N>& Table, E Value) noexcept {
+  const auto index = static_cast<std::size_t>(Value);
+  return Table[index < N ? index : 0];
 }
 
 // Converts Text to E; returns false (leaving Value alone) when Text names no value.
