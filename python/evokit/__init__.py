@@ -11,7 +11,7 @@ from ._evokit import (Error, FitnessMethod, SelectionMethod, CrossoverMethod, Ge
                       GeneType, GeneticAlgorithm, Individual, Population, rand_seed, set_max_threads,
                       GeneticProgramming, InitializationMethod, BloatStrategy, RegressionMetric, Program,
                       ProgramPopulation)
-from .regressor import SymbolicRegressor, program_function  # noqa: F401
+from .regressor import SymbolicRegressor  # noqa: F401
 
 # The public names, the aliases of the exception classes left out.
 __all__ = [name for name, value in list(globals().items())

@@ -2,10 +2,10 @@
 
 The search runs in C++ (the float GP component, the regression fitness and the batch
 evaluator) with the GIL released. The fitted program is kept as a tree of tuples, so a
-fitted estimator pickles, and `predict` runs it through the same batch evaluator; the
-Python expression `expression_` is for reading.
+fitted estimator pickles, and `predict` runs it through the same batch evaluator. For
+reading, the library simplifies it (linear scaling folded in): `expression_` is the
+infix text over the feature names, `sympy_expr()` the SymPy expression.
 """
-import ast
 import numbers
 
 import numpy as np
@@ -46,77 +46,25 @@ def _defaults():
 
 _DEFAULTS = _defaults()
 
-# How a primitive reads in an expression: infix for Add, Sub and Mul, otherwise a call
-# named as the primitive in lower case, but for the three below, spelled as numpy does.
-_INFIX = {"Add": "+", "Sub": "-", "Mul": "*"}
-_SPELLING = {"Min": "minimum", "Max": "maximum", "Abs": "absolute"}
-_OPERATORS = {ast.Add: "Add", ast.Sub: "Sub", ast.Mult: "Mul"}
-_PRIMITIVES = {spelling: name for name, spelling in _SPELLING.items()}
-
-
-def _expression(tree):
-    """The Python text of a tree of ("var", name), ("const", value) and (function, child...)."""
-    head = tree[0]
-    if head == "var":
-        return tree[1]
-    if head == "const":
-        return repr(float(tree[1]))
-    args = [_expression(child) for child in tree[1:]]
-    if head in _INFIX and len(args) == 2:
-        return f"({args[0]} {_INFIX[head]} {args[1]})"
-    return f"{_SPELLING.get(head, head.lower())}({', '.join(args)})"
+# Significant digits of the constants in expression_ and pareto_front_; sympy_expr keeps all.
+_DIGITS = 6
 
 
 def _scaled(tree, slope, intercept):
-    """The expression and the tree of intercept + slope * tree (tree itself for 0 and 1)."""
+    """The tree of intercept + slope * tree (tree itself for 0 and 1)."""
     slope, intercept = float(slope), float(intercept)
     if (slope, intercept) == (1.0, 0.0):
-        return _expression(tree), tree
-    return (f"{intercept!r} + {slope!r} * {_expression(tree)}",
-            ("Add", ("const", intercept), ("Mul", ("const", slope), tree)))
+        return tree
+    return ("Add", ("const", intercept), ("Mul", ("const", slope), tree))
 
 
-def _tree(expression, n_features):
-    """The tree of an expression as _expression writes it, over x0 .. x{n_features-1}; ValueError otherwise."""
-    variables = {f"x{j}" for j in range(n_features)}
-
-    def convert(node):
-        if isinstance(node, ast.BinOp) and type(node.op) in _OPERATORS:
-            return (_OPERATORS[type(node.op)], convert(node.left), convert(node.right))
-        if isinstance(node, ast.UnaryOp) and isinstance(node.op, (ast.USub, ast.UAdd)):
-            operand = convert(node.operand)
-            if isinstance(node.op, ast.UAdd):
-                return operand
-            return ("const", -operand[1]) if operand[0] == "const" else ("Neg", operand)
-        if isinstance(node, ast.Constant) and isinstance(node.value, (int, float)) and not isinstance(node.value, bool):
-            return ("const", float(node.value))
-        if isinstance(node, ast.Name) and node.id in variables:
-            return ("var", node.id)
-        if isinstance(node, ast.Call) and isinstance(node.func, ast.Name) and not node.keywords:
-            return (_PRIMITIVES.get(node.func.id, node.func.id),) + tuple(convert(arg) for arg in node.args)
-        raise ValueError(f"{ast.unparse(node)!r} is not part of a program over x0 .. x{n_features - 1}")
-
-    try:
-        return convert(ast.parse(expression.strip(), mode="eval").body)
-    except SyntaxError as error:
-        raise ValueError(f"not a program expression: {error}") from None
-
-
-def _evaluate(tree, X, n_features):
-    X = np.asarray(X, dtype=float)
-    if X.ndim != 2 or X.shape[1] != n_features:
-        raise ValueError(f"X must be two-dimensional with {n_features} columns, not of shape {X.shape}")
-    return _evokit._evaluate_tree(tree, X)
-
-
-def program_function(expression, n_features):
-    """A callable f(X) evaluating `expression` (over x0 .. x{n_features-1}, written as expression_ is) for each row of X.
-
-    The expression becomes a program of the library's primitives, which the library's
-    batch evaluator runs, so f gives the values the fit computed.
-    """
-    tree = _tree(expression, n_features)
-    return lambda X: _evaluate(tree, X, n_features)
+def _feature_names(X):
+    """The names of X's columns when it has a `columns` attribute of strings (a DataFrame), else None."""
+    columns = getattr(X, "columns", None)
+    if columns is None:
+        return None
+    names = list(columns)
+    return np.asarray(names, dtype=object) if names and all(isinstance(name, str) for name in names) else None
 
 
 def _check_matrix(X, n_features=None):
@@ -157,6 +105,10 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     the rest), "knee" the knee of the front, past which a larger program buys little
     error. validation_fraction above 0 also records the validation error in `history_`
     whatever the rule. verbose prints one progress line per generation.
+
+    `expression_` and the front's entries show the model simplified, linear scaling folded
+    in, over the feature names: a DataFrame's string column names (`feature_names_in_`),
+    else x0, x1, ...; `sympy_expr()` gives it to SymPy.
     """
 
     def __init__(self, population_size=_DEFAULTS["population_size"], generations=_DEFAULTS["generations"],
@@ -235,7 +187,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             raise ValueError(f"n_jobs must be -1 or a positive int, not {self.n_jobs!r}")
         values["n_jobs"] = 0 if self.n_jobs == -1 else int(self.n_jobs)
         values["random_state"] = self._seed()
-        if values["depth_limit"] > 100:  # expression_ nests a level per tree level; Python's parser stops at 200
+        if values["depth_limit"] > 100:  # the fitted tree nests a tuple per level, which pickle recurses into
             raise ValueError(f"depth_limit must be 1 to 100, not {values['depth_limit']}")
         if self.model_selection == "validation" and values["validation_fraction"] == 0:
             raise ValueError('model_selection "validation" needs validation_fraction above 0')
@@ -253,12 +205,17 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     def fit(self, X, y):
         """Evolves a program for y from the columns of X; returns self."""
         if _Base is object:
-            X = _check_matrix(X)
+            X_in, X = X, _check_matrix(X)
             y = np.asarray(y, dtype=np.float64).ravel()
             if y.shape[0] != X.shape[0]:
                 raise ValueError(f"X has {X.shape[0]} samples but y has {y.shape[0]}")
             if not np.isfinite(y).all():
                 raise ValueError("y contains NaN or infinity")
+            names = _feature_names(X_in)
+            if names is not None:
+                self.feature_names_in_ = names
+            elif hasattr(self, "feature_names_in_"):
+                del self.feature_names_in_
             self.n_features_in_ = X.shape[1]
         else:
             X, y = _validate_data(self, X, y, y_numeric=True, dtype=np.float64)
@@ -267,10 +224,14 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             raise ValueError(f"n_samples={X.shape[0]}: validation_fraction needs at least 2 samples to hold rows out")
         result = _evokit._fit_regression(np.ascontiguousarray(X), y.astype(np.float64), settings, bool(self.verbose))
         front = result["front"]
-        self.pareto_front_ = [(size, float(error), _scaled(tree, slope, intercept)[0])
-                              for size, error, _, tree, _, slope, intercept in front]
+        names = self._display_names()
+        simplified = [_evokit._simplify(_scaled(tree, slope, intercept)) for _, _, _, tree, _, slope, intercept in front]
+        self.pareto_front_ = [(entry[0], float(entry[1]), _evokit._expression_text(expression, names, _DIGITS))
+                              for entry, expression in zip(front, simplified)]
         size, error, held, tree, prefix, slope, intercept = front[result["chosen"]]
-        self.expression_, self._model = _scaled(tree, slope, intercept)
+        self._model = _scaled(tree, slope, intercept)
+        self._expression = simplified[result["chosen"]]
+        self.expression_ = self.pareto_front_[result["chosen"]][2]
         self.program_ = prefix
         self.tree_ = tree
         self.training_error_ = float(error)
@@ -290,4 +251,28 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             if not hasattr(self, "expression_"):
                 raise AttributeError("this SymbolicRegressor is not fitted yet: call fit first")
             X = _check_matrix(X, self.n_features_in_)
-        return _evaluate(self._model, X, self.n_features_in_)
+        return _evokit._evaluate_tree(self._model, X)
+
+    def sympy_expr(self):
+        """The fitted model, simplified, as a SymPy expression over real symbols named as the features.
+
+        Every digit of the constants is kept. SymPy has no protected operators: "/" is plain
+        division, log(a) reads log(Abs(a)) and sqrt(a) sqrt(Abs(a)), so the expression agrees
+        with predict but where the program divides by zero.
+        """
+        try:
+            import sympy
+        except ImportError:
+            raise ImportError("SymbolicRegressor.sympy_expr needs SymPy, which is not installed "
+                              "(pip install sympy, or apt-get install python3-sympy)") from None
+        if not hasattr(self, "expression_"):
+            raise AttributeError("this SymbolicRegressor is not fitted yet: call fit first")
+        names = self._display_names()
+        # The text names the features x0, x1, ...: valid identifiers whatever the features' names.
+        symbols = {f"x{j}": sympy.Symbol(names.get(f"x{j}", f"x{j}"), real=True) for j in range(self.n_features_in_)}
+        return sympy.sympify(_evokit._expression_text(self._expression, {}, 17, sympy=True), locals=symbols)
+
+    def _display_names(self):
+        """The feature names by the program's variable names (x0, x1, ...); empty without names."""
+        names = getattr(self, "feature_names_in_", None)
+        return {} if names is None else {f"x{j}": str(name) for j, name in enumerate(names)}

@@ -1,6 +1,6 @@
 // What the Python SymbolicRegressor (evokit/regressor.py) runs on: the library's
-// regression settings, the fit, and the evaluation of a fitted program, given as nested
-// tuples, by the batch evaluator.
+// regression settings, the fit, the evaluation of a fitted program, given as nested
+// tuples, by the batch evaluator, and its simplified form (simplify.h) with its texts.
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <evokit/evokit.h>
+#include <evokit/gp/simplify.h>
 
 #include "convert.h"
 #include "module.h"
@@ -211,6 +212,28 @@ py::array_t<double> EvaluateTree(const py::object& Tree, const TFloatArray& X) {
   return out;
 }
 
+// The simplified expression as nested tuples in TreeToTuple's form, so it is a program
+// TupleToTree reads back: every function is a standard primitive with its arity.
+py::object ExpressionToTuple(const TMXExpression& E) {
+  switch (E.Kind()) {
+    case TMXExpression::ekConstant: return py::make_tuple("const", E.Value());
+    case TMXExpression::ekVariable: return py::make_tuple("var", E.Name());
+    case TMXExpression::ekFunction: break;
+  }
+  py::list items;
+  items.append(FloatPrimitiveName(E.Primitive()));
+  for (int i = 0; i < E.ChildCount(); ++i) items.append(ExpressionToTuple(E.Child(i)));
+  return py::tuple(items);
+}
+
+// What the program Tree (nested tuples) computes, as an expression; errors as TupleToTree
+// and TMXExpression::FromProgram raise them.
+TMXExpression TupleToExpression(const py::object& Tree) {
+  TMXGeneticProgrammingExecutor engine;
+  const std::unique_ptr<TMXGPNode<double>> root = TupleToTree(Tree, engine);
+  return TMXExpression::FromProgram(root.get());
+}
+
 }  // namespace
 
 void BindRegression(py::module_& m) {
@@ -243,6 +266,17 @@ void BindRegression(py::module_& m) {
   m.def("_fit_regression", &FitRegression, py::arg("X"), py::arg("y"), py::arg("settings"), py::arg("verbose") = false);
   m.def("_evaluate_tree", &EvaluateTree, py::arg("tree"), py::arg("X"),
         "The values of a program tree (nested tuples over x0, x1, ...) for each row of X.");
+  m.def(
+      "_simplify", [](const py::object& Tree) { return ExpressionToTuple(Simplify(TupleToExpression(Tree))); },
+      py::arg("tree"), "The simplified program tree, as nested tuples of the same form.");
+  m.def(
+      "_expression_text",
+      [](const py::object& Tree, const TExpressionNames& Names, int Digits, bool SymPy) {
+        const TMXExpression expression = TupleToExpression(Tree);
+        return SymPy ? expression.ToSymPy(Names, Digits) : expression.ToString(Names, Digits);
+      },
+      py::arg("tree"), py::arg("names"), py::arg("digits"), py::arg("sympy") = false,
+      "A program tree as infix text (or SymPy's), its variables under names (a dict), constants to digits.");
 }
 
 }  // namespace evokit::python
