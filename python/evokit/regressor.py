@@ -20,8 +20,11 @@ try:  # scikit-learn is optional: with it the estimator joins its tooling (clone
     except ImportError:
         def _validate_data(estimator, *args, **kwargs):
             return estimator._validate_data(*args, **kwargs)
-except ImportError:  # pragma: no cover - exercised only without scikit-learn
-    _Base, _RegressorMixin, _check_is_fitted = object, object, None
+except ImportError:  # without scikit-learn: exercised by a test in an interpreter that blocks it
+    _Base, _check_is_fitted = object, None
+
+    class _RegressorMixin:  # a second base of its own: object twice is no class
+        pass
 
 # Each parameter and the field of the library's regression settings it sets: the
 # settings' defaults are the parameters' defaults.

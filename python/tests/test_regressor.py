@@ -1,5 +1,4 @@
 import functools
-import math
 import pickle
 
 import numpy as np
@@ -272,3 +271,38 @@ def test_sympy_expr_agrees_with_predict(monkeypatch):
     monkeypatch.setitem(__import__("sys").modules, "sympy", None)
     with pytest.raises(ImportError, match="needs SymPy"):
         model.sympy_expr()
+
+
+def test_without_scikit_learn():
+    # The fallbacks of fit, predict, score and the parameters, in an interpreter where
+    # scikit-learn cannot be imported.
+    script = """
+import sys
+sys.modules["sklearn"] = None
+import numpy as np
+from evokit import SymbolicRegressor
+class Frame:
+    def __init__(self, data, columns):
+        self.data, self.columns = data, columns
+    def __array__(self, dtype=None):
+        return self.data
+data = np.random.RandomState(0).uniform(1, 2, size=(40, 2))
+y = data[:, 0] * data[:, 1]
+model = SymbolicRegressor(population_size=100, generations=5, random_state=0).set_params(validation_fraction=0.2)
+model.fit(Frame(data, ["a", "b"]), y)
+assert list(model.feature_names_in_) == ["a", "b"] and "a" in model.expression_, model.expression_
+assert model.score(data, y) > 0.9 and model.get_params()["validation_fraction"] == 0.2
+model.fit(data, y)
+assert not hasattr(model, "feature_names_in_") and "x0" in model.expression_, model.expression_
+for bad in ([1.0, 2.0], np.full((3, 2), np.nan)):
+    try:
+        model.predict(bad)
+    except ValueError:
+        pass
+    else:
+        raise AssertionError(f"predict took {bad!r}")
+"""
+    import subprocess
+    import sys
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
