@@ -58,6 +58,21 @@ void TMXPopulation::SaveToXML(const TXMLNode& ChromosomesXML) const {
   }
 }
 
+void TMXCustomGeneticComponent::LoadPopulation(const std::function<void()>& ReadDomain) {
+  if (!Initialized()) {
+    const int initialPopulation = InitialPopulation(), generation = Generation();
+    SetInitialPopulation(0);
+    const TScopeExit restore([&] {
+      SetInitialPopulation(initialPopulation);
+      if (LoadKeepsGeneration()) SetGeneration(generation);
+    });
+    Initialize();
+  }
+  ReadDomain();
+  SetPreviousGeneration(Population());
+  EvaluateFitness();
+}
+
 // --- Assign ---------------------------------------------------------------------------
 
 void TMXCustomGeneticComponent::Assign(const TPersistent* Source) {

@@ -344,19 +344,10 @@ void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGeneticAlgorithm& GAXML) {
 void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGADomainType& GAXML) {
   const TXMLNode domain = GAXML.Node();
   CheckDomain(domain);
-  if (!Initialized()) {
-    // Initialise with an empty population: the document brings the individuals.
-    const int initialPopulation = InitialPopulation();
-    SetInitialPopulation(0);
-    const TScopeExit restore([&] { SetInitialPopulation(initialPopulation); });
-    Initialize();
-  }
-  FGenes->LoadFromXML(IXMLGenoType(domain.FindChild("GenoType")));
-  Population()->LoadFromXML(IXMLChromosomes(domain.FindChild("Chromosomes")));
-  SetPreviousGeneration(Population());
-  // Statistics, fittest individual and selection tables of the loaded population, as the
-  // last generation left them: the next Evolve breeds from it.
-  EvaluateFitness();
+  LoadPopulation([&] {
+    FGenes->LoadFromXML(IXMLGenoType(domain.FindChild("GenoType")));
+    Population()->LoadFromXML(IXMLChromosomes(domain.FindChild("Chromosomes")));
+  });
 }
 
 void TMXCustomGeneticAlgorithm::SaveToStream(TStream& Stream) {

@@ -18,7 +18,6 @@
 #include <memory>
 #include <numeric>
 
-#include <evokit/ga/chromosome.h>
 #include <evokit/platform/convert.h>
 #include <evokit/platform/random.h>
 #include <evokit/platform/xml.h>
@@ -85,10 +84,12 @@ std::vector<std::string> GatherText(const std::string& Text, MPI_Comm Communicat
   return texts;
 }
 
-// A migrant message read into a staging population of the component, the fitness of
-// each individual set from the message unless it is to be evaluated again.
+// A migrant message read into a staging population of the component, from the element
+// that population's class saves itself as, the fitness of each individual set from the
+// message unless it is to be evaluated again.
 std::unique_ptr<TMXPopulation> ReadMessage(TMXCustomGeneticComponent& Component, const std::string& Message,
-                                           int Sender, const std::string& Element, bool Reevaluate) {
+                                           int Sender, bool Reevaluate) {
+  std::unique_ptr<TMXPopulation> population = Component.NewPopulation();
   const TXMLDocument doc = LoadXMLData(Message);
   const TXMLNode root = doc.DocumentElement();
   if (!root || root.NodeName() != "Migrants")
@@ -97,8 +98,9 @@ std::unique_ptr<TMXPopulation> ReadMessage(TMXCustomGeneticComponent& Component,
   if (!root.HasAttribute("Island") || root.Attribute("Island") != std::to_string(Sender))
     throw EXMLDocError("migrant message from island \"" + root.Attribute("Island") + "\" where island " +
                        std::to_string(Sender) + " was expected");
-  const TXMLNode individuals = root.FindChild(Element);
-  if (!individuals) throw EXMLDocError("migrant message: no <" + Element + "> element");
+  const std::string element = population->XMLElementName();
+  const TXMLNode individuals = root.FindChild(element);
+  if (!individuals) throw EXMLDocError("migrant message: no <" + element + "> element");
   std::vector<TGAFitness> fitness;
   for (const TXMLNode child : root.ChildNodes()) {
     if (child.NodeName() != "MigrantFitness") continue;
@@ -107,7 +109,6 @@ std::unique_ptr<TMXPopulation> ReadMessage(TMXCustomGeneticComponent& Component,
       throw EXMLDocError("migrant message: fitness \"" + child.Text() + "\" is no number");
     fitness.push_back(value);
   }
-  std::unique_ptr<TMXPopulation> population = Component.NewPopulation();
   population->LoadFromXML(individuals);
   if (static_cast<std::size_t>(population->Count()) != fitness.size())
     throw EXMLDocError("migrant message: " + std::to_string(population->Count()) + " individuals but " +
@@ -172,10 +173,6 @@ void TMXIslandModel::Seed(std::uint64_t Seed) const {
   RandSeed(TRandomStream(Seed, static_cast<std::uint64_t>(FIsland)).Next());
 }
 
-std::string TMXIslandModel::PopulationElement() const {
-  return dynamic_cast<const TMXGAPopulation*>(FComponent.Population()) ? "Chromosomes" : "Population";
-}
-
 std::string TMXIslandModel::MigrantMessage() const { return SaveMigrants(FMigrationSize); }
 
 std::vector<int> TMXIslandModel::Ranking() const {
@@ -199,7 +196,7 @@ std::string TMXIslandModel::SaveMigrants(int Count) const {
   const TXMLNode root = doc.CreateDocumentElement("Migrants");
   root.SetAttributeAsInteger("Island", FIsland);
   root.SetAttributeAsInteger("Generation", FComponent.Generation());
-  migrants->SaveToXML(root.AddChild(PopulationElement()));
+  migrants->SaveToXML(root.AddChild(migrants->XMLElementName()));
   for (int i = 0; i < count; ++i)
     root.AddChild("MigrantFitness").SetText(FloatToStrF(migrants->Items(i)->Fitness(), ffGeneral, 17, 0));
   return doc.XML();
@@ -210,11 +207,10 @@ int TMXIslandModel::LoadMigrants(const std::vector<std::string>& Messages, const
     throw EArgumentOutOfRangeException("LoadMigrants: " + std::to_string(Messages.size()) + " messages but " +
                                        std::to_string(Senders.size()) + " senders");
   // Every message is read before the population changes.
-  const std::string element = PopulationElement();
   std::vector<std::unique_ptr<TMXPopulation>> received;
   for (std::size_t i = 0; i < Messages.size(); ++i)
     if (!Messages[i].empty())
-      received.push_back(ReadMessage(FComponent, Messages[i], Senders[i], element, FReevaluateMigrants));
+      received.push_back(ReadMessage(FComponent, Messages[i], Senders[i], FReevaluateMigrants));
 
   TMXPopulation* population = FComponent.Population();
   const std::vector<int> order = Ranking();
@@ -383,7 +379,7 @@ void TMXIslandModel::GatherResults(int Generations) {
   for (int i = 1; i < FIslandCount; ++i) {
     if (best[static_cast<std::size_t>(i)].empty()) continue;
     std::unique_ptr<TMXPopulation> candidate =
-        ReadMessage(FComponent, best[static_cast<std::size_t>(i)], i, PopulationElement(), FReevaluateMigrants);
+        ReadMessage(FComponent, best[static_cast<std::size_t>(i)], i, FReevaluateMigrants);
     if (candidate->Count() == 0) continue;
     if (!champion || FComponent.CompareFitness(candidate->Items(0), champion, false) < 0) {
       winner = std::move(candidate);

@@ -341,6 +341,22 @@ class TMXCustomGeneticComponent : public TComponent {
   // A new population of IndividualClass owned by this component; the caller holds it.
   virtual std::unique_ptr<TMXPopulation> CreatePopulation(TMXIndividualClass IndividualClass);
 
+  // The domain load that GA and GP share. A component that never was initialised is
+  // initialised with an empty population first (the document brings the individuals;
+  // InitialPopulation is restored afterwards, also on error). ReadDomain then reads the
+  // genes or instructions and the population; the loaded population becomes the previous
+  // generation too, and EvaluateFitness fills the statistics, the fittest individual and
+  // the selection tables as the last generation left them: the next Evolve breeds from it.
+  void LoadPopulation(const std::function<void()>& ReadDomain);
+  // Whether that first initialisation keeps Generation as it stood before the load (after
+  // a whole document, the document's) rather than the 0 Initialize leaves; restored also
+  // on error. False here, and so for GA: a GeneticAlgorithm document loaded into a fresh
+  // component starts a new run from its population, counted from 0. GP overrides it with
+  // true: a GeneticProgram document resumes the run it was saved from, so that
+  // GenerationLimit counts on from the saved Generation, as it does when the document is
+  // loaded into an initialised component of either kind.
+  virtual bool LoadKeepsGeneration() const { return false; }
+
   // Hooks called by the populations. The base clears FittestIndividual when it leaves.
   virtual void PopulationNotify(TMXIndividual* Item, TCollectionNotification Action);
   virtual void PopulationUpdate(TMXIndividual* Item);

@@ -160,6 +160,10 @@ class TMXPopulation : public TOwnedCollection {
   TMXIndividualClass IndividualClass() const { return TMXIndividualClass(ItemClass()); }
 
   // --- Persistence (persistence.cpp) ------------------------------------------------
+  // The name of the element this population's XML form is saved under, as the island
+  // model's migrant messages carry it: "Population" here and for GP populations,
+  // "Chromosomes" for GA populations. A population class of another form overrides it.
+  virtual std::string XMLElementName() const { return "Population"; }
   // Clears the population (inside BeginUpdate/EndUpdate, EndUpdate also on error), then
   // appends one individual per child element of ChromosomesXML, in document order, and
   // lets it read that element; the tag names are not examined. An error leaves the

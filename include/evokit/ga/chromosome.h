@@ -176,6 +176,7 @@ class TMXGAPopulation : public TMXPopulation {
   TMXCustomGeneticAlgorithm* Owner() const;
 
   // --- Persistence (ga_persistence.cpp) ------------------------------------------------
+  std::string XMLElementName() const override { return "Chromosomes"; }
   // One Chromosome element per individual, in population order.
   virtual void SaveToXML(const IXMLChromosomes& ChromosomesXML) const;
   // Inside BeginUpdate/EndUpdate (EndUpdate also on error): clears the population, then

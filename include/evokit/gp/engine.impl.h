@@ -496,14 +496,10 @@ TMXGPNode<T>* TMXGPNode<T>::ShallowCopy(const TNode* Source) {
 
 template <class T>
 TMXGPNode<T>* TMXGPNode<T>::Clone(TNode* Parent) const {
-  TNode* copy = CreateNode(FInstruction, Parent);
-  try {
-    copy->Assign(this);
-  } catch (...) {
-    delete copy;
-    throw;
-  }
-  return copy;
+  // Destroying a failed copy detaches it from Parent again.
+  std::unique_ptr<TNode> copy(CreateNode(FInstruction, Parent));
+  copy->Assign(this);
+  return copy.release();
 }
 
 template <class T>
@@ -524,15 +520,14 @@ void TMXGPNode<T>::CopyDescendants(const TNode* Source, TNode* To, std::vector<T
 template <class T>
 TMXGPNode<T>* TMXGPNode<T>::CloneInPreOrder(std::vector<TNode*>& PreOrder) const {
   const std::size_t start = PreOrder.size();
-  TNode* root = ShallowCopy(this);
+  std::unique_ptr<TNode> root(ShallowCopy(this));
   try {
-    CopyDescendants(this, root, &PreOrder);
+    CopyDescendants(this, root.get(), &PreOrder);
   } catch (...) {
     PreOrder.resize(start);
-    delete root;
     throw;
   }
-  return root;
+  return root.release();
 }
 
 template <class T>
@@ -997,13 +992,11 @@ void TMXGPBinaryNode<T>::RestoreChildren(const std::vector<TNode*>& Saved) {
 template <class T>
 void TMXGPBinaryNode<T>::CopyChildrenFrom(const TNode* Source, typename TNode::TCopyList& Pending) {
   auto place = [&](const TNode* From, TMXGPBinaryNode*& Slot) {
-    TNode* copy = TNode::ShallowCopy(From);
-    auto* binary = FastCast<TMXGPBinaryNode>(copy);
-    if (!binary) {
-      delete copy;
-      throw EInvalidCast("Invalid class typecast");
-    }
+    std::unique_ptr<TNode> copy(TNode::ShallowCopy(From));
+    auto* binary = FastCast<TMXGPBinaryNode>(copy.get());
+    if (!binary) throw EInvalidCast("Invalid class typecast");
     Slot = binary;
+    copy.release();
     this->LinkChild(binary);
     Pending.emplace_back(From, binary);
   };

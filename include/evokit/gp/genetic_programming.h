@@ -294,6 +294,8 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
  protected:
   // A TMXGPPopulation<T> owned by this component, whatever class is asked.
   std::unique_ptr<TMXPopulation> CreatePopulation(TMXIndividualClass IndividualClass) override;
+  // A loaded document resumes its run: Generation is kept (see the core's rule).
+  bool LoadKeepsGeneration() const override { return true; }
   // The published properties of the GP components, in streaming order, after the
   // inherited ones (Name, Tag); the published classes call it from DeclareProperties.
   void DeclareGPProperties(TPropertyRegistry& Reg);

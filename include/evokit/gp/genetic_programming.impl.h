@@ -217,14 +217,9 @@ namespace detail {
 // Inserts a new node into Parent at Index; the node is destroyed when Parent refuses it.
 template <class T>
 TMXGPNode<T>* GPPlaceNode(TMXGPNode<T>* Node, TMXGPNode<T>* Parent, int Index) {
-  if (!Parent) return Node;
-  try {
-    Parent->InsertChild(Index, Node);
-  } catch (...) {
-    delete Node;
-    throw;
-  }
-  return Node;
+  std::unique_ptr<TMXGPNode<T>> node(Node);  // the parent's once it has taken the node
+  if (Parent) Parent->InsertChild(Index, Node);
+  return node.release();
 }
 
 }  // namespace detail
@@ -542,15 +537,17 @@ void TMXCustomGeneticProgramming<T>::ReplaceSubtree(TIndividual* Individual, TNo
   }
   TNode* parent = Node->Parent();
   const int index = std::max(0, parent->IndexOf(Node));
+  std::unique_ptr<TNode> replacement(Replacement);  // the parent's once it has taken it
   parent->ExtractChild(Node);
+  std::unique_ptr<TNode> replaced(Node);  // detached: ours, unless it has to go back
   try {
     parent->InsertChild(index, Replacement);
   } catch (...) {
-    parent->InsertChild(index, Node);
-    delete Replacement;
+    parent->InsertChild(index, replaced.release());
     throw;
   }
-  delete Node;
+  replacement.release();
+  replaced.reset();
   Individual->FlattenDNA();
 }
 

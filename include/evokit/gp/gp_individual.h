@@ -192,6 +192,7 @@ class TMXGPPopulation : public TMXPopulation {
   // The owner as an engine, or null when the owner is none.
   IMXGeneticProgramEngine<T>* Engine() const;
 
+  std::string XMLElementName() const override { return "Population"; }
   // The Population element forms; any other element changes nothing, on either side.
   void LoadFromXML(const TXMLNode& Node) override;
   void SaveToXML(const TXMLNode& Node) const override;

@@ -20,7 +20,6 @@
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/platform/convert.h>
 #include <evokit/platform/filer.h>
-#include <evokit/platform/guards.h>
 #include <evokit/platform/strings.h>
 
 namespace evokit {
@@ -442,28 +441,15 @@ void TMXCustomGeneticProgramming<T>::CheckDomain(const TXMLNode& Domain) {
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::LoadCheckedDomain(const TXMLNode& Domain) {
-  const TXMLNode domain = Domain;
-  if (!Initialized()) {
-    // Initialise with an empty population: the document brings the individuals.
-    const int initialPopulation = InitialPopulation(), generation = Generation();
-    SetInitialPopulation(0);
-    const TScopeExit restore([&] {
-      SetInitialPopulation(initialPopulation);
-      SetGeneration(generation);
-    });
-    Initialize();
-  }
-  const TXMLNode instructions = domain ? domain.FindChild("Instructions") : TXMLNode();
-  if (instructions) FInstructions->LoadFromXML(IXMLGPInstructions(instructions));
-  else FInstructions->Clear();
-  const TXMLNode population = domain ? domain.FindChild("Population") : TXMLNode();
-  if (population) Population()->LoadFromXML(IXMLGPPopulation(population));
-  else Population()->Clear();
-  SetPreviousGeneration(Population());
-  // Statistics, fittest individual and selection tables of the loaded population, as the
-  // last generation left them: the next Evolve breeds from it.
-  FMaxProgramSize = 0;
-  EvaluateFitness();
+  LoadPopulation([&] {
+    const TXMLNode instructions = Domain ? Domain.FindChild("Instructions") : TXMLNode();
+    if (instructions) FInstructions->LoadFromXML(IXMLGPInstructions(instructions));
+    else FInstructions->Clear();
+    const TXMLNode population = Domain ? Domain.FindChild("Population") : TXMLNode();
+    if (population) Population()->LoadFromXML(IXMLGPPopulation(population));
+    else Population()->Clear();
+    FMaxProgramSize = 0;  // the program statistics are the loaded population's
+  });
 }
 
 template <class T>

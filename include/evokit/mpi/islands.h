@@ -133,9 +133,6 @@ class TMXIslandModel {
   int LoadMigrants(const std::vector<std::string>& Messages, const std::vector<int>& Senders);
 
  protected:
-  // The name of the element the population saves itself as: "Chromosomes" for a GA
-  // population, "Population" otherwise (GP). Override for other population classes.
-  virtual std::string PopulationElement() const;
   // The message this island sends in a migration (SaveMigrants(MigrationSize)).
   virtual std::string MigrantMessage() const;
 
