@@ -330,8 +330,6 @@ void TMXGPRegressionArchive::Insert(const TMXGPIndividual<double>& Individual, d
       Error = fitted;
     else if (FTraining->Lamarckian())
       entry.Program.reset(Individual.DNA()->Clone(nullptr));
-    at = std::upper_bound(FFront.begin(), FFront.end(), Size, [](int S, const TEntry& E) { return S < E.Size; });
-    if (at != FFront.begin() && !Better(Error, std::prev(at)->Error)) return;
   }
   // Entries as large or larger and no better are dominated now; they follow at once.
   if (at != FFront.begin() && std::prev(at)->Size == Size) --at;  // same size, worse error
