@@ -4,7 +4,8 @@
 //   evokit-demo onemax    [--bits N]
 //   evokit-demo rastrigin [--dimensions N]
 //   evokit-demo knapsack  [--data FILE] [--capacity N]
-//   evokit-demo symreg    [--data FILE --target COLUMN] [--bloat NAME]
+//   evokit-demo symreg    [--data FILE --target COLUMN] [--functions "NAMES"]
+//                         [--test FILE | --holdout FRACTION] [--coefficients N] [--bloat NAME]
 //
 // Common options: --population N, --generations N, --seed N, --threads N (0 runs the
 // sequential Evolve), --selection NAME, --save FILE, --load FILE, --csv FILE,
@@ -15,6 +16,7 @@
 
 #include <evokit/evokit.h>
 #include <evokit/ga/ga.h>
+#include <evokit/gp/simplify.h>
 #ifdef EVOKIT_DEMO_MPI
 #include <evokit/mpi/islands.h>
 #endif
@@ -56,7 +58,7 @@ struct TFileError {
 
 const char* const kUsage =
     "usage: evokit-demo <onemax|rastrigin|knapsack|symreg> [options]\n"
-    "  --population N     individuals per generation (default 100; symreg 500)\n"
+    "  --population N     individuals per generation (default 100; symreg 300)\n"
     "  --generations N    generations to run at most (default 300; symreg 50)\n"
     "  --seed N           seed of the random source (default 1)\n"
     "  --threads N        worker threads for ParallelEvolve; 0 runs Evolve (default 0)\n"
@@ -80,8 +82,15 @@ const char* const kUsage =
     "  --migration-size N individuals sent to each neighbour (default 2)\n"
     "  --topology NAME    ring or all (default ring)\n"
     "  --target COLUMN    symreg: the column to model; the other columns are the variables\n"
-    "  --bloat NAME       symreg: bloat control, a strategy name such as depthlimit,\n"
-    "                     sizelimit, tarpeiansize, none (default depthlimit, at depth 17)\n"
+    "  --functions NAMES  symreg: the primitives, such as \"Add Sub Mul Div Sin\"\n"
+    "                     (default \"Add Sub Mul Div\")\n"
+    "  --test FILE        symreg: CSV with the same columns, scored but never trained on\n"
+    "  --holdout FRACTION symreg: hold this part of the rows out of training, to score\n"
+    "  --coefficients N   symreg: Levenberg-Marquardt iterations on each new program's\n"
+    "                     constants, 0 for none (default 1)\n"
+    "  --bloat NAME       symreg: bloat control, a strategy name such as unfitsize,\n"
+    "                     depthlimit, tarpeiansize, none (default unfitsize: programs\n"
+    "                     above 50 nodes are unfit)\n"
     "  --scalar           symreg: run programs row by row instead of compiled over\n"
     "                     blocks of rows (the same results, slower; for comparison)\n"
     "  --help             show this text\n";
@@ -104,7 +113,11 @@ struct TOptions {
   int MigrationSize = 2;
   bool AllToAll = false;
   std::string Target;
-  TGPBloatStrategy Bloat = bsDepthLimit;
+  std::optional<std::string> Functions;
+  std::string TestFile;
+  double Holdout = 0;
+  std::optional<int> Coefficients;
+  std::optional<TGPBloatStrategy> Bloat;
   bool Scalar = false;
   bool PopulationGiven = false, GenerationsGiven = false;
 };
@@ -116,6 +129,14 @@ long ParseInteger(const std::string& option, const std::string& text, long low, 
     throw TUsageError{option + " needs an integer from " + std::to_string(low) + " to " + std::to_string(high) +
                       ", not '" + text + "'"};
   value = static_cast<long>(parsed);
+  return value;
+}
+
+// A number strictly between 0 and 1.
+double ParseFraction(const std::string& option, const std::string& text) {
+  double value = 0;
+  if (!TryStrToFloat(text, value) || !(value > 0 && value < 1))
+    throw TUsageError{option + " needs a number between 0 and 1, not '" + text + "'"};
   return value;
 }
 
@@ -178,6 +199,10 @@ TOptions ParseArguments(int argc, char** argv) {
     else if (a == "--data") o.DataFile = v, o.DataGiven = true;
     else if (a == "--target") o.Target = v;
     else if (a == "--bloat") o.Bloat = ParseBloat(v);
+    else if (a == "--functions") o.Functions = v;
+    else if (a == "--test") o.TestFile = v;
+    else if (a == "--holdout") o.Holdout = ParseFraction(a, v);
+    else if (a == "--coefficients") o.Coefficients = static_cast<int>(ParseInteger(a, v, 0, 1000));
     else if (a == "--capacity") o.Capacity = static_cast<int>(ParseInteger(a, v, 1, 1000000000));
     else if (a == "--migration-interval") o.MigrationInterval = static_cast<int>(ParseInteger(a, v, 1, 1000000));
     else if (a == "--migration-size") o.MigrationSize = static_cast<int>(ParseInteger(a, v, 0, 1000000));
@@ -190,9 +215,10 @@ TOptions ParseArguments(int argc, char** argv) {
     throw TUsageError{"unknown problem '" + o.Problem + "'"};
   if (o.Problem == "symreg" && o.DataGiven != !o.Target.empty())
     throw TUsageError{"symreg: --data and --target go together"};
-  if (o.Problem == "symreg" && !o.PopulationGiven) o.Population = 500;
-  if (o.Problem == "symreg" && !o.GenerationsGiven) o.Generations = 50;
+  if (o.Problem == "symreg" && !o.PopulationGiven) o.Population = TMXGPRegressionSettings{}.Population;
+  if (o.Problem == "symreg" && !o.GenerationsGiven) o.Generations = TMXGPRegressionSettings{}.Generations;
   if (o.Problem == "symreg" && o.Islands) throw TUsageError{"--islands runs the GA problems, not symreg"};
+  if (!o.TestFile.empty() && o.Holdout > 0) throw TUsageError{"--test and --holdout exclude each other"};
   return o;
 }
 
@@ -421,25 +447,61 @@ TDataSet ReadDataSet(const std::string& file, const std::string& target) {
   return data;
 }
 
+// R^2 of Entry's predictions (with its scaling) for Table's rows against its Target column.
+double RSquared(const TMXGPRegressionArchive::TEntry& Entry, const TMXDataTable& Table, const std::string& Target) {
+  const std::vector<double> predictions = TMXGPRegressionArchive::Predict(Entry, Table);
+  const std::span<const double> y = Table.Column(Target);
+  double mean = 0, residual = 0, total = 0;
+  for (const double value : y) mean += value / static_cast<double>(y.size());
+  for (std::size_t i = 0; i < y.size(); ++i)
+    residual += (y[i] - predictions[i]) * (y[i] - predictions[i]), total += (y[i] - mean) * (y[i] - mean);
+  return 1 - residual / total;
+}
+
 int RunSymreg(const TOptions& o) {
-  const TDataSet data = o.DataGiven ? ReadDataSet(o.DataFile, o.Target) : QuarticData();
+  TDataSet data = o.DataGiven ? ReadDataSet(o.DataFile, o.Target) : QuarticData();
+  // Rows the run never trains on: another file's, or a seeded part of the data.
+  TMXDataTable held;
+  if (!o.TestFile.empty()) {
+    held = ReadDataSet(o.TestFile, data.Target).Table;
+    for (const std::string& name : data.Variables)
+      if (held.IndexOf(name) < 0) throw TFileError{"'" + o.TestFile + "' has no column '" + name + "'"};
+  } else if (o.Holdout > 0) {
+    TMXDataTable training;
+    try {
+      SplitRows(data.Table, o.Holdout, o.Seed, training, held);
+    } catch (const EDataTableError& e) {
+      throw TFileError{e.Message()};
+    }
+    data.Table = std::move(training);
+  }
   RandSeed(o.Seed);
   TParallel::SetMaxThreads(o.Threads);
   TMXGeneticProgramming gp;
-  const int otherLimit = gp.BloatLimit();  // the limit strategies other than the depth limit keep
-  // The library's regression set-up (Add, Sub, Mul, protected Div, a variable per input
-  // column, ramped half-and-half to depth 6) with the demo's own choices.
+  const int otherLimit = gp.BloatLimit();  // the limit strategies other than the library's keep
+  // The library's regression set-up (its function set, a variable per input column, its
+  // initial depth and size limit) with the demo's own choices.
   TMXGPRegressionSettings settings;
   settings.Population = o.Population;
   settings.MutationProbability = MUTATION_PROBABILITY;
   settings.Constants = o.DataGiven ? "1" : "";
   settings.StoppingError = 1e-9;
-  ApplyRegressionSettings(gp, settings, data.Variables);
+  if (o.Functions) settings.FunctionSet = *o.Functions;
+  if (o.Coefficients) settings.CoefficientIterations = *o.Coefficients;
+  try {
+    ApplyRegressionSettings(gp, settings, data.Variables);
+  } catch (const ERegressionSettingsError& e) {
+    throw TUsageError{e.Message()};
+  }
   gp.SetSelectionMethod(o.Selection);
-  if (o.Bloat != bsDepthLimit) gp.SetBloatStrategy(o.Bloat), gp.SetBloatLimit(otherLimit);
-  // The mean squared error over the data, programs compiled and run over blocks of rows
-  // (row by row with --scalar).
-  auto fitness = std::make_shared<TMXGPRegressionFitness>(data.Table, data.Target);
+  if (o.Bloat && *o.Bloat != gp.BloatStrategy())
+    gp.SetBloatStrategy(*o.Bloat), gp.SetBloatLimit(*o.Bloat == bsDepthLimit ? settings.DepthLimit : otherLimit);
+  // The mean squared error over the data after linear scaling and the fit of each new
+  // program's constants (as the settings have them), programs compiled and run over
+  // blocks of rows (row by row with --scalar).
+  auto fitness = std::make_shared<TMXGPRegressionFitness>(data.Table, data.Target, rmMeanSquaredError,
+                                                          settings.LinearScaling);
+  fitness->SetCoefficientFitting(settings.CoefficientIterations, settings.Lamarckian);
   fitness->SetBatch(!o.Scalar);
   SetRegressionFitness(gp, fitness);
   TMXGPRegressionArchive archive(fitness);  // the run's front of error against program size
@@ -479,7 +541,23 @@ int RunSymreg(const TOptions& o) {
             << (gp.IsFinished() ? " (termination condition reached)" : "") << "\n";
   if (TMXGPIndividual<double>* best = gp.FittestIndividual()) {
     std::cout << "best program: " << best->DNA()->ToString() << "\n"
-              << "mean squared error on the data: " << FloatToStr(fitness->Evaluate(*best)) << "\n";
+              << "mean squared error on the data: " << FloatToStr(best->Fitness()) << "\n";
+  }
+  if (const TMXGPRegressionArchive::TEntry* model = archive.Best()) {
+    // The best program of the run, scaled, as an expression over the column names; a
+    // scaling that differs from none by rounding alone is left out.
+    TMXExpression expression = TMXExpression::FromProgram(model->Program.get());
+    const double slope = std::fabs(model->Slope - 1) < 1e-12 ? 1 : model->Slope;
+    const double intercept = std::fabs(model->Intercept) < 1e-12 ? 0 : model->Intercept;
+    expression = TMXExpression::Function(
+        fpAdd, TMXExpression::Constant(intercept),
+        TMXExpression::Function(fpMul, TMXExpression::Constant(slope), std::move(expression)));
+    std::cout << "model: " << data.Target << " = " << Simplify(expression).ToString() << "\n"
+              << "R^2 on the training data: " << FloatToStrF(RSquared(*model, data.Table, data.Target), ffFixed, 15, 4)
+              << "\n";
+    if (held.RowCount() > 0)
+      std::cout << "R^2 on the held-out data (" << held.RowCount()
+                << " rows): " << FloatToStrF(RSquared(*model, held, data.Target), ffFixed, 15, 4) << "\n";
   }
   std::cout << "front of error against size over the run:\n";
   for (const TMXGPRegressionArchive::TEntry& entry : archive.Front())

@@ -212,6 +212,19 @@ TEST(Demo, RunsSavesResumesAndFails) {
   std::tie(status, output) = RunDemo("symreg --population 30 --generations 2 --bloat none --scalar");
   ASSERT_EQ(status, 0) << output;
   EXPECT_EQ(output.substr(output.find("best program: ")), compiled);
+  // Rows of another file are scored, never trained on; the model reads over the column names.
+  std::ofstream train(dir / "train.csv"), test(dir / "test.csv");
+  train << "x,y\n", test << "x,y\n";
+  for (int i = 0; i < 30; ++i) (i % 3 ? train : test) << i / 10.0 - 1.5 << ',' << 2.5 * (i / 10.0 - 1.5) * (i / 10.0 - 1.5) + 0.7 << '\n';
+  train.close(), test.close();
+  std::tie(status, output) = RunDemo("symreg --population 100 --generations 5 --functions \"Mul Sin\" --data " +
+                                     (dir / "train.csv").string() + " --target y --test " + (dir / "test.csv").string());
+  ASSERT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("model: y = 2.5 * x^2 + 0.7\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("R^2 on the training data: 1.0000\nR^2 on the held-out data (10 rows): 1.0000\n"), std::string::npos)
+      << output;
+  std::tie(status, output) = RunDemo("symreg --population 30 --generations 2 --holdout 0.25");
+  EXPECT_NE(output.find("R^2 on the held-out data (5 rows): "), std::string::npos) << output;
   std::tie(status, output) = RunDemo("symreg --generations 1 --csv " + (dir / "3.csv").string() + " --load " +
                                      (dir / "gp.xml").string());
   ASSERT_EQ(status, 0) << output;
@@ -230,7 +243,8 @@ TEST(Demo, RunsSavesResumesAndFails) {
            {"onemax --generations 2 --csv " + (dir / "no" / "dir.csv").string(), 1}, {"--help", 0},
            {"symreg --data " + cells + " --target y", 1}, {"symreg --data " + cells + " --target z", 1},
            {"symreg --data " + (dir / "header.csv").string() + " --target y", 1}, {"symreg --bloat wobbly", 2},
-           {"symreg --target y", 2}}) {
+           {"symreg --target y", 2}, {"symreg --holdout 1", 2}, {"symreg --functions Sine", 2},
+           {"symreg --holdout 0.5 --test " + cells, 2}, {"symreg --test " + (dir / "none.csv").string(), 1}}) {
     std::tie(status, output) = RunDemo(arguments);
     EXPECT_EQ(status, expected) << arguments << "\n" << output;
     EXPECT_EQ(output.find("usage:") != std::string::npos, expected != 1) << arguments;
@@ -402,7 +416,7 @@ TEST(Demo, SymregPlotShowsTheBestErrorFalling) {
     table << "moles,kelvin,litres,kpa\n";
     for (int i = 0; i < 40; ++i) {
       const double n = 0.5 + i % 7 * 0.5, t = 250 + i * 37 % 150, v = 5 + i * 13 % 35;
-      table << n << ',' << t << ',' << v << ',' << n * 8.314 * t / v << '\n';
+      table << n << ',' << t << ',' << v << ',' << n * 8.314 * t / v + v * v * v / n << '\n';  // not a scaled gas law
     }
   }
   const auto [status, output] = RunDemo("symreg --data " + (dir / "gas.csv").string() +

@@ -448,6 +448,49 @@ TEST(GPRegression, EvaluatesIndividualsThroughTheirCachedProgram) {
   EXPECT_EQ(ErrorOf<EGPException>([&] { fitness->Evaluate(*item); }), "Variable \"y\" has no column in the data table");
 }
 
+// Coefficient fitting scores the program with its fitted constants: y = 2.5 x^2 + x is
+// out of reach of x^2 + 1 * x scaled, within reach once the 1 is fitted; the written-back
+// value reaches the individual's compiled program, an unkept fit leaves the tree alone.
+TEST(GPRegression, CoefficientFittingScoresTheFittedConstants) {
+  TFloatGP gp;
+  AddFloatPrimitives(*gp.Instructions(), "Add Mul x 1");
+  const int rows = TMXGPCompiledProgram::BlockRows + 50;  // evaluated through the cached program
+  TMXDataTable table;
+  std::vector<double> x, y;
+  for (int i = 0; i < rows; ++i) x.push_back(-1 + 2.0 * i / rows), y.push_back(2.5 * x.back() * x.back() + x.back());
+  table.AddColumn("x", x), table.AddColumn("y", y);
+  TMXGPPopulation<double> scratch(&gp);
+  TMXGPIndividual<double>* item = scratch.Add();
+  const TTree tree(BuildTree(*gp.Instructions(), "(Add (Mul x x) (Mul 1 x))"));
+  item->SetDNA(tree.get());
+  TMXGPNode<double>* constant = item->DNA()->GetChild(1)->GetChild(0);
+  for (const TGPRegressionMetric metric : {rmMeanSquaredError, rmMeanAbsoluteError, rmRSquared}) {
+    const TMXGPRegressionFitness plain(table, "y", metric, true);
+    TMXGPRegressionFitness unkept(table, "y", metric, true), kept(table, "y", metric, true);
+    unkept.SetCoefficientFitting(10, false), kept.SetCoefficientFitting(10);
+    constant->SetValue(1);
+    item->MarkChanged();
+    const double perfect = metric == rmRSquared ? 1 : 0, before = plain.Evaluate(*item);
+    EXPECT_GT(std::fabs(before - perfect), 1e-3) << metric;
+    EXPECT_NEAR(unkept.Evaluate(*item), perfect, 1e-12) << metric;
+    EXPECT_EQ(constant->Value(), 1);
+    EXPECT_EQ(plain.Evaluate(*item), before);
+    EXPECT_NEAR(kept.Evaluate(*item), perfect, 1e-12) << metric;
+    EXPECT_NEAR(constant->Value(), 0.4, 1e-9);  // 2.5 (x^2 + 0.4 x)
+    EXPECT_NEAR(plain.Evaluate(*item), perfect, 1e-12) << metric;
+  }
+  // Without constants the program is scored as it is.
+  TMXGPRegressionFitness fitted(table, "y");
+  fitted.SetCoefficientFitting(5);
+  const TTree square(BuildTree(*gp.Instructions(), "(Mul x x)"));
+  item->SetDNA(square.get());
+  EXPECT_EQ(fitted.Evaluate(*item), TMXGPRegressionFitness(table, "y").Evaluate(*item));
+  EXPECT_THROW(fitted.SetCoefficientFitting(-1), EArgumentOutOfRangeException);
+  EXPECT_THROW(fitted.SetCoefficientFitting(1001, false), EArgumentOutOfRangeException);
+  EXPECT_EQ(fitted.CoefficientIterations(), 5);
+  EXPECT_TRUE(fitted.Lamarckian());
+}
+
 // The quartic run with ready-made primitives and fitness: batch and per-row evaluation
 // make the same run, under Evolve and under ParallelEvolve (on two threads and on one).
 TEST(GPRegression, WholeRunsAgreeWhateverThePathAndThreads) {
@@ -477,6 +520,7 @@ TEST(GPRegression, WholeRunsAgreeWhateverThePathAndThreads) {
 TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
   TMXGPRegressionSettings settings;
   settings.Population = 40, settings.InitDepth = 4, settings.TournamentSize = 5, settings.DepthLimit = 12;
+  settings.SizeLimit = 0;
   settings.CrossoverProbability = 0.7, settings.MutationProbability = 0.2, settings.StoppingError = 1e-6;
   settings.Constants = "1 0.5";
   const std::vector<std::string> variables{"x", "exp"};
@@ -498,6 +542,11 @@ TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
   EXPECT_EQ(gp.MutationProbability(), 0.2);
   EXPECT_TRUE(gp.UseFitnessCutoff());
   EXPECT_EQ(gp.FitnessCutoff(), 1e-6);
+  TFloatGP sized;
+  settings.SizeLimit = 30;
+  ApplyRegressionSettings(sized, settings, variables);
+  EXPECT_EQ(sized.BloatStrategy(), bsUnfitSize);
+  EXPECT_EQ(sized.BloatLimit(), 30);
 
   // Each refusal names what it refused.
   const std::vector<std::string> twice{"y", "Y"}, none;
@@ -532,6 +581,9 @@ TEST(GPRegression, SettingsOutOfRangeAreRefusedByName) {
       {[](S& s) { s.FunctionSet = "Add Sine"; }, "FunctionSet"},
       {[](S& s) { s.Constants = "1 x"; }, "Constants"},
       {[](S& s) { s.StoppingError = INFINITY; }, "StoppingError"},
+      {[](S& s) { s.SizeLimit = 4; }, "SizeLimit"},
+      {[](S& s) { s.CoefficientIterations = -1; }, "CoefficientIterations"},
+      {[](S& s) { s.CoefficientIterations = 1001; }, "CoefficientIterations"},
       {[](S& s) { s.Threads = -1; }, "Threads"},
       {[](S& s) { s.ValidationFraction = 0.6; }, "ValidationFraction"},
       {[](S& s) { s.ValidationFraction = 0; }, "ModelSelection"},
@@ -632,11 +684,15 @@ TArchiveRun RunWithArchive(int Threads, TMXGPRegressionArchive& Archive, TMXGPRe
 }  // namespace
 
 // A run's archive: a front of copies that nothing seen beats, the best-so-far program at
-// its end, the same whatever the thread count, and a bounded front keeping both ends.
+// its end, the same whatever the thread count, and a bounded front keeping both ends;
+// so too with coefficient fitting, kept in the trees or not, the copies' errors those of
+// their predictions.
 TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
   std::vector<std::string> fronts;
-  for (int threads : {1, 2}) {
+  for (int variant = 0; variant < 6; ++variant) {
+    const int threads = 1 + variant % 2;
     auto fitness = std::make_shared<TMXGPRegressionFitness>(Wiggly(64), "y", rmMeanSquaredError, true);
+    if (variant >= 2) fitness->SetCoefficientFitting(5, variant < 4);
     TMXGPRegressionArchive archive(fitness, nullptr, 1000), small(fitness, nullptr, 3);
     TFloatGP gp;
     const TArchiveRun run = RunWithArchive(threads, archive, small, gp, fitness);
@@ -669,18 +725,24 @@ TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
       EXPECT_GT(history[g].AvgSize, 0);
       best = std::min(best, history[g].BestError);
     }
-    EXPECT_EQ(archive.Best()->Error, best);
+    if (variant < 2) EXPECT_EQ(archive.Best()->Error, best);
+    else EXPECT_LE(archive.Best()->Error, best);  // the copies' constants are fitted further
     EXPECT_EQ(archive.Best(), &front.back());
     EXPECT_EQ(archive.Select(msBest), archive.Best());
     // Bounded, the front still holds the smallest and the best programs.
     ASSERT_EQ(small.Front().size(), 3u);
     EXPECT_EQ(small.Front().front().Program->ToString(), front.front().Program->ToString());
-    EXPECT_EQ(small.Front().back().Program->ToString(), front.back().Program->ToString());
+    if (variant < 2) {
+      EXPECT_EQ(small.Front().back().Program->ToString(), front.back().Program->ToString());
+    }
     EXPECT_EQ(small.History().size(), 13u);
     archive.Update(gp);  // no new generation
     EXPECT_EQ(archive.History().size(), 13u);
   }
   EXPECT_EQ(fronts[0], fronts[1]);
+  EXPECT_EQ(fronts[2], fronts[3]);
+  EXPECT_EQ(fronts[4], fronts[5]);
+  EXPECT_NE(fronts[0], fronts[2]);
 }
 
 // Selection over a known front: y = x^2 + x; the fitness each program gets is set, its

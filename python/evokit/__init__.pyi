@@ -285,12 +285,15 @@ class SymbolicRegressor:
     tournament_size: int
     init_depth: int
     depth_limit: int
+    size_limit: int
     p_crossover: float
     p_mutation: float
     function_set: str
     constants: str
     stopping_error: float
     linear_scaling: bool
+    coefficient_iterations: int
+    lamarckian: bool
     n_jobs: int
     random_state: Any
     model_selection: str
@@ -308,10 +311,11 @@ class SymbolicRegressor:
     history_: dict[str, npt.NDArray[Any]]
     n_features_in_: int
     feature_names_in_: npt.NDArray[np.object_]
-    def __init__(self, population_size: int = 500, generations: int = 50, tournament_size: int = 7,
-                 init_depth: int = 6, depth_limit: int = 17, p_crossover: float = 0.9, p_mutation: float = 0.1,
-                 function_set: str = "Add Sub Mul Div", constants: str = "1", stopping_error: float = 0.0,
-                 linear_scaling: bool = True, n_jobs: int = 1, random_state: Any = None,
+    def __init__(self, population_size: int = 300, generations: int = 50, tournament_size: int = 7,
+                 init_depth: int = 3, depth_limit: int = 17, size_limit: int = 50, p_crossover: float = 0.9,
+                 p_mutation: float = 0.1, function_set: str = "Add Sub Mul Div", constants: str = "1",
+                 stopping_error: float = 0.0, linear_scaling: bool = True, coefficient_iterations: int = 1,
+                 lamarckian: bool = True, n_jobs: int = 1, random_state: Any = None,
                  model_selection: str = "validation", validation_fraction: float = 0.25, verbose: bool = False) -> None: ...
     def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> "SymbolicRegressor": ...
     def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]: ...

@@ -29,9 +29,11 @@ except ImportError:  # without scikit-learn: exercised by a test in an interpret
 # Each parameter and the field of the library's regression settings it sets: the
 # settings' defaults are the parameters' defaults.
 _FIELDS = {"population_size": "population", "generations": "generations", "tournament_size": "tournament_size",
-           "init_depth": "init_depth", "depth_limit": "depth_limit", "p_crossover": "crossover_probability",
-           "p_mutation": "mutation_probability", "function_set": "function_set", "constants": "constants",
-           "stopping_error": "stopping_error", "linear_scaling": "linear_scaling", "n_jobs": "threads",
+           "init_depth": "init_depth", "depth_limit": "depth_limit", "size_limit": "size_limit",
+           "p_crossover": "crossover_probability", "p_mutation": "mutation_probability",
+           "function_set": "function_set", "constants": "constants", "stopping_error": "stopping_error",
+           "linear_scaling": "linear_scaling", "coefficient_iterations": "coefficient_iterations",
+           "lamarckian": "lamarckian", "n_jobs": "threads",
            "random_state": "seed", "model_selection": "model_selection",
            "validation_fraction": "validation_fraction"}
 # Parameters of the Python side only, with their defaults.
@@ -116,10 +118,13 @@ class SymbolicRegressor(_RegressorMixin, _Base):
 
     def __init__(self, population_size=_DEFAULTS["population_size"], generations=_DEFAULTS["generations"],
                  tournament_size=_DEFAULTS["tournament_size"], init_depth=_DEFAULTS["init_depth"],
-                 depth_limit=_DEFAULTS["depth_limit"], p_crossover=_DEFAULTS["p_crossover"],
+                 depth_limit=_DEFAULTS["depth_limit"], size_limit=_DEFAULTS["size_limit"],
+                 p_crossover=_DEFAULTS["p_crossover"],
                  p_mutation=_DEFAULTS["p_mutation"], function_set=_DEFAULTS["function_set"],
                  constants=_DEFAULTS["constants"], stopping_error=_DEFAULTS["stopping_error"],
-                 linear_scaling=_DEFAULTS["linear_scaling"], n_jobs=_DEFAULTS["n_jobs"],
+                 linear_scaling=_DEFAULTS["linear_scaling"],
+                 coefficient_iterations=_DEFAULTS["coefficient_iterations"], lamarckian=_DEFAULTS["lamarckian"],
+                 n_jobs=_DEFAULTS["n_jobs"],
                  random_state=_DEFAULTS["random_state"], model_selection=_DEFAULTS["model_selection"],
                  validation_fraction=_DEFAULTS["validation_fraction"], verbose=_DEFAULTS["verbose"]):
         self.population_size = population_size
@@ -127,12 +132,15 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         self.tournament_size = tournament_size
         self.init_depth = init_depth
         self.depth_limit = depth_limit
+        self.size_limit = size_limit
         self.p_crossover = p_crossover
         self.p_mutation = p_mutation
         self.function_set = function_set
         self.constants = constants
         self.stopping_error = stopping_error
         self.linear_scaling = linear_scaling
+        self.coefficient_iterations = coefficient_iterations
+        self.lamarckian = lamarckian
         self.n_jobs = n_jobs
         self.random_state = random_state
         self.model_selection = model_selection
@@ -168,7 +176,8 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     def _settings(self):
         """The library's settings from the parameters; ValueError or TypeError naming a bad one."""
         values = {}
-        for name in ("population_size", "generations", "tournament_size", "init_depth", "depth_limit"):
+        for name in ("population_size", "generations", "tournament_size", "init_depth", "depth_limit", "size_limit",
+                     "coefficient_iterations"):
             value = getattr(self, name)
             if not isinstance(value, numbers.Integral) or isinstance(value, bool):
                 raise TypeError(f"{name} must be an int, not {type(value).__name__}")
@@ -182,10 +191,11 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             if not isinstance(getattr(self, name), str):
                 raise TypeError(f"{name} must be a string")
             values[name] = getattr(self, name)
-        for name in ("linear_scaling", "verbose"):
+        for name in ("linear_scaling", "lamarckian", "verbose"):
             if not isinstance(getattr(self, name), (bool, np.bool_)):
                 raise TypeError(f"{name} must be a bool, not {type(getattr(self, name)).__name__}")
         values["linear_scaling"] = bool(self.linear_scaling)
+        values["lamarckian"] = bool(self.lamarckian)
         if not isinstance(self.n_jobs, numbers.Integral) or self.n_jobs == 0 or self.n_jobs < -1:
             raise ValueError(f"n_jobs must be -1 or a positive int, not {self.n_jobs!r}")
         values["n_jobs"] = 0 if self.n_jobs == -1 else int(self.n_jobs)

@@ -37,9 +37,11 @@ std::vector<std::string> ColumnNames(py::ssize_t Count) {
 // selection rules by name.
 const std::pair<const char*, const char*> kFieldNames[] = {
     {"Population", "population"}, {"Generations", "generations"}, {"TournamentSize", "tournament_size"},
-    {"InitDepth", "init_depth"}, {"DepthLimit", "depth_limit"}, {"CrossoverProbability", "crossover_probability"},
+    {"InitDepth", "init_depth"}, {"DepthLimit", "depth_limit"}, {"SizeLimit", "size_limit"},
+    {"CrossoverProbability", "crossover_probability"},
     {"MutationProbability", "mutation_probability"}, {"FunctionSet", "function_set"}, {"Constants", "constants"},
-    {"StoppingError", "stopping_error"}, {"LinearScaling", "linear_scaling"}, {"Threads", "threads"},
+    {"StoppingError", "stopping_error"}, {"LinearScaling", "linear_scaling"},
+    {"CoefficientIterations", "coefficient_iterations"}, {"Lamarckian", "lamarckian"}, {"Threads", "threads"},
     {"Seed", "seed"}, {"ModelSelection", "model_selection"}, {"ValidationFraction", "validation_fraction"},
     {"ArchiveSize", "archive_size"}};
 const char* const kSelectionNames[] = {"best", "validation", "knee"};
@@ -63,10 +65,10 @@ py::tuple EntryTuple(const TMXGPRegressionArchive::TEntry& E) {
                         E.Slope, E.Intercept);
 }
 
-// Runs GP on (X, y) with the mean squared error (after linear scaling, when on), rows
-// held out for validation when the settings ask, an archive fed every generation, and
-// returns the archive's front, the entry the model selection picks, the history and the
-// generations run. The GIL is released for the run but for Verbose's progress lines.
+// Runs GP on (X, y) with the mean squared error (after the fit of each program's
+// constants and linear scaling, when on), rows held out for validation when the settings
+// ask, an archive fed every generation, and returns the archive's front, the entry the
+// model selection picks, the history and the generations run. The GIL is released for the run but for Verbose's progress lines.
 py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const TMXGPRegressionSettings& S,
                        bool Verbose) {
   CheckSettings(S);
@@ -82,6 +84,7 @@ py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const
     validation = std::make_shared<TMXGPRegressionFitness>(held, "y", rmMeanSquaredError, false);
   }
   auto fitness = std::make_shared<TMXGPRegressionFitness>(table, "y", rmMeanSquaredError, S.LinearScaling);
+  fitness->SetCoefficientFitting(S.CoefficientIterations, S.Lamarckian);
   TMXGeneticProgramming gp;
   ApplyRegressionSettings(gp, S, variables);
   SetRegressionFitness(gp, fitness);
@@ -245,12 +248,15 @@ void BindRegression(py::module_& m) {
       .def_readwrite("tournament_size", &S::TournamentSize)
       .def_readwrite("init_depth", &S::InitDepth)
       .def_readwrite("depth_limit", &S::DepthLimit)
+      .def_readwrite("size_limit", &S::SizeLimit)
       .def_readwrite("crossover_probability", &S::CrossoverProbability)
       .def_readwrite("mutation_probability", &S::MutationProbability)
       .def_readwrite("function_set", &S::FunctionSet)
       .def_readwrite("constants", &S::Constants)
       .def_readwrite("stopping_error", &S::StoppingError)
       .def_readwrite("linear_scaling", &S::LinearScaling)
+      .def_readwrite("coefficient_iterations", &S::CoefficientIterations)
+      .def_readwrite("lamarckian", &S::Lamarckian)
       .def_readwrite("threads", &S::Threads)
       .def_readwrite("seed", &S::Seed)
       .def_property(

@@ -6,8 +6,10 @@
 #include <numeric>
 #include <vector>
 
+#include <evokit/gp/coefficients.h>
 #include <evokit/gp/primitives.h>
 #include <evokit/platform/convert.h>
+#include <evokit/platform/guards.h>
 #include <evokit/platform/pool.h>
 
 namespace evokit {
@@ -32,6 +34,10 @@ std::vector<std::string> Words(const std::string& Names) {
 }
 
 std::string Number(double Value) { return FloatToStr(Value); }
+
+// Levenberg-Marquardt iterations at most for the archive's copies: enough to converge
+// when the run's fits have come close.
+constexpr int kConvergedIterations = 30;
 
 // Root's values for Table's rows, in one pass when the tree allows it.
 void Run(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out) {
@@ -75,9 +81,57 @@ TMXGPRegressionFitness::TMXGPRegressionFitness(const TMXDataTable& Table, const 
     throw EDataTableError("Column \"" + Target + "\" is constant: R^2 is undefined");
 }
 
+void TMXGPRegressionFitness::SetCoefficientFitting(int Iterations, bool Lamarckian) {
+  if (Iterations < 0 || Iterations > 1000)
+    throw EArgumentOutOfRangeException("Coefficient fitting takes 0 to 1000 iterations, not " + std::to_string(Iterations));
+  FIterations = Iterations;
+  FLamarckian = Lamarckian;
+}
+
+std::vector<double> TMXGPRegressionFitness::FitConstants(TMXGPNode<double>* Root, bool WriteBack, int Iterations) const {
+  if (FIterations == 0 || !Root) return {};
+  const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(Root);
+  if (nodes.empty()) return {};
+  TMXGPCoefficientOptions options;
+  options.MaxIterations = Iterations > 0 ? Iterations : FIterations;
+  options.LinearScaling = FLinearScaling;
+  options.WriteBack = WriteBack;
+  return FitCoefficients(Root, nodes, FInputs, FY, options).Values;
+}
+
 double TMXGPRegressionFitness::Evaluate(TMXGPIndividual<double>& Individual) const {
   std::vector<double>& predictions = ThreadLocal(tPredictions);
   predictions.resize(FY.size());
+  TMXGPNode<double>* root = Individual.DNA();
+  if (FIterations > 0 && root) {
+    const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(root);
+    if (!nodes.empty()) {
+      std::vector<double> own(nodes.size());
+      for (std::size_t k = 0; k < nodes.size(); ++k) own[k] = nodes[k]->Value();
+      TMXGPCoefficientOptions options;
+      options.MaxIterations = FIterations;
+      options.LinearScaling = FLinearScaling;
+      options.WriteBack = FLamarckian;
+      const TMXGPCoefficientFit fit = FitCoefficients(root, nodes, FInputs, FY, options);
+      if (FLamarckian && fit.Values != own) Individual.MarkChanged();  // the cached compiled program is stale
+      // The fit's error is the squared error this fitness scores (scaled as it scales),
+      // which spares a pass over the rows; the absolute error needs the predictions.
+      if (FMetric != rmMeanAbsoluteError) {
+        const double sum = fit.Error * static_cast<double>(FY.size());
+        const double result = FMetric == rmRSquared ? 1 - sum / FSumSquaresY : fit.Error;
+        return std::isfinite(result) ? result : std::nan("");
+      }
+      if (!FLamarckian) {
+        // Scored with the fitted values, which the tree does not keep.
+        for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(fit.Values[k]);
+        const TScopeExit restore([&] {
+          for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(own[k]);
+        });
+        Run(root, FInputs, predictions);
+        return Score(predictions);
+      }
+    }
+  }
   EvaluateRows(Individual, FInputs, predictions, FBatch);
   return Score(predictions);
 }
@@ -138,6 +192,8 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
   if (S.InitDepth < 0 || S.InitDepth > S.DepthLimit)
     throw E("InitDepth", "must be 0 to the depth limit (" + std::to_string(S.DepthLimit) + "), not " +
                              std::to_string(S.InitDepth));
+  if (S.SizeLimit != 0 && (S.SizeLimit < 5 || S.SizeLimit > 100000))
+    throw E("SizeLimit", "must be 0 or 5 to 100000, not " + std::to_string(S.SizeLimit));
   const std::pair<const char*, double> probabilities[] = {{"CrossoverProbability", S.CrossoverProbability},
                                                           {"MutationProbability", S.MutationProbability}};
   for (const auto& [field, value] : probabilities)
@@ -158,6 +214,8 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
       throw E("Constants", "must be finite numbers, not \"" + word + "\"");
   }
   if (!std::isfinite(S.StoppingError)) throw E("StoppingError", "must be a finite number, not " + Number(S.StoppingError));
+  if (S.CoefficientIterations < 0 || S.CoefficientIterations > 1000)
+    throw E("CoefficientIterations", "must be 0 to 1000, not " + std::to_string(S.CoefficientIterations));
   if (S.Threads < 0) throw E("Threads", "must not be negative, not " + std::to_string(S.Threads));
   if (!(S.ValidationFraction >= 0 && S.ValidationFraction <= 0.5))
     throw E("ValidationFraction", "must be between 0 and 0.5, not " + Number(S.ValidationFraction));
@@ -193,8 +251,8 @@ void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXG
   GP.SetInitializationDepth(Settings.InitDepth);
   GP.SetSelectionMethod(smTournament);
   GP.SetTournamentField(Settings.TournamentSize);
-  GP.SetBloatStrategy(bsDepthLimit);
-  GP.SetBloatLimit(Settings.DepthLimit);
+  GP.SetBloatStrategy(Settings.SizeLimit > 0 ? bsUnfitSize : bsDepthLimit);
+  GP.SetBloatLimit(Settings.SizeLimit > 0 ? Settings.SizeLimit : Settings.DepthLimit);
   GP.SetCrossoverProbability(Settings.CrossoverProbability);
   GP.SetMutationProbability(Settings.MutationProbability);
   GP.SetUseFitnessCutoff(true);
@@ -255,12 +313,28 @@ void TMXGPRegressionArchive::Insert(const TMXGPIndividual<double>& Individual, d
   // that can dominate the newcomer is the last one no larger.
   auto at = std::upper_bound(FFront.begin(), FFront.end(), Size, [](int S, const TEntry& E) { return S < E.Size; });
   if (at != FFront.begin() && !Better(Error, std::prev(at)->Error)) return;
+  TEntry entry;
+  entry.Program.reset(Individual.DNA()->Clone(nullptr));
+  if (FTraining->CoefficientIterations() > 0 && !CoefficientNodes(entry.Program.get()).empty()) {
+    // The run fits each program's constants in a few steps; a program the front takes
+    // gets its constants fitted to convergence (from the tree's own values when the run
+    // did not keep its fit), and its error is that of the copy. The fit only lowers the
+    // error, so a program the front refuses before it is not fitted.
+    FTraining->FitConstants(entry.Program.get(), true, kConvergedIterations);
+    std::vector<double> predictions(static_cast<std::size_t>(FTraining->Inputs().RowCount()));
+    Run(entry.Program.get(), FTraining->Inputs(), predictions);
+    // A fit that gains next to nothing (a rounding, say) keeps the run's error and, when
+    // the run kept its fits in the trees, the program as the run scored it.
+    if (const double fitted = FTraining->Score(predictions); Better(fitted, Error) &&
+                                                             std::fabs(fitted - Error) > 1e-9 * std::fabs(Error))
+      Error = fitted;
+    else if (FTraining->Lamarckian())
+      entry.Program.reset(Individual.DNA()->Clone(nullptr));
+  }
   // Entries as large or larger and no better are dominated now; they follow at once.
   if (at != FFront.begin() && std::prev(at)->Size == Size) --at;  // same size, worse error
   auto last = at;
   while (last != FFront.end() && !Better(last->Error, Error)) ++last;
-  TEntry entry;
-  entry.Program.reset(Individual.DNA()->Clone(nullptr));
   entry.Error = Error, entry.Size = Size, entry.Generation = Generation;
   Measure(entry);
   at = FFront.erase(at, last);

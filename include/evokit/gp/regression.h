@@ -6,8 +6,8 @@
 // set-up of such a run, which the Python regressor and the demo share;
 // TMXGPRegressionArchive keeps the run's best programs and picks the model.
 //
-// Thread safety: a fitness object is immutable once built, except SetBatch, which must
-// not be called while it evaluates; several threads may evaluate different individuals
+// Thread safety: a fitness object is immutable once built, except SetBatch and
+// SetCoefficientFitting, which must not be called while it evaluates; several threads may evaluate different individuals
 // with it at once.
 #pragma once
 
@@ -54,9 +54,25 @@ class TMXGPRegressionFitness {
   // by row (the same results, for comparison).
   bool Batch() const noexcept { return FBatch; }
   void SetBatch(bool Value) noexcept { FBatch = Value; }
+  // Coefficient fitting (coefficients.h): before a program is scored, up to Iterations
+  // Levenberg-Marquardt iterations tune its constant leaves to the least squared error
+  // (under linear scaling when it is on), and the program is scored with the fitted
+  // values; 0, the default, scores programs as they are. With Lamarckian the fitted
+  // values are written into the tree and the individual is marked changed; without, the
+  // tree keeps its own values. A program without constant leaves is scored as it is.
+  // EArgumentOutOfRangeException, nothing changed, for Iterations outside 0..1000.
+  void SetCoefficientFitting(int Iterations, bool Lamarckian = true);
+  int CoefficientIterations() const noexcept { return FIterations; }
+  bool Lamarckian() const noexcept { return FLamarckian; }
+  // The fit Evaluate makes of Root's constant leaves (CoefficientNodes(Root)), with
+  // Iterations in place of CoefficientIterations() when above 0, written into the tree
+  // when WriteBack (the caller then marks an individual changed); the fitted values in
+  // the nodes' order, empty without fitting or constant leaves. Errors as for
+  // FitCoefficients.
+  std::vector<double> FitConstants(TMXGPNode<double>* Root, bool WriteBack, int Iterations = 0) const;
 
   // The fitness of Individual's program: its predictions for every row (EvaluateRows),
-  // then Score. A variable without an input column (the target's included) raises
+  // after the coefficient fit when it is on, then Score. A variable without an input column (the target's included) raises
   // EGPException naming it; execution errors propagate.
   double Evaluate(TMXGPIndividual<double>& Individual) const;
   // The metric of Predictions (one per row; EArgumentOutOfRangeException otherwise)
@@ -76,6 +92,8 @@ class TMXGPRegressionFitness {
   TGPRegressionMetric FMetric;
   bool FLinearScaling;
   bool FBatch = true;
+  int FIterations = 0;
+  bool FLamarckian = true;
   double FMeanY = 0;
   double FSumSquaresY = 0;  // sum of (y - mean)^2
 };
@@ -94,20 +112,28 @@ EVOKIT_ENUM_NAMES(TGPModelSelection, "msBest", "msValidation", "msKnee");
 
 // A symbolic-regression run as one value, its defaults those of the Python regressor.
 // ApplyRegressionSettings gives a component the instructions and the breeding settings;
-// Generations, LinearScaling, Threads, Seed and the fields after them are for the caller
-// that runs it.
+// Generations, LinearScaling, CoefficientIterations, Lamarckian, Threads, Seed and the
+// fields after them are for the caller that runs it.
 struct TMXGPRegressionSettings {
-  int Population = 500;      // InitialPopulation
+  int Population = 300;      // InitialPopulation
   int Generations = 50;      // generations to run at most
   int TournamentSize = 7;    // tournament selection's field
-  int InitDepth = 6;         // ramped half-and-half up to this depth
-  int DepthLimit = 17;       // the bsDepthLimit strategy's limit
+  int InitDepth = 3;         // ramped half-and-half up to this depth
+  int DepthLimit = 17;       // the bsDepthLimit strategy's limit, when SizeLimit is 0
+  // The bsUnfitSize strategy's limit in nodes: a larger program is unfit, never scored, so
+  // neither the large trees that initialisation makes to avoid duplicates nor a grown
+  // child survives; 0: the bsDepthLimit strategy at DepthLimit instead.
+  int SizeLimit = 50;
   double CrossoverProbability = 0.9;
   double MutationProbability = 0.1;
   std::string FunctionSet = "Add Sub Mul Div";  // words for AddFloatPrimitives; blank: none
   std::string Constants = "1";                  // constant terminals, as numbers; blank: none
   double StoppingError = 0;  // the fitness cutoff: the run stops once an error is this low
   bool LinearScaling = true;  // for TMXGPRegressionFitness
+  // For TMXGPRegressionFitness::SetCoefficientFitting: Levenberg-Marquardt iterations on
+  // each new program's constants (0: none), and whether the fitted values stay in the tree.
+  int CoefficientIterations = 1;
+  bool Lamarckian = true;
   int Threads = 1;           // ParallelEvolve's workers; 0: one per core
   std::optional<std::uint64_t> Seed;  // for RandSeed; none: an unseeded run
   // Held-out selection: on noisy tables it generalises at least as well as the lowest
@@ -119,10 +145,11 @@ struct TMXGPRegressionSettings {
 
 // EArgumentOutOfRangeException, Field() naming the field, for the first field of Settings
 // out of its range: Population below 2, Generations below 1, TournamentSize below 1,
-// DepthLimit outside 1..100, InitDepth outside 0..DepthLimit, a probability outside
+// DepthLimit outside 1..100, InitDepth outside 0..DepthLimit, SizeLimit neither 0 nor
+// within 5..100000, a probability outside
 // [0, 1], a word of FunctionSet that is no primitive (the message lists the primitives),
-// a word of Constants that is no finite number, StoppingError not finite, Threads below
-// 0, ValidationFraction outside [0, 0.5], msValidation without held-out rows, or
+// a word of Constants that is no finite number, StoppingError not finite,
+// CoefficientIterations outside 0..1000, Threads below 0, ValidationFraction outside [0, 0.5], msValidation without held-out rows, or
 // ArchiveSize below 2.
 class ERegressionSettingsError : public EArgumentOutOfRangeException {
  public:
@@ -135,11 +162,13 @@ class ERegressionSettingsError : public EArgumentOutOfRangeException {
 };
 void CheckRegressionSettings(const TMXGPRegressionSettings& Settings);
 
-// Checks Settings (CheckRegressionSettings), then adds to GP's instructions Settings.FunctionSet, one variable per name of Variables
-// (a variable whatever the name, "exp" included) and Settings.Constants, in that order;
-// then sets the initial population, ramped half-and-half initialisation to InitDepth,
-// tournament selection over TournamentSize, the bsDepthLimit strategy at DepthLimit, the
-// crossover and mutation probabilities, and a fitness cutoff at StoppingError.
+// Checks Settings (CheckRegressionSettings), then adds to GP's instructions
+// Settings.FunctionSet, one variable per name of Variables (a variable whatever the name,
+// "exp" included) and Settings.Constants, in that order; then sets the initial
+// population, ramped half-and-half initialisation to InitDepth, tournament selection over
+// TournamentSize, the bsUnfitSize strategy at SizeLimit (the bsDepthLimit strategy at
+// DepthLimit when SizeLimit is 0), the crossover and mutation probabilities, and a
+// fitness cutoff at StoppingError.
 // ERegressionSettingsError as CheckRegressionSettings; EGPException for a name the
 // set holds already or that repeats (ASCII case ignored), EGAException for a population
 // beyond the limits: GP is then as it was.
@@ -160,7 +189,11 @@ void SplitRows(const TMXDataTable& Table, double Fraction, std::uint64_t Seed, T
 // better unless the training fitness is maximised); ties go to the program seen first, so
 // a seeded run gives the same archive whatever the thread count. With a validation
 // fitness (built without linear scaling over held-out rows), each archived program also
-// gets its error there, after the linear scaling fitted on the training rows.
+// gets its error there, after the linear scaling fitted on the training rows. When the
+// training fitness fits coefficients, the copy of a program the front takes has its
+// constants fitted to convergence, and its training error is the copy's (no more than
+// the program's fitness); which programs get that fit then depends on what the front
+// holds, so a bounded front may end with another best program than an unbounded one.
 //
 // The programs refer to the component's instructions: the archive must not outlive them.
 // Thread safety: one thread at a time.
@@ -168,7 +201,7 @@ class TMXGPRegressionArchive {
  public:
   struct TEntry {
     std::unique_ptr<TMXGPNode<double>> Program;
-    double Error = 0;            // training fitness
+    double Error = 0;            // training fitness (of the copy: see above)
     double ValidationError = 0;  // NaN without a validation fitness
     double Slope = 1, Intercept = 0;  // the training rows' linear scaling (1, 0 without)
     int Size = 0;
