@@ -110,8 +110,7 @@ def test_selection_by_validation_and_knee(capsys):
     assert len({str(f.pareto_front_) for f in fits.values()}) == 1
     front = fits["best"].pareto_front_
     assert fits["best"].expression_ == front[-1][2]
-    held = {f.expression_: f.validation_error_ for f in fits.values()}
-    assert fits["validation"].validation_error_ == min(held.values())
+    assert fits["validation"].validation_error_ == min(f.validation_error_ for f in fits.values())
     assert fits["knee"].program_size_ <= fits["best"].program_size_
     history = fits["validation"].history_
     assert len(history["validation_error"]) == len(history["best_error"]) == len(history["average_size"]) == 7
