@@ -6,7 +6,7 @@
 // second, and the shares of the run spent breeding (selection, copying, operators) and
 // executing programs (the fitness handler), as busy time over the run's time on all the
 // threads used.
-#include <evokit/gp/float_variant_classes.h>
+#include <evokit/gp/float_variant_programs.h>
 #include <evokit/gp/gp_components.h>
 #include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>

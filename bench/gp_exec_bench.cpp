@@ -2,8 +2,8 @@
 // Add, Sub, Mul and protected Div; variables read from the context by name; constants)
 // executed over 1,000 contexts. Reports nodes executed per second and the heap
 // allocations per program execution (counted by this program's operator new).
-#include <evokit/gp/float_variant_classes.h>
-#include <evokit/gp/engine.h>
+#include <evokit/gp/float_variant_programs.h>
+#include <evokit/gp/program.h>
 #include <evokit/platform/random.h>
 
 #include <benchmark/benchmark.h>

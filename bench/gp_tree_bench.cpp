@@ -1,7 +1,7 @@
 // Loading program trees from DNA elements: a root with N leaf children, and a chain N
 // nodes deep. Reports nodes loaded per second, which stays flat as N grows when loading
 // is linear (each load also destroys the tree the previous one made).
-#include <evokit/gp/float_variant_classes.h>
+#include <evokit/gp/float_variant_programs.h>
 #include <evokit/gp/gp_document.h>
 
 #include <benchmark/benchmark.h>

@@ -3,7 +3,7 @@
 // random arithmetic trees.
 #pragma once
 
-#include <evokit/gp/float_variant_classes.h>
+#include <evokit/gp/float_variant_programs.h>
 #include <evokit/gp/gp_document.h>
 #include <evokit/platform/component.h>
 #include <evokit/platform/random.h>

@@ -11,7 +11,7 @@
 
 #include <evokit/common/encoded_bits.h>
 #include <evokit/gp/data_table.h>
-#include <evokit/gp/engine.h>
+#include <evokit/gp/program.h>
 
 namespace evokit::python {
 

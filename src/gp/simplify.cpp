@@ -181,7 +181,7 @@ constexpr std::array<TPrinted, 16> kPrinted{{
     {"cos(#)", "cos(#)", lvAtom, {lvCall}},
     {"tanh(#)", "tanh(#)", lvAtom, {lvCall}},
 }};
-static_assert(kPrinted.size() == fpTanh + 1, "one row per primitive");
+static_assert(kPrinted.size() == static_cast<std::size_t>(EnumCount<TGPFloatPrimitive>()), "one row per primitive");
 
 struct TPrinter {
   const TExpressionNames& Names;
@@ -286,7 +286,7 @@ constexpr std::array<TPropagation, 16> kPropagation{{
     {{true}, {true}},                  // Cos
     {{true}, {false}},                 // Tanh: tanh(inf) is 1
 }};
-static_assert(kPropagation.size() == fpTanh + 1, "one row per primitive");
+static_assert(kPropagation.size() == static_cast<std::size_t>(EnumCount<TGPFloatPrimitive>()), "one row per primitive");
 
 TContext ChildContext(TContext Parent, TGPFloatPrimitive P, int Index) {
   const TPropagation& row = kPropagation[static_cast<std::size_t>(P)];

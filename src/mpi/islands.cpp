@@ -6,6 +6,7 @@
 //   <Migrants Island="1" Generation="20">
 //     <Chromosomes>...</Chromosomes>          the population's own element and form
 //     <MigrantFitness>17.5</MigrantFitness> ...  one per individual, in order, 17 digits
+//                                                 (FloatToStrF's general form: exact)
 //   </Migrants>
 // The fitness travels beside the population form, which may keep it in single
 // precision or not at all.

@@ -259,7 +259,7 @@ bool ParseInteger(std::string_view Text, std::int64_t Min, std::int64_t Max, int
 
 std::string FloatToStr(double Value) { return FloatToStrF(Value, ffGeneral, 15, 0); }
 
-std::string FloatToLoadableStr(double Value) {
+std::string FloatToStrNoOverflow(double Value) {
   std::string text = FloatToStr(Value);
   double parsed;
   return TryStrToFloat(text, parsed) ? text : FloatToStrF(Value, ffGeneral, 17, 0);
@@ -475,7 +475,9 @@ std::string IntegerText(std::int64_t Value, const TPlaceholder& Placeholder) {
   return negative ? "-" + digits : digits;
 }
 
-std::string FloatText(double Value, const TPlaceholder& Placeholder) {
+// A %e, %f or %g placeholder of Format: std::to_chars rounds the exact binary value to
+// the placeholder's precision (6 when it gives none), as printf does.
+std::string PlaceholderFloatText(double Value, const TPlaceholder& Placeholder) {
   const int precision = Placeholder.Precision >= 0 ? std::min(Placeholder.Precision, 300) : 6;
   std::chars_format format = std::chars_format::fixed;
   if (Placeholder.Type == 'e' || Placeholder.Type == 'E') format = std::chars_format::scientific;
@@ -569,7 +571,7 @@ std::string FormatArgs(std::string_view Fmt, std::initializer_list<TFormatArg> A
         } else {
           v = arg.AsFloat();
         }
-        text = FloatText(v, placeholder);
+        text = PlaceholderFloatText(v, placeholder);
         break;
       }
     }

@@ -681,7 +681,7 @@ void TXMLNode::SetAsByte(std::uint8_t Value) const { SetText(IntToStr(Value)); }
 float TXMLNode::AsSingle(float Default) const { return ToSingle(Text(), Default); }
 void TXMLNode::SetAsSingle(float Value) const { SetText(SingleToStr(Value)); }
 double TXMLNode::AsFloat(double Default) const { return ToFloat(Text(), Default); }
-void TXMLNode::SetAsFloat(double Value) const { SetText(FloatToLoadableStr(Value)); }
+void TXMLNode::SetAsFloat(double Value) const { SetText(FloatToStrNoOverflow(Value)); }
 bool TXMLNode::AsBoolean(bool Default) const { return ToBoolean(Text(), Default); }
 void TXMLNode::SetAsBoolean(bool Value) const { SetText(BoolToStr(Value)); }
 
@@ -719,7 +719,7 @@ void TXMLNode::SetAttributeAsByte(std::string_view Name, std::uint8_t Value) con
 float TXMLNode::AttributeAsSingle(std::string_view Name, float Default) const { return ToSingle(Attribute(Name), Default); }
 void TXMLNode::SetAttributeAsSingle(std::string_view Name, float Value) const { SetAttribute(Name, SingleToStr(Value)); }
 double TXMLNode::AttributeAsFloat(std::string_view Name, double Default) const { return ToFloat(Attribute(Name), Default); }
-void TXMLNode::SetAttributeAsFloat(std::string_view Name, double Value) const { SetAttribute(Name, FloatToLoadableStr(Value)); }
+void TXMLNode::SetAttributeAsFloat(std::string_view Name, double Value) const { SetAttribute(Name, FloatToStrNoOverflow(Value)); }
 bool TXMLNode::AttributeAsBoolean(std::string_view Name, bool Default) const {
   return ToBoolean(Attribute(Name), Default);
 }

@@ -1,5 +1,5 @@
 // TMXDictionary<K, V>: the library's hash dictionary, an assignable TPersistent that
-// maps unique keys to values. The GP variable table (TMXGPValues<T>, engine.h) is one.
+// maps unique keys to values. The GP variable table (TMXGPValues<T>, program.h) is one.
 // Open addressing with linear probing over a power-of-two slot table; the pairs live in
 // a dense array, so iteration is a plain array walk (its order carries no meaning).
 // Lookups never allocate, and a caller that looks the same key up again and again can

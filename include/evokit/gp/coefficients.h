@@ -28,7 +28,7 @@
 #include <vector>
 
 #include <evokit/gp/data_table.h>
-#include <evokit/gp/engine.h>
+#include <evokit/gp/program.h>
 
 namespace evokit {
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include <evokit/gp/engine.h>
+#include <evokit/gp/program.h>
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/platform/component.h>
 #include <evokit/platform/strings.h>

@@ -34,7 +34,7 @@
 
 #include <evokit/core/genetic_component.h>
 #include <evokit/gp/bloat.h>
-#include <evokit/gp/engine.h>
+#include <evokit/gp/program.h>
 #include <evokit/gp/gp_individual.h>
 
 namespace evokit {

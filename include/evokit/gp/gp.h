@@ -6,8 +6,8 @@
 // fitting.
 #pragma once
 
-#include <evokit/gp/engine.h>
-#include <evokit/gp/float_variant_classes.h>
+#include <evokit/gp/program.h>
+#include <evokit/gp/float_variant_programs.h>
 #include <evokit/gp/gp_document.h>
 #include <evokit/gp/gp_individual.h>
 #include <evokit/gp/bloat.h>

@@ -16,7 +16,7 @@
 #pragma once
 
 #include <evokit/gp/executor.h>
-#include <evokit/gp/float_variant_classes.h>
+#include <evokit/gp/float_variant_programs.h>
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/gp/primitives.h>
 

@@ -3,7 +3,7 @@
 // Instructions and Population), the GeneticProgram document that adds a GP component's
 // settings to a domain, and their document functions. The bindings only read
 // and write element text; what goes into them is decided by the instruction sets and
-// nodes (engine.h), the individuals and populations, and the components.
+// nodes (program.h), the individuals and populations, and the components.
 //
 // Getters never create text elements: a missing attribute or text child reads as ""
 // (0 for Arity and Fitness). Getters of element-valued children (Instructions,

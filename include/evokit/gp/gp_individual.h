@@ -3,7 +3,7 @@
 // operators are built on, execution and the Individual element) and TMXGPPopulation<T>
 // (a population of them that finds its engine, the GP component, through its owner).
 // The component (genetic_programming.h) decides when and where trees change; the nodes
-// and instructions are engine.h's. T is double (TGAFloat) or Variant.
+// and instructions are program.h's. T is double (TGAFloat) or Variant.
 //
 // Thread safety: as TMXIndividual. An individual is changed by one thread at a time;
 // several threads may read one tree (select nodes, copy it) once the size and depth
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include <evokit/core/individual.h>
-#include <evokit/gp/engine.h>
+#include <evokit/gp/program.h>
 #include <evokit/gp/gp_document.h>
 
 namespace evokit {

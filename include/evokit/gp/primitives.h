@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include <evokit/gp/float_variant_classes.h>
+#include <evokit/gp/float_variant_programs.h>
 #include <evokit/platform/enums.h>
 
 namespace evokit {

@@ -1,7 +1,7 @@
 // Readable models: TMXExpression, a small self-contained expression over the standard
 // float primitives (primitives.h), variables and constants, and Simplify, which turns an
 // evolved float program into a shorter expression computing the same values. Program
-// trees and their execution stay with engine.h and batch.h.
+// trees and their execution stay with program.h and batch.h.
 //
 // Every function node of an expression has exactly its primitive's arity, and evaluates
 // with the primitive's scalar function, protections included. Text comes in two forms:
@@ -22,7 +22,7 @@
 #include <vector>
 
 #include <evokit/gp/data_table.h>
-#include <evokit/gp/engine.h>
+#include <evokit/gp/program.h>
 #include <evokit/gp/primitives.h>
 
 namespace evokit {

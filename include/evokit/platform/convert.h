@@ -23,11 +23,13 @@ enum TFloatFormat { ffGeneral, ffExponent, ffFixed, ffNumber };
 // zero (also -0.0) -> "0", NaN -> "NAN", infinities -> "INF"/"-INF".
 // Equal to FloatToStrF(Value, ffGeneral, 15, 0).
 std::string FloatToStr(double Value);
-// FloatToStr's text, or 17 significant digits where that text would not read back: the
-// 15-digit rounding carries the magnitudes nearest the largest double past it
-// (FloatToStr(DBL_MAX) is "1.79769313486232E308", which overflows). The XML writers use
-// it, so that every finite value they save loads again.
-std::string FloatToLoadableStr(double Value);
+// FloatToStr's 15 significant digits, or 17 where those would overflow: the 15-digit
+// rounding carries the magnitudes nearest the largest double past it (FloatToStr(DBL_MAX)
+// is "1.79769313486232E308"). Every finite value loads again, not necessarily to the same
+// double. The XML writers use it. (The component text writes FloatToStr's digits only
+// when they read back to the same double, 17 otherwise; the island model's migrant
+// fitness is always FloatToStrF with 17 digits.)
+std::string FloatToStrNoOverflow(double Value);
 // The shortest text that reads back (StrToFloat, then narrowed to float) to the same
 // 32-bit float, laid out like FloatToStr (0.02f -> "0.02", 3.4028235e38f -> "3.4028235E38").
 std::string SingleToStr(float Value);

@@ -162,7 +162,7 @@ class TXMLNode {
   // 32-bit float, written as the shortest text that reads back to the same float.
   float AsSingle(float Default = 0) const;
   void SetAsSingle(float Value) const;
-  // 64-bit float in the general format (FloatToLoadableStr: 17 digits where 15 would overflow).
+  // 64-bit float in the general format (FloatToStrNoOverflow: 17 digits where 15 would overflow).
   double AsFloat(double Default = 0) const;
   void SetAsFloat(double Value) const;
   // Written "True"/"False"; true exactly when the lower-case text is "true".

@@ -37,8 +37,7 @@ std::string QuoteString(std::string_view s) {
   return out;
 }
 
-// FloatToStr's 15 digits when they read back to Value, otherwise 17 significant digits.
-std::string FloatText(double Value) {
+std::string FloatToExactStr(double Value) {
   if (Value == 0 && std::signbit(Value)) return "-0";
   std::string text = FloatToStr(Value);
   if (std::isnan(Value)) return text;

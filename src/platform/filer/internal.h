@@ -117,8 +117,10 @@ TValueNode ParseValueText(std::string_view Text);
 
 // A string in the text form: quoted runs and #n codes for control characters.
 std::string QuoteString(std::string_view s);
-// FloatToStr's 15 digits when they read back to Value, otherwise 17 significant digits.
-std::string FloatText(double Value);
+// FloatToStr's 15 digits when they read back to Value exactly, otherwise 17 significant
+// digits: the text reads back to the same double ("-0" for negative zero). Unlike
+// FloatToStrNoOverflow, which keeps the 15 digits whenever they load at all.
+std::string FloatToExactStr(double Value);
 // A parsed value as a short text for error messages.
 std::string DescribeValue(const TValueNode& Node);
 // The object's published properties and its defined properties, for components and

@@ -89,7 +89,7 @@ void TWriter::WriteToken(std::string_view Text) {
   FOut += Text;
 }
 
-void TWriter::WriteFloat(double Value) { WriteToken(FloatText(Value)); }
+void TWriter::WriteFloat(double Value) { WriteToken(FloatToExactStr(Value)); }
 void TWriter::WriteSingle(float Value) { WriteToken(SingleToStr(Value)); }
 void TWriter::WriteBoolean(bool Value) { WriteToken(BoolToStr(Value)); }
 void TWriter::WriteString(std::string_view Value) {

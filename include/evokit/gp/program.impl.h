@@ -1,12 +1,12 @@
-// Bodies of the generic program representation declared in engine.h. Included by
-// engine.h only. The double and Variant instantiations are compiled once, in the
-// library (src/gp/float_variant_classes.cpp).
+// Bodies of the generic program representation declared in program.h. Included by
+// program.h only. The double and Variant instantiations are compiled once, in the
+// library (src/gp/float_variant_programs.cpp).
 #pragma once
 
 #include <algorithm>
 #include <memory>
 
-#include <evokit/gp/engine.h>
+#include <evokit/gp/program.h>
 
 namespace evokit {
 

@@ -1,4 +1,4 @@
-#include <evokit/gp/float_variant_classes.h>
+#include <evokit/gp/float_variant_programs.h>
 
 #include <evokit/platform/convert.h>
 
@@ -58,7 +58,7 @@ void TMXGPFloatInstruction::LoadValueFromXML(const IXMLInstructionType& Instruct
 }
 
 void TMXGPFloatInstruction::SaveValueToXML(const IXMLInstructionType& InstructionXML) const {
-  SetConstantValueText(InstructionXML, FloatToLoadableStr(Value()));
+  SetConstantValueText(InstructionXML, FloatToStrNoOverflow(Value()));
 }
 
 void TMXGPFloatInstruction::DeclareProperties(TPropertyRegistry& Reg) {
@@ -77,7 +77,7 @@ std::string TMXGPFloatNode::ValueToString() const { return FloatValueText(*this)
 
 void TMXGPFloatNode::LoadValueFromXML(const IXMLDnaType& DnaXML) { SetValue(StrToFloat(DnaXML.Get_Value())); }
 
-void TMXGPFloatNode::SaveValueToXML(const IXMLDnaType& DnaXML) const { DnaXML.Set_Value(FloatToLoadableStr(Value())); }
+void TMXGPFloatNode::SaveValueToXML(const IXMLDnaType& DnaXML) const { DnaXML.Set_Value(FloatToStrNoOverflow(Value())); }
 
 TMXGPNode<TGAFloat>* TMXGPBinaryFloatNode::CreateNode(TMXGPInstruction<TGAFloat>* Instruction,
                                                       TMXGPNode<TGAFloat>* Parent) const {
@@ -92,7 +92,7 @@ void TMXGPBinaryFloatNode::LoadValueFromXML(const IXMLDnaType& DnaXML) {
 }
 
 void TMXGPBinaryFloatNode::SaveValueToXML(const IXMLDnaType& DnaXML) const {
-  DnaXML.Set_Value(FloatToLoadableStr(Value()));
+  DnaXML.Set_Value(FloatToStrNoOverflow(Value()));
 }
 
 // --- variant family -----------------------------------------------------------------------
@@ -131,7 +131,7 @@ std::string TMXGPVariantNode::ValueToString() const {
 void TMXGPVariantNode::LoadValueFromXML(const IXMLDnaType& DnaXML) { SetValue(Variant(DnaXML.Get_Value())); }
 
 void TMXGPVariantNode::SaveValueToXML(const IXMLDnaType& DnaXML) const {
-  DnaXML.Set_Value(FloatToLoadableStr(Value().AsFloat()));
+  DnaXML.Set_Value(FloatToStrNoOverflow(Value().AsFloat()));
 }
 
 }  // namespace evokit

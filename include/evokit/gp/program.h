@@ -3,7 +3,7 @@
 // (TMXGPNode<T>, TMXGPTreeNode<T>, TMXGPBinaryNode<T>), the execution context
 // (TMXGPValues<T>, TMXGPContext<T>), the engine interfaces the GP component and the
 // executor implement, and the callback types. T is double (TGAFloat) or Variant.
-// The concrete float, binary and variant classes are in float_variant_classes.h; the XML element
+// The concrete float, binary and variant classes are in float_variant_programs.h; the XML element
 // layer these classes read and write is gp_document.h.
 //
 // Ownership: an instruction set owns its instructions; a node owns its children but
@@ -715,4 +715,4 @@ inline T TMXGPInstruction<T>::DoExecute(TMXGPNode<T>* Node, TMXGPContext<T>* Con
 
 }  // namespace evokit
 
-#include <evokit/gp/engine.impl.h>
+#include <evokit/gp/program.impl.h>

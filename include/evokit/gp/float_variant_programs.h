@@ -5,15 +5,15 @@
 //
 // Value texts are locale independent: FloatToStr's general format with a full stop,
 // read back with StrToFloat, so documents written on one machine read on any other. XML
-// values are written by FloatToLoadableStr, so that those nearest the largest double,
+// values are written by FloatToStrNoOverflow, so that those nearest the largest double,
 // whose 15-digit text would overflow, load again.
-// Thread safety: as the generic classes (engine.h).
+// Thread safety: as the generic classes (program.h).
 #pragma once
 
 #include <string>
 
 #include <evokit/core/consts.h>
-#include <evokit/gp/engine.h>
+#include <evokit/gp/program.h>
 #include <evokit/platform/variant.h>
 
 namespace evokit {
