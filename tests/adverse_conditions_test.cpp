@@ -35,7 +35,8 @@ class SafeSaveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Dir = fs::temp_directory_path() /
-          ("evokit_hardening_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+          Cat("evokit_adverse_", std::to_string(::getpid()), "_",
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(Dir);
     fs::create_directories(Dir);
   }

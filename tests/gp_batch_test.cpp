@@ -131,6 +131,7 @@ TEST(GPPrimitives, EveryRowComputesItsFunctionOnEveryPath) {
   const double c = 0.75;
   for (const TGPFloatPrimitiveRow& row : FloatPrimitives) {
     if (row.Primitive == fpNone) continue;
+    ASSERT_TRUE(row.Arity == 2 ? row.Binary && !row.Unary : row.Unary && !row.Binary) << row.Name;
     std::string name(row.Name);
     for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     TTestEngine engine;

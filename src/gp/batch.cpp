@@ -46,9 +46,9 @@ enum TShape { shVectors, shVectorConst, shConstVector };
 template <std::size_t I>
 constexpr std::array<TKernel, 3> KernelsOf() {
   constexpr const TGPFloatPrimitiveRow& row = FloatPrimitives[I];
-  if constexpr (row.Binary != nullptr)
+  if constexpr (row.Arity == 2)
     return {&KVectors<row.Binary>, &KVectorConst<row.Binary>, &KConstVector<row.Binary>};
-  else if constexpr (row.Unary != nullptr)
+  else if constexpr (row.Arity == 1)
     return {&KUnary<row.Unary>, nullptr, nullptr};
   else
     return {nullptr, nullptr, nullptr};
