@@ -56,7 +56,7 @@ TMXCustomGeneticProgramming<T>::TMXCustomGeneticProgramming(TComponent* AOwner) 
   FInstructions.reset(CreateInstructions(TCollectionItemClass::Of<TInstruction>()));
   SetTournamentField(TGPDefaults::TournamentField);
   static_assert(detail::MutationMethodRowsFit(MutationMethods),
-                "one row per TGPMutationMethod, in order, with its step");
+                "one row per TGPMutationMethod, in order, naming its weight element");
 }
 
 template <class T>
