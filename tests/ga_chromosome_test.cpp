@@ -117,6 +117,9 @@ TEST_F(ChromosomeTest, MutateFollowsItsDrawScheme) {
   }
   EXPECT_EQ(Bits().CountSetBits(), 0);  // flipped twice
   EXPECT_FALSE(TBits().Mutate(1));
+  TBits one("0");  // a single bit is all of its chromosome too
+  EXPECT_TRUE(one.Mutate(1));
+  EXPECT_EQ(one.ToBitString(), "1");
 }
 
 // Invert(Offset, Len) complements Len + 1 bits from Offset, stopping at the end;

@@ -312,6 +312,12 @@ TEST(GPBatch, FoldsConstantsAndKeepsScratchSmallOnDeepTrees) {
       EXPECT_EQ(out[r], expected) << side;
     }
   }
+  // A program that folds to one constant needs no steps and no scratch, whatever the
+  // program compiled before it needed.
+  TTree constant(BuildTree(*engine.GetInstructions(), "(Sub c:2 (Neg c:1))"));
+  program.Compile(constant.get(), table);
+  EXPECT_EQ(std::pair(program.StepCount(), program.BlockBytes()), std::pair(0, std::size_t{0}));
+  EXPECT_EQ(Batch(constant.get(), table), std::vector<double>(5, 3.0));
 }
 
 // Children that do not run (under a function without a built-in, which yields 0, or
@@ -327,6 +333,14 @@ TEST(GPBatch, ChildrenThatDoNotRunAreSkippedAlike) {
   EXPECT_EQ(Batch(tree.get(), table), rows);
   EXPECT_EQ(OnePass(tree.get(), table), rows);
   EXPECT_EQ(rows[5], -(table.Column("x")[5] + table.Column("y")[5]));
+  // A function short of children runs row by row, which refuses it, whatever the way.
+  tree.reset(engine.CreateNode(engine.Find("plain"), nullptr));
+  engine.CreateNode(engine.Find("x"), tree.get());
+  const std::string refusal = "Invalid number of arguments (1) for \"plain\" instruction";
+  EXPECT_EQ(ErrorOf<EGPException>([&] { Batch(tree.get(), table); }), refusal);
+  EXPECT_EQ(ErrorOf<EGPException>([&] { PerRow(tree.get(), table); }), refusal);
+  std::vector<double> untouched(static_cast<std::size_t>(table.RowCount()), 7.0);
+  EXPECT_FALSE(EvaluateTree(tree.get(), table, untouched));
 }
 
 TEST(GPBatch, HandlersAndMissingColumnsGoThePerRowWay) {
@@ -405,11 +419,21 @@ TEST(GPRegression, ScoresPredictionsByEachMetricWithAndWithoutScaling) {
   EXPECT_EQ(slope * 10 + intercept, 21);
   TMXGPRegressionFitness::FitLinearScaling(std::vector<double>{4, 4, 4, 4}, table.Column("y"), slope, intercept);
   EXPECT_EQ(slope * 10 + intercept, 4);
+  // Predictions spread so wide that the sums overflow leave no finite slope: the mean.
+  TMXGPRegressionFitness::FitLinearScaling(std::vector<double>{-1e308, 1e308}, std::vector<double>{0, 10}, slope, intercept);
+  EXPECT_EQ(std::pair(slope, intercept), std::pair(0.0, 5.0));
   // Off the line, every point counts: y = 0, 2, 1 over p = 0, 1, 2 fits 0.5 p + 0.5.
   TMXGPRegressionFitness::FitLinearScaling(std::vector<double>{0, 1, 2}, std::vector<double>{0, 2, 1}, slope, intercept);
   EXPECT_DOUBLE_EQ(slope, 0.5);
   EXPECT_DOUBLE_EQ(intercept, 0.5);
   EXPECT_EQ(TMXGPRegressionFitness(table, "y", rmRSquared, true).Score(std::vector<double>{0, 1, 2, 3}), 1);
+  // A target far from 0 scores as the same target near 0 (no sums of squares cancelling).
+  std::vector<double> near{1.1, 3.3, 5.2, 6.9}, far;
+  for (double v : near) far.push_back(v + 1e9);
+  TMXDataTable nearTable, farTable;
+  nearTable.AddColumn("y", near), farTable.AddColumn("y", far);
+  EXPECT_NEAR(TMXGPRegressionFitness(farTable, "y", rmRSquared, true).Score(p),
+              TMXGPRegressionFitness(nearTable, "y", rmRSquared, true).Score(p), 1e-6);
   // The least-squares line leaves less error than any other: p scaled beats p and 2p + 1.
   const double scaled = TMXGPRegressionFitness(table, "y", rmMeanSquaredError, true).Score(p);
   EXPECT_GT(scaled, 0);
@@ -588,9 +612,15 @@ TEST(GPRegression, SettingsOutOfRangeAreRefusedByName) {
       {[](S& s) { s.Threads = -1; }, "Threads"},
       {[](S& s) { s.ValidationFraction = 0.6; }, "ValidationFraction"},
       {[](S& s) { s.ValidationFraction = 0; }, "ModelSelection"},
+      {[](S& s) { s.ModelSelection = static_cast<TGPModelSelection>(3); }, "ModelSelection"},
       {[](S& s) { s.ArchiveSize = 1; }, "ArchiveSize"},
   };
   EXPECT_NO_THROW(CheckRegressionSettings(S{}));
+  S edge;  // every limit is in range
+  edge.Population = 2, edge.Generations = 1, edge.TournamentSize = 1, edge.DepthLimit = 100, edge.InitDepth = 100;
+  edge.CrossoverProbability = 1, edge.MutationProbability = 0, edge.Threads = 0, edge.ValidationFraction = 0.5;
+  edge.ArchiveSize = 2;
+  EXPECT_NO_THROW(CheckRegressionSettings(edge));
   for (const auto& row : rows) {
     S settings;
     row.Spoil(settings);
@@ -636,6 +666,10 @@ TEST(GPRegression, SplitRowsPartitionsTheRowsReproducibly) {
   EXPECT_FALSE(std::ranges::equal(other.Column("x"), training.Column("x")));
   SplitRows(table, 0.001, 7, other, ignored);
   EXPECT_EQ(ignored.RowCount(), 1);
+  // Either of two rows may be the one held out.
+  std::vector<double> held;
+  for (std::uint64_t seed = 0; seed < 8; ++seed) SplitRows(Quartic(2), 0.5, seed, other, ignored), held.push_back(ignored.Column("x")[0]);
+  EXPECT_GT(std::ranges::count(held, -1.0) * std::ranges::count(held, 0.0), 0) << "always the same row";
   EXPECT_THROW(SplitRows(Quartic(1), 0.5, 7, other, ignored), EDataTableError);
   EXPECT_THROW(SplitRows(table, 0, 7, other, ignored), EDataTableError);
 }
@@ -777,13 +811,17 @@ TEST(GPRegressionArchive, SelectsTheBestTheKneeOrTheValidationWinner) {
     const TTree tree(BuildTree(*gp.Instructions(), programs[i].first));
     gp.Population()->Items(i)->SetDNA(tree.get());
   }
-  TMXGPRegressionArchive plain(train), archive(train, check);
+  TMXGPRegressionArchive plain(train), archive(train, check), bounded(train, nullptr, 4);
   EXPECT_THROW(plain.Select(msValidation), EArgumentOutOfRangeException);
   EXPECT_EQ(plain.Select(msKnee), nullptr);
-  plain.Update(gp), archive.Update(gp);
-  std::string sizes;
-  for (const auto& entry : archive.Front()) sizes += std::to_string(entry.Size) + " ";
-  EXPECT_EQ(sizes, "1 3 5 7 9 ");  // the later size-7 program and the 5 of equal fitness are dominated
+  plain.Update(gp), archive.Update(gp), bounded.Update(gp);
+  const auto sizes = [](const TMXGPRegressionArchive& Archive) {
+    std::string out;
+    for (const auto& entry : Archive.Front()) out += std::to_string(entry.Size) + " ";
+    return out;
+  };
+  EXPECT_EQ(sizes(archive), "1 3 5 7 9 ");  // the later size-7 program and the 5 of equal fitness are dominated
+  EXPECT_EQ(sizes(bounded), "1 3 5 9 ");    // full, it dropped the step that bought least: 5 to 7
   EXPECT_EQ(archive.Front()[2].Program->ToString(), TTree(BuildTree(*gp.Instructions(), programs[2].first))->ToString());
   EXPECT_EQ(archive.Select(msBest)->Size, 9);
   EXPECT_EQ(archive.Select(msKnee)->Size, 3);
