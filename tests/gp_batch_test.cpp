@@ -162,6 +162,10 @@ TEST(GPPrimitives, EveryRowComputesItsFunctionOnEveryPath) {
     EXPECT_THROW(instruction.SetPrimitive(static_cast<TGPFloatPrimitive>(FloatPrimitives.size())),
                  EArgumentOutOfRangeException);
     EXPECT_EQ(std::pair(instruction.Primitive(), instruction.Arity()), std::pair(row.Primitive, row.Arity));
+    // Set on a plain instruction, the primitive makes it a function of the row's arity.
+    TMXGPFloatPrimitive plain(nullptr);
+    plain.SetPrimitive(row.Primitive);
+    EXPECT_EQ(std::pair(plain.Operation(), plain.Arity()), std::pair(gpFunction, row.Arity)) << row.Name;
   }
 }
 
@@ -471,6 +475,15 @@ TEST(GPRegression, EvaluatesIndividualsThroughTheirCachedProgram) {
   tree.reset(BuildTree(*gp.Instructions(), "(Add x y)"));
   item->SetDNA(tree.get());
   EXPECT_EQ(ErrorOf<EGPException>([&] { fitness->Evaluate(*item); }), "Variable \"y\" has no column in the data table");
+  // A handler sends a small table the per-row way as well.
+  gp.Instructions()->GetItemByName("Mul")->SetOnExecute([](TObject*, TMXGPNode<double>*, TMXGPContext<double>*, double& R) { R = -R; });
+  tree.reset(BuildTree(*gp.Instructions(), "(Add (Mul x x) 1)"));
+  item->SetDNA(tree.get());
+  const TMXDataTable small = Quartic(10);
+  std::vector<double> out(10, 7.0);
+  EvaluateRows(*item, small, out);
+  EXPECT_EQ(out, PerRow(item->DNA(), small));
+  EXPECT_LT(out[1], 1);
 }
 
 // Coefficient fitting scores the program with its fitted constants: y = 2.5 x^2 + x is
