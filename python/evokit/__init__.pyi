@@ -52,6 +52,11 @@ class SelectionMethod(enum.IntEnum):
     STOCHASTIC_TOURNAMENT = 3
     ELITIST = 4
     CUSTOM = 5
+    NSGA2 = 6
+
+class ObjectiveSense(enum.IntEnum):
+    MINIMIZE = 0
+    MAXIMIZE = 1
 
 class CrossoverMethod(enum.IntEnum):
     GENE_BOUNDARY = 0
