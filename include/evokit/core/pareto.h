@@ -28,12 +28,13 @@ bool ParetoDominates(const double* A, const double* B, int Objectives);
 // close to O(M N log N) when the fronts are few or small.
 std::vector<int> ParetoRanks(std::span<const double> Points, int Objectives);
 
-// Crowding distance of the rows listed in Front (indices into Points), in the order of
-// Front. Per objective the rows are sorted by value (ties keep Front's order): the first
-// and the last get +infinity, every other row adds the gap between its two neighbours
-// divided by the objective's span (max - min). An objective of zero or infinite span adds
-// nothing between its ends; rows with a NaN in an objective take no part in it. So a front
-// of one or two rows is all +infinity. O(M F log F) for F rows.
+// NSGA-II crowding distance of the rows listed in Front (indices into Points), in the
+// order of Front. A front of one or two rows is all +infinity. Otherwise, per objective,
+// the rows are sorted by value (ties keep Front's order): the first and the last get
+// +infinity and every other row adds the gap between its two neighbours divided by the
+// objective's span (max - min). An objective of zero span adds nothing (its rows are all
+// alike), one of infinite span adds only its two infinities, and rows with a NaN in an
+// objective take no part in it. O(M F log F) for F rows.
 std::vector<double> CrowdingDistances(std::span<const double> Points, int Objectives,
                                       std::span<const int> Front);
 
