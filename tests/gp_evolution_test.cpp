@@ -178,7 +178,7 @@ TEST(GPRun, SeededRunsRepeatWhateverTheNumberOfThreads) {
 // Ranked by error and program size under non-dominated sorting, a quartic regression
 // keeps a front whose error falls as its programs grow; each member's objectives are its
 // error and its node count. The parallel run repeats on one thread and on two, and a
-// component that loads the saved run ranks its programs by size too.
+// component that loads the saved run, or a copy made with Assign, ranks by size too.
 TEST(GPRun, SizeObjectiveKeepsAnErrorSizeFront) {
   const auto run = [](TFloatGP& GP, int Threads) {
     SetUpQuartic(GP, 20, 150);
@@ -187,7 +187,7 @@ TEST(GPRun, SizeObjectiveKeepsAnErrorSizeFront) {
     RandSeed(3), GP.ParallelEvolve(15);
     TParallel::SetMaxThreads(0);
   };
-  TFloatGP gp, twice, loaded;
+  TFloatGP gp, twice, loaded, copy;
   run(gp, 1), run(twice, 2);
   EXPECT_EQ(Programs(*twice.Population()), Programs(*gp.Population()));
   const std::vector<TMXIndividual*> front = gp.ParetoFront();
@@ -208,8 +208,11 @@ TEST(GPRun, SizeObjectiveKeepsAnErrorSizeFront) {
   SetUpQuartic(loaded, 20, 150);
   TStringStream in(saved.DataString());
   loaded.LoadFromStream(in);
-  EXPECT_TRUE(loaded.SizeObjective());
-  EXPECT_EQ(loaded.ParetoFrontObjectives(), rows);
+  copy.Assign(&gp);
+  for (TFloatGP* other : {&loaded, &copy}) {
+    EXPECT_TRUE(other->SizeObjective());
+    EXPECT_EQ(other->ParetoFrontObjectives(), rows);
+  }
 }
 
 // === Bloat control =============================================================================

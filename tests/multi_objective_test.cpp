@@ -199,11 +199,11 @@ TEST(MultiObjective, SettingsRejectBadValues) {
 
 // A run saved after some generations and loaded into a fresh component (given only the
 // objective handler) continues, with the same random stream, exactly as the run that was
-// not interrupted: the document brings the objective settings and the selection scheme,
-// and every individual's objectives. A component without handlers keeps the objectives
+// not interrupted, and so does a copy made with Assign: the document brings the objective
+// settings, the selection scheme and every individual's objectives. A component without handlers keeps the objectives
 // loaded; a bad objective value is refused before anything changes.
 TEST(MultiObjective, SavedRunResumesExactly) {
-  TMXGeneticAlgorithm whole, saved, resumed, reader;
+  TMXGeneticAlgorithm whole, saved, resumed, reader, assigned;
   for (TMXGeneticAlgorithm* ga : {&whole, &saved}) {
     Schaffer(*ga, true);
     ga->SetHypervolumeReference(std::vector<double>{4, -4});
@@ -217,15 +217,18 @@ TEST(MultiObjective, SavedRunResumesExactly) {
                        resumed.HypervolumeReference()),
             std::tuple(smNSGA2, 2, osMaximize, std::vector<double>{4, -4}));
   EXPECT_EQ(resumed.FrontHypervolume(), saved.FrontHypervolume());
+  assigned.SetOnEvaluateObjectives(saved.OnEvaluateObjectives());
+  assigned.Assign(&saved);
+  EXPECT_EQ(std::pair(assigned.ObjectiveSense(1), assigned.HypervolumeReference()),
+            std::pair(osMaximize, std::vector<double>{4, -4}));
+  EXPECT_EQ(assigned.ParetoFrontObjectives(), saved.ParetoFrontObjectives());
   Load(reader, text);
   EXPECT_EQ(Rows(*reader.Population()), Rows(*saved.Population()));
   EXPECT_EQ(reader.ParetoFrontObjectives(), saved.ParetoFrontObjectives());
 
-  RandSeed(9);
-  whole.Evolve(6);
-  RandSeed(9);
-  resumed.Evolve(6);
+  for (TMXGeneticAlgorithm* ga : {&whole, &resumed, &assigned}) RandSeed(9), ga->Evolve(6);
   EXPECT_EQ(Chromosomes(*resumed.Population()), Chromosomes(*whole.Population()));
+  EXPECT_EQ(Chromosomes(*assigned.Population()), Chromosomes(*whole.Population()));
   EXPECT_EQ(Rows(*resumed.Population()), Rows(*whole.Population()));
 
   std::string bad = text;

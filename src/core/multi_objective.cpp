@@ -132,12 +132,11 @@ void TMXCustomGeneticComponent::RankPareto(const TMXPopulation& Population) {
   // Positions grouped by front, each group in population order.
   std::vector<int> order(static_cast<std::size_t>(n));
   std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(),
-                   [this](int a, int b) { return FParetoRanks[static_cast<std::size_t>(a)] < FParetoRanks[static_cast<std::size_t>(b)]; });
+  const auto rank = [this](int i) { return FParetoRanks[static_cast<std::size_t>(i)]; };
+  std::stable_sort(order.begin(), order.end(), [&rank](int a, int b) { return rank(a) < rank(b); });
   for (std::size_t first = 0; first < order.size();) {
     std::size_t last = first;
-    const int rank = FParetoRanks[static_cast<std::size_t>(order[first])];
-    while (last < order.size() && FParetoRanks[static_cast<std::size_t>(order[last])] == rank) ++last;
+    while (last < order.size() && rank(order[last]) == rank(order[first])) ++last;
     const std::span<const int> front(order.data() + first, last - first);
     const std::vector<double> crowding = CrowdingDistances(points, width, front);
     for (std::size_t i = 0; i < front.size(); ++i) FCrowding[static_cast<std::size_t>(front[i])] = crowding[i];
@@ -222,7 +221,8 @@ void TMXCustomGeneticComponent::SelectNSGA2(TObject*, TMXPopulation* Population,
   const int n = Population->Count();
   const auto a = static_cast<std::size_t>(Random(n));
   const auto b = static_cast<std::size_t>(Random(n));
-  const bool second = FParetoRanks[b] < FParetoRanks[a] || (FParetoRanks[b] == FParetoRanks[a] && FCrowding[b] > FCrowding[a]);
+  const bool second =
+      FParetoRanks[b] < FParetoRanks[a] || (FParetoRanks[b] == FParetoRanks[a] && FCrowding[b] > FCrowding[a]);
   Parent = static_cast<TMXIndividual*>(Population->begin()[static_cast<std::ptrdiff_t>(second ? b : a)]);
 }
 
@@ -237,15 +237,14 @@ void TMXCustomGeneticComponent::SelectSurvivors() {
   // Parents first, then children; fronts in rank order.
   std::vector<int> order(static_cast<std::size_t>(n));
   std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(),
-                   [&ranks](int a, int b) { return ranks[static_cast<std::size_t>(a)] < ranks[static_cast<std::size_t>(b)]; });
+  const auto rank = [&ranks](int i) { return ranks[static_cast<std::size_t>(i)]; };
+  std::stable_sort(order.begin(), order.end(), [&rank](int a, int b) { return rank(a) < rank(b); });
   std::vector<bool> kept(static_cast<std::size_t>(n), false);
   std::size_t taken = 0;
   const auto wanted = static_cast<std::size_t>(nc);
   for (std::size_t first = 0; first < order.size() && taken < wanted;) {
     std::size_t last = first;
-    while (last < order.size() && ranks[static_cast<std::size_t>(order[last])] == ranks[static_cast<std::size_t>(order[first])])
-      ++last;
+    while (last < order.size() && rank(order[last]) == rank(order[first])) ++last;
     std::span<int> front(order.data() + first, last - first);
     if (taken + front.size() > wanted) {
       // The front that does not fit: the most isolated rows first.

@@ -195,7 +195,6 @@ void TMXCustomGeneticComponent::Assign(const TPersistent* Source) {
   FUseDiversityLimit = source->FUseDiversityLimit;
   FUseGenerationLimit = source->FUseGenerationLimit;
   FInitialDuplicatesRetries = source->FInitialDuplicatesRetries;
-  if (FObjectiveSenses != source->FObjectiveSenses) DropParetoRanking();
   FObjectiveSenses = source->FObjectiveSenses;
   FHypervolumeReference = source->FHypervolumeReference;
   FHypervolumeKnown = false;
@@ -415,7 +414,10 @@ void TMXCustomGeneticComponent::SaveToXML(const IXMLGeneticDocumentType& Doc) {
   // A multi-objective run adds its settings; a single-objective document stays as it was.
   if (!FObjectiveSenses.empty()) {
     std::string senses;
-    for (TGAObjectiveSense sense : FObjectiveSenses) senses += (senses.empty() ? "" : " ") + EnumName(sense);
+    for (TGAObjectiveSense sense : FObjectiveSenses) {
+      if (!senses.empty()) senses += ' ';
+      senses += EnumName(sense);
+    }
     Doc.Node().AddChild("ObjectiveSenses").SetText(senses);
     if (!FHypervolumeReference.empty())
       Doc.Node().AddChild("HypervolumeReference").SetText(NumberList(FHypervolumeReference));
@@ -448,7 +450,8 @@ void TMXCustomGeneticComponent::LoadFromXML(const IXMLGeneticDocumentType& Doc) 
   SetUseGenerationLimit(useGenerationLimit);
   if (objectives.Present) {
     SetObjectiveCount(static_cast<int>(objectives.Senses.size()));
-    for (std::size_t k = 0; k < objectives.Senses.size(); ++k) SetObjectiveSense(static_cast<int>(k), objectives.Senses[k]);
+    for (std::size_t k = 0; k < objectives.Senses.size(); ++k)
+      SetObjectiveSense(static_cast<int>(k), objectives.Senses[k]);
     SetHypervolumeReference(objectives.Reference);
   }
 }

@@ -343,11 +343,13 @@ class TMXCustomGeneticComponent : public TComponent {
   // weighted statistics and sums, DiversityLimit, GenerationLimit, the previous
   // generation (its individuals are copied into this component's own previous-generation
   // population; emptied when the source has none), TournamentField, Initialized, the three
-  // Use... flags and InitialDuplicatesRetries; then SelectionMethod through its setter and
-  // Population through its setter (every individual copied). FittestIndividual then points
-  // at the copy of the source's fittest individual, or is cleared when that is not in the
-  // source's Population. Not copied: InitialPopulation, Operations, Halt, the events, and
-  // the selection state (this component's roulette table is dropped and rebuilt on demand).
+  // Use... flags, InitialDuplicatesRetries, the objective senses and the hypervolume
+  // reference; then SelectionMethod through its setter and Population through its setter
+  // (every individual copied, objectives included). FittestIndividual then points at the
+  // copy of the source's fittest individual, or is cleared when that is not in the
+  // source's Population; an initialised component ranks the copies. Not copied:
+  // InitialPopulation, Operations, Halt, the events, and the selection state (this
+  // component's roulette table is dropped and rebuilt on demand).
   // Assigning a component to itself changes nothing. Any other source goes to the
   // inherited Assign (EConvertError "Cannot assign a ... to a ...").
   void Assign(const TPersistent* Source) override;
@@ -373,12 +375,15 @@ class TMXCustomGeneticComponent : public TComponent {
   // Writes the settings as a GeneticDocument: DiversityLimit, FitnessCutoff, FitnessMethod,
   // Generation, UseDiversityLimit, UseFitnessCutoff, GenerationLimit, UseGenerationLimit,
   // AvgFitness, MaxFitness, MinFitness (floats in single precision).
+  // A multi-objective component adds ObjectiveSenses (the sense names, separated by
+  // spaces) and, when set, HypervolumeReference (numbers that read back exactly).
   virtual void SaveToXML(const IXMLGeneticDocumentType& Doc);
   // Reads DiversityLimit, FitnessCutoff, FitnessMethod (an unknown or empty name keeps the
   // current method), Generation, the three Use... flags and GenerationLimit (through the
-  // setter, and only when it differs from the current value). Every value is converted
-  // before the first is applied: a number that does not convert raises EConvertError and
-  // changes nothing. Populations, statistics and the other settings are not touched.
+  // setter, and only when it differs from the current value), then ObjectiveSenses and
+  // HypervolumeReference when the document has them (without them the objective settings
+  // stay). Every value is converted before the first is applied: a number that does not
+  // convert raises EConvertError and changes nothing. Populations, statistics and the other settings are not touched.
   virtual void LoadFromXML(const IXMLGeneticDocumentType& Doc);
   // Writes this component's document (an indented GeneticDocument here) to the stream.
   virtual void SaveToStream(TStream& Stream);

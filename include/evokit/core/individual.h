@@ -46,7 +46,9 @@ class TMXIndividual : public TCollectionItem, public IPublishedProperties {
   TMXPopulation* Collection() const;
   using TCollectionItem::SetCollection;
 
-  // Raw fitness: evaluated through the owning component when stale, then cached.
+  // Raw fitness: evaluated through the owning component when stale, then cached. In a
+  // multi-objective run it comes with the objectives: the first objective's value unless
+  // the component has OnEvaluateFitness, and UnfitFitness() when any objective is NaN.
   // Whatever the user's fitness handler throws propagates; the individual stays stale.
   TGAFitness Fitness() const {
     if (FNeedFitness) const_cast<TMXIndividual*>(this)->EvaluateFitness();

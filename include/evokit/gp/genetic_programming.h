@@ -222,8 +222,9 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // From another GP component of the same value type: BloatStrategy, BloatLimit,
   // SelectionNonTerminalsProbability, CrossoverMethod, InitializationDepth,
   // InitializationMethod, PointMutationMethod, PointMutationProbability, the mutation
-  // weights and their sum, ParsimonyCoefficient and TarpeianProbability as plain values,
-  // then the instruction set through SetInstructions (which empties the populations).
+  // weights and their sum, ParsimonyCoefficient, TarpeianProbability and SizeObjective as
+  // plain values, then the instruction set through SetInstructions (which empties the
+  // populations).
   // Then, for every source, the genetic component's Assign (settings, statistics and both
   // populations), after which every copied program refers to this component's own
   // instruction of the same name (an unnamed one: of the same position). Not copied:

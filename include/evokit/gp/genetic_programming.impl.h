@@ -710,7 +710,8 @@ void TMXCustomGeneticProgramming<T>::SetSizeObjective(bool Value) {
 
 template <class T>
 TGAFitness TMXCustomGeneticProgramming<T>::DoEvaluateObjectives(TMXIndividual* Item, std::span<double> Objectives) {
-  if (!FSizeObjective || Objectives.size() != 2) return TMXCustomGeneticComponent::DoEvaluateObjectives(Item, Objectives);
+  if (!FSizeObjective || Objectives.size() != 2)
+    return TMXCustomGeneticComponent::DoEvaluateObjectives(Item, Objectives);
   const TGAFitness fitness = EvaluateFitness(Item, false);
   const auto* individual = FastCast<const TIndividual>(Item);
   const TNode* tree = individual ? individual->DNA() : nullptr;

@@ -172,6 +172,7 @@ void TMXCustomGeneticProgramming<T>::Assign(const TPersistent* Source) {
     FMutationWeightSum = source->FMutationWeightSum;
     FParsimonyCoefficient = source->FParsimonyCoefficient;
     FTarpeianProbability = source->FTarpeianProbability;
+    FSizeObjective = source->FSizeObjective;
     SetInstructions(source->Instructions());
   }
   TMXCustomGeneticComponent::Assign(Source);
