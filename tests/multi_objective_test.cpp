@@ -11,9 +11,9 @@
 
 #include <cmath>
 #include <functional>
-#include <tuple>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace evokit;
@@ -47,16 +47,8 @@ void Schaffer(TMXGeneticAlgorithm& GA, bool Negate) {
   });
 }
 
-std::string Save(TMXCustomGeneticAlgorithm& GA) {
-  TStringStream out;
-  GA.SaveToStream(out);
-  return out.DataString();
-}
-
-void Load(TMXCustomGeneticAlgorithm& GA, const std::string& Text) {
-  TStringStream in(Text);
-  GA.LoadFromStream(in);
-}
+std::string Save(TMXCustomGeneticAlgorithm& GA) { TStringStream out; GA.SaveToStream(out); return out.DataString(); }
+void Load(TMXCustomGeneticAlgorithm& GA, const std::string& Text) { TStringStream in(Text); GA.LoadFromStream(in); }
 
 // The objective rows of a population, as read from its individuals.
 std::vector<std::vector<double>> Rows(const TMXPopulation& Population) {
