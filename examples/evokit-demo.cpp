@@ -693,10 +693,12 @@ int RunZdt(const TOptions& o) {
   const TZdtFront truth(which);
   const std::vector<double> truePoints = truth.Points();
   const double trueVolume = Hypervolume(truePoints, 2, reference);
-  const std::string title = "ZDT" + std::to_string(which) + " (" + (which == 1 ? "convex" : which == 2 ? "concave" : "disconnected") +
-                            " front, " + std::to_string(kZdtVariables) + " variables)";
+  const char* const shape = which == 1 ? "convex" : which == 2 ? "concave" : "disconnected";
+  const std::string title =
+      "ZDT" + std::to_string(which) + " (" + shape + " front, " + std::to_string(kZdtVariables) + " variables)";
   std::cout << title << "\npopulation " << std::max(ga.Population()->Count(), ga.InitialPopulation())
-            << ", selection smNSGA2, " << (o.Threads > 0 ? "ParallelEvolve on " + std::to_string(o.Threads) + " threads" : std::string("Evolve"))
+            << ", selection smNSGA2, "
+            << (o.Threads > 0 ? "ParallelEvolve on " + std::to_string(o.Threads) + " threads" : std::string("Evolve"))
             << ", seed " << o.Seed << "\n";
   const bool terminal = isatty(STDOUT_FILENO) != 0;
   const auto start = std::chrono::steady_clock::now();
@@ -718,7 +720,8 @@ int RunZdt(const TOptions& o) {
   const int done = o.Threads > 0 ? ga.ParallelEvolve(o.Generations) : ga.Evolve(o.Generations);
   if (terminal) std::cout << "\n";
   std::cout << "finished after " << done << " generations\n"
-            << "front of " << ga.FrontSize() << " individuals, hypervolume " << FloatToStrF(ga.FrontHypervolume(), ffFixed, 15, 4)
+            << "front of " << ga.FrontSize() << " individuals, hypervolume "
+            << FloatToStrF(ga.FrontHypervolume(), ffFixed, 15, 4)
             << " of the true front's " << FloatToStrF(trueVolume, ffFixed, 15, 4) << "\n";
   if (!o.SaveFile.empty()) {
     ga.SaveToFile(o.SaveFile);

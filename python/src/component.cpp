@@ -126,12 +126,14 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
       "objective_senses",
       [](S& s) {
         py::list out;
-        for (int k = 0; k < s.Comp().ObjectiveCount(); ++k) out.append(ToPy(s.Comp().ObjectiveSense(k), "ObjectiveSense"));
+        for (int k = 0; k < s.Comp().ObjectiveCount(); ++k)
+          out.append(ToPy(s.Comp().ObjectiveSense(k), "ObjectiveSense"));
         return out;
       },
       [](S& s, const py::iterable& v) {
         std::vector<TGAObjectiveSense> senses;
-        for (py::handle h : v) senses.push_back(FromPy<TGAObjectiveSense>(py::reinterpret_borrow<py::object>(h), "ObjectiveSense"));
+        for (py::handle h : v)
+          senses.push_back(FromPy<TGAObjectiveSense>(py::reinterpret_borrow<py::object>(h), "ObjectiveSense"));
         CheckHandlerChange(s);
         s.Comp().SetObjectiveCount(static_cast<int>(senses.size()));
         for (std::size_t k = 0; k < senses.size(); ++k) s.Comp().SetObjectiveSense(static_cast<int>(k), senses[k]);

@@ -23,7 +23,9 @@ std::string PythonMemberName(std::string_view Name) {
   std::string out;
   for (std::size_t j = i; j < Name.size(); ++j) {
     const char c = Name[j];
-    const auto lower = [&](std::size_t k) { return k < Name.size() && std::islower(static_cast<unsigned char>(Name[k])); };
+    const auto lower = [&](std::size_t k) {
+      return k < Name.size() && std::islower(static_cast<unsigned char>(Name[k]));
+    };
     if (std::isupper(static_cast<unsigned char>(c)) && j > i && (lower(j - 1) || lower(j + 1))) out += '_';
     out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
