@@ -7,3 +7,4 @@
 #include <evokit/core/genetic_document.h>
 #include <evokit/core/individual.h>
 #include <evokit/core/limits.h>
+#include <evokit/core/pareto.h>

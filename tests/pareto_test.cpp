@@ -1,0 +1,250 @@
+// Pareto dominance, ranks, crowding distance and hypervolume, checked against brute-force
+// references on random sets of small integers (so that ties and duplicates are common).
+#include <evokit/core/pareto.h>
+#include <evokit/platform/exceptions.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace evokit;
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+// Rows of M values drawn from 0..MaxValue; about one row in NaNEvery gets a NaN somewhere.
+std::vector<double> RandomPoints(std::mt19937& Rng, int N, int M, int MaxValue, int NaNEvery = 0) {
+  std::uniform_int_distribution<int> value(0, MaxValue);
+  std::vector<double> points;
+  for (int r = 0; r < N; ++r) {
+    for (int j = 0; j < M; ++j) points.push_back(value(Rng));
+    if (NaNEvery > 0 && Rng() % NaNEvery == 0) points[points.size() - 1 - Rng() % M] = kNaN;
+  }
+  return points;
+}
+
+bool RowHasNaN(const double* Row, int M) {
+  for (int j = 0; j < M; ++j)
+    if (std::isnan(Row[j])) return true;
+  return false;
+}
+
+// The definition, written out: a NaN row is dominated by every row without one.
+bool ReferenceDominates(const double* A, const double* B, int M) {
+  if (RowHasNaN(A, M)) return false;
+  if (RowHasNaN(B, M)) return true;
+  bool strictly = false;
+  for (int j = 0; j < M; ++j) {
+    if (A[j] > B[j]) return false;
+    if (A[j] < B[j]) strictly = true;
+  }
+  return strictly;
+}
+
+// Peels the non-dominated rows off one front at a time, O(N^3).
+std::vector<int> ReferenceRanks(const std::vector<double>& P, int M) {
+  const int n = static_cast<int>(P.size()) / M;
+  std::vector<int> ranks(n, -1);
+  for (int front = 0, left = n; left > 0; ++front) {
+    std::vector<int> members;
+    for (int a = 0; a < n; ++a) {
+      if (ranks[a] >= 0) continue;
+      bool dominated = false;
+      for (int b = 0; b < n && !dominated; ++b)
+        dominated = ranks[b] < 0 && ReferenceDominates(&P[b * M], &P[a * M], M);
+      if (!dominated) members.push_back(a);
+    }
+    for (int a : members) ranks[a] = front;
+    left -= static_cast<int>(members.size());
+  }
+  return ranks;
+}
+
+// The integer unit cells below Reference covered by some row, counted one by one.
+double GridVolume(const std::vector<double>& P, int M, const std::vector<int>& Reference) {
+  const int n = static_cast<int>(P.size()) / M;
+  std::vector<int> cell(M, 0);
+  double volume = 0;
+  for (;;) {
+    for (int r = 0; r < n; ++r) {
+      bool covers = true;
+      for (int j = 0; j < M && covers; ++j) covers = P[r * M + j] <= cell[j];
+      if (covers) {
+        ++volume;
+        break;
+      }
+    }
+    int j = 0;
+    while (j < M && ++cell[j] == Reference[j]) cell[j++] = 0;
+    if (j == M) return volume;
+  }
+}
+
+TEST(Pareto, DominanceAndRanksMatchBruteForce) {
+  struct Case {
+    int M, N, MaxValue, NaNEvery;
+  };
+  const Case cases[] = {{1, 40, 6, 0}, {1, 40, 6, 5},  {2, 60, 5, 0}, {2, 60, 12, 7}, {2, 80, 40, 0},
+                        {3, 60, 4, 0}, {3, 60, 8, 6},  {4, 60, 3, 0}, {4, 60, 6, 5},  {5, 50, 4, 9}};
+  std::mt19937 rng(2024);
+  for (const Case& c : cases)
+    for (int trial = 0; trial < 8; ++trial) {
+      SCOPED_TRACE("M=" + std::to_string(c.M) + " max=" + std::to_string(c.MaxValue) + " trial " +
+                   std::to_string(trial));
+      const auto points = RandomPoints(rng, c.N, c.M, c.MaxValue, c.NaNEvery);
+      for (int a = 0; a < c.N; ++a)
+        for (int b = 0; b < c.N; ++b)
+          ASSERT_EQ(ParetoDominates(&points[a * c.M], &points[b * c.M], c.M),
+                    ReferenceDominates(&points[a * c.M], &points[b * c.M], c.M))
+              << "rows " << a << " and " << b;
+      EXPECT_EQ(ParetoRanks(points, c.M), ReferenceRanks(points, c.M));
+    }
+}
+
+// A constant extra objective changes no dominance, so the sweeps for one and two objectives
+// must agree with the general sort on sets too large for the brute force.
+TEST(Pareto, RanksAgreeAcrossAlgorithmsOnLargeSets) {
+  std::mt19937 rng(7);
+  for (int m : {1, 2})
+    for (int maxValue : {30, 3000}) {
+      const auto points = RandomPoints(rng, 3000, m, maxValue, 50);
+      std::vector<double> padded;
+      for (std::size_t r = 0; r < points.size() / m; ++r) {
+        padded.insert(padded.end(), points.begin() + r * m, points.begin() + (r + 1) * m);
+        padded.push_back(1);
+        if (m == 1) padded.push_back(-4);
+      }
+      EXPECT_EQ(ParetoRanks(points, m), ParetoRanks(padded, 3)) << "M=" << m << " max=" << maxValue;
+    }
+}
+
+TEST(Pareto, RanksOfEmptyAndAllNaNSets) {
+  EXPECT_TRUE(ParetoRanks({}, 3).empty());
+  const std::vector<double> allNaN = {kNaN, 1, 2, kNaN};
+  EXPECT_EQ(ParetoRanks(allNaN, 2), (std::vector<int>{0, 0}));
+}
+
+void ExpectDistances(const std::vector<double>& Actual, const std::vector<double>& Expected) {
+  ASSERT_EQ(Actual.size(), Expected.size());
+  for (std::size_t i = 0; i < Actual.size(); ++i)
+    if (std::isinf(Expected[i])) EXPECT_EQ(Actual[i], Expected[i]) << "at " << i;
+    else EXPECT_NEAR(Actual[i], Expected[i], 1e-12) << "at " << i;
+}
+
+TEST(Pareto, CrowdingDistanceOfAHandCheckedFront) {
+  // Rows 1, 3, 4, 6 and 7 form a front spanning 10 in both objectives; rows 0, 2 and 5
+  // are not part of it. Interior distances: (3-0)/10 + (10-5)/10, (7-1)/10 + (6-1)/10,
+  // (10-3)/10 + (5-0)/10.
+  const std::vector<double> points = {50, 50, 3, 5, 9, 9, 0, 10, 7, 1, 60, 60, 10, 0, 1, 6};
+  const std::vector<int> front = {4, 7, 6, 1, 3};
+  ExpectDistances(CrowdingDistances(points, 2, front), {1.2, 0.8, kInf, 1.1, kInf});
+
+  // The same front in another order gives the same distance to each row.
+  const std::vector<int> reversed(front.rbegin(), front.rend());
+  auto distances = CrowdingDistances(points, 2, reversed);
+  EXPECT_EQ(std::vector<double>(distances.rbegin(), distances.rend()), CrowdingDistances(points, 2, front));
+}
+
+TEST(Pareto, CrowdingDistanceAtTheEdges) {
+  struct Case {
+    const char* Name;
+    std::vector<double> Points;
+    int M;
+    std::vector<int> Front;
+    std::vector<double> Expected;
+  };
+  const Case cases[] = {
+      {"empty front", {1, 2}, 2, {}, {}},
+      {"one row", {1, 2}, 2, {0}, {kInf}},
+      {"two alike rows", {1, 2, 1, 2}, 2, {1, 0}, {kInf, kInf}},
+      // The second objective is the same everywhere: only the first one counts.
+      {"zero span", {0, 4, 1, 4, 3, 4, 4, 4}, 2, {1, 0, 2, 3}, {0.75, kInf, 0.75, kInf}},
+      // Duplicates at the low end: the first listed is the boundary.
+      {"tied boundary", {0, 0, 2, 4}, 1, {0, 1, 2, 3}, {kInf, 0.5, 1, kInf}},
+      // Infinite values: the ends are still infinite, the rows between add nothing.
+      {"infinite span", {-kInf, 1, 5}, 1, {2, 1, 0}, {kInf, 0, kInf}},
+      // A NaN takes no part in its objective: row 2 gets only the second objective's share,
+      // and row 1 is between rows 0 and 3 in the first.
+      {"NaN", {0, 0, 1, 1, kNaN, 2, 3, 4}, 2, {0, 1, 2, 3}, {kInf, 1.5, 0.75, kInf}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ExpectDistances(CrowdingDistances(c.Points, c.M, c.Front), c.Expected);
+  }
+}
+
+// Random integer sets against the counted cells; then every objective scaled and shifted,
+// which multiplies the volume by the product of the scales.
+TEST(Pareto, HypervolumeMatchesCountedCells) {
+  struct Case {
+    int M, N, MaxReference;
+  };
+  const Case cases[] = {{1, 5, 9}, {2, 12, 9}, {2, 40, 12}, {3, 10, 7}, {3, 30, 8}, {4, 12, 5}, {5, 10, 4}};
+  std::mt19937 rng(99);
+  for (const Case& c : cases)
+    for (int trial = 0; trial < 10; ++trial) {
+      SCOPED_TRACE("M=" + std::to_string(c.M) + " trial " + std::to_string(trial));
+      std::vector<int> reference(c.M);
+      for (int& r : reference) r = 2 + static_cast<int>(rng() % (c.MaxReference - 1));
+      // Values up to the reference and one past it: some rows lie on or beyond it.
+      auto points = RandomPoints(rng, c.N, c.M, c.MaxReference + 1, 8);
+      const double expected = GridVolume(points, c.M, reference);
+      EXPECT_DOUBLE_EQ(Hypervolume(points, c.M, std::vector<double>(reference.begin(), reference.end())), expected);
+
+      std::vector<double> scaledReference(c.M);
+      double factor = 1;
+      for (int j = 0; j < c.M; ++j) {
+        const double scale = 0.25 + 0.5 * j, shift = -3.5 + j;
+        for (int r = 0; r < c.N; ++r) points[r * c.M + j] = points[r * c.M + j] * scale + shift;
+        scaledReference[j] = reference[j] * scale + shift;
+        factor *= scale;
+      }
+      EXPECT_NEAR(Hypervolume(points, c.M, scaledReference), expected * factor, 1e-9 * (1 + expected * factor));
+    }
+}
+
+TEST(Pareto, HypervolumeOfEmptyAndOutsideSets) {
+  const std::vector<double> reference = {1, 1};
+  EXPECT_EQ(Hypervolume({}, 2, reference), 0);
+  // On the reference in one objective, beyond it, or NaN: nothing.
+  const std::vector<double> outside = {0, 1, 2, 0, kNaN, 0};
+  EXPECT_EQ(Hypervolume(outside, 2, reference), 0);
+}
+
+TEST(Pareto, BadArgumentsNameTheArgument) {
+  const std::vector<double> points = {1, 2, 3, 4};
+  const std::vector<double> reference2 = {5, 5};
+  const std::vector<int> front = {0, 1};
+  struct Case {
+    const char* Argument;
+    std::function<void()> Call;
+  };
+  const Case cases[] = {
+      {"Objectives", [&] { ParetoDominates(points.data(), points.data(), 0); }},
+      {"Objectives", [&] { ParetoRanks(points, -1); }},
+      {"Points", [&] { ParetoRanks(points, 3); }},
+      {"Points", [&] { CrowdingDistances(points, 3, front); }},
+      {"Front[1]", [&] { CrowdingDistances(points, 2, std::vector<int>{0, 2}); }},
+      {"Front[0]", [&] { CrowdingDistances(points, 2, std::vector<int>{-1}); }},
+      {"Objectives", [&] { Hypervolume(points, 0, reference2); }},
+      {"Reference", [&] { Hypervolume(points, 2, std::vector<double>{5, 5, 5}); }},
+      {"Reference", [&] { Hypervolume(points, 2, std::vector<double>{5, kNaN}); }},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.Call();
+      ADD_FAILURE() << "no exception for " << c.Argument;
+    } catch (const EArgumentOutOfRangeException& e) {
+      EXPECT_NE(e.Message().find(c.Argument), std::string::npos) << e.Message();
+    }
+  }
+}
+
+}  // namespace
