@@ -108,20 +108,19 @@ TEST(Pareto, DominanceAndRanksMatchBruteForce) {
     }
 }
 
-// A constant extra objective changes no dominance, so the sweeps for one and two objectives
-// must agree with the general sort on sets too large for the brute force.
+// Constant extra objectives change no dominance, so the sweeps for one, two and three
+// objectives must agree with the general sort on sets too large for the brute force.
 TEST(Pareto, RanksAgreeAcrossAlgorithmsOnLargeSets) {
   std::mt19937 rng(7);
-  for (int m : {1, 2})
+  for (int m : {1, 2, 3})
     for (int maxValue : {30, 3000}) {
       const auto points = RandomPoints(rng, 3000, m, maxValue, 50);
       std::vector<double> padded;
       for (std::size_t r = 0; r < points.size() / m; ++r) {
         padded.insert(padded.end(), points.begin() + r * m, points.begin() + (r + 1) * m);
-        padded.push_back(1);
-        if (m == 1) padded.push_back(-4);
+        for (int j = m; j < 4; ++j) padded.push_back(j - 2.5);
       }
-      EXPECT_EQ(ParetoRanks(points, m), ParetoRanks(padded, 3)) << "M=" << m << " max=" << maxValue;
+      EXPECT_EQ(ParetoRanks(points, m), ParetoRanks(padded, 4)) << "M=" << m << " max=" << maxValue;
     }
 }
 
@@ -146,10 +145,14 @@ TEST(Pareto, CrowdingDistanceOfAHandCheckedFront) {
   const std::vector<int> front = {4, 7, 6, 1, 3};
   ExpectDistances(CrowdingDistances(points, 2, front), {1.2, 0.8, kInf, 1.1, kInf});
 
-  // The same front in another order gives the same distance to each row.
+  // The same front in another order gives the same distance to each row, and so does the
+  // front scaled down (the gaps are relative to each objective's span).
   const std::vector<int> reversed(front.rbegin(), front.rend());
   auto distances = CrowdingDistances(points, 2, reversed);
-  EXPECT_EQ(std::vector<double>(distances.rbegin(), distances.rend()), CrowdingDistances(points, 2, front));
+  ExpectDistances(std::vector<double>(distances.rbegin(), distances.rend()), {1.2, 0.8, kInf, 1.1, kInf});
+  std::vector<double> small = points;
+  for (double& v : small) v /= 1000;
+  ExpectDistances(CrowdingDistances(small, 2, front), {1.2, 0.8, kInf, 1.1, kInf});
 }
 
 TEST(Pareto, CrowdingDistanceAtTheEdges) {
