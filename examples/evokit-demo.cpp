@@ -6,6 +6,7 @@
 //   evokit-demo knapsack  [--data FILE] [--capacity N]
 //   evokit-demo symreg    [--data FILE --target COLUMN] [--functions "NAMES"]
 //                         [--test FILE | --holdout FRACTION] [--coefficients N] [--bloat NAME]
+//   evokit-demo zdt1|zdt2|zdt3   two objectives over 30 variables, by non-dominated sorting
 //
 // Common options: --population N, --generations N, --seed N, --threads N (0 runs the
 // sequential Evolve), --selection NAME, --save FILE, --load FILE, --csv FILE,
@@ -57,7 +58,7 @@ struct TFileError {
 };
 
 const char* const kUsage =
-    "usage: evokit-demo <onemax|rastrigin|knapsack|symreg> [options]\n"
+    "usage: evokit-demo <onemax|rastrigin|knapsack|symreg|zdt1|zdt2|zdt3> [options]\n"
     "  --population N     individuals per generation (default 100; symreg 300)\n"
     "  --generations N    generations to run at most (default 300; symreg 50)\n"
     "  --seed N           seed of the random source (default 1)\n"
@@ -69,7 +70,8 @@ const char* const kUsage =
     "  --load FILE        resume from a component saved with --save\n"
     "  --csv FILE         write one row per generation\n"
     "  --plot FILE.svg    write a convergence plot of best and average fitness\n"
-    "                     (symreg: best and median error)\n"
+    "                     (symreg: best and median error; zdt: the final front\n"
+    "                     against the true one)\n"
     "  --bits N           onemax: chromosome length (default 200)\n"
     "  --dimensions N     rastrigin: number of dimensions (default 5)\n"
     "  --data FILE        knapsack: CSV of name,weight,value (default the shipped one);\n"
@@ -93,6 +95,10 @@ const char* const kUsage =
     "                     above 50 nodes are unfit)\n"
     "  --scalar           symreg: run programs row by row instead of compiled over\n"
     "                     blocks of rows (the same results, slower; for comparison)\n"
+    "  zdt1, zdt2, zdt3   two objectives to minimise over 30 variables in [0, 1]\n"
+    "                     (convex, concave and disconnected fronts), always under\n"
+    "                     smNSGA2; each line shows the front's size and hypervolume\n"
+    "                     against (1.1, 1.1)\n"
     "  --help             show this text\n";
 
 struct TOptions {
@@ -211,8 +217,10 @@ TOptions ParseArguments(int argc, char** argv) {
     else throw TUsageError{"unknown option '" + a + "'"};
   }
   if (o.Problem.empty()) throw TUsageError{"missing problem name"};
-  if (o.Problem != "onemax" && o.Problem != "rastrigin" && o.Problem != "knapsack" && o.Problem != "symreg")
+  if (o.Problem != "onemax" && o.Problem != "rastrigin" && o.Problem != "knapsack" && o.Problem != "symreg" &&
+      o.Problem != "zdt1" && o.Problem != "zdt2" && o.Problem != "zdt3")
     throw TUsageError{"unknown problem '" + o.Problem + "'"};
+  if (o.Problem.rfind("zdt", 0) == 0 && o.Islands) throw TUsageError{"--islands runs the single-objective GA problems"};
   if (o.Problem == "symreg" && o.DataGiven != !o.Target.empty())
     throw TUsageError{"symreg: --data and --target go together"};
   if (o.Problem == "symreg" && !o.PopulationGiven) o.Population = TMXGPRegressionSettings{}.Population;
@@ -571,8 +579,159 @@ int RunSymreg(const TOptions& o) {
   return 0;
 }
 
+// --- Two objectives: ZDT1, ZDT2, ZDT3 ------------------------------------------------------
+// f1 = x1 and f2 = g h(f1 / g), g = 1 + 9 mean(x2 .. x30), every x in [0, 1]: the true
+// front is g = 1, convex (ZDT1), concave (ZDT2) or in five pieces (ZDT3).
+
+constexpr int kZdtVariables = 30;
+constexpr int kZdtBits = 16;
+
+double ZdtH(int Which, double F1, double G) {
+  const double r = F1 / G;
+  if (Which == 1) return 1 - std::sqrt(r);
+  if (Which == 2) return 1 - r * r;
+  return 1 - std::sqrt(r) - r * std::sin(10 * std::numbers::pi * F1);
+}
+
+// The true front: f2 as a function of f1, NaN where a smaller f1 reaches a value as small
+// (ZDT3's gaps), judged on a fine grid.
+class TZdtFront {
+ public:
+  explicit TZdtFront(int Which) : FWhich(Which) {
+    double lowest = std::numeric_limits<double>::infinity();
+    for (int i = 0; i <= kSteps; ++i) {
+      lowest = std::min(lowest, ZdtH(Which, static_cast<double>(i) / kSteps, 1));
+      FPrefixMin.push_back(lowest);
+    }
+  }
+  double operator()(double F1) const {
+    const double f2 = ZdtH(FWhich, F1, 1);
+    const auto below = static_cast<int>(std::ceil(F1 * kSteps)) - 1;  // the grid points left of F1
+    return below >= 0 && FPrefixMin[static_cast<std::size_t>(below)] <= f2 ? std::numeric_limits<double>::quiet_NaN()
+                                                                            : f2;
+  }
+  // The front's points on the grid, as rows (f1, f2).
+  std::vector<double> Points() const {
+    std::vector<double> points;
+    for (int i = 0; i <= kSteps; ++i)
+      if (const double f1 = static_cast<double>(i) / kSteps, f2 = (*this)(f1); !std::isnan(f2))
+        points.insert(points.end(), {f1, f2});
+    return points;
+  }
+
+ private:
+  static constexpr int kSteps = 4000;
+  int FWhich;
+  std::vector<double> FPrefixMin;
+};
+
+// The plot of the front found (dots) against the true front (a line).
+void WriteFrontPlot(const std::string& file, const std::string& title, const TZdtFront& truth,
+                    const std::vector<double>& found) {
+  struct TPoint {
+    double X, Found;
+  };
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<TPoint> points;
+  for (int i = 0; i <= 400; ++i) points.push_back({i / 400.0, nan});
+  // Each found point after a gap of its own, so that no two of them are joined.
+  for (std::size_t i = 0; i + 1 < found.size(); i += 2)
+    points.push_back({found[i], nan}), points.push_back({found[i], found[i + 1]});
+  std::stable_sort(points.begin(), points.end(), [](const TPoint& a, const TPoint& b) { return a.X < b.X; });
+  demo::TPlot plot;
+  plot.Title = title;
+  plot.XLabel = "f1";
+  plot.YLabel = "f2";
+  demo::TPlotSeries front{"front found", "#c0392b", {}}, optimum{"true front", "#2e86c1", {}};
+  for (const TPoint& p : points) {
+    plot.X.push_back(p.X);
+    front.Values.push_back(p.Found);
+    optimum.Values.push_back(truth(p.X));
+  }
+  plot.Series = {optimum, front};  // the first series lies on top: the line over the dots
+  SaveText(file, demo::PlotToSvg(plot));
+}
+
+int RunZdt(const TOptions& o) {
+  const int which = o.Problem.back() - '0';
+  RandSeed(o.Seed);
+  TParallel::SetMaxThreads(o.Threads);
+  TMXGeneticAlgorithm ga;
+  for (int d = 0; d < kZdtVariables; ++d) {
+    TMXGAGene* gene = ga.Genes()->Add();
+    gene->SetName(std::string(1, 'x').append(std::to_string(d + 1)));
+    gene->SetGeneType(gtInteger);
+    gene->SetSize(kZdtBits);
+  }
+  ga.SetInitialPopulation(o.Population);
+  ga.SetSelectionMethod(smNSGA2);
+  ga.SetCrossoverMethod(cmBitBoundary);
+  ga.SetCrossoverProbability(0.9);
+  ga.SetMutationProbability(1.0 / (kZdtVariables * kZdtBits));
+  ga.SetOperations({goCrossover, goMutate});
+  ga.SetObjectiveCount(2);
+  const std::vector<double> reference{1.1, 1.1};
+  ga.SetHypervolumeReference(reference);
+  ga.SetOnEvaluateObjectives([which](TObject* Sender, TMXIndividual* Item, std::span<double> F) {
+    auto& g = *static_cast<TMXCustomGeneticAlgorithm*>(Sender);
+    auto& bits = *static_cast<TMXGAIndividual*>(Item)->Bits();
+    constexpr double max = (1 << kZdtBits) - 1;
+    double sum = 0;
+    for (int d = 1; d < kZdtVariables; ++d) sum += g.Genes()->Items(d)->GeneAsInteger(bits) / max;
+    const double x1 = g.Genes()->Items(0)->GeneAsInteger(bits) / max;
+    const double gValue = 1 + 9 * sum / (kZdtVariables - 1);
+    F[0] = x1;
+    F[1] = gValue * ZdtH(which, x1, gValue);
+  });
+  if (!o.LoadFile.empty()) {
+    ga.SetInitialPopulation(0);
+    ga.Initialize();
+    ga.LoadFromFile(o.LoadFile);
+    std::cout << "resumed from " << o.LoadFile << " at generation " << ga.Generation() << "\n";
+  }
+
+  const TZdtFront truth(which);
+  const std::vector<double> truePoints = truth.Points();
+  const double trueVolume = Hypervolume(truePoints, 2, reference);
+  const std::string title = "ZDT" + std::to_string(which) + " (" + (which == 1 ? "convex" : which == 2 ? "concave" : "disconnected") +
+                            " front, " + std::to_string(kZdtVariables) + " variables)";
+  std::cout << title << "\npopulation " << std::max(ga.Population()->Count(), ga.InitialPopulation())
+            << ", selection smNSGA2, " << (o.Threads > 0 ? "ParallelEvolve on " + std::to_string(o.Threads) + " threads" : std::string("Evolve"))
+            << ", seed " << o.Seed << "\n";
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  const auto start = std::chrono::steady_clock::now();
+  std::ostringstream csv;
+  csv << "generation,front_size,hypervolume,elapsed\n";
+  int last = -1;
+  ga.SetOnEvolve([&](TObject*) {
+    if (ga.Generation() == last) return;
+    last = ga.Generation();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    csv << last << ',' << ga.FrontSize() << ',' << FloatToStr(ga.FrontHypervolume()) << ','
+        << FloatToStrF(elapsed, ffFixed, 15, 6) << '\n';
+    char line[120];
+    std::snprintf(line, sizeof line, "gen %5d  front %5d  hypervolume %10s  %8.3fs", last, ga.FrontSize(),
+                  FloatToStrF(ga.FrontHypervolume(), ffFixed, 15, 4).c_str(), elapsed);
+    if (terminal) std::cout << "\r\033[K" << line << std::flush;
+    else std::cout << line << "\n";
+  });
+  const int done = o.Threads > 0 ? ga.ParallelEvolve(o.Generations) : ga.Evolve(o.Generations);
+  if (terminal) std::cout << "\n";
+  std::cout << "finished after " << done << " generations\n"
+            << "front of " << ga.FrontSize() << " individuals, hypervolume " << FloatToStrF(ga.FrontHypervolume(), ffFixed, 15, 4)
+            << " of the true front's " << FloatToStrF(trueVolume, ffFixed, 15, 4) << "\n";
+  if (!o.SaveFile.empty()) {
+    ga.SaveToFile(o.SaveFile);
+    std::cout << "saved to " << o.SaveFile << "\n";
+  }
+  if (!o.CsvFile.empty()) SaveText(o.CsvFile, csv.str());
+  if (!o.PlotFile.empty()) WriteFrontPlot(o.PlotFile, title, truth, ga.ParetoFrontObjectives());
+  return 0;
+}
+
 int Run(const TOptions& o) {
   if (o.Problem == "symreg") return RunSymreg(o);
+  if (o.Problem.rfind("zdt", 0) == 0) return RunZdt(o);
   RandSeed(o.Seed);
   TParallel::SetMaxThreads(o.Threads);
   TMXGeneticAlgorithm ga;

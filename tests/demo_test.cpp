@@ -431,3 +431,37 @@ TEST(Demo, SymregPlotShowsTheBestErrorFalling) {
   EXPECT_EQ(plot.Of("ylabel").at(0).Text, "mean squared error (log scale)");
   fs::remove_all(dir);
 }
+
+// A two-objective problem: the hypervolume per generation climbs to near the true
+// front's without passing it, and the plot shows the final front as one dot per member
+// beside the true front's line, broken where ZDT3's front has its gaps.
+TEST(Demo, ZdtFrontApproachesTheTrueFront) {
+  const fs::path dir = fs::temp_directory_path() / ("evokit-demo-zdt-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const auto [status, output] = RunDemo("zdt3 --population 60 --generations 250 --seed 2 --csv " +
+                                        (dir / "zdt.csv").string() + " --plot " + (dir / "zdt.svg").string());
+  ASSERT_EQ(status, 0) << output;
+  std::stringstream csv, svg;
+  csv << std::ifstream(dir / "zdt.csv").rdbuf();
+  svg << std::ifstream(dir / "zdt.svg").rdbuf();
+  const std::vector<std::string> lines = test::Lines(csv.str());
+  ASSERT_EQ(lines.size(), 251u);
+  EXPECT_EQ(lines[0], "generation,front_size,hypervolume,elapsed");
+  double first = 0, last = 0;
+  int members = 0;
+  EXPECT_EQ(std::sscanf(lines[1].c_str(), "1,%*d,%lf,", &first), 1) << lines[1];
+  EXPECT_EQ(std::sscanf(lines[250].c_str(), "250,%d,%lf,", &members, &last), 2) << lines[250];
+  double found = 0, truth = 0;
+  const std::size_t at = output.find("individuals, hypervolume ");
+  ASSERT_NE(at, std::string::npos) << output;
+  ASSERT_EQ(std::sscanf(output.c_str() + at, "individuals, hypervolume %lf of the true front's %lf", &found, &truth), 2);
+  EXPECT_NEAR(found, last, 5e-5);  // printed with four decimals
+  EXPECT_GT(last, first + 0.2);
+  EXPECT_GT(found, 0.95 * truth);
+  EXPECT_LE(found, truth);
+  const TShownPlot plot = ReadPlot(svg.str());
+  ExpectReadable(plot);
+  EXPECT_EQ(plot.Dots.at("front found").size(), static_cast<std::size_t>(members));
+  EXPECT_EQ(plot.Runs.at("true front"), 5);
+  fs::remove_all(dir);
+}

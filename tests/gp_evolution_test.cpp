@@ -5,6 +5,7 @@
 
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/platform/parallel.h>
+#include <evokit/platform/streams.h>
 
 #include <gtest/gtest.h>
 
@@ -172,6 +173,43 @@ TEST(GPRun, SeededRunsRepeatWhateverTheNumberOfThreads) {
     EXPECT_EQ(run(0.0, strategy, true, 1), run(0.0, strategy, true, 2));
   }
   EXPECT_EQ(run(Variant(), bsTarpeianDepth, true, 1), run(Variant(), bsTarpeianDepth, true, 2));
+}
+
+// Ranked by error and program size under non-dominated sorting, a quartic regression
+// keeps a front whose error falls as its programs grow; each member's objectives are its
+// error and its node count. The parallel run repeats on one thread and on two, and a
+// component that loads the saved run ranks its programs by size too.
+TEST(GPRun, SizeObjectiveKeepsAnErrorSizeFront) {
+  const auto run = [](TFloatGP& GP, int Threads) {
+    SetUpQuartic(GP, 20, 150);
+    GP.SetUseFitnessCutoff(false), GP.SetSelectionMethod(smNSGA2), GP.SetSizeObjective(true);
+    TParallel::SetMaxThreads(Threads);
+    RandSeed(3), GP.ParallelEvolve(15);
+    TParallel::SetMaxThreads(0);
+  };
+  TFloatGP gp, twice, loaded;
+  run(gp, 1), run(twice, 2);
+  EXPECT_EQ(Programs(*twice.Population()), Programs(*gp.Population()));
+  const std::vector<TMXIndividual*> front = gp.ParetoFront();
+  const std::vector<double> rows = gp.ParetoFrontObjectives();
+  std::map<double, double> errorBySize;
+  for (std::size_t i = 0; i < front.size(); ++i) {
+    const auto* program = static_cast<TMXGPIndividual<double>*>(front[i]);
+    EXPECT_EQ(std::pair(rows[2 * i], rows[2 * i + 1]), std::pair(program->Fitness(), double(program->DNA()->Size())));
+    const auto [at, added] = errorBySize.emplace(rows[2 * i + 1], rows[2 * i]);
+    EXPECT_TRUE(added || at->second == rows[2 * i]);  // equal sizes on a front have equal errors
+  }
+  ASSERT_GE(errorBySize.size(), 3u);
+  for (auto it = std::next(errorBySize.begin()); it != errorBySize.end(); ++it)
+    EXPECT_LT(it->second, std::prev(it)->second) << it->first;
+
+  TStringStream saved;
+  gp.SaveToStream(saved);
+  SetUpQuartic(loaded, 20, 150);
+  TStringStream in(saved.DataString());
+  loaded.LoadFromStream(in);
+  EXPECT_TRUE(loaded.SizeObjective());
+  EXPECT_EQ(loaded.ParetoFrontObjectives(), rows);
 }
 
 // === Bloat control =============================================================================

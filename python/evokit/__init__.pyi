@@ -52,6 +52,11 @@ class SelectionMethod(enum.IntEnum):
     STOCHASTIC_TOURNAMENT = 3
     ELITIST = 4
     CUSTOM = 5
+    NSGA2 = 6
+
+class ObjectiveSense(enum.IntEnum):
+    MINIMIZE = 0
+    MAXIMIZE = 1
 
 class CrossoverMethod(enum.IntEnum):
     GENE_BOUNDARY = 0
@@ -117,6 +122,8 @@ class Individual:
     def fitness(self) -> float: ...
     @property
     def index(self) -> int: ...
+    @property
+    def objectives(self) -> npt.NDArray[np.float64]: ...
     bits: npt.NDArray[np.uint8]
     genes: npt.NDArray[np.float64]
     @property
@@ -136,6 +143,8 @@ class Program:
     def fitness(self) -> float: ...
     @property
     def index(self) -> int: ...
+    @property
+    def objectives(self) -> npt.NDArray[np.float64]: ...
     @property
     def text(self) -> str: ...
     @property
@@ -177,6 +186,9 @@ class _Component:
     fitness_method: FitnessMethod
     selection_method: SelectionMethod
     operations: set[GeneticOperation]
+    objective_count: int
+    objective_senses: list[ObjectiveSense]
+    hypervolume_reference: list[float]
     on_evolve: Optional[Callable[[], None]]
     # The individual views are Individual (GeneticAlgorithm) or Program (GeneticProgramming).
     on_selection: Optional[Callable[[Any], Any]]
@@ -201,6 +213,12 @@ class _Component:
     def min_weighted_fitness(self) -> float: ...
     @property
     def avg_weighted_fitness(self) -> float: ...
+    @property
+    def front(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def front_size(self) -> int: ...
+    @property
+    def front_hypervolume(self) -> float: ...
     def initialize(self) -> None: ...
     def evolve(self, generations: int = 1) -> int: ...
     def parallel_evolve(self, generations: int = 1) -> int: ...
@@ -213,7 +231,8 @@ class _Component:
 class GeneticAlgorithm(_Component):
     gene_size: int
     crossover_method: CrossoverMethod
-    fitness: Optional[Callable[[Individual], float]]
+    # With objective_count > 0 the fitness returns one number per objective.
+    fitness: Optional[Callable[[Individual], float | Sequence[float] | npt.ArrayLike]]
     weighted_fitness: Optional[Callable[[Individual], float]]
     on_selection: Optional[Callable[[Population], Individual | int]]
     on_mutation: Optional[Callable[[Individual], _Veto]]

@@ -1,8 +1,13 @@
 #include "component.h"
 
 #include <pybind11/numpy.h>
+#include <pybind11/stl.h>
 
+#include <algorithm>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "convert.h"
 #include "enums.h"
@@ -106,6 +111,55 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
            {"avg_weighted_fitness", &TMXCustomGeneticComponent::AvgWeightedFitness,
             "The mean weighted fitness of the population."}})
     Cls.def_property_readonly(p.Name, [p](S& s) { return (s.Comp().*p.Get)(); }, p.Doc);
+  // Multi-objective runs.
+  Cls.def_property(
+      "objective_count", [](S& s) { return s.Comp().ObjectiveCount(); },
+      [](S& s, int v) {
+        CheckHandlerChange(s);
+        s.Comp().SetObjectiveCount(v);
+        ApplyFitness(s);
+      },
+      "The number of objectives (0, the default, for a single fitness). With objectives the fitness callable "
+      "returns that many numbers (a sequence or array), each minimised or maximised as objective_senses say; "
+      "an individual's fitness is then its first objective, and a NaN makes it unfit.");
+  Cls.def_property(
+      "objective_senses",
+      [](S& s) {
+        py::list out;
+        for (int k = 0; k < s.Comp().ObjectiveCount(); ++k) out.append(ToPy(s.Comp().ObjectiveSense(k), "ObjectiveSense"));
+        return out;
+      },
+      [](S& s, const py::iterable& v) {
+        std::vector<TGAObjectiveSense> senses;
+        for (py::handle h : v) senses.push_back(FromPy<TGAObjectiveSense>(py::reinterpret_borrow<py::object>(h), "ObjectiveSense"));
+        CheckHandlerChange(s);
+        s.Comp().SetObjectiveCount(static_cast<int>(senses.size()));
+        for (std::size_t k = 0; k < senses.size(); ++k) s.Comp().SetObjectiveSense(static_cast<int>(k), senses[k]);
+        ApplyFitness(s);
+      },
+      "One ObjectiveSense per objective; assigning a list also sets objective_count to its length.");
+  Cls.def_property(
+      "hypervolume_reference", [](S& s) { return s.Comp().HypervolumeReference(); },
+      [](S& s, const std::optional<std::vector<double>>& v) {
+        s.Comp().SetHypervolumeReference(v ? std::span<const double>(*v) : std::span<const double>());
+      },
+      "The point front_hypervolume is measured from, one value per objective in its own sense; None or [] for "
+      "the automatic one (the population's worst values, moved out by a tenth of their range).");
+  Cls.def_property_readonly(
+      "front",
+      [](S& s) {
+        const std::vector<double> rows = s.Comp().ParetoFrontObjectives();
+        const py::ssize_t width = std::max(1, s.Comp().ObjectiveCount());
+        py::array_t<double> out({static_cast<py::ssize_t>(rows.size()) / width, width});
+        std::copy(rows.begin(), rows.end(), out.mutable_data());
+        return out;
+      },
+      "The objectives of the first Pareto front of the population last evaluated, as a (front_size, "
+      "objective_count) float array in population order.");
+  Cls.def_property_readonly("front_size", [](S& s) { return s.Comp().FrontSize(); },
+                            "The number of individuals on the first Pareto front.");
+  Cls.def_property_readonly("front_hypervolume", [](S& s) { return s.Comp().FrontHypervolume(); },
+                            "The objective space the first front dominates up to hypervolume_reference.");
   Cls.def_property_readonly("initialized", [](S& s) { return s.Comp().Initialized(); },
                             "Whether initialize (or a load) has built the population.");
   BindEvents(Cls);
@@ -164,6 +218,12 @@ py::class_<TView<S>> BindView(py::module_& m, const char* Name, const char* Doc)
                             "The individual's fitness.");
   cls.def_property_readonly("index", [](const TView<S>& s) { return s.Resolve()->Index(); },
                             "The individual's position in its generation.");
+  cls.def_property_readonly("objectives", [](const TView<S>& s) {
+    const std::span<const double> objectives = s.Resolve()->Objectives();
+    py::array_t<double> out(static_cast<py::ssize_t>(objectives.size()));
+    std::copy(objectives.begin(), objectives.end(), out.mutable_data());
+    return out;
+  }, "The individual's objective values as a float array (empty without objectives).");
   return cls;
 }
 

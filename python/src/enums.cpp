@@ -15,14 +15,16 @@ namespace evokit::python {
 namespace {
 
 // "smStochasticTournament" -> "STOCHASTIC_TOURNAMENT": the lower-case prefix dropped,
-// the words joined by underscores.
+// the words joined by underscores; a run of capitals is one word ("smNSGA2" -> "NSGA2"),
+// but its last one starts the next word ("rmRSquared" -> "R_SQUARED").
 std::string PythonMemberName(std::string_view Name) {
   std::size_t i = 0;
   while (i < Name.size() && std::islower(static_cast<unsigned char>(Name[i]))) ++i;
   std::string out;
   for (std::size_t j = i; j < Name.size(); ++j) {
     const char c = Name[j];
-    if (std::isupper(static_cast<unsigned char>(c)) && j > i) out += '_';
+    const auto lower = [&](std::size_t k) { return k < Name.size() && std::islower(static_cast<unsigned char>(Name[k])); };
+    if (std::isupper(static_cast<unsigned char>(c)) && j > i && (lower(j - 1) || lower(j + 1))) out += '_';
     out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   return out;
@@ -52,6 +54,7 @@ const py::object& EnumClass(const char* PyName) { return EnumClasses().at(PyName
 void BindEnums(py::module_& m) {
   AddEnum<TGAFitnessMethod>(m, "FitnessMethod");
   AddEnum<TGASelectionMethod>(m, "SelectionMethod");
+  AddEnum<TGAObjectiveSense>(m, "ObjectiveSense");
   AddEnum<TGACrossoverMethod>(m, "CrossoverMethod");
   AddEnum<TGAGeneticOperation>(m, "GeneticOperation");
   AddEnum<TGeneType>(m, "GeneType");

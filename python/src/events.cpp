@@ -1,6 +1,9 @@
 #include "events.h"
 
+#include <pybind11/numpy.h>
+
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace evokit::python {
@@ -166,10 +169,43 @@ void InstallInitialization(S& Self, const py::object& Callable) {
 
 }  // namespace
 
+// The objective values a fitness callable answered: a sequence or array of exactly as many
+// numbers as there are objectives (NaN allowed: the individual is then unfit).
+void ObjectivesAnswer(const py::object& Answer, std::span<double> Objectives) {
+  const auto values = py::array_t<double, py::array::forcecast>::ensure(Answer);
+  if (!values || py::isinstance<py::str>(Answer) || values.ndim() > 1 ||
+      static_cast<std::size_t>(values.size()) != Objectives.size())
+    throw py::type_error("the fitness callback must return " + std::to_string(Objectives.size()) +
+                         " numbers, one per objective, not " + TypeName(Answer));
+  for (std::size_t k = 0; k < Objectives.size(); ++k) Objectives[k] = values.data()[k];
+}
+
 template <class S>
 void InstallFitness(S& Self, const py::object& Callable) {
-  InstallFitnessEvent(Self, Callable, &PyComponent::Fitness, &TMXCustomGeneticComponent::SetOnEvaluateFitness, "fitness",
-                      "the fitness callback");
+  if (!StoreHandler(Self, Callable, &PyComponent::Fitness, "fitness")) {
+    Self.Comp().SetOnEvaluateFitness(nullptr);
+    Self.Comp().SetOnEvaluateObjectives(nullptr);
+    return;
+  }
+  ApplyFitness(Self);
+}
+
+template <class S>
+void ApplyFitness(S& Self) {
+  if (Self.Fitness.is_none()) return;
+  S* self = &Self;
+  if (Self.Comp().ObjectiveCount() == 0) {
+    Self.Comp().SetOnEvaluateObjectives(nullptr);
+    InstallFitnessEvent(Self, Self.Fitness, &PyComponent::Fitness, &TMXCustomGeneticComponent::SetOnEvaluateFitness,
+                        "fitness", "the fitness callback");
+    return;
+  }
+  // Several objectives: the callable's answer fills them, and the first is the fitness.
+  Self.Comp().SetOnEvaluateFitness(nullptr);
+  Self.Comp().SetOnEvaluateObjectives([self](TObject*, TMXIndividual* Item, std::span<double> Objectives) {
+    py::gil_scoped_acquire gil;
+    ObjectivesAnswer(self->Fitness(ViewOf(*self, Item)), Objectives);
+  });
 }
 
 // The GA's on_crossover: called with both parents, the child (still a copy of its first
@@ -323,5 +359,7 @@ template void BindEvents(py::class_<PyGA, std::shared_ptr<PyGA>>&);
 template void BindEvents(py::class_<PyGP, std::shared_ptr<PyGP>>&);
 template void InstallFitness(PyGA&, const py::object&);
 template void InstallFitness(PyGP&, const py::object&);
+template void ApplyFitness(PyGA&);
+template void ApplyFitness(PyGP&);
 
 }  // namespace evokit::python

@@ -29,8 +29,13 @@ template <class S>
 void BindEvents(py::class_<S, std::shared_ptr<S>>& Cls);
 
 // Callable (taking a view, answering a number) as the fitness of S; None removes it.
+// With objectives (objective_count > 0) the callable answers a sequence of that many
+// numbers instead, as the component's objectives, the first being the fitness.
 template <class S>
 void InstallFitness(S& Self, const py::object& Callable);
+// Installs the stored fitness callable again as the objective count now calls for.
+template <class S>
+void ApplyFitness(S& Self);
 
 // The GA's on_crossover(parent1, parent2, child, point): None goes ahead, False leaves
 // the child uncrossed, a number is another point in 0 .. gene_size.

@@ -238,3 +238,36 @@ def test_exceptions_are_named_as_python_errors_and_keep_the_library_names():
     with pytest.raises(evokit.GPError) as error:
         evokit.GeneticProgramming().add_instructions("x x")
     assert isinstance(error.value, evokit.EGPException) and type(error.value).__name__ == "GPError"
+
+
+def test_several_objectives_give_the_front_as_an_array():
+    ga = evokit.GeneticAlgorithm(initial_population=40, mutation_probability=0.05,
+                                 selection_method=evokit.SelectionMethod.NSGA2,
+                                 objective_senses=[evokit.ObjectiveSense.MINIMIZE, evokit.ObjectiveSense.MAXIMIZE],
+                                 hypervolume_reference=[4, -4])
+    ga.add_gene("x", evokit.GeneType.INTEGER, 16)
+
+    def schaffer(ind):  # f1 = x^2 minimised, f2 = -(x - 2)^2 maximised: the front is x in [0, 2]
+        x = -4 + 8 * ind.genes[0] / 65535
+        return np.array([x * x, -(x - 2) ** 2]) if ind.index % 2 else [x * x, -(x - 2) ** 2]
+    ga.fitness = schaffer
+    evokit.rand_seed(4)
+    ga.evolve(40)
+    front = ga.front
+    assert front.shape == (ga.front_size, 2) and ga.front_size >= 20
+    np.testing.assert_allclose(front[:, 1], -(np.sqrt(front[:, 0]) - 2) ** 2)  # no member at x < 0
+    assert abs(ga.front_hypervolume - (40 / 3 - 0.2)) < 0.1
+    first = ga.population[0]
+    assert first.fitness == first.objectives[0] and len(first.objectives) == 2
+
+    # Saved and loaded without a fitness, the objectives and the front stay as they were.
+    other = evokit.GeneticAlgorithm()
+    other.load_from_string(ga.save_to_string())
+    assert other.objective_senses == ga.objective_senses and other.hypervolume_reference == [4, -4]
+    np.testing.assert_array_equal(other.front, front)
+
+    ga.fitness = lambda ind: (1.0,)
+    with pytest.raises(TypeError, match="2 numbers"):
+        ga.evolve(1)
+    with pytest.raises(evokit.ArgumentOutOfRangeError):
+        ga.hypervolume_reference = [1.0]

@@ -45,6 +45,7 @@ TMXCustomGeneticComponent::~TMXCustomGeneticComponent() {
   // Populations destroy their individuals without notifications, so nothing calls back.
   FPriorityQueue.reset();
   FRankedPopulation = nullptr;
+  FParetoPopulation = nullptr;
   FFittestIndividual = nullptr;
   FPopulation.reset();
   FPreviousGeneration.reset();
@@ -64,6 +65,7 @@ void TMXCustomGeneticComponent::RecreatePopulations() {
   FRankedPopulation = nullptr;
   FCumNormFitnesses.clear();
   FTabledPopulation = nullptr;
+  DropParetoRanking();
   FPopulation = std::move(population);
   FPreviousGeneration = std::move(previous);
 }
@@ -135,6 +137,7 @@ void TMXCustomGeneticComponent::PopulationChanging(const TMXPopulation* Sender, 
     FCumNormFitnesses.clear();
     FTabledPopulation = nullptr;
   }
+  if (Sender == FParetoPopulation) DropParetoRanking();
 }
 
 void TMXCustomGeneticComponent::PopulationNotify(TMXIndividual* Item, TCollectionNotification Action) {
@@ -170,7 +173,9 @@ void TMXCustomGeneticComponent::Initialize() {
 }
 
 void TMXCustomGeneticComponent::CheckHandlers() const {
-  if (!FOnEvaluateFitness) RaiseMessage<EGAException>(_SNoFitnessFunction);
+  // A multi-objective run may get its fitness from the objectives alone.
+  if (!FOnEvaluateFitness && !(ObjectiveCount() > 0 && FOnEvaluateObjectives))
+    RaiseMessage<EGAException>(_SNoFitnessFunction);
   if (FSelectionMethod == smCustom && !FOnSelection) RaiseMessage<EGAException>(_SNoSelectionFunction);
 }
 
@@ -206,6 +211,8 @@ void TMXCustomGeneticComponent::DoEvolve() {
     PrepareTournamentKeys(*FPreviousGeneration);
     const TScopeExit keys([this] { DropTournamentKeys(); });
     for (int i = 0; i < FPopulation->Count(); i += 2) DoEvolveOneStep(i);
+    // Survival reads (and so evaluates) the children in population order.
+    if (FSelectionMethod == smNSGA2) SelectSurvivors();
     EvaluateFitness();
   }
   DoFinishEvolve();

@@ -47,7 +47,8 @@ TGAFitness TMXIndividual::NormalizedWeigthedFitness() const {
 
 void TMXIndividual::EvaluateFitness() {
   if (FComponent) {
-    FFitness = FComponent->EvaluateFitness(this, false);
+    FFitness = FComponent->ObjectiveCount() > 0 ? FComponent->EvaluateObjectives(this)
+                                                : FComponent->EvaluateFitness(this, false);
     FNeedFitness = false;
   } else {
     FFitness = 0;
@@ -67,6 +68,7 @@ void TMXIndividual::Assign(const TPersistent* Source) {
   }
   FFitness = source->Fitness();
   FNeedFitness = source->FNeedFitness;
+  FObjectives = source->FObjectives;
   FName = source->FName;
   Changed(false);
 }

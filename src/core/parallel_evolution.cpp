@@ -30,6 +30,10 @@ void TMXCustomGeneticComponent::PrepareParallelStep() {
   for (TCollectionItem* entry : *parents) stale = stale || static_cast<TMXIndividual*>(entry)->NeedFitness();
   if (stale) TParallel::For(0, n - 1, [parents](std::int64_t i) { parents->Items(static_cast<int>(i))->Fitness(); });
 
+  // The tournament's ranking must describe the parents before workers read it.
+  if (FSelectionMethod == smNSGA2 &&
+      (FParetoPopulation != parents || FParetoRanks.size() != static_cast<std::size_t>(n)))
+    RankPareto(*parents);
   if (UniformFitness()) return;  // roulette and elitist picks then fall back to uniform ones
   PrepareRouletteTable();
   // A ranking must hold parents: one left from another population would hand workers
@@ -54,6 +58,12 @@ void TMXCustomGeneticComponent::DoParallelEvolve() {
     PrepareTournamentKeys(*FPreviousGeneration);
     const TScopeExit keys([this] { DropTournamentKeys(); });
     TParallel::For(0, pairs - 1, [this](std::int64_t k) { DoParallelEvolveOneStep(static_cast<int>(k)); });
+    if (FSelectionMethod == smNSGA2) {
+      // The children are evaluated in parallel first (through the overridable evaluation,
+      // which prepares what subclasses share between threads); survival is sequential.
+      ParallelEvaluateFitness();
+      SelectSurvivors();
+    }
     ParallelEvaluateFitness();
   }
   DoFinishEvolve();

@@ -2,6 +2,7 @@
 // populations, the genetic component's Assign, its extra streamed float settings, the
 // Describe/ToString report and the GeneticDocument stream and file operations.
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <evokit/core/genetic_component.h>
 #include <evokit/core/genetic_document.h>
@@ -33,6 +35,77 @@ bool DiffersFrom(double Value, double Default) {
 // "98.00%". From 100 % on, the fixed format switches to its exponent form ("1.0E2%").
 std::string Percent(double Value) { return FloatToStrF(Value * 100, ffFixed, 2, 2) + "%"; }
 
+// Numbers separated by single spaces, each the shortest text that reads back to the same
+// double ("nan", "inf" and "-inf" included).
+std::string NumberList(std::span<const double> Values) {
+  std::string text;
+  char buffer[32];
+  for (double value : Values) {
+    if (!text.empty()) text += ' ';
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    text.append(buffer, result.ptr);
+  }
+  return text;
+}
+
+// The numbers of a NumberList text (any white space between them). EConvertError, naming
+// What, for anything that is not a number.
+std::vector<double> ReadNumberList(const std::string& Text, const char* What) {
+  std::vector<double> values;
+  const char* p = Text.data();
+  const char* end = p + Text.size();
+  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  for (;;) {
+    while (p != end && space(*p)) ++p;
+    if (p == end) return values;
+    const char* word = p;
+    while (p != end && !space(*p)) ++p;
+    double value = 0;
+    const auto result = std::from_chars(word, p, value);
+    if (result.ec != std::errc() || result.ptr != p)
+      throw EConvertError(std::string(What) + ": '" + std::string(word, p) + "' is not a number");
+    values.push_back(value);
+  }
+}
+
+// The multi-objective settings of a GeneticDocument: the senses (one name per objective)
+// and the reference point, both read before either is applied.
+struct TObjectiveSettings {
+  bool Present = false;
+  std::vector<TGAObjectiveSense> Senses;
+  std::vector<double> Reference;
+};
+
+TObjectiveSettings ReadObjectiveSettings(const TXMLNode& Root) {
+  TObjectiveSettings settings;
+  const TXMLNode senses = Root.FindChild("ObjectiveSenses");
+  if (!senses) return settings;
+  settings.Present = true;
+  std::string text = senses.Text();
+  for (char& c : text)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  for (std::size_t p = 0; p < text.size();) {
+    const std::size_t end = std::min(text.find(' ', p), text.size());
+    if (end > p) {
+      const std::string name = text.substr(p, end - p);
+      const int sense = EnumValue<TGAObjectiveSense>(name);
+      if (sense < 0) throw EConvertError("ObjectiveSenses: '" + name + "' is not osMinimize or osMaximize");
+      settings.Senses.push_back(static_cast<TGAObjectiveSense>(sense));
+    }
+    p = end + 1;
+  }
+  if (settings.Senses.size() > static_cast<std::size_t>(MAX_OBJECTIVES))
+    throw EConvertError("ObjectiveSenses: more than " + std::to_string(MAX_OBJECTIVES) + " objectives");
+  if (const TXMLNode reference = Root.FindChild("HypervolumeReference"))
+    settings.Reference = ReadNumberList(reference.Text(), "HypervolumeReference");
+  if (!settings.Reference.empty() && settings.Reference.size() != settings.Senses.size())
+    throw EConvertError("HypervolumeReference: " + std::to_string(settings.Reference.size()) + " values for " +
+                        std::to_string(settings.Senses.size()) + " objectives");
+  for (double value : settings.Reference)
+    if (std::isnan(value)) throw EConvertError("HypervolumeReference: NaN is no reference value");
+  return settings;
+}
+
 }  // namespace
 
 // --- Individuals and populations ------------------------------------------------------
@@ -40,6 +113,15 @@ std::string Percent(double Value) { return FloatToStrF(Value * 100, ffFixed, 2, 
 void TMXIndividual::LoadFromXML(const TXMLNode&) {}
 
 void TMXIndividual::SaveToXML(const TXMLNode&) const {}
+
+void TMXIndividual::SaveObjectivesToXML(const TXMLNode& Element) const {
+  if (!FObjectives.empty()) Element.AddChild("Objectives").SetText(NumberList(FObjectives));
+}
+
+std::vector<double> TMXIndividual::ReadObjectivesXML(const TXMLNode& Element) {
+  const TXMLNode objectives = Element ? Element.FindChild("Objectives") : TXMLNode();
+  return objectives ? ReadNumberList(objectives.Text(), "Objectives") : std::vector<double>();
+}
 
 void TMXIndividual::DeclareProperties(TPropertyRegistry& Reg) {
   Reg.String("Name", &TMXIndividual::Name, &TMXIndividual::SetName);
@@ -113,6 +195,10 @@ void TMXCustomGeneticComponent::Assign(const TPersistent* Source) {
   FUseDiversityLimit = source->FUseDiversityLimit;
   FUseGenerationLimit = source->FUseGenerationLimit;
   FInitialDuplicatesRetries = source->FInitialDuplicatesRetries;
+  if (FObjectiveSenses != source->FObjectiveSenses) DropParetoRanking();
+  FObjectiveSenses = source->FObjectiveSenses;
+  FHypervolumeReference = source->FHypervolumeReference;
+  FHypervolumeKnown = false;
   SetSelectionMethod(source->FSelectionMethod);
   SetPopulation(source->FPopulation.get());
 
@@ -122,7 +208,11 @@ void TMXCustomGeneticComponent::Assign(const TPersistent* Source) {
   // the source's and the individuals are copies of its own, so the tables are rebuilt as
   // the source's were; an uninitialised component builds them when it initialises.
   FCumNormFitnesses.clear();
-  if (FInitialized && FPopulation->Count() > 0) DoSelectionPreparation();
+  DropParetoRanking();
+  if (FInitialized && FPopulation->Count() > 0) {
+    if (ParetoRanking()) DoCalculateParetoStatistics();
+    DoSelectionPreparation();
+  }
 }
 
 // --- Component streaming --------------------------------------------------------------
@@ -322,6 +412,14 @@ void TMXCustomGeneticComponent::SaveToXML(const IXMLGeneticDocumentType& Doc) {
   Doc.Set_AvgFitness(static_cast<float>(AvgFitness()));
   Doc.Set_MaxFitness(static_cast<float>(FMaxFitness));
   Doc.Set_MinFitness(static_cast<float>(FMinFitness));
+  // A multi-objective run adds its settings; a single-objective document stays as it was.
+  if (!FObjectiveSenses.empty()) {
+    std::string senses;
+    for (TGAObjectiveSense sense : FObjectiveSenses) senses += (senses.empty() ? "" : " ") + EnumName(sense);
+    Doc.Node().AddChild("ObjectiveSenses").SetText(senses);
+    if (!FHypervolumeReference.empty())
+      Doc.Node().AddChild("HypervolumeReference").SetText(NumberList(FHypervolumeReference));
+  }
 }
 
 void TMXCustomGeneticComponent::LoadFromXML(const IXMLGeneticDocumentType& Doc) {
@@ -334,6 +432,8 @@ void TMXCustomGeneticComponent::LoadFromXML(const IXMLGeneticDocumentType& Doc) 
   const bool useFitnessCutoff = Doc.Get_UseFitnessCutoff();
   const std::uint32_t generationLimit = Doc.Get_GenerationLimit();
   const bool useGenerationLimit = Doc.Get_UseGenerationLimit();
+  // Without ObjectiveSenses (a single-objective document) the objective settings stay.
+  const TObjectiveSettings objectives = ReadObjectiveSettings(Doc.Node());
 
   SetDiversityLimit(diversityLimit);
   SetFitnessCutoff(fitnessCutoff);
@@ -346,6 +446,11 @@ void TMXCustomGeneticComponent::LoadFromXML(const IXMLGeneticDocumentType& Doc) 
   const int limit = generationLimit > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(generationLimit);
   if (limit != FGenerationLimit) SetGenerationLimit(limit);
   SetUseGenerationLimit(useGenerationLimit);
+  if (objectives.Present) {
+    SetObjectiveCount(static_cast<int>(objectives.Senses.size()));
+    for (std::size_t k = 0; k < objectives.Senses.size(); ++k) SetObjectiveSense(static_cast<int>(k), objectives.Senses[k]);
+    SetHypervolumeReference(objectives.Reference);
+  }
 }
 
 void TMXCustomGeneticComponent::SaveToStream(TStream& Stream) {

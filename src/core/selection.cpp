@@ -47,6 +47,10 @@ TMXSelectionEvent TMXCustomGeneticComponent::BuiltInSelection(TGASelectionMethod
       return [this](TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent) {
         SelectElitist(Sender, Population, Parent);
       };
+    case smNSGA2:
+      return [this](TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent) {
+        SelectNSGA2(Sender, Population, Parent);
+      };
     case smCustom:
       break;
   }

@@ -29,6 +29,7 @@ TGAFitness TMXCustomGeneticComponent::DoEvaluateWeightedFitness(TMXIndividual* I
 // --- The whole population -------------------------------------------------------------
 
 void TMXCustomGeneticComponent::ClearStatistics() {
+  DropParetoRanking();
   FMaxFitness = 0;
   FMaxWeightedFitness = 0;
   FMinFitness = 0;
@@ -44,6 +45,7 @@ void TMXCustomGeneticComponent::EvaluateFitness() {
   }
   DoCalculateFitnessStatistics();
   DoCalculateWeightedFitnessStatistics();
+  if (ParetoRanking()) DoCalculateParetoStatistics();
   DoSelectionPreparation();
 }
 
@@ -54,6 +56,7 @@ void TMXCustomGeneticComponent::ParallelEvaluateFitness() {
   }
   DoParallelCalculateFitnessStatistics();
   DoCalculateWeightedFitnessStatistics();
+  if (ParetoRanking()) DoCalculateParetoStatistics();
   DoSelectionPreparation();
 }
 

@@ -105,7 +105,10 @@ void CheckChromosomes(const IXMLChromosomes& ChromosomesXML, int Bits) {
   const int count = ChromosomesXML.Count();
   CheckLimit("Population", count, Limits().MaxPopulation);
   CheckLimit("Population bits", std::int64_t{count} * Bits, Limits().MaxPopulationBits);
-  for (int i = 0; i < count; ++i) ReadBitText(ChromosomesXML.Items(i), Bits);
+  for (int i = 0; i < count; ++i) {
+    ReadBitText(ChromosomesXML.Items(i), Bits);
+    TMXIndividual::ReadObjectivesXML(ChromosomesXML.Items(i).Node());
+  }
 }
 
 // Checks a GADomain (or Domain) element: its genes, and every chromosome against the
@@ -231,14 +234,18 @@ void TMXGAIndividual::SaveToXML(const IXMLChromosome& ChromosomeXML) const {
   if (const TMXGAPopulation* population = Collection())
     if (const TMXCustomGeneticAlgorithm* component = population->Owner())
       component->Genes()->SaveToXML(genes, const_cast<TMXGAIndividual*>(this));
+  SaveObjectivesToXML(ChromosomeXML.Node());
 }
 
 void TMXGAIndividual::LoadFromXML(const IXMLChromosome& ChromosomeXML) {
   const std::string name = ChromosomeXML.Get_Name();
   const std::string text = ReadBitText(ChromosomeXML, FBits->Size());
+  const std::vector<double> objectives = ReadObjectivesXML(ChromosomeXML.Node());
   FBits->SetAsBitString(0, FBits->Size(), text);
   SetName(name);
   Modified();
+  // Kept by a component without objective handlers; evaluated anew otherwise.
+  SetObjectives(objectives);
 }
 
 // The generic overloads act on chromosome elements only (a Chromosome, or the

@@ -35,9 +35,15 @@ EVOKIT_ENUM_NAMES(TGACrossoverMethod, "cmGeneBoundary", "cmBitBoundary", "cmByte
 enum TGAFitnessMethod { fmMinimize, fmMaximize, fmWeightedMinimize, fmWeightedMaximize };
 EVOKIT_ENUM_NAMES(TGAFitnessMethod, "fmMinimize", "fmMaximize", "fmWeightedMinimize", "fmWeightedMaximize");
 
-enum TGASelectionMethod { smRoulette, smRandom, smTournament, smStochasticTournament, smElitist, smCustom };
+// smNSGA2 is non-dominated sorting selection: parents by binary tournament on (Pareto
+// rank, crowding distance), survivors by rank and crowding among parents and children.
+enum TGASelectionMethod { smRoulette, smRandom, smTournament, smStochasticTournament, smElitist, smCustom, smNSGA2 };
 EVOKIT_ENUM_NAMES(TGASelectionMethod, "smRoulette", "smRandom", "smTournament", "smStochasticTournament",
-                  "smElitist", "smCustom");
+                  "smElitist", "smCustom", "smNSGA2");
+
+// The direction of one objective of a multi-objective run.
+enum TGAObjectiveSense { osMinimize, osMaximize };
+EVOKIT_ENUM_NAMES(TGAObjectiveSense, "osMinimize", "osMaximize");
 
 enum TGAGeneticOperation { goCrossover, goMutate, goInvert };
 EVOKIT_ENUM_NAMES(TGAGeneticOperation, "goCrossover", "goMutate", "goInvert");
@@ -104,6 +110,8 @@ inline constexpr double DEFAULT_ADAPTION_SAMPLE_SIZE = 0.25;
 inline constexpr int DEFAULT_INITIAL_POPULATION = 100;
 inline constexpr int DEFAULT_INITIAL_DUPLICATES_RETRIES = 10;
 inline constexpr int DEFAULT_TOURNAMENT_FIELD = 2;
+// The most objectives a multi-objective run may have.
+inline constexpr int MAX_OBJECTIVES = 64;
 inline constexpr TGASelectionMethod DEFAULT_SELECTION_METHOD = smStochasticTournament;
 inline constexpr TGAFitnessMethod DEFAULT_FITNESS_METHOD = fmMinimize;
 inline constexpr TGAGeneticOperations DEFAULT_OPERATIONS{goCrossover, goMutate, goInvert};

@@ -1,11 +1,16 @@
 // TMXCustomGeneticComponent: the abstract evolutionary engine shared by the GA and GP
 // components. It owns two populations that swap roles every generation, runs the
-// generation loop and the termination test, selects parents (six schemes, with a
+// generation loop and the termination test, selects parents (seven schemes, with a
 // cumulative fitness table and an elitist ranking prepared once per generation), scales
 // fitness, keeps the raw and weighted fitness statistics, and offers parallel variants
 // of evaluation and evolution. Genome work (initialisation, crossover, mutation,
 // inversion, weighting) is left to virtual Do... steps of subclasses; the fitness
 // function is the user's OnEvaluateFitness event.
+// Multi-objective runs: individuals carry a vector of objective values (OnEvaluateObjectives
+// or a DoEvaluateObjectives override); every evaluation of the population ranks it into
+// Pareto fronts (pareto.h) and keeps the first front with its size and hypervolume; the
+// smNSGA2 scheme breeds by binary tournament on (rank, crowding) and keeps the best of
+// parents and children.
 // Settings persistence (the GeneticDocument, Assign, component streaming of the extra
 // float settings, the Describe/ToString report) is implemented in persistence.cpp; the
 // element layer is genetic_document.h.
@@ -23,7 +28,9 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include <evokit/common/float_priority_queue.h>
 #include <evokit/core/consts.h>
@@ -47,6 +54,9 @@ using TMXFitnessEvent = std::function<void(TObject* Sender, TMXIndividual* Item,
 using TMXIndividualEvent = std::function<void(TObject* Sender, TMXIndividual* Item)>;
 using TMXParentChildEvent =
     std::function<void(TObject* Sender, TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child)>;
+// Objectives of a multi-objective run: the handler fills Objectives (ObjectiveCount values,
+// each in its own sense). They enter as NaN; a NaN left makes the individual unfit.
+using TMXObjectivesEvent = std::function<void(TObject* Sender, TMXIndividual* Item, std::span<double> Objectives)>;
 // Veto of a mutation or inversion, and the reproduction result: set DoMutation false to cancel.
 using TMXMutationEvent = std::function<void(TObject* Sender, TMXIndividual* Item, bool& DoMutation)>;
 // Parent selection: the handler assigns Parent (it enters as nullptr).
@@ -120,6 +130,57 @@ class TMXCustomGeneticComponent : public TComponent {
   // True when SelectionMethod is smCustom.
   bool IsCustomSelection() const { return FSelectionMethod == smCustom; }
 
+  // --- Multi-objective runs ----------------------------------------------------------
+  // With ObjectiveCount > 0 every individual carries that many objective values, filled by
+  // DoEvaluateObjectives whenever its fitness is evaluated. Its Fitness is then
+  // OnEvaluateFitness's value when that handler is assigned, otherwise the first
+  // objective's value; FitnessMethod should name that objective's direction, since the
+  // statistics, FittestIndividual and the fitness cutoff read Fitness as in a
+  // single-objective run. A NaN in any objective makes the individual unfit: its Fitness is
+  // UnfitFitness() and every row without a NaN dominates it in the ranking.
+  // Every evaluation of the population (EvaluateFitness, ParallelEvaluateFitness) then
+  // ranks it into Pareto fronts over the objectives (maximised ones negated) and measures
+  // crowding within each front. smNSGA2 ranks too; without objectives it ranks by Fitness
+  // in the direction of FitnessMethod, as a single objective.
+  int ObjectiveCount() const { return static_cast<int>(FObjectiveSenses.size()); }
+  // 0 (a single-objective run, the default) to MAX_OBJECTIVES; anything else raises
+  // EArgumentOutOfRangeException and changes nothing. A new count keeps the senses of the
+  // objectives that remain (new ones minimise), clears HypervolumeReference, and marks
+  // every individual of both populations stale so that its objectives are evaluated anew.
+  void SetObjectiveCount(int Value);
+  // The sense of objective Index; EArgumentOutOfRangeException outside 0..ObjectiveCount-1.
+  TGAObjectiveSense ObjectiveSense(int Index) const;
+  void SetObjectiveSense(int Index, TGAObjectiveSense Value);
+  // The reference point of FrontHypervolume: one value per objective, in the objectives'
+  // own senses. Empty (the default) for the automatic point: per objective, the worst value
+  // among the population's rows without NaN, moved away from the best value by a tenth of
+  // their distance (by 1 when they are equal); it follows the population, so it suits one
+  // generation's comparison rather than a run's progress. A point of another size than
+  // ObjectiveCount (other than empty) or holding NaN raises EArgumentOutOfRangeException
+  // and changes nothing.
+  const std::vector<double>& HypervolumeReference() const { return FHypervolumeReference; }
+  void SetHypervolumeReference(std::span<const double> Value);
+
+  // The first Pareto front of the population last evaluated (borrowed individuals, in
+  // population order): empty when there is no ranking (no objectives and not smNSGA2) or
+  // the population gained or lost individuals since.
+  std::vector<TMXIndividual*> ParetoFront() const;
+  // The objective rows of ParetoFront, row-major, in the objectives' own senses (the
+  // Fitness alone when ranking without objectives).
+  std::vector<double> ParetoFrontObjectives() const;
+  int FrontSize() const { return static_cast<int>(FFront.size()); }
+  // The objective space the first front dominates up to the reference point (see
+  // HypervolumeReference), computed on the first read after each evaluation; 0 without a
+  // front. Exact for any number of objectives: two and three by sweeps, more by slicing
+  // along the last objective, whose cost grows as N^(M-2) for N front members and M
+  // objectives.
+  double FrontHypervolume() const;
+  // Pareto rank (0 = first front) and crowding distance (+infinity at a front's ends) of
+  // the individual at Index of the population last ranked. EListError when Index is
+  // outside that population or it is not ranked.
+  int ParetoRank(int Index) const;
+  double CrowdingDistance(int Index) const;
+
   // --- Populations -----------------------------------------------------------------
   // The current generation, owned by the component.
   TMXPopulation* Population() const { return FPopulation.get(); }
@@ -161,6 +222,9 @@ class TMXCustomGeneticComponent : public TComponent {
   const TMXFitnessEvent& OnEvaluateFitness() const { return FOnEvaluateFitness; }
   void SetOnEvaluateFitness(TMXFitnessEvent Value) { FOnEvaluateFitness = std::move(Value); }
   // Optional weighted fitness; without it the weighted fitness is the raw fitness.
+  // The objectives of a multi-objective run; with it, evolution runs without OnEvaluateFitness.
+  const TMXObjectivesEvent& OnEvaluateObjectives() const { return FOnEvaluateObjectives; }
+  void SetOnEvaluateObjectives(TMXObjectivesEvent Value) { FOnEvaluateObjectives = std::move(Value); }
   const TMXFitnessEvent& OnEvaluateWeightedFitness() const { return FOnEvaluateWeightedFitness; }
   void SetOnEvaluateWeightedFitness(TMXFitnessEvent Value) { FOnEvaluateWeightedFitness = std::move(Value); }
   // The selection callback actually called. Assigning a handler switches SelectionMethod
@@ -214,6 +278,11 @@ class TMXCustomGeneticComponent : public TComponent {
   // the user's OnEvaluateFitness (0 without one). A NaN answer counts as UnfitFitness().
   // Subclasses overriding it should bring the other EvaluateFitness overload into scope.
   virtual TGAFitness EvaluateFitness(TMXIndividual* Item, bool Weighted);
+  // Fills Item's objectives through DoEvaluateObjectives and returns the raw fitness that
+  // goes with them: UnfitFitness() when that fitness or any objective is NaN. Item's own
+  // evaluation calls it in a multi-objective run; concurrent calls must be for different
+  // individuals.
+  TGAFitness EvaluateObjectives(TMXIndividual* Item);
   // -1 when Parent1 is fitter, 0 when equal, +1 when Parent2 is fitter: raw fitness when
   // UsePureFitness (direction of FitnessMethod), otherwise the fitness the method names.
   int CompareFitness(const TMXIndividual* Parent1, const TMXIndividual* Parent2, bool UsePureFitness) const;
@@ -259,6 +328,11 @@ class TMXCustomGeneticComponent : public TComponent {
   virtual void SelectTournament(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
   // A uniform pick challenged by TournamentField - 1 roulette picks.
   virtual void SelectStochasticTournament(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
+  // Binary tournament of smNSGA2: of two uniform picks, the lower Pareto rank, then the
+  // larger crowding distance, then the first. Ranks Population first when it is not the
+  // population last ranked (not from several threads at once: the parallel step ranks
+  // the parents before it starts).
+  virtual void SelectNSGA2(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
   // Cycles through the ranks 0 .. Round(Count * ElitistPct) of the elitist ranking
   // (uniform when all fitness is equal). A rank past the ranking takes its last rank.
   virtual void SelectElitist(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
@@ -400,6 +474,21 @@ class TMXCustomGeneticComponent : public TComponent {
   virtual void DoCalculateWeightedFitnessStatistics();
   // OnEvaluateWeightedFitness's value, or the cached raw fitness without a handler.
   virtual TGAFitness DoEvaluateWeightedFitness(TMXIndividual* Item);
+  // Fills Objectives (ObjectiveCount values, entering as NaN) for Item and returns its raw
+  // fitness: the values of OnEvaluateObjectives (without that handler, the values stored on
+  // Item when it holds as many); the fitness of EvaluateFitness(Item, false) when
+  // OnEvaluateFitness is assigned, otherwise the first objective.
+  virtual TGAFitness DoEvaluateObjectives(TMXIndividual* Item, std::span<double> Objectives);
+  // Ranks the current population into Pareto fronts with crowding distances and keeps the
+  // first front (a step of EvaluateFitness when ranking is on, after the weighted
+  // statistics).
+  virtual void DoCalculateParetoStatistics();
+  // smNSGA2 survival after breeding: ranks parents (PreviousGeneration) and children
+  // (Population) together and keeps Population.Count of them, whole fronts in rank order,
+  // the front that does not fit by decreasing crowding distance within it (ties: parents
+  // first, then population order). Surviving children stay where they are; the surviving
+  // parents are copied over the children that do not survive, in order.
+  virtual void SelectSurvivors();
 
   // Without a selection handler: EGAException "No custom selection function defined".
   virtual TMXIndividual* DoSelectParent(TMXPopulation* Population);
@@ -424,6 +513,16 @@ class TMXCustomGeneticComponent : public TComponent {
   TMXSelectionEvent BuiltInSelection(TGASelectionMethod Method);
   // True when the fitness the method compares is the same for every individual.
   bool UniformFitness() const;
+  // True when evaluations rank the population (objectives, or smNSGA2).
+  bool ParetoRanking() const { return !FObjectiveSenses.empty() || FSelectionMethod == smNSGA2; }
+  // Appends one row per individual of Population to Points, in minimising form (maximised
+  // objectives negated; a row of the wrong length is NaN), and returns the row length.
+  // Reads the objectives, evaluating stale individuals.
+  int ParetoPoints(const TMXPopulation& Population, std::vector<double>& Points) const;
+  // Ranks Population: ranks and crowding per position, the first front, its rows and the
+  // automatic reference point.
+  void RankPareto(const TMXPopulation& Population);
+  void DropParetoRanking();
   bool Maximizing() const { return FFitnessMethod == fmMaximize || FFitnessMethod == fmWeightedMaximize; }
   bool Weighted() const { return FFitnessMethod == fmWeightedMinimize || FFitnessMethod == fmWeightedMaximize; }
   void ClearStatistics();
@@ -470,6 +569,7 @@ class TMXCustomGeneticComponent : public TComponent {
   TMXInitializationEvent FOnInitialization;
   TMXFitnessEvent FOnEvaluateFitness;
   TMXFitnessEvent FOnEvaluateWeightedFitness;
+  TMXObjectivesEvent FOnEvaluateObjectives;
   TMXSelectionEvent FOnSelection;
   TMXParentChildEvent FOnInitializeChild;
   TMXCrossoverEvent FOnCrossover;
@@ -505,6 +605,21 @@ class TMXCustomGeneticComponent : public TComponent {
   // maximizing), one per individual of FKeyedPopulation in index order.
   TGAFitnessArray FTournamentKeys;
   const TMXPopulation* FKeyedPopulation = nullptr;
+
+  // Multi-objective settings and the Pareto ranking of FParetoPopulation: rank and
+  // crowding per position, the first front's positions and rows (minimising form), the
+  // automatic reference point, and the hypervolume computed on demand.
+  std::vector<TGAObjectiveSense> FObjectiveSenses;
+  std::vector<double> FHypervolumeReference;
+  const TMXPopulation* FParetoPopulation = nullptr;
+  std::vector<int> FParetoRanks;
+  std::vector<double> FCrowding;
+  std::vector<int> FFront;
+  std::vector<double> FFrontPoints;
+  int FFrontWidth = 0;
+  std::vector<double> FAutoReference;
+  mutable double FHypervolume = 0;
+  mutable bool FHypervolumeKnown = false;
 };
 
 }  // namespace evokit

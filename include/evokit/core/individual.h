@@ -10,7 +10,9 @@
 
 #include <concepts>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include <evokit/core/consts.h>
 #include <evokit/platform/collection.h>
@@ -58,6 +60,21 @@ class TMXIndividual : public TCollectionItem, public IPublishedProperties {
   // (The spelling "Weigthed" is the published name of this property.)
   TGAFitness NormalizedWeigthedFitness() const;
 
+  // The objective values of a multi-objective run (the component's ObjectiveCount of them,
+  // each in its own sense; NaN marks a failed evaluation): evaluated with the fitness when
+  // stale, then cached with it. Empty in a single-objective run. The span stays valid
+  // until the individual is evaluated again or changed.
+  std::span<const double> Objectives() const {
+    if (FNeedFitness) const_cast<TMXIndividual*>(this)->EvaluateFitness();
+    return FObjectives;
+  }
+  // The stored objective values, without evaluating a stale individual.
+  std::span<const double> StoredObjectives() const { return FObjectives; }
+  // Stores Values as the objective values, without touching the stale mark or the
+  // fitness: for values already known, such as those of a saved run. Without objective
+  // handlers a multi-objective component keeps stored values of the right count.
+  void SetObjectives(std::span<const double> Values) { FObjectives.assign(Values.begin(), Values.end()); }
+
   // True while the cached raw fitness is stale.
   bool NeedFitness() const { return FNeedFitness; }
   // Stores Value as the cached raw fitness and clears the stale mark without asking the
@@ -74,8 +91,8 @@ class TMXIndividual : public TCollectionItem, public IPublishedProperties {
   // subclass calls it.
   void Modified();
 
-  // From another TMXIndividual: copies its fitness (evaluating it when stale), its stale
-  // mark and its name, then reports the change. Subclasses call this first and then copy
+  // From another TMXIndividual: copies its fitness and objectives (evaluating them when
+  // stale), its stale mark and its name, then reports the change. Subclasses call this first and then copy
   // their genome. Any other source: EConvertError "Cannot assign a ... to a ...".
   void Assign(const TPersistent* Source) override;
   // A copy of this individual appended to the same collection (of that collection's item
@@ -87,6 +104,13 @@ class TMXIndividual : public TCollectionItem, public IPublishedProperties {
   // genome-carrying subclasses override both.
   virtual void LoadFromXML(const TXMLNode& Node);
   virtual void SaveToXML(const TXMLNode& Node) const;
+  // For those overrides: writes the stored objective values as an Objectives child of
+  // Element (numbers separated by spaces, each reading back to the same double); nothing
+  // when there are none.
+  void SaveObjectivesToXML(const TXMLNode& Element) const;
+  // The values of Element's Objectives child (empty without one). EConvertError when a
+  // value is not a number; nothing is changed either way.
+  static std::vector<double> ReadObjectivesXML(const TXMLNode& Element);
   // Published for component streaming: Name (default "").
   void DeclareProperties(TPropertyRegistry& Reg) override;
 
@@ -99,9 +123,11 @@ class TMXIndividual : public TCollectionItem, public IPublishedProperties {
   std::string FName;
   mutable bool FNeedFitness = true;
   mutable TGAFitness FFitness = 0;
+  std::vector<double> FObjectives;
 
  private:
   friend class TMXPopulation;
+  friend class TMXCustomGeneticComponent;
   // The component that owns this individual's population, kept by the population's
   // notifications so the hot fitness path needs no cast.
   TMXCustomGeneticComponent* FComponent;

@@ -159,6 +159,14 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // Chance that one node changes in point mutation (no range check).
   TGAProbability PointMutationProbability() const { return FPointMutationProbability; }
   void SetPointMutationProbability(TGAProbability Value) { FPointMutationProbability = Value; }
+  // Ranks programs by accuracy and size: true sets ObjectiveCount to 2, objective 0 the
+  // fitness in the direction FitnessMethod has at that moment (set it first) and objective
+  // 1 the program's size in nodes, minimised. The fitness handler then gives objective 0
+  // (OnEvaluateObjectives is not called); under smNSGA2 the population spreads along the
+  // front of error against size, which ParetoFront reads. False sets ObjectiveCount to 0.
+  // Saved with the GeneticProgram document.
+  bool SizeObjective() const { return FSizeObjective; }
+  void SetSizeObjective(bool Value);
   // Weight of size or depth in the weighted fitness; the covariant strategies overwrite
   // it every generation.
   TGAFloat ParsimonyCoefficient() const { return FParsimonyCoefficient; }
@@ -400,6 +408,9 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // The parsimony penalty of the size and depth strategies, added when minimising and
   // subtracted when maximising; OnEvaluateWeightedFitness's answer when assigned.
   TGAFitness DoEvaluateWeightedFitness(TMXIndividual* Item) override;
+  // With SizeObjective: the raw fitness (EvaluateFitness(Item, false)) and the program size;
+  // otherwise the inherited objectives.
+  TGAFitness DoEvaluateObjectives(TMXIndividual* Item, std::span<double> Objectives) override;
   // Under the covariant strategies the coefficient becomes Cov(l, f) / Var(l) over the
   // programs' sizes (depths) l and raw fitness f (0 when Var(l) is 0 or there is only one
   // program); then the inherited statistics.
@@ -455,6 +466,7 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   TGAProbability FPointMutationProbability = TGPDefaults::PointMutationProbability;
   TGAFloat FParsimonyCoefficient = TGPDefaults::ParsimonyCoefficient;
   TGAFloat FTarpeianProbability = TGPDefaults::TarpeianProbability;
+  bool FSizeObjective = false;
   // Events.
   TNodeNotifyEvent<T> FOnConstantMutation;
   // The instruction set split by arity (borrowed pointers into FInstructions).

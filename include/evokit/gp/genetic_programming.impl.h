@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -691,6 +692,31 @@ TGAFitness TMXCustomGeneticProgramming<T>::EvaluateFitness(TMXIndividual* Item, 
     }
   }
   return TMXCustomGeneticComponent::EvaluateFitness(Item, Weighted);
+}
+
+template <class T>
+void TMXCustomGeneticProgramming<T>::SetSizeObjective(bool Value) {
+  if (!Value) {
+    if (FSizeObjective) SetObjectiveCount(0);
+    FSizeObjective = false;
+    return;
+  }
+  SetObjectiveCount(2);
+  const bool maximizing = FitnessMethod() == fmMaximize || FitnessMethod() == fmWeightedMaximize;
+  SetObjectiveSense(0, maximizing ? osMaximize : osMinimize);
+  SetObjectiveSense(1, osMinimize);
+  FSizeObjective = true;
+}
+
+template <class T>
+TGAFitness TMXCustomGeneticProgramming<T>::DoEvaluateObjectives(TMXIndividual* Item, std::span<double> Objectives) {
+  if (!FSizeObjective || Objectives.size() != 2) return TMXCustomGeneticComponent::DoEvaluateObjectives(Item, Objectives);
+  const TGAFitness fitness = EvaluateFitness(Item, false);
+  const auto* individual = FastCast<const TIndividual>(Item);
+  const TNode* tree = individual ? individual->DNA() : nullptr;
+  Objectives[0] = fitness;
+  Objectives[1] = tree ? static_cast<double>(tree->Size()) : std::numeric_limits<double>::quiet_NaN();
+  return fitness;
 }
 
 template <class T>

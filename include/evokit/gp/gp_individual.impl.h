@@ -243,6 +243,7 @@ void TMXGPIndividual<T>::SaveToXML(const TXMLNode& Node) const {
 template <class T>
 void TMXGPIndividual<T>::LoadFromXML(const IXMLIndividualType& IndividualXML) {
   const std::string name = IndividualXML.Get_Name();
+  const std::vector<double> objectives = ReadObjectivesXML(IndividualXML.Node());
   const IXMLDnaType dna = IndividualXML.Get_DNA();
   // The root is given the named instruction of the engine's set (or of the set the
   // current root refers to), through which the nodes below resolve their names. A DNA
@@ -260,6 +261,7 @@ void TMXGPIndividual<T>::LoadFromXML(const IXMLIndividualType& IndividualXML) {
   if (tree) tree->LoadFromXML(dna);
   SetName(name);
   AssignDNA(tree.release());  // no engine and no tree: only the name
+  SetObjectives(objectives);
 }
 
 template <class T>
@@ -267,6 +269,7 @@ void TMXGPIndividual<T>::SaveToXML(const IXMLIndividualType& IndividualXML) cons
   IndividualXML.Set_Name(FName);
   IndividualXML.Set_Fitness(static_cast<float>(Fitness()));
   if (FDNA) FDNA->SaveToXML(IndividualXML.Get_DNA());
+  SaveObjectivesToXML(IndividualXML.Node());
 }
 
 // =======================================================================================

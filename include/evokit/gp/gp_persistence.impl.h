@@ -367,6 +367,7 @@ void TMXCustomGeneticProgramming<T>::SaveToXML(const IXMLGeneticProgram& Node) {
   reproduction.Set_SelectionNonterminalsProbability(static_cast<float>(FSelectionNonTerminalsProbability));
   reproduction.Set_PointMutationMethod(EnumName(FPointMutationMethod));
   reproduction.Set_PointMutationProbability(static_cast<float>(FPointMutationProbability));
+  if (FSizeObjective) Node.Node().AddChild("SizeObjective").SetText("True");
   SaveToXML(Node.Get_Domain());
 }
 
@@ -407,6 +408,9 @@ void TMXCustomGeneticProgramming<T>::LoadFromXML(const IXMLGeneticProgram& Node)
   const float nonTerminals = reproduction.Get_SelectionNonterminalsProbability();
   const int pointMutationMethod = EnumValue<TGPPointMutationMethod>(reproduction.Get_PointMutationMethod());
   const float pointMutationProbability = reproduction.Get_PointMutationProbability();
+  // Written only when set; a document without it keeps the current setting.
+  const TXMLNode sizeObjective = Node.Node().FindChild("SizeObjective");
+  const bool ranksBySize = sizeObjective && LowerCase(sizeObjective.Text()) == "true";
   CheckDomain(domain);
 
   // The inherited load converts all its values before it applies the first.
@@ -424,6 +428,16 @@ void TMXCustomGeneticProgramming<T>::LoadFromXML(const IXMLGeneticProgram& Node)
   SetSelectionNonTerminalsProbability(nonTerminals);
   if (pointMutationMethod >= 0) SetPointMutationMethod(static_cast<TGPPointMutationMethod>(pointMutationMethod));
   SetPointMutationProbability(pointMutationProbability);
+  if (sizeObjective) {
+    // The document's senses stay: the size objective only takes over the evaluation.
+    const std::vector<TGAObjectiveSense> senses = [this] {
+      std::vector<TGAObjectiveSense> out;
+      for (int k = 0; k < ObjectiveCount(); ++k) out.push_back(ObjectiveSense(k));
+      return out;
+    }();
+    SetSizeObjective(ranksBySize);
+    if (ranksBySize && senses.size() == 2) SetObjectiveSense(0, senses[0]);
+  }
   LoadCheckedDomain(domain);
 }
 
