@@ -64,26 +64,77 @@ int RankOne(const double* P, const std::vector<int>& Order, std::vector<int>& Ra
   return front + 1;
 }
 
-// Two objectives, Order sorted lexicographically. Within a front the rows run with the
-// first objective rising and the second falling, so the last row of a front dominates a
-// later row whenever any row of that front does; the fronts that dominate a row are a
-// prefix of the front list, found by binary search.
-int RankTwo(const double* P, const std::vector<int>& Order, std::vector<int>& Ranks) {
-  std::vector<int> last;  // the latest row placed in each front
-  for (int row : Order) {
-    const double* p = P + 2 * static_cast<std::ptrdiff_t>(row);
-    const auto front = std::partition_point(last.begin(), last.end(), [&](int q) {
-      const double* l = P + 2 * static_cast<std::ptrdiff_t>(q);
-      return l[1] < p[1] || (l[1] == p[1] && l[0] < p[0]);
+// Two objectives: the rows of Rows (any order) are copied next to their values and sorted
+// lexicographically. Within a front the rows then run with the first objective rising
+// and the second falling, so the last row of a front dominates a later row whenever any
+// row of that front does; the fronts that dominate a row are a prefix of the front list,
+// found by binary search.
+int RankTwo(const double* P, const std::vector<int>& Rows, std::vector<int>& Ranks) {
+  struct TRow {
+    double X, Y;
+    int Index;
+  };
+  std::vector<TRow> sorted;
+  sorted.reserve(Rows.size());
+  for (int r : Rows) sorted.push_back({P[2 * static_cast<std::ptrdiff_t>(r)], P[2 * static_cast<std::ptrdiff_t>(r) + 1], r});
+  std::sort(sorted.begin(), sorted.end(),
+            [](const TRow& a, const TRow& b) { return a.X < b.X || (a.X == b.X && a.Y < b.Y); });
+  std::vector<TRow> last;  // the latest row placed in each front
+  for (const TRow& p : sorted) {
+    const auto front = std::partition_point(last.begin(), last.end(), [&](const TRow& l) {
+      return l.Y < p.Y || (l.Y == p.Y && l.X < p.X);
     });
-    Ranks[row] = static_cast<int>(front - last.begin());
-    if (front == last.end()) last.push_back(row);
-    else *front = row;
+    Ranks[static_cast<std::size_t>(p.Index)] = static_cast<int>(front - last.begin());
+    if (front == last.end()) last.push_back(p);
+    else *front = p;
   }
   return static_cast<int>(last.size());
 }
 
-// Three objectives or more, Order sorted lexicographically: a row can be dominated only
+// The points of a plane reduced to their lower-left staircase (Y rising, Z falling):
+// answers whether some point added so far is no greater than a given one in both values.
+class TMinStaircase {
+ public:
+  bool Covers(double Y, double Z) const {
+    auto it = FSteps.upper_bound(Y);
+    return it != FSteps.begin() && std::prev(it)->second <= Z;
+  }
+  void Add(double Y, double Z) {
+    if (Covers(Y, Z)) return;
+    auto it = FSteps.lower_bound(Y);
+    while (it != FSteps.end() && it->second >= Z) it = FSteps.erase(it);
+    FSteps.emplace_hint(it, Y, Z);
+  }
+
+ private:
+  std::map<double, double> FSteps;
+};
+
+// Three objectives, Order sorted lexicographically: the rows before a row are no worse in
+// the first objective, so one of them dominates it exactly when it is no worse in the
+// other two as well (identical rows aside, which share the rank of their twin). Each front
+// keeps the staircase of its rows' last two objectives, so a probe costs O(log N) and the
+// whole sort O(N log N log F) for F fronts.
+int RankThree(const double* P, const std::vector<int>& Order, std::vector<int>& Ranks) {
+  std::vector<TMinStaircase> fronts;
+  const auto row = [&](int r) { return P + 3 * static_cast<std::ptrdiff_t>(r); };
+  for (std::size_t i = 0; i < Order.size(); ++i) {
+    const int r = Order[i];
+    const double* p = row(r);
+    if (i > 0 && SameRow(row(Order[i - 1]), p, 3)) {
+      Ranks[r] = Ranks[Order[i - 1]];
+      continue;
+    }
+    const auto front = std::partition_point(fronts.begin(), fronts.end(),
+                                            [&](const TMinStaircase& f) { return f.Covers(p[1], p[2]); });
+    Ranks[r] = static_cast<int>(front - fronts.begin());
+    if (front == fronts.end()) fronts.emplace_back().Add(p[1], p[2]);
+    else front->Add(p[1], p[2]);
+  }
+  return static_cast<int>(fronts.size());
+}
+
+// Four objectives or more, Order sorted lexicographically: a row can be dominated only
 // by rows before it, and the fronts that dominate it are a prefix of the front list, so
 // a binary search over the fronts places it (each probe scans one front, newest first).
 int RankMany(const double* P, int M, const std::vector<int>& Order, std::vector<int>& Ranks) {
@@ -241,15 +292,19 @@ std::vector<int> ParetoRanks(std::span<const double> Points, int Objectives) {
   order.reserve(ranks.size());
   for (int r = 0; r < count; ++r)
     (HasNaN(p + static_cast<std::ptrdiff_t>(m) * r, m) ? withNaN : order).push_back(r);
-  std::sort(order.begin(), order.end(), [&](int a, int b) {
-    const double* ra = p + static_cast<std::ptrdiff_t>(m) * a;
-    const double* rb = p + static_cast<std::ptrdiff_t>(m) * b;
-    return std::lexicographical_compare(ra, ra + m, rb, rb + m);
-  });
   int fronts = 0;
-  if (m == 1) fronts = RankOne(p, order, ranks);
-  else if (m == 2) fronts = RankTwo(p, order, ranks);
-  else fronts = RankMany(p, m, order, ranks);
+  if (m == 2) {
+    fronts = RankTwo(p, order, ranks);
+  } else {
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+      const double* ra = p + static_cast<std::ptrdiff_t>(m) * a;
+      const double* rb = p + static_cast<std::ptrdiff_t>(m) * b;
+      return std::lexicographical_compare(ra, ra + m, rb, rb + m);
+    });
+    if (m == 1) fronts = RankOne(p, order, ranks);
+    else if (m == 3) fronts = RankThree(p, order, ranks);
+    else fronts = RankMany(p, m, order, ranks);
+  }
   for (int r : withNaN) ranks[static_cast<std::size_t>(r)] = fronts;
   return ranks;
 }

@@ -21,11 +21,13 @@ bool ParetoDominates(const double* A, const double* B, int Objectives);
 
 // Front index of every row: 0 = non-dominated, 1 = non-dominated once front 0 is removed,
 // and so on. Equal rows share a front; rows with a NaN form one last front after all
-// others. One objective: a sort, O(N log N). Two: a lexicographic sort and a sweep that
-// places each row by binary search over the last row of each front, O(N log N). Three and
-// more: the lexicographic sort, then efficient non-dominated sort with binary search over
-// the fronts (each row is compared only with rows sorted before it), O(M N^2) at worst,
-// close to O(M N log N) when the fronts are few or small.
+// others. Every method first sorts the rows lexicographically, so that a row can only be
+// dominated by rows before it, then places each row by binary search over the fronts
+// found so far. One objective: the sort alone, O(N log N). Two: each front is probed
+// through its last row, O(N log N). Three: each front keeps the staircase of its rows'
+// last two objectives in an ordered map, O(N log N log F) for F fronts. Four and more:
+// efficient non-dominated sort with binary search (each probe scans one front),
+// O(M N^2) at worst, far less when the fronts are many and small.
 std::vector<int> ParetoRanks(std::span<const double> Points, int Objectives);
 
 // NSGA-II crowding distance of the rows listed in Front (indices into Points), in the
