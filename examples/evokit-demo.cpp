@@ -477,7 +477,7 @@ int RunSymreg(const TOptions& o) {
   }
   RandSeed(o.Seed);
   TParallel::SetMaxThreads(o.Threads);
-  TMXGeneticProgramming gp;
+  TMXGPRegressionProgramming gp;
   const int otherLimit = gp.BloatLimit();  // the limit strategies other than the library's keep
   // The library's regression set-up (its function set, a variable per input column, its
   // initial depth and size limit) with the demo's own choices.
@@ -501,7 +501,7 @@ int RunSymreg(const TOptions& o) {
   // blocks of rows (row by row with --scalar).
   auto fitness = std::make_shared<TMXGPRegressionFitness>(data.Table, data.Target, rmMeanSquaredError,
                                                           settings.LinearScaling);
-  fitness->SetCoefficientFitting(settings.CoefficientIterations, settings.Lamarckian);
+  fitness->SetCoefficientFitting(settings.CoefficientIterations, settings.Lamarckian, settings.VariableWeights);
   fitness->SetBatch(!o.Scalar);
   SetRegressionFitness(gp, fitness);
   TMXGPRegressionArchive archive(fitness);  // the run's front of error against program size
@@ -546,7 +546,7 @@ int RunSymreg(const TOptions& o) {
   if (const TMXGPRegressionArchive::TEntry* model = archive.Best()) {
     // The best program of the run, scaled, as an expression over the column names; a
     // scaling that differs from none by rounding alone is left out.
-    TMXExpression expression = TMXExpression::FromProgram(model->Program.get());
+    TMXExpression expression = TMXExpression::FromProgram(model->Program.get(), model->Weighted);
     const double slope = std::fabs(model->Slope - 1) < 1e-12 ? 1 : model->Slope;
     const double intercept = std::fabs(model->Intercept) < 1e-12 ? 0 : model->Intercept;
     expression = TMXExpression::Function(

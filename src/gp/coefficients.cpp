@@ -409,6 +409,20 @@ void CoefficientJacobian(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* c
   }
 }
 
+void CoefficientValues(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+                       const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out) {
+  const std::size_t rows = static_cast<std::size_t>(Table.RowCount());
+  CheckLength(Values.size(), Coefficients.size(), "Values");
+  CheckLength(Out.size(), rows, "Out");
+  TScratch& scratch = ThreadLocal(tScratch);
+  Compile(Root, Coefficients, Table, scratch.Program);
+  Prepare(scratch, scratch.Program.Steps.size(), static_cast<Eigen::Index>(Coefficients.size()));
+  for (std::size_t start = 0; start < rows; start += kBlock) {
+    const int n = static_cast<int>(std::min<std::size_t>(kBlock, rows - start));
+    RunBlock(scratch.Program, Table, Values.data(), static_cast<int>(start), n, scratch, Out.data() + start, nullptr);
+  }
+}
+
 TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
                                     const TMXDataTable& Table, std::span<const double> Target,
                                     const TMXGPCoefficientOptions& Options, std::span<const double> Start) {
@@ -466,7 +480,9 @@ TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode
       continue;
     }
     scratch.TrialParameters = p + scratch.Step;
-    const double trial = Evaluate(program, Table, Target, count, scaling, true, scratch.TrialParameters, scratch,
+    // The last iteration's trial needs no derivatives: nothing solves with them.
+    const bool last = iteration + 1 == Options.MaxIterations;
+    const double trial = Evaluate(program, Table, Target, count, scaling, !last, scratch.TrialParameters, scratch,
                                   scratch.Trial, scratch.TrialNormal, scratch.TrialGradient);
     if (std::isfinite(trial) && trial < cost) {
       const double decrease = (cost - trial) / cost;
