@@ -550,7 +550,6 @@ TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
   settings.SizeLimit = 0;
   settings.CrossoverProbability = 0.7, settings.MutationProbability = 0.2, settings.StoppingError = 1e-6;
   settings.Constants = "1 0.5";
-  settings.EphemeralConstants = false;
   const std::vector<std::string> variables{"x", "exp"};
   TFloatGP gp;
   ApplyRegressionSettings(gp, settings, variables);
@@ -612,7 +611,7 @@ TEST(GPRegression, SettingsOutOfRangeAreRefusedByName) {
       {[](S& s) { s.StoppingError = INFINITY; }, "StoppingError"},
       {[](S& s) { s.EphemeralRange = 0; }, "EphemeralRange"},
       {[](S& s) { s.EphemeralRange = std::nan(""); }, "EphemeralRange"},
-      {[](S&) {}, "EphemeralConstants"},  // the defaults ask for them; a TFloatGP cannot draw them
+      {[](S& s) { s.EphemeralConstants = true; }, "EphemeralConstants"},  // a TFloatGP cannot draw them
       {[](S& s) { s.SizeLimit = 4; }, "SizeLimit"},
       {[](S& s) { s.CoefficientIterations = -1; }, "CoefficientIterations"},
       {[](S& s) { s.CoefficientIterations = 1001; }, "CoefficientIterations"},
@@ -703,7 +702,7 @@ TArchiveRun RunWithArchive(int Threads, TMXGPRegressionArchive& Archive, TMXGPRe
                            TFloatGP& gp, std::shared_ptr<TMXGPRegressionFitness> Fitness) {
   TArchiveRun run;
   TMXGPRegressionSettings settings;
-  settings.Population = 60, settings.Constants = "1", settings.EphemeralConstants = false;
+  settings.Population = 60, settings.Constants = "1";
   ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x"});
   SetRegressionFitness(gp, Fitness);
   TParallel::SetMaxThreads(Threads);
@@ -874,7 +873,7 @@ std::string InitialPrograms(TMXCustomGeneticProgramming<double>& GP, std::uint64
 // component's trees, draw for draw.
 TEST(GPRegression, EphemeralConstantsAreDrawnPerNodeAndRepeatWithTheSeed) {
   TMXGPRegressionSettings settings;
-  settings.Population = 60, settings.EphemeralRange = 2.5;
+  settings.Population = 60, settings.EphemeralConstants = true, settings.EphemeralRange = 2.5;
   const std::vector<std::string> variables{"x"};
   TMXGPRegressionProgramming gp, again;
   ApplyRegressionSettings(gp, settings, variables);
@@ -964,7 +963,7 @@ TEST(GPRegression, VariableWeightsRecoverAWeightedLinearModel) {
   table.AddColumn("x1", x1), table.AddColumn("x2", x2), table.AddColumn("x3", x3), table.AddColumn("y", y);
   TMXGPRegressionProgramming gp;
   TMXGPRegressionSettings settings;
-  settings.EphemeralConstants = false, settings.Constants = "";
+  settings.Constants = "";
   ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x1", "x2", "x3"});
   TMXGPPopulation<double> scratch(&gp);
   TMXGPIndividual<double>* item = scratch.Add();

@@ -66,6 +66,8 @@ def test_bad_data_raises(x, y, error, match):
     ({"validation_fraction": 0.9}, ValueError), ({"linear_scaling": "yes"}, TypeError), ({"verbose": 1.0}, TypeError),
     ({"size_limit": 4}, ValueError), ({"coefficient_iterations": -1}, ValueError),
     ({"coefficient_iterations": 1.0}, TypeError), ({"lamarckian": 0}, TypeError),
+    ({"ephemeral_constants": 1}, TypeError), ({"ephemeral_range": 0.0}, ValueError),
+    ({"ephemeral_range": "1"}, TypeError), ({"variable_weights": None}, TypeError),
 ])
 def test_bad_parameters_raise_at_fit_naming_the_parameter(params, error):
     model = SymbolicRegressor(population_size=10, generations=1).set_params(**params)

@@ -179,7 +179,7 @@ struct TMXGPRegressionSettings {
   std::string Constants = "1";                  // constant terminals, as numbers; blank: none
   // One more constant terminal, "ERC", whose nodes draw their values uniformly from
   // [-EphemeralRange, EphemeralRange) when made (TMXGPRegressionProgramming).
-  bool EphemeralConstants = true;
+  bool EphemeralConstants = false;
   double EphemeralRange = 1;
   double StoppingError = 0;  // the fitness cutoff: the run stops once an error is this low
   bool LinearScaling = true;  // for TMXGPRegressionFitness
