@@ -952,54 +952,67 @@ TEST(GPRegression, EphemeralConstantsAreDrawnPerNodeAndRepeatWithTheSeed) {
 
 // Variable weights: x1 + x2 + x3 with a weight on each leaf fits y = 1 + 2 x1 - 3 x2 +
 // 0.5 x3 exactly by every metric, still five nodes; kept or not as the constants are,
-// and read back by ProgramValues and the expression.
+// and read back by ProgramValues and the expression; on a large table too, whose fit
+// runs over a sample of the rows.
 TEST(GPRegression, VariableWeightsRecoverAWeightedLinearModel) {
-  TMXDataTable table;
-  std::vector<double> x1, x2, x3, y;
-  for (int i = 0; i < 300; ++i) {
-    x1.push_back(std::sin(0.7 * i)), x2.push_back(std::cos(1.3 * i)), x3.push_back(0.01 * i - 1);
-    y.push_back(1 + 2 * x1.back() - 3 * x2.back() + 0.5 * x3.back());
-  }
-  table.AddColumn("x1", x1), table.AddColumn("x2", x2), table.AddColumn("x3", x3), table.AddColumn("y", y);
-  TMXGPRegressionProgramming gp;
-  TMXGPRegressionSettings settings;
-  settings.Constants = "";
-  ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x1", "x2", "x3"});
-  TMXGPPopulation<double> scratch(&gp);
-  TMXGPIndividual<double>* item = scratch.Add();
-  const TTree tree(BuildTree(*gp.Instructions(), "(Add (Add x1 x2) x3)"));
-  item->SetDNA(tree.get());
-  TMXGPNode<double>* root = item->DNA();
-  const std::vector<TMXGPNode<double>*> leaves = CoefficientNodes(root, true);
-  ASSERT_EQ(leaves.size(), 3u);
-  for (const TGPRegressionMetric metric : {rmMeanSquaredError, rmMeanAbsoluteError, rmRSquared}) {
-    const double perfect = metric == rmRSquared ? 1 : 0;
-    TMXGPRegressionFitness plain(table, "y", metric, true), unkept(table, "y", metric, true),
-        kept(table, "y", metric, true);
-    plain.SetCoefficientFitting(20, true);
-    unkept.SetCoefficientFitting(20, false, true), kept.SetCoefficientFitting(20, true, true);
-    for (TMXGPNode<double>* leaf : leaves) leaf->SetValue(1);
-    item->MarkChanged();
-    EXPECT_GT(std::fabs(plain.Evaluate(*item) - perfect), 1e-2) << metric;
-    EXPECT_NEAR(unkept.Evaluate(*item), perfect, 1e-9) << metric;
-    for (const TMXGPNode<double>* leaf : leaves) EXPECT_EQ(leaf->Value(), 1);
-    EXPECT_NEAR(kept.Evaluate(*item), perfect, 1e-9) << metric;
-    EXPECT_NEAR(leaves[1]->Value() / leaves[0]->Value(), -1.5, 1e-6);
-    EXPECT_NEAR(leaves[2]->Value() / leaves[0]->Value(), 0.25, 1e-6);
-    EXPECT_EQ(root->Size(), 5);
-  }
-  // The weighted values, as the expression reads them, are the model up to its scaling.
-  std::vector<double> weighted(y.size()), unweighted(y.size());
-  ProgramValues(root, table, weighted, true);
-  ProgramValues(root, table, unweighted);
-  double slope = 0, intercept = 0;
-  TMXGPRegressionFitness::FitLinearScaling(weighted, y, slope, intercept);
-  const std::vector<double> expression = TMXExpression::FromProgram(root, true).Evaluate(table);
-  const std::vector<double> bare = TMXExpression::FromProgram(root).Evaluate(table);
-  for (std::size_t i = 0; i < y.size(); ++i) {
-    EXPECT_NEAR(intercept + slope * weighted[i], y[i], 1e-9);
-    EXPECT_NEAR(expression[i], weighted[i], 1e-12);
-    EXPECT_EQ(bare[i], unweighted[i]);
-    EXPECT_EQ(unweighted[i], x1[i] + x2[i] + x3[i]);
+  for (const int rows : {300, 3 * TMXGPRegressionFitness::FitRows + 7}) {
+    TMXDataTable table;
+    std::vector<double> x1, x2, x3, y;
+    for (int i = 0; i < rows; ++i) {
+      x1.push_back(std::sin(0.7 * i)), x2.push_back(std::cos(1.3 * i)), x3.push_back(0.01 * i - 1);
+      y.push_back(1 + 2 * x1.back() - 3 * x2.back() + 0.5 * x3.back());
+    }
+    table.AddColumn("x1", x1), table.AddColumn("x2", x2), table.AddColumn("x3", x3), table.AddColumn("y", y);
+    TMXGPRegressionProgramming gp;
+    TMXGPRegressionSettings settings;
+    settings.Constants = "";
+    ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x1", "x2", "x3"});
+    TMXGPPopulation<double> scratch(&gp);
+    TMXGPIndividual<double>* item = scratch.Add();
+    const TTree tree(BuildTree(*gp.Instructions(), "(Add (Add x1 x2) x3)"));
+    item->SetDNA(tree.get());
+    TMXGPNode<double>* const root = item->DNA();
+    const std::vector<TMXGPNode<double>*> leaves = CoefficientNodes(root, true);
+    ASSERT_EQ(leaves.size(), 3u);
+    for (const TGPRegressionMetric metric : {rmMeanSquaredError, rmMeanAbsoluteError, rmRSquared}) {
+      const double perfect = metric == rmRSquared ? 1 : 0;
+      TMXGPRegressionFitness plain(table, "y", metric, true), unkept(table, "y", metric, true),
+          kept(table, "y", metric, true);
+      plain.SetCoefficientFitting(20, true);
+      unkept.SetCoefficientFitting(20, false, true), kept.SetCoefficientFitting(20, true, true);
+      for (TMXGPNode<double>* leaf : leaves) leaf->SetValue(1);
+      item->MarkChanged();
+      EXPECT_GT(std::fabs(plain.Evaluate(*item) - perfect), 1e-2) << metric;
+      EXPECT_NEAR(unkept.Evaluate(*item), perfect, 1e-9) << metric;
+      for (const TMXGPNode<double>* leaf : leaves) EXPECT_EQ(leaf->Value(), 1);
+      EXPECT_NEAR(kept.Evaluate(*item), perfect, 1e-9) << metric;
+      EXPECT_NEAR(leaves[1]->Value() / leaves[0]->Value(), -1.5, 1e-6);
+      EXPECT_NEAR(leaves[2]->Value() / leaves[0]->Value(), 0.25, 1e-6);
+      EXPECT_EQ(root->Size(), 5);
+    }
+    // The weighted values, as the expression reads them, are the model up to its scaling.
+    std::vector<double> weighted(y.size()), unweighted(y.size());
+    ProgramValues(root, table, weighted, true);
+    ProgramValues(root, table, unweighted);
+    double slope = 0, intercept = 0;
+    TMXGPRegressionFitness::FitLinearScaling(weighted, y, slope, intercept);
+    const std::vector<double> expression = TMXExpression::FromProgram(root, true).Evaluate(table);
+    const std::vector<double> bare = TMXExpression::FromProgram(root).Evaluate(table);
+    for (std::size_t i = 0; i < y.size(); ++i) {
+      EXPECT_NEAR(intercept + slope * weighted[i], y[i], 1e-9);
+      EXPECT_NEAR(expression[i], weighted[i], 1e-12);
+      EXPECT_EQ(bare[i], unweighted[i]);
+      EXPECT_EQ(unweighted[i], x1[i] + x2[i] + x3[i]);
+    }
+    // A model out of reach (x3 missing) is scored over every row, whatever rows it was fitted on.
+    const TTree partial(BuildTree(*gp.Instructions(), "(Add x1 x2)"));
+    item->SetDNA(partial.get());
+    TMXGPRegressionFitness kept(table, "y", rmMeanSquaredError, true);
+    kept.SetCoefficientFitting(3, true, true);
+    const double error = kept.Evaluate(*item);
+    std::vector<double> values(y.size());
+    ProgramValues(item->DNA(), table, values, true);
+    EXPECT_GT(error, 1e-3);
+    EXPECT_NEAR(error, kept.Score(values), 1e-12 * error);
   }
 }

@@ -84,6 +84,13 @@ TMXGPRegressionFitness::TMXGPRegressionFitness(const TMXDataTable& Table, const 
   for (double y : FY) FSumSquaresY += (y - FMeanY) * (y - FMeanY);
   if (Metric == rmRSquared && FSumSquaresY == 0)
     throw EDataTableError("Column \"" + Target + "\" is constant: R^2 is undefined");
+  const int rows = FInputs.RowCount();
+  if (rows > FitRows) {
+    const int stride = (rows + FitRows - 1) / FitRows;
+    std::vector<int> every;
+    for (int r = 0; r < rows; r += stride) every.push_back(r), FSampleY.push_back(FY[static_cast<std::size_t>(r)]);
+    FSample = Rows(FInputs, every);
+  }
 }
 
 void TMXGPRegressionFitness::SetCoefficientFitting(int Iterations, bool Lamarckian, bool VariableWeights) {
@@ -118,15 +125,17 @@ double TMXGPRegressionFitness::Evaluate(TMXGPIndividual<double>& Individual) con
       TMXGPCoefficientOptions options;
       options.MaxIterations = FIterations;
       options.LinearScaling = FLinearScaling;
-      const TMXGPCoefficientFit fit = FitCoefficients(root, nodes, FInputs, FY, options, own);
+      const bool sampled = !FSampleY.empty();
+      const TMXGPCoefficientFit fit =
+          FitCoefficients(root, nodes, sampled ? FSample : FInputs, sampled ? FSampleY : FY, options, own);
       if (FLamarckian && fit.Values != own) {
         for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(fit.Values[k]);
         Individual.MarkChanged();  // the cached compiled program is stale
       }
-      // The fit's error is the squared error this fitness scores (scaled as it scales),
-      // which spares a pass over the rows; the absolute error needs the predictions,
+      // The fit's error over every row is the squared error this fitness scores (scaled
+      // as it scales), which spares a pass over the rows; otherwise the predictions are
       // made with the fitted values whether or not the tree keeps them.
-      if (FMetric != rmMeanAbsoluteError) {
+      if (FMetric != rmMeanAbsoluteError && !sampled) {
         const double sum = fit.Error * static_cast<double>(FY.size());
         const double result = FMetric == rmRSquared ? 1 - sum / FSumSquaresY : fit.Error;
         return std::isfinite(result) ? result : std::nan("");

@@ -65,8 +65,11 @@ class TMXGPRegressionFitness {
   // With VariableWeights every variable leaf computes w * x, its weight w being the
   // node's Value() (ApplyRegressionSettings starts them at 1), and the weights are fitted
   // and kept as the constants are; with 0 iterations they are read but never changed.
+  // On a table of more than FitRows rows the iterations run over every k-th row, FitRows
+  // at most, and the program is then scored over all of them.
   // EArgumentOutOfRangeException, nothing changed, for Iterations outside 0..1000.
   void SetCoefficientFitting(int Iterations, bool Lamarckian = true, bool VariableWeights = false);
+  static constexpr int FitRows = 1024;
   int CoefficientIterations() const noexcept { return FIterations; }
   bool Lamarckian() const noexcept { return FLamarckian; }
   bool VariableWeights() const noexcept { return FWeights; }
@@ -103,6 +106,8 @@ class TMXGPRegressionFitness {
   bool FWeights = false;
   double FMeanY = 0;
   double FSumSquaresY = 0;  // sum of (y - mean)^2
+  TMXDataTable FSample;     // the rows the iterations run over when FInputs has more than FitRows
+  std::vector<double> FSampleY;
 };
 
 // Makes GP score its programs with Fitness: OnEvaluateFitness evaluates each individual
