@@ -87,7 +87,9 @@ const char* const kUsage =
     "  --test FILE        symreg: CSV with the same columns, scored but never trained on\n"
     "  --holdout FRACTION symreg: hold this part of the rows out of training, to score\n"
     "  --coefficients N   symreg: Levenberg-Marquardt iterations on each new program's\n"
-    "                     constants, 0 for none (default 1)\n"
+    "                     constants and variable weights, 0 for none (default 1)\n"
+    "  --ephemeral RANGE  symreg: add the constant ERC, each new leaf of it drawn from\n"
+    "                     [-RANGE, RANGE) (default: none)\n"
     "  --bloat NAME       symreg: bloat control, a strategy name such as unfitsize,\n"
     "                     depthlimit, tarpeiansize, none (default unfitsize: programs\n"
     "                     above 50 nodes are unfit)\n"
@@ -117,6 +119,7 @@ struct TOptions {
   std::string TestFile;
   double Holdout = 0;
   std::optional<int> Coefficients;
+  std::optional<double> Ephemeral;
   std::optional<TGPBloatStrategy> Bloat;
   bool Scalar = false;
   bool PopulationGiven = false, GenerationsGiven = false;
@@ -137,6 +140,12 @@ double ParseFraction(const std::string& option, const std::string& text) {
   double value = 0;
   if (!TryStrToFloat(text, value) || !(value > 0 && value < 1))
     throw TUsageError{option + " needs a number between 0 and 1, not '" + text + "'"};
+  return value;
+}
+
+double ParseNumber(const std::string& option, const std::string& text) {
+  double value = 0;
+  if (!TryStrToFloat(text, value)) throw TUsageError{option + " needs a number, not '" + text + "'"};
   return value;
 }
 
@@ -203,6 +212,7 @@ TOptions ParseArguments(int argc, char** argv) {
     else if (a == "--test") o.TestFile = v;
     else if (a == "--holdout") o.Holdout = ParseFraction(a, v);
     else if (a == "--coefficients") o.Coefficients = static_cast<int>(ParseInteger(a, v, 0, 1000));
+    else if (a == "--ephemeral") o.Ephemeral = ParseNumber(a, v);
     else if (a == "--capacity") o.Capacity = static_cast<int>(ParseInteger(a, v, 1, 1000000000));
     else if (a == "--migration-interval") o.MigrationInterval = static_cast<int>(ParseInteger(a, v, 1, 1000000));
     else if (a == "--migration-size") o.MigrationSize = static_cast<int>(ParseInteger(a, v, 0, 1000000));
@@ -488,6 +498,7 @@ int RunSymreg(const TOptions& o) {
   settings.StoppingError = 1e-9;
   if (o.Functions) settings.FunctionSet = *o.Functions;
   if (o.Coefficients) settings.CoefficientIterations = *o.Coefficients;
+  if (o.Ephemeral) settings.EphemeralConstants = true, settings.EphemeralRange = *o.Ephemeral;
   try {
     ApplyRegressionSettings(gp, settings, data.Variables);
   } catch (const ERegressionSettingsError& e) {
