@@ -59,7 +59,7 @@ struct TFileError {
 const char* const kUsage =
     "usage: evokit-demo <onemax|rastrigin|knapsack|symreg> [options]\n"
     "  --population N     individuals per generation (default 100; symreg 300)\n"
-    "  --generations N    generations to run at most (default 300; symreg 50)\n"
+    "  --generations N    generations to run at most (default 300; symreg 25)\n"
     "  --seed N           seed of the random source (default 1)\n"
     "  --threads N        worker threads for ParallelEvolve; 0 runs Evolve (default 0)\n"
     "  --selection NAME   roulette, random, tournament, stochastic or elitist\n"

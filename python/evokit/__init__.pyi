@@ -314,7 +314,7 @@ class SymbolicRegressor:
     history_: dict[str, npt.NDArray[Any]]
     n_features_in_: int
     feature_names_in_: npt.NDArray[np.object_]
-    def __init__(self, population_size: int = 300, generations: int = 50, tournament_size: int = 7,
+    def __init__(self, population_size: int = 300, generations: int = 25, tournament_size: int = 7,
                  init_depth: int = 3, depth_limit: int = 17, size_limit: int = 50, p_crossover: float = 0.9,
                  p_mutation: float = 0.1, function_set: str = "Add Sub Mul Div", constants: str = "1",
                  ephemeral_constants: bool = False, ephemeral_range: float = 1.0,

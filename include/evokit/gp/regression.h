@@ -170,7 +170,7 @@ EVOKIT_ENUM_NAMES(TGPModelSelection, "msBest", "msValidation", "msKnee");
 // fields after them are for the caller that runs it.
 struct TMXGPRegressionSettings {
   int Population = 300;      // InitialPopulation
-  int Generations = 50;      // generations to run at most
+  int Generations = 25;      // generations to run at most
   int TournamentSize = 7;    // tournament selection's field
   int InitDepth = 3;         // ramped half-and-half up to this depth
   int DepthLimit = 17;       // the bsDepthLimit strategy's limit, when SizeLimit is 0
