@@ -60,7 +60,7 @@ struct TFileError {
 const char* const kUsage =
     "usage: evokit-demo <onemax|rastrigin|knapsack|symreg|zdt1|zdt2|zdt3> [options]\n"
     "  --population N     individuals per generation (default 100; symreg 300)\n"
-    "  --generations N    generations to run at most (default 300; symreg 50)\n"
+    "  --generations N    generations to run at most (default 300; symreg 25)\n"
     "  --seed N           seed of the random source (default 1)\n"
     "  --threads N        worker threads for ParallelEvolve; 0 runs Evolve (default 0)\n"
     "  --selection NAME   roulette, random, tournament, stochastic or elitist\n"
@@ -89,7 +89,9 @@ const char* const kUsage =
     "  --test FILE        symreg: CSV with the same columns, scored but never trained on\n"
     "  --holdout FRACTION symreg: hold this part of the rows out of training, to score\n"
     "  --coefficients N   symreg: Levenberg-Marquardt iterations on each new program's\n"
-    "                     constants, 0 for none (default 1)\n"
+    "                     constants and variable weights, 0 for none (default 1)\n"
+    "  --ephemeral RANGE  symreg: add the constant ERC, each new leaf of it drawn from\n"
+    "                     [-RANGE, RANGE) (default: none)\n"
     "  --bloat NAME       symreg: bloat control, a strategy name such as unfitsize,\n"
     "                     depthlimit, tarpeiansize, none (default unfitsize: programs\n"
     "                     above 50 nodes are unfit)\n"
@@ -123,6 +125,7 @@ struct TOptions {
   std::string TestFile;
   double Holdout = 0;
   std::optional<int> Coefficients;
+  std::optional<double> Ephemeral;
   std::optional<TGPBloatStrategy> Bloat;
   bool Scalar = false;
   bool PopulationGiven = false, GenerationsGiven = false;
@@ -143,6 +146,12 @@ double ParseFraction(const std::string& option, const std::string& text) {
   double value = 0;
   if (!TryStrToFloat(text, value) || !(value > 0 && value < 1))
     throw TUsageError{option + " needs a number between 0 and 1, not '" + text + "'"};
+  return value;
+}
+
+double ParseNumber(const std::string& option, const std::string& text) {
+  double value = 0;
+  if (!TryStrToFloat(text, value)) throw TUsageError{option + " needs a number, not '" + text + "'"};
   return value;
 }
 
@@ -209,6 +218,7 @@ TOptions ParseArguments(int argc, char** argv) {
     else if (a == "--test") o.TestFile = v;
     else if (a == "--holdout") o.Holdout = ParseFraction(a, v);
     else if (a == "--coefficients") o.Coefficients = static_cast<int>(ParseInteger(a, v, 0, 1000));
+    else if (a == "--ephemeral") o.Ephemeral = ParseNumber(a, v);
     else if (a == "--capacity") o.Capacity = static_cast<int>(ParseInteger(a, v, 1, 1000000000));
     else if (a == "--migration-interval") o.MigrationInterval = static_cast<int>(ParseInteger(a, v, 1, 1000000));
     else if (a == "--migration-size") o.MigrationSize = static_cast<int>(ParseInteger(a, v, 0, 1000000));
@@ -485,7 +495,7 @@ int RunSymreg(const TOptions& o) {
   }
   RandSeed(o.Seed);
   TParallel::SetMaxThreads(o.Threads);
-  TMXGeneticProgramming gp;
+  TMXGPRegressionProgramming gp;
   const int otherLimit = gp.BloatLimit();  // the limit strategies other than the library's keep
   // The library's regression set-up (its function set, a variable per input column, its
   // initial depth and size limit) with the demo's own choices.
@@ -496,6 +506,7 @@ int RunSymreg(const TOptions& o) {
   settings.StoppingError = 1e-9;
   if (o.Functions) settings.FunctionSet = *o.Functions;
   if (o.Coefficients) settings.CoefficientIterations = *o.Coefficients;
+  if (o.Ephemeral) settings.EphemeralConstants = true, settings.EphemeralRange = *o.Ephemeral;
   try {
     ApplyRegressionSettings(gp, settings, data.Variables);
   } catch (const ERegressionSettingsError& e) {
@@ -509,7 +520,7 @@ int RunSymreg(const TOptions& o) {
   // blocks of rows (row by row with --scalar).
   auto fitness = std::make_shared<TMXGPRegressionFitness>(data.Table, data.Target, rmMeanSquaredError,
                                                           settings.LinearScaling);
-  fitness->SetCoefficientFitting(settings.CoefficientIterations, settings.Lamarckian);
+  fitness->SetCoefficientFitting(settings.CoefficientIterations, settings.Lamarckian, settings.VariableWeights);
   fitness->SetBatch(!o.Scalar);
   SetRegressionFitness(gp, fitness);
   TMXGPRegressionArchive archive(fitness);  // the run's front of error against program size
@@ -554,7 +565,7 @@ int RunSymreg(const TOptions& o) {
   if (const TMXGPRegressionArchive::TEntry* model = archive.Best()) {
     // The best program of the run, scaled, as an expression over the column names; a
     // scaling that differs from none by rounding alone is left out.
-    TMXExpression expression = TMXExpression::FromProgram(model->Program.get());
+    TMXExpression expression = TMXExpression::FromProgram(model->Program.get(), model->Weighted);
     const double slope = std::fabs(model->Slope - 1) < 1e-12 ? 1 : model->Slope;
     const double intercept = std::fabs(model->Intercept) < 1e-12 ? 0 : model->Intercept;
     expression = TMXExpression::Function(

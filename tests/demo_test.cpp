@@ -223,7 +223,7 @@ TEST(Demo, RunsSavesResumesAndFails) {
   EXPECT_NE(output.find("model: y = 2.5 * x^2 + 0.7\n"), std::string::npos) << output;
   EXPECT_NE(output.find("R^2 on the training data: 1.0000\nR^2 on the held-out data (10 rows): 1.0000\n"), std::string::npos)
       << output;
-  std::tie(status, output) = RunDemo("symreg --population 30 --generations 2 --holdout 0.25");
+  std::tie(status, output) = RunDemo("symreg --population 30 --generations 2 --holdout 0.25 --ephemeral 2");
   EXPECT_NE(output.find("R^2 on the held-out data (5 rows): "), std::string::npos) << output;
   std::tie(status, output) = RunDemo("symreg --generations 1 --csv " + (dir / "3.csv").string() + " --load " +
                                      (dir / "gp.xml").string());
@@ -244,6 +244,7 @@ TEST(Demo, RunsSavesResumesAndFails) {
            {"symreg --data " + cells + " --target y", 1}, {"symreg --data " + cells + " --target z", 1},
            {"symreg --data " + (dir / "header.csv").string() + " --target y", 1}, {"symreg --bloat wobbly", 2},
            {"symreg --target y", 2}, {"symreg --holdout 1", 2}, {"symreg --functions Sine", 2},
+           {"symreg --ephemeral 0", 2}, {"symreg --ephemeral wide", 2},
            {"symreg --holdout 0.5 --test " + cells, 2}, {"symreg --test " + (dir / "none.csv").string(), 1}}) {
     std::tie(status, output) = RunDemo(arguments);
     EXPECT_EQ(status, expected) << arguments << "\n" << output;

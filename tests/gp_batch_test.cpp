@@ -4,8 +4,10 @@
 #include "support.h"
 
 #include <evokit/gp/batch.h>
+#include <evokit/gp/coefficients.h>
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/gp/regression.h>
+#include <evokit/gp/simplify.h>
 #include <evokit/platform/parallel.h>
 
 #include <gtest/gtest.h>
@@ -569,6 +571,7 @@ TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
   EXPECT_EQ(names, "Add Sub Mul Div x exp 1 0.5 ");
   EXPECT_EQ(gp.Instructions()->GetItemByName("exp")->Operation(), gpVariable);
   EXPECT_EQ(gp.Instructions()->GetItemByName("0.5")->Value(), 0.5);
+  EXPECT_EQ(gp.Instructions()->GetItemByName("x")->Value(), 1);  // each new leaf's weight
   EXPECT_EQ(gp.InitialPopulation(), 40);
   EXPECT_EQ(gp.InitializationMethod(), imRampedHalfAndHalf);
   EXPECT_EQ(gp.InitializationDepth(), 4);
@@ -619,6 +622,9 @@ TEST(GPRegression, SettingsOutOfRangeAreRefusedByName) {
       {[](S& s) { s.FunctionSet = "Add Sine"; }, "FunctionSet"},
       {[](S& s) { s.Constants = "1 x"; }, "Constants"},
       {[](S& s) { s.StoppingError = INFINITY; }, "StoppingError"},
+      {[](S& s) { s.EphemeralRange = 0; }, "EphemeralRange"},
+      {[](S& s) { s.EphemeralRange = std::nan(""); }, "EphemeralRange"},
+      {[](S& s) { s.EphemeralConstants = true; }, "EphemeralConstants"},  // a TFloatGP cannot draw them
       {[](S& s) { s.SizeLimit = 4; }, "SizeLimit"},
       {[](S& s) { s.CoefficientIterations = -1; }, "CoefficientIterations"},
       {[](S& s) { s.CoefficientIterations = 1001; }, "CoefficientIterations"},
@@ -733,14 +739,14 @@ TArchiveRun RunWithArchive(int Threads, TMXGPRegressionArchive& Archive, TMXGPRe
 
 // A run's archive: a front of copies that nothing seen beats, the best-so-far program at
 // its end, the same whatever the thread count, and a bounded front keeping both ends;
-// so too with coefficient fitting, kept in the trees or not, the copies' errors those of
-// their predictions.
+// so too with coefficient fitting, kept in the trees or not, and with variable weights,
+// the copies' errors those of their predictions.
 TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
   std::vector<std::string> fronts;
-  for (int variant = 0; variant < 6; ++variant) {
+  for (int variant = 0; variant < 8; ++variant) {
     const int threads = 1 + variant % 2;
     auto fitness = std::make_shared<TMXGPRegressionFitness>(Wiggly(64), "y", rmMeanSquaredError, true);
-    if (variant >= 2) fitness->SetCoefficientFitting(5, variant < 4);
+    if (variant >= 2) fitness->SetCoefficientFitting(5, variant < 4 || variant >= 6, variant >= 6);
     TMXGPRegressionArchive archive(fitness, nullptr, 1000), small(fitness, nullptr, 3);
     TFloatGP gp;
     const TArchiveRun run = RunWithArchive(threads, archive, small, gp, fitness);
@@ -759,6 +765,7 @@ TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
     const auto target = fitness->TargetValues();
     for (const auto& entry : front) {
       EXPECT_EQ(entry.Program->Size(), entry.Size);
+      EXPECT_EQ(entry.Weighted, variant >= 6);
       const std::vector<double> predictions = TMXGPRegressionArchive::Predict(entry, fitness->Inputs());
       double sum = 0;
       for (std::size_t r = 0; r < predictions.size(); ++r) sum += (target[r] - predictions[r]) * (target[r] - predictions[r]);
@@ -790,6 +797,7 @@ TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
   EXPECT_EQ(fronts[0], fronts[1]);
   EXPECT_EQ(fronts[2], fronts[3]);
   EXPECT_EQ(fronts[4], fronts[5]);
+  EXPECT_EQ(fronts[6], fronts[7]);
   EXPECT_NE(fronts[0], fronts[2]);
 }
 
@@ -844,4 +852,180 @@ TEST(GPRegressionArchive, SelectsTheBestTheKneeOrTheValidationWinner) {
   EXPECT_LT(chosen->ValidationError, 1e-20);
   EXPECT_NEAR(chosen->Slope, 1, 1e-12);
   for (const auto& entry : archive.Front()) EXPECT_GT(entry.ValidationError, entry.Size == 5 ? -1 : 1e-6);
+}
+
+namespace {
+
+// The values of Root's nodes of instruction Of, in pre-order.
+std::vector<double> LeafValues(const TMXGPNode<double>* Root, const TMXGPInstruction<double>* Of) {
+  std::vector<double> values;
+  std::vector<const TMXGPNode<double>*> pending{Root};
+  while (!pending.empty()) {
+    const TMXGPNode<double>* node = pending.back();
+    pending.pop_back();
+    if (node->Instruction() == Of) values.push_back(node->Value());
+    for (int i = node->GetChildCount() - 1; i >= 0; --i) pending.push_back(node->GetChild(i));
+  }
+  return values;
+}
+
+// The initial population's programs, seeded.
+std::string InitialPrograms(TMXCustomGeneticProgramming<double>& GP, std::uint64_t Seed) {
+  RandSeed(Seed);
+  GP.Initialize();
+  std::string text;
+  for (int i = 0; i < GP.Population()->Count(); ++i) text += GP.Population()->Items(i)->DNA()->ToString() + "\n";
+  return text;
+}
+
+}  // namespace
+
+// Ephemeral constants: every node of one that the factories make draws its own value in
+// range, in the initial trees as in the leaves mutation makes; a seed repeats them, a run
+// is the same on one thread or two; without one the component makes the plain
+// component's trees, draw for draw.
+TEST(GPRegression, EphemeralConstantsAreDrawnPerNodeAndRepeatWithTheSeed) {
+  TMXGPRegressionSettings settings;
+  settings.Population = 60, settings.EphemeralConstants = true, settings.EphemeralRange = 2.5;
+  const std::vector<std::string> variables{"x"};
+  TMXGPRegressionProgramming gp, again;
+  ApplyRegressionSettings(gp, settings, variables);
+  ApplyRegressionSettings(again, settings, variables);
+  const TMXGPInstruction<double>* ephemeral = gp.EphemeralConstant();
+  ASSERT_NE(ephemeral, nullptr);
+  EXPECT_EQ(ephemeral->Name(), "ERC");
+  EXPECT_EQ(ephemeral->Operation(), gpConstant);
+  const std::string programs = InitialPrograms(gp, 5);
+  EXPECT_EQ(programs, InitialPrograms(again, 5));
+  EXPECT_NE(programs, InitialPrograms(again, 6));
+  std::vector<double> values;
+  for (int i = 0; i < gp.Population()->Count(); ++i)
+    for (const double v : LeafValues(gp.Population()->Items(i)->DNA(), ephemeral)) values.push_back(v);
+  ASSERT_GT(values.size(), 20u);
+  for (const double v : values) EXPECT_TRUE(v >= -2.5 && v < 2.5) << v;
+  std::ranges::sort(values);
+  EXPECT_EQ(std::ranges::adjacent_find(values), values.end()) << "two nodes drew the same value";
+
+  // A shrink mutation's new leaf draws afresh (the only terminal is the ephemeral one).
+  TMXGPRegressionProgramming lone;
+  AddFloatPrimitives(*lone.Instructions(), "Add");
+  TMXGPInstruction<double>* constant = lone.Instructions()->Add();
+  constant->SetName("c"), constant->SetOperation(gpConstant), constant->SetValue(7);
+  lone.SetEphemeralConstant(constant, 10, 11);
+  lone.SetInitialPopulation(3), lone.SetInitializationDepth(4);
+  InitialPrograms(lone, 1);
+  for (int round = 0; round < 10; ++round) {
+    TMXGPIndividual<double>* item = lone.Population()->Items(round % 3);
+    std::vector<double> before = LeafValues(item->DNA(), constant), after;
+    lone.Mutate(item, mmShrink);
+    for (const double v : LeafValues(item->DNA(), constant))
+      if (std::ranges::find(before, v) == before.end()) after.push_back(v);
+    ASSERT_EQ(after.size(), 1u) << item->DNA()->ToString();
+    EXPECT_TRUE(after[0] >= 10 && after[0] < 11) << after[0];
+  }
+  // Refusals change nothing; an instruction leaving the set stops the draws.
+  TMXGPRegressionProgramming other;
+  AddFloatPrimitives(*other.Instructions(), "2");
+  EXPECT_THROW(lone.SetEphemeralConstant(other.Instructions()->Items(0), 0, 1), EGPException);
+  EXPECT_THROW(lone.SetEphemeralConstant(lone.Instructions()->Items(0), 0, 1), EGPException);  // a function
+  EXPECT_THROW(lone.SetEphemeralConstant(constant, 1, 0), EArgumentOutOfRangeException);
+  EXPECT_THROW(lone.SetEphemeralConstant(constant, 0, INFINITY), EArgumentOutOfRangeException);
+  EXPECT_EQ(lone.EphemeralConstant(), constant);
+  EXPECT_EQ(lone.EphemeralLow(), 10);
+  EXPECT_EQ(lone.EphemeralHigh(), 11);
+  lone.Instructions()->Delete(constant->Index());
+  EXPECT_EQ(lone.EphemeralConstant(), nullptr);
+
+  // The same seeded run on one thread and on two.
+  std::vector<std::string> runs;
+  for (const int threads : {1, 2}) {
+    TMXGPRegressionProgramming run;
+    ApplyRegressionSettings(run, settings, variables);
+    auto fitness = std::make_shared<TMXGPRegressionFitness>(Wiggly(64), "y", rmMeanSquaredError, true);
+    fitness->SetCoefficientFitting(settings.CoefficientIterations, true, settings.VariableWeights);
+    SetRegressionFitness(run, fitness);
+    TParallel::SetMaxThreads(threads);
+    RandSeed(9);
+    run.ParallelEvolve(6);
+    TParallel::SetMaxThreads(0);
+    runs.push_back(FloatToStr(run.FittestIndividual()->Fitness()) + " " +
+                   TMXExpression::FromProgram(run.FittestIndividual()->DNA(), true).ToString());
+  }
+  EXPECT_EQ(runs[0], runs[1]);
+
+  // Without an ephemeral constant: the plain component's trees.
+  settings.EphemeralConstants = false;
+  TMXGPRegressionProgramming off;
+  TMXGeneticProgramming plain;
+  ApplyRegressionSettings(off, settings, variables);
+  ApplyRegressionSettings(plain, settings, variables);
+  EXPECT_EQ(off.EphemeralConstant(), nullptr);
+  EXPECT_EQ(InitialPrograms(off, 5), InitialPrograms(plain, 5));
+}
+
+// Variable weights: x1 + x2 + x3 with a weight on each leaf fits y = 1 + 2 x1 - 3 x2 +
+// 0.5 x3 exactly by every metric, still five nodes; kept or not as the constants are,
+// and read back by ProgramValues and the expression; on a large table too, whose fit
+// runs over a sample of the rows.
+TEST(GPRegression, VariableWeightsRecoverAWeightedLinearModel) {
+  for (const int rows : {300, 3 * TMXGPRegressionFitness::FitRows + 7}) {
+    TMXDataTable table;
+    std::vector<double> x1, x2, x3, y;
+    for (int i = 0; i < rows; ++i) {
+      x1.push_back(std::sin(0.7 * i)), x2.push_back(std::cos(1.3 * i)), x3.push_back(0.01 * i - 1);
+      y.push_back(1 + 2 * x1.back() - 3 * x2.back() + 0.5 * x3.back());
+    }
+    table.AddColumn("x1", x1), table.AddColumn("x2", x2), table.AddColumn("x3", x3), table.AddColumn("y", y);
+    TMXGPRegressionProgramming gp;
+    TMXGPRegressionSettings settings;
+    settings.Constants = "";
+    ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x1", "x2", "x3"});
+    TMXGPPopulation<double> scratch(&gp);
+    TMXGPIndividual<double>* item = scratch.Add();
+    const TTree tree(BuildTree(*gp.Instructions(), "(Add (Add x1 x2) x3)"));
+    item->SetDNA(tree.get());
+    TMXGPNode<double>* const root = item->DNA();
+    const std::vector<TMXGPNode<double>*> leaves = CoefficientNodes(root, true);
+    ASSERT_EQ(leaves.size(), 3u);
+    for (const TGPRegressionMetric metric : {rmMeanSquaredError, rmMeanAbsoluteError, rmRSquared}) {
+      const double perfect = metric == rmRSquared ? 1 : 0;
+      TMXGPRegressionFitness plain(table, "y", metric, true), unkept(table, "y", metric, true),
+          kept(table, "y", metric, true);
+      plain.SetCoefficientFitting(20, true);
+      unkept.SetCoefficientFitting(20, false, true), kept.SetCoefficientFitting(20, true, true);
+      for (TMXGPNode<double>* leaf : leaves) leaf->SetValue(1);
+      item->MarkChanged();
+      EXPECT_GT(std::fabs(plain.Evaluate(*item) - perfect), 1e-2) << metric;
+      EXPECT_NEAR(unkept.Evaluate(*item), perfect, 1e-9) << metric;
+      for (const TMXGPNode<double>* leaf : leaves) EXPECT_EQ(leaf->Value(), 1);
+      EXPECT_NEAR(kept.Evaluate(*item), perfect, 1e-9) << metric;
+      EXPECT_NEAR(leaves[1]->Value() / leaves[0]->Value(), -1.5, 1e-6);
+      EXPECT_NEAR(leaves[2]->Value() / leaves[0]->Value(), 0.25, 1e-6);
+      EXPECT_EQ(root->Size(), 5);
+    }
+    // The weighted values, as the expression reads them, are the model up to its scaling.
+    std::vector<double> weighted(y.size()), unweighted(y.size());
+    ProgramValues(root, table, weighted, true);
+    ProgramValues(root, table, unweighted);
+    double slope = 0, intercept = 0;
+    TMXGPRegressionFitness::FitLinearScaling(weighted, y, slope, intercept);
+    const std::vector<double> expression = TMXExpression::FromProgram(root, true).Evaluate(table);
+    const std::vector<double> bare = TMXExpression::FromProgram(root).Evaluate(table);
+    for (std::size_t i = 0; i < y.size(); ++i) {
+      EXPECT_NEAR(intercept + slope * weighted[i], y[i], 1e-9);
+      EXPECT_NEAR(expression[i], weighted[i], 1e-12);
+      EXPECT_EQ(bare[i], unweighted[i]);
+      EXPECT_EQ(unweighted[i], x1[i] + x2[i] + x3[i]);
+    }
+    // A model out of reach (x3 missing) is scored over every row, whatever rows it was fitted on.
+    const TTree partial(BuildTree(*gp.Instructions(), "(Add x1 x2)"));
+    item->SetDNA(partial.get());
+    TMXGPRegressionFitness kept(table, "y", rmMeanSquaredError, true);
+    kept.SetCoefficientFitting(3, true, true);
+    const double error = kept.Evaluate(*item);
+    std::vector<double> values(y.size());
+    ProgramValues(item->DNA(), table, values, true);
+    EXPECT_GT(error, 1e-3);
+    EXPECT_NEAR(error, kept.Score(values), 1e-12 * error);
+  }
 }

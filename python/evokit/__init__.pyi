@@ -309,10 +309,13 @@ class SymbolicRegressor:
     p_mutation: float
     function_set: str
     constants: str
+    ephemeral_constants: bool
+    ephemeral_range: float
     stopping_error: float
     linear_scaling: bool
     coefficient_iterations: int
     lamarckian: bool
+    variable_weights: bool
     n_jobs: int
     random_state: Any
     model_selection: str
@@ -330,11 +333,12 @@ class SymbolicRegressor:
     history_: dict[str, npt.NDArray[Any]]
     n_features_in_: int
     feature_names_in_: npt.NDArray[np.object_]
-    def __init__(self, population_size: int = 300, generations: int = 50, tournament_size: int = 7,
+    def __init__(self, population_size: int = 300, generations: int = 25, tournament_size: int = 7,
                  init_depth: int = 3, depth_limit: int = 17, size_limit: int = 50, p_crossover: float = 0.9,
                  p_mutation: float = 0.1, function_set: str = "Add Sub Mul Div", constants: str = "1",
+                 ephemeral_constants: bool = False, ephemeral_range: float = 1.0,
                  stopping_error: float = 0.0, linear_scaling: bool = True, coefficient_iterations: int = 1,
-                 lamarckian: bool = True, n_jobs: int = 1, random_state: Any = None,
+                 lamarckian: bool = True, variable_weights: bool = True, n_jobs: int = 1, random_state: Any = None,
                  model_selection: str = "validation", validation_fraction: float = 0.25, verbose: bool = False) -> None: ...
     def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> "SymbolicRegressor": ...
     def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]: ...

@@ -31,9 +31,10 @@ except ImportError:  # without scikit-learn: exercised by a test in an interpret
 _FIELDS = {"population_size": "population", "generations": "generations", "tournament_size": "tournament_size",
            "init_depth": "init_depth", "depth_limit": "depth_limit", "size_limit": "size_limit",
            "p_crossover": "crossover_probability", "p_mutation": "mutation_probability",
-           "function_set": "function_set", "constants": "constants", "stopping_error": "stopping_error",
+           "function_set": "function_set", "constants": "constants", "ephemeral_constants": "ephemeral_constants",
+           "ephemeral_range": "ephemeral_range", "stopping_error": "stopping_error",
            "linear_scaling": "linear_scaling", "coefficient_iterations": "coefficient_iterations",
-           "lamarckian": "lamarckian", "n_jobs": "threads",
+           "lamarckian": "lamarckian", "variable_weights": "variable_weights", "n_jobs": "threads",
            "random_state": "seed", "model_selection": "model_selection",
            "validation_fraction": "validation_fraction"}
 # Parameters of the Python side only, with their defaults.
@@ -100,8 +101,12 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     With linear_scaling each program p is scored as a + b * p with the least-squares a and
     b, so the search looks for the shape of the function and not for its scale.
     function_set names the primitives (Add Sub Mul Div Min Max Neg Abs Square Sqrt Exp Log
-    Sin Cos Tanh), constants the constant terminals; n_jobs other than 1 evaluates and
-    breeds on that many threads (-1: every core).
+    Sin Cos Tanh), constants the constant terminals; ephemeral_constants adds one more
+    whose leaves draw their values uniformly from [-ephemeral_range, ephemeral_range) when
+    made. Each new program's constants are tuned by coefficient_iterations
+    Levenberg-Marquardt steps (kept in the program when lamarckian); with variable_weights
+    every variable leaf is w * x with its own fitted weight w, counted as one node. n_jobs
+    other than 1 evaluates and breeds on that many threads (-1: every core).
 
     Every generation the run keeps the programs that no other program seen beats on both
     training error and size (`pareto_front_`); `model_selection` picks the model among
@@ -121,9 +126,11 @@ class SymbolicRegressor(_RegressorMixin, _Base):
                  depth_limit=_DEFAULTS["depth_limit"], size_limit=_DEFAULTS["size_limit"],
                  p_crossover=_DEFAULTS["p_crossover"],
                  p_mutation=_DEFAULTS["p_mutation"], function_set=_DEFAULTS["function_set"],
-                 constants=_DEFAULTS["constants"], stopping_error=_DEFAULTS["stopping_error"],
+                 constants=_DEFAULTS["constants"], ephemeral_constants=_DEFAULTS["ephemeral_constants"],
+                 ephemeral_range=_DEFAULTS["ephemeral_range"], stopping_error=_DEFAULTS["stopping_error"],
                  linear_scaling=_DEFAULTS["linear_scaling"],
                  coefficient_iterations=_DEFAULTS["coefficient_iterations"], lamarckian=_DEFAULTS["lamarckian"],
+                 variable_weights=_DEFAULTS["variable_weights"],
                  n_jobs=_DEFAULTS["n_jobs"],
                  random_state=_DEFAULTS["random_state"], model_selection=_DEFAULTS["model_selection"],
                  validation_fraction=_DEFAULTS["validation_fraction"], verbose=_DEFAULTS["verbose"]):
@@ -137,10 +144,13 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         self.p_mutation = p_mutation
         self.function_set = function_set
         self.constants = constants
+        self.ephemeral_constants = ephemeral_constants
+        self.ephemeral_range = ephemeral_range
         self.stopping_error = stopping_error
         self.linear_scaling = linear_scaling
         self.coefficient_iterations = coefficient_iterations
         self.lamarckian = lamarckian
+        self.variable_weights = variable_weights
         self.n_jobs = n_jobs
         self.random_state = random_state
         self.model_selection = model_selection
@@ -182,7 +192,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             if not isinstance(value, numbers.Integral) or isinstance(value, bool):
                 raise TypeError(f"{name} must be an int, not {type(value).__name__}")
             values[name] = int(value)
-        for name in ("p_crossover", "p_mutation", "stopping_error", "validation_fraction"):
+        for name in ("p_crossover", "p_mutation", "ephemeral_range", "stopping_error", "validation_fraction"):
             value = getattr(self, name)
             if not isinstance(value, numbers.Real) or isinstance(value, bool):
                 raise TypeError(f"{name} must be a number, not {type(value).__name__}")
@@ -191,11 +201,11 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             if not isinstance(getattr(self, name), str):
                 raise TypeError(f"{name} must be a string")
             values[name] = getattr(self, name)
-        for name in ("linear_scaling", "lamarckian", "verbose"):
+        for name in ("linear_scaling", "lamarckian", "ephemeral_constants", "variable_weights", "verbose"):
             if not isinstance(getattr(self, name), (bool, np.bool_)):
                 raise TypeError(f"{name} must be a bool, not {type(getattr(self, name)).__name__}")
-        values["linear_scaling"] = bool(self.linear_scaling)
-        values["lamarckian"] = bool(self.lamarckian)
+            if name != "verbose":
+                values[name] = bool(getattr(self, name))
         if not isinstance(self.n_jobs, numbers.Integral) or self.n_jobs == 0 or self.n_jobs < -1:
             raise ValueError(f"n_jobs must be -1 or a positive int, not {self.n_jobs!r}")
         values["n_jobs"] = 0 if self.n_jobs == -1 else int(self.n_jobs)

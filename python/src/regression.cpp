@@ -40,8 +40,10 @@ const std::pair<const char*, const char*> kFieldNames[] = {
     {"InitDepth", "init_depth"}, {"DepthLimit", "depth_limit"}, {"SizeLimit", "size_limit"},
     {"CrossoverProbability", "crossover_probability"},
     {"MutationProbability", "mutation_probability"}, {"FunctionSet", "function_set"}, {"Constants", "constants"},
+    {"EphemeralConstants", "ephemeral_constants"}, {"EphemeralRange", "ephemeral_range"},
     {"StoppingError", "stopping_error"}, {"LinearScaling", "linear_scaling"},
-    {"CoefficientIterations", "coefficient_iterations"}, {"Lamarckian", "lamarckian"}, {"Threads", "threads"},
+    {"CoefficientIterations", "coefficient_iterations"}, {"Lamarckian", "lamarckian"},
+    {"VariableWeights", "variable_weights"}, {"Threads", "threads"},
     {"Seed", "seed"}, {"ModelSelection", "model_selection"}, {"ValidationFraction", "validation_fraction"},
     {"ArchiveSize", "archive_size"}};
 const char* const kSelectionNames[] = {"best", "validation", "knee"};
@@ -59,10 +61,30 @@ void CheckSettings(const TMXGPRegressionSettings& S) {
   }
 }
 
-// (size, training error, validation error, tree, prefix, slope, intercept) of an entry.
+// TreeToTuple's nested tuples, a weighted variable leaf (Weighted) written as the product
+// ("Mul", ("const", w), ("var", name)) unless its weight is 1.
+py::object WeightedTreeToTuple(const TMXGPNode<double>* Node, bool Weighted) {
+  const TMXGPInstruction<double>* instruction = Node->Instruction();
+  if (!Weighted || !instruction) return TreeToTuple(Node);
+  switch (instruction->Operation()) {
+    case gpVariable:
+      if (Node->Value() == 1) return TreeToTuple(Node);
+      return py::make_tuple("Mul", py::make_tuple("const", Node->Value()), TreeToTuple(Node));
+    case gpConstant: return TreeToTuple(Node);
+    default: {
+      py::list items;
+      items.append(instruction->DisplayName());
+      for (int i = 0; i < Node->GetChildCount(); ++i) items.append(WeightedTreeToTuple(Node->GetChild(i), true));
+      return py::tuple(items);
+    }
+  }
+}
+
+// (size, training error, validation error, tree, prefix, slope, intercept) of an entry;
+// the size counts a weighted variable as one node.
 py::tuple EntryTuple(const TMXGPRegressionArchive::TEntry& E) {
-  return py::make_tuple(E.Size, E.Error, E.ValidationError, TreeToTuple(E.Program.get()), E.Program->ToString(),
-                        E.Slope, E.Intercept);
+  return py::make_tuple(E.Size, E.Error, E.ValidationError, WeightedTreeToTuple(E.Program.get(), E.Weighted),
+                        E.Program->ToString(), E.Slope, E.Intercept);
 }
 
 // Runs GP on (X, y) with the mean squared error (after the fit of each program's
@@ -84,8 +106,8 @@ py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const
     validation = std::make_shared<TMXGPRegressionFitness>(held, "y", rmMeanSquaredError, false);
   }
   auto fitness = std::make_shared<TMXGPRegressionFitness>(table, "y", rmMeanSquaredError, S.LinearScaling);
-  fitness->SetCoefficientFitting(S.CoefficientIterations, S.Lamarckian);
-  TMXGeneticProgramming gp;
+  fitness->SetCoefficientFitting(S.CoefficientIterations, S.Lamarckian, S.VariableWeights);
+  TMXGPRegressionProgramming gp;
   ApplyRegressionSettings(gp, S, variables);
   SetRegressionFitness(gp, fitness);
   TMXGPRegressionArchive archive(fitness, validation, S.ArchiveSize);
@@ -253,10 +275,13 @@ void BindRegression(py::module_& m) {
       .def_readwrite("mutation_probability", &S::MutationProbability)
       .def_readwrite("function_set", &S::FunctionSet)
       .def_readwrite("constants", &S::Constants)
+      .def_readwrite("ephemeral_constants", &S::EphemeralConstants)
+      .def_readwrite("ephemeral_range", &S::EphemeralRange)
       .def_readwrite("stopping_error", &S::StoppingError)
       .def_readwrite("linear_scaling", &S::LinearScaling)
       .def_readwrite("coefficient_iterations", &S::CoefficientIterations)
       .def_readwrite("lamarckian", &S::Lamarckian)
+      .def_readwrite("variable_weights", &S::VariableWeights)
       .def_readwrite("threads", &S::Threads)
       .def_readwrite("seed", &S::Seed)
       .def_property(

@@ -66,6 +66,8 @@ def test_bad_data_raises(x, y, error, match):
     ({"validation_fraction": 0.9}, ValueError), ({"linear_scaling": "yes"}, TypeError), ({"verbose": 1.0}, TypeError),
     ({"size_limit": 4}, ValueError), ({"coefficient_iterations": -1}, ValueError),
     ({"coefficient_iterations": 1.0}, TypeError), ({"lamarckian": 0}, TypeError),
+    ({"ephemeral_constants": 1}, TypeError), ({"ephemeral_range": 0.0}, ValueError),
+    ({"ephemeral_range": "1"}, TypeError), ({"variable_weights": None}, TypeError),
 ])
 def test_bad_parameters_raise_at_fit_naming_the_parameter(params, error):
     model = SymbolicRegressor(population_size=10, generations=1).set_params(**params)
@@ -88,7 +90,9 @@ def test_the_model_is_the_best_program_of_the_whole_run_and_the_front_holds_it()
         best = model.history_["best_error"]
         wandered += model.training_error_ < best[-1]
         assert len(best) == model.n_generations_ + 1 and "validation_error" not in model.history_
-        assert model.training_error_ == best.min() <= best[-1]
+        # The archive fits the chosen copy's coefficients further, which can only lower its error.
+        assert model.training_error_ <= best.min() <= best[-1]
+        assert model.training_error_ == pytest.approx(best.min(), rel=1e-6)
         assert model.training_error_ == pytest.approx(np.mean((model.predict(X2) - Y2) ** 2), rel=1e-9)
         sizes = [size for size, _, _ in model.pareto_front_]
         errors = [error for _, error, _ in model.pareto_front_]
@@ -268,7 +272,9 @@ def test_sympy_expr_agrees_with_predict(monkeypatch):
         predicted = model.predict(Frame(fresh, names))
         finite = np.isfinite(values) & np.isfinite(predicted)
         assert finite.mean() > 0.9, model.expression_
-        np.testing.assert_allclose(values[finite], predicted[finite], rtol=1e-9, atol=1e-12, err_msg=str(expression))
+        # Weighted terms summed in another order may cancel: the bound follows the values' scale.
+        np.testing.assert_allclose(values[finite], predicted[finite], rtol=1e-9,
+                                   atol=1e-9 * np.abs(predicted[finite]).max(), err_msg=str(expression))
     monkeypatch.setitem(__import__("sys").modules, "sympy", None)
     with pytest.raises(ImportError, match="needs SymPy"):
         model.sympy_expr()

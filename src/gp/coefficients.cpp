@@ -251,15 +251,16 @@ struct TScratch {
   Eigen::MatrixXd Jacobian;      // one block's rows: kBlock x parameters
   Eigen::MatrixXd Normal, TrialNormal, Damped;
   Eigen::VectorXd Gradient, TrialGradient, Residual, Step, Parameters, TrialParameters;
+  Eigen::VectorXd ByOnes, ByOutput, ByTarget;  // sums of the unscaled derivatives (EvaluateScaledStart)
   Eigen::LDLT<Eigen::MatrixXd> Solver;
 };
 thread_local TScratch tScratch;
 
 // Runs Program over rows [Start, Start + N) with the coefficients Theta: the root's
-// values into Out; with Jacobian, the derivatives of the root with respect to coefficient
-// k into column k of Jacobian (rows 0 .. N-1).
+// values into Out; with Jacobian, the derivatives of Seed times the root with respect to
+// coefficient k into column k of Jacobian (rows 0 .. N-1).
 void RunBlock(const TProgram& Program, const TMXDataTable& Table, const double* Theta, int Start, int N,
-              TScratch& Scratch, double* Out, Eigen::MatrixXd* Jacobian) {
+              TScratch& Scratch, double* Out, Eigen::MatrixXd* Jacobian, double Seed = 1) {
   const std::vector<TStep>& steps = Program.Steps;
   double* values = Scratch.Values.data();
   for (std::size_t s = 0; s < steps.size(); ++s) {
@@ -286,7 +287,7 @@ void RunBlock(const TProgram& Program, const TMXDataTable& Table, const double* 
 
   double* adjoints = Scratch.Adjoints.data();
   double* discarded = adjoints + steps.size() * kBlock;  // the unused second adjoint of a unary step
-  std::fill_n(adjoints + root * kBlock, N, 1.0);
+  std::fill_n(adjoints + root * kBlock, N, Seed);
   for (std::size_t s = steps.size(); s-- > 0;) {
     const TStep& step = steps[s];
     if (!step.Active) continue;
@@ -338,7 +339,8 @@ double Evaluate(const TProgram& Program, const TMXDataTable& Table, std::span<co
   for (int start = 0; start < rows; start += kBlock) {
     const int n = std::min(kBlock, rows - start);
     double* out = Output.data() + start;
-    RunBlock(Program, Table, Parameters.data(), start, n, Scratch, out, count ? &jacobian : nullptr);
+    // Under scaling the model is a + b * program: the slope seeds the backward pass.
+    RunBlock(Program, Table, Parameters.data(), start, n, Scratch, out, count ? &jacobian : nullptr, slope);
     for (int i = 0; i < n; ++i) {
       const double r = intercept + slope * out[i] - Target[static_cast<std::size_t>(start + i)];
       Scratch.Residual[i] = r;
@@ -347,7 +349,6 @@ double Evaluate(const TProgram& Program, const TMXDataTable& Table, std::span<co
     if (count == 0) continue;
     if (!Program.Steps.back().Active) jacobian.leftCols(Coefficients).topRows(n).setZero();
     if (Scaling) {
-      jacobian.leftCols(Coefficients).topRows(n) *= slope;
       jacobian.col(Coefficients).head(n).setOnes();
       jacobian.col(Coefficients + 1).head(n) = Eigen::Map<const Eigen::VectorXd>(out, n);
     }
@@ -356,6 +357,54 @@ double Evaluate(const TProgram& Program, const TMXDataTable& Table, std::span<co
     Gradient.noalias() += block.transpose() * Scratch.Residual.head(n);
   }
   Normal.triangularView<Eigen::StrictlyUpper>() = Normal.transpose();
+  return sum;
+}
+
+// The first evaluation under linear scaling, in one pass over the rows: the program's
+// output (into Output) gives the intercept and slope that fit best at the starting
+// coefficients, as FitLinearScaling finds them (into Parameters), and the unscaled
+// derivatives summed against 1, the output and the target give the normal equations at
+// those parameters, scaled afterwards. Returns the squared error.
+double EvaluateScaledStart(const TProgram& Program, const TMXDataTable& Table, std::span<const double> Target,
+                           int Coefficients, Eigen::VectorXd& Parameters, TScratch& Scratch,
+                           std::vector<double>& Output, Eigen::MatrixXd& Normal, Eigen::VectorXd& Gradient) {
+  const int rows = Table.RowCount();
+  const Eigen::Index k = Coefficients;
+  Eigen::MatrixXd& jacobian = Scratch.Jacobian;
+  Normal.setZero(k + 2, k + 2);
+  Gradient.setZero(k + 2);
+  // J'1, J'output and J'target of the unscaled derivatives.
+  Eigen::VectorXd &ones = Scratch.ByOnes, &byOutput = Scratch.ByOutput, &byTarget = Scratch.ByTarget;
+  ones.setZero(k), byOutput.setZero(k), byTarget.setZero(k);
+  for (int start = 0; start < rows; start += kBlock) {
+    const int n = std::min(kBlock, rows - start);
+    double* out = Output.data() + start;
+    RunBlock(Program, Table, Parameters.data(), start, n, Scratch, out, k ? &jacobian : nullptr);
+    if (k == 0) continue;
+    if (!Program.Steps.back().Active) jacobian.leftCols(k).topRows(n).setZero();
+    const auto block = jacobian.leftCols(k).topRows(n);
+    Normal.topLeftCorner(k, k).selfadjointView<Eigen::Lower>().rankUpdate(block.transpose());
+    ones.noalias() += block.transpose() * Eigen::VectorXd::Ones(n);
+    byOutput.noalias() += block.transpose() * Eigen::Map<const Eigen::VectorXd>(out, n);
+    byTarget.noalias() += block.transpose() * Eigen::Map<const Eigen::VectorXd>(Target.data() + start, n);
+  }
+  double& intercept = Parameters[k];
+  double& slope = Parameters[k + 1];
+  TMXGPRegressionFitness::FitLinearScaling(Output, Target, slope, intercept);
+  double sum = 0, sumOutput = 0, sumSquares = 0, residuals = 0, byResidual = 0;
+  for (int i = 0; i < rows; ++i) {
+    const double o = Output[static_cast<std::size_t>(i)];
+    const double r = intercept + slope * o - Target[static_cast<std::size_t>(i)];
+    sum += r * r, sumOutput += o, sumSquares += o * o, residuals += r, byResidual += o * r;
+  }
+  // J = [slope * J0, 1, output] and r = intercept + slope * output - target.
+  Normal.topLeftCorner(k, k).triangularView<Eigen::Lower>() *= slope * slope;
+  Normal.block(k, 0, 1, k) = slope * ones.transpose();
+  Normal.block(k + 1, 0, 1, k) = slope * byOutput.transpose();
+  Normal(k, k) = rows, Normal(k + 1, k) = sumOutput, Normal(k + 1, k + 1) = sumSquares;
+  Normal.triangularView<Eigen::StrictlyUpper>() = Normal.transpose();
+  Gradient.head(k) = slope * (intercept * ones + slope * byOutput - byTarget);
+  Gradient[k] = residuals, Gradient[k + 1] = byResidual;
   return sum;
 }
 
@@ -409,6 +458,20 @@ void CoefficientJacobian(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* c
   }
 }
 
+void CoefficientValues(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+                       const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out) {
+  const std::size_t rows = static_cast<std::size_t>(Table.RowCount());
+  CheckLength(Values.size(), Coefficients.size(), "Values");
+  CheckLength(Out.size(), rows, "Out");
+  TScratch& scratch = ThreadLocal(tScratch);
+  Compile(Root, Coefficients, Table, scratch.Program);
+  Prepare(scratch, scratch.Program.Steps.size(), static_cast<Eigen::Index>(Coefficients.size()));
+  for (std::size_t start = 0; start < rows; start += kBlock) {
+    const int n = static_cast<int>(std::min<std::size_t>(kBlock, rows - start));
+    RunBlock(scratch.Program, Table, Values.data(), static_cast<int>(start), n, scratch, Out.data() + start, nullptr);
+  }
+}
+
 TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
                                     const TMXDataTable& Table, std::span<const double> Target,
                                     const TMXGPCoefficientOptions& Options, std::span<const double> Start) {
@@ -437,15 +500,12 @@ TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode
            : Coefficients[static_cast<std::size_t>(k)]->Instruction()->Operation() == gpVariable
                ? 1.0
                : Coefficients[static_cast<std::size_t>(k)]->Value();
-  if (scaling) {
-    // The intercept and slope start at the best ones for the starting coefficients.
-    p[count] = 0, p[count + 1] = 1;
-    Evaluate(program, Table, Target, count, false, false, p, scratch, scratch.Current, scratch.Normal,
-             scratch.Gradient);
-    TMXGPRegressionFitness::FitLinearScaling(scratch.Current, Target, p[count + 1], p[count]);
-  }
-  double cost = Evaluate(program, Table, Target, count, scaling, true, p, scratch, scratch.Current, scratch.Normal,
-                         scratch.Gradient);
+  // Under scaling the intercept and slope start at the best ones for the starting
+  // coefficients.
+  double cost = scaling ? EvaluateScaledStart(program, Table, Target, count, p, scratch, scratch.Current,
+                                              scratch.Normal, scratch.Gradient)
+                        : Evaluate(program, Table, Target, count, false, true, p, scratch, scratch.Current,
+                                   scratch.Normal, scratch.Gradient);
 
   TMXGPCoefficientFit fit;
   fit.InitialError = cost / rows;
@@ -466,7 +526,9 @@ TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode
       continue;
     }
     scratch.TrialParameters = p + scratch.Step;
-    const double trial = Evaluate(program, Table, Target, count, scaling, true, scratch.TrialParameters, scratch,
+    // The last iteration's trial needs no derivatives: nothing solves with them.
+    const bool last = iteration + 1 == Options.MaxIterations;
+    const double trial = Evaluate(program, Table, Target, count, scaling, !last, scratch.TrialParameters, scratch,
                                   scratch.Trial, scratch.TrialNormal, scratch.TrialGradient);
     if (std::isfinite(trial) && trial < cost) {
       const double decrease = (cost - trial) / cost;

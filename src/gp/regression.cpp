@@ -39,9 +39,14 @@ std::string Number(double Value) { return FloatToStr(Value); }
 // when the run's fits have come close.
 constexpr int kConvergedIterations = 30;
 
-// Root's values for Table's rows, in one pass when the tree allows it.
-void Run(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out) {
-  if (!EvaluateTree(Root, Table, Out)) ExecuteRows(Root, Table, Out);
+// The name of the ephemeral constant ApplyRegressionSettings adds.
+constexpr const char* kEphemeralName = "ERC";
+
+// The nodes' values (a variable's weight, a constant's value).
+std::vector<double> NodeValues(const std::vector<TMXGPNode<double>*>& Nodes) {
+  std::vector<double> values(Nodes.size());
+  for (std::size_t k = 0; k < Nodes.size(); ++k) values[k] = Nodes[k]->Value();
+  return values;
 }
 
 // splitmix64: a small generator of its own, so a split leaves the library's stream alone.
@@ -79,57 +84,64 @@ TMXGPRegressionFitness::TMXGPRegressionFitness(const TMXDataTable& Table, const 
   for (double y : FY) FSumSquaresY += (y - FMeanY) * (y - FMeanY);
   if (Metric == rmRSquared && FSumSquaresY == 0)
     throw EDataTableError("Column \"" + Target + "\" is constant: R^2 is undefined");
+  const int rows = FInputs.RowCount();
+  if (rows > FitRows) {
+    const int stride = (rows + FitRows - 1) / FitRows;
+    std::vector<int> every;
+    for (int r = 0; r < rows; r += stride) every.push_back(r), FSampleY.push_back(FY[static_cast<std::size_t>(r)]);
+    FSample = Rows(FInputs, every);
+  }
 }
 
-void TMXGPRegressionFitness::SetCoefficientFitting(int Iterations, bool Lamarckian) {
+void TMXGPRegressionFitness::SetCoefficientFitting(int Iterations, bool Lamarckian, bool VariableWeights) {
   if (Iterations < 0 || Iterations > 1000)
     throw EArgumentOutOfRangeException("Coefficient fitting takes 0 to 1000 iterations, not " + std::to_string(Iterations));
   FIterations = Iterations;
   FLamarckian = Lamarckian;
+  FWeights = VariableWeights;
 }
 
 std::vector<double> TMXGPRegressionFitness::FitConstants(TMXGPNode<double>* Root, bool WriteBack, int Iterations) const {
   if (FIterations == 0 || !Root) return {};
-  const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(Root);
+  const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(Root, FWeights);
   if (nodes.empty()) return {};
   TMXGPCoefficientOptions options;
   options.MaxIterations = Iterations > 0 ? Iterations : FIterations;
   options.LinearScaling = FLinearScaling;
-  options.WriteBack = WriteBack;
-  return FitCoefficients(Root, nodes, FInputs, FY, options).Values;
+  std::vector<double> values = FitCoefficients(Root, nodes, FInputs, FY, options, NodeValues(nodes)).Values;
+  if (WriteBack)
+    for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(values[k]);
+  return values;
 }
 
 double TMXGPRegressionFitness::Evaluate(TMXGPIndividual<double>& Individual) const {
   std::vector<double>& predictions = ThreadLocal(tPredictions);
   predictions.resize(FY.size());
   TMXGPNode<double>* root = Individual.DNA();
-  if (FIterations > 0 && root) {
-    const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(root);
+  if ((FIterations > 0 || FWeights) && root) {
+    const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(root, FWeights);
     if (!nodes.empty()) {
-      std::vector<double> own(nodes.size());
-      for (std::size_t k = 0; k < nodes.size(); ++k) own[k] = nodes[k]->Value();
+      const std::vector<double> own = NodeValues(nodes);
       TMXGPCoefficientOptions options;
       options.MaxIterations = FIterations;
       options.LinearScaling = FLinearScaling;
-      options.WriteBack = FLamarckian;
-      const TMXGPCoefficientFit fit = FitCoefficients(root, nodes, FInputs, FY, options);
-      if (FLamarckian && fit.Values != own) Individual.MarkChanged();  // the cached compiled program is stale
-      // The fit's error is the squared error this fitness scores (scaled as it scales),
-      // which spares a pass over the rows; the absolute error needs the predictions.
-      if (FMetric != rmMeanAbsoluteError) {
+      const bool sampled = !FSampleY.empty();
+      const TMXGPCoefficientFit fit =
+          FitCoefficients(root, nodes, sampled ? FSample : FInputs, sampled ? FSampleY : FY, options, own);
+      if (FLamarckian && fit.Values != own) {
+        for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(fit.Values[k]);
+        Individual.MarkChanged();  // the cached compiled program is stale
+      }
+      // The fit's error over every row is the squared error this fitness scores (scaled
+      // as it scales), which spares a pass over the rows; otherwise the predictions are
+      // made with the fitted values whether or not the tree keeps them.
+      if (FMetric != rmMeanAbsoluteError && !sampled) {
         const double sum = fit.Error * static_cast<double>(FY.size());
         const double result = FMetric == rmRSquared ? 1 - sum / FSumSquaresY : fit.Error;
         return std::isfinite(result) ? result : std::nan("");
       }
-      if (!FLamarckian) {
-        // Scored with the fitted values, which the tree does not keep.
-        for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(fit.Values[k]);
-        const TScopeExit restore([&] {
-          for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(own[k]);
-        });
-        Run(root, FInputs, predictions);
-        return Score(predictions);
-      }
+      CoefficientValues(root, nodes, FInputs, fit.Values, predictions);
+      return Score(predictions);
     }
   }
   EvaluateRows(Individual, FInputs, predictions, FBatch);
@@ -182,6 +194,48 @@ void SetRegressionFitness(TMXCustomGeneticProgramming<double>& GP, std::shared_p
   });
 }
 
+void ProgramValues(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out, bool VariableWeights) {
+  if (VariableWeights) {
+    const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(Root, true);
+    CoefficientValues(Root, nodes, Table, NodeValues(nodes), Out);
+  } else if (!EvaluateTree(Root, Table, Out)) {
+    ExecuteRows(Root, Table, Out);
+  }
+}
+
+void TMXGPRegressionProgramming::SetEphemeralConstant(TMXGPInstruction<double>* Instruction, double Low, double High) {
+  if (Instruction && (Instruction->Instructions() != Instructions() || Instruction->Operation() != gpConstant))
+    throw EGPException("An ephemeral constant is a constant instruction of the component's own set");
+  if (!std::isfinite(Low) || !std::isfinite(High) || Low > High)
+    throw EArgumentOutOfRangeException("Ephemeral constants need finite bounds in order, not " + Number(Low) + " and " +
+                                       Number(High));
+  FEphemeral = Instruction, FLow = Low, FHigh = High;
+}
+
+void TMXGPRegressionProgramming::InstructionNotify(TMXGPInstruction<double>* Instruction,
+                                                   TCollectionNotification Action) {
+  if (Instruction == FEphemeral && Action != cnAdded) FEphemeral = nullptr;
+  TMXGeneticProgramming::InstructionNotify(Instruction, Action);
+}
+
+TMXGPNode<double>* TMXGPRegressionProgramming::Drawn(TMXGPNode<double>* Node) {
+  if (FEphemeral && Node->Instruction() == FEphemeral && FEphemeral->Operation() == gpConstant)
+    Node->SetValue(FLow + (FHigh - FLow) * Random());
+  return Node;
+}
+
+TMXGPNode<double>* TMXGPRegressionProgramming::GetTerminalNode(TMXGPNode<double>* Parent, int Index) {
+  return Drawn(TMXGeneticProgramming::GetTerminalNode(Parent, Index));
+}
+
+TMXGPNode<double>* TMXGPRegressionProgramming::GetNode(TMXGPNode<double>* Parent, int Index) {
+  return Drawn(TMXGeneticProgramming::GetNode(Parent, Index));
+}
+
+TMXGPNode<double>* TMXGPRegressionProgramming::GetNode(TMXGPNode<double>* Parent, TMXGPNode<double>* Node, int Index) {
+  return Drawn(TMXGeneticProgramming::GetNode(Parent, Node, Index));
+}
+
 void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
   using E = ERegressionSettingsError;
   if (S.Population < 2) throw E("Population", "must be at least 2, not " + std::to_string(S.Population));
@@ -213,6 +267,8 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
     if (!TryStrToFloat(word, value) || !std::isfinite(value))
       throw E("Constants", "must be finite numbers, not \"" + word + "\"");
   }
+  if (!(std::isfinite(S.EphemeralRange) && S.EphemeralRange > 0))
+    throw E("EphemeralRange", "must be a finite number above 0, not " + Number(S.EphemeralRange));
   if (!std::isfinite(S.StoppingError)) throw E("StoppingError", "must be a finite number, not " + Number(S.StoppingError));
   if (S.CoefficientIterations < 0 || S.CoefficientIterations > 1000)
     throw E("CoefficientIterations", "must be 0 to 1000, not " + std::to_string(S.CoefficientIterations));
@@ -229,6 +285,10 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
 void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXGPRegressionSettings& Settings,
                              std::span<const std::string> Variables) {
   CheckRegressionSettings(Settings);
+  auto* regression = dynamic_cast<TMXGPRegressionProgramming*>(&GP);
+  if (Settings.EphemeralConstants && !regression)
+    throw ERegressionSettingsError("EphemeralConstants", "need a TMXGPRegressionProgramming component, not a " +
+                                                             GP.ClassName());
   const int population = GP.InitialPopulation();
   GP.SetInitialPopulation(Settings.Population);  // the one setter that may refuse
   TMXGPInstructions<double>& set = *GP.Instructions();
@@ -240,8 +300,17 @@ void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXG
       TMXGPInstruction<double>* variable = set.Add();
       variable->SetName(name);
       variable->SetOperation(gpVariable);
+      if (Settings.VariableWeights) variable->SetValue(1);
     }
     if (HasWords(Settings.Constants)) AddFloatPrimitives(set, Settings.Constants);
+    if (Settings.EphemeralConstants) {
+      if (set.FindItemName(kEphemeralName))
+        throw EGPException(std::string("Instruction \"") + kEphemeralName + "\" is already in the set");
+      TMXGPInstruction<double>* ephemeral = set.Add();
+      ephemeral->SetName(kEphemeralName);
+      ephemeral->SetOperation(gpConstant);
+      regression->SetEphemeralConstant(ephemeral, -Settings.EphemeralRange, Settings.EphemeralRange);
+    }
   } catch (...) {
     while (set.Count() > count) set.Delete(set.Count() - 1);
     GP.SetInitialPopulation(population);
@@ -295,7 +364,7 @@ void TMXGPRegressionArchive::Measure(TEntry& Entry) const {
   Entry.Slope = 1, Entry.Intercept = 0;
   if (FTraining->LinearScaling()) {
     std::vector<double> predictions(static_cast<std::size_t>(FTraining->Inputs().RowCount()));
-    Run(Entry.Program.get(), FTraining->Inputs(), predictions);
+    ProgramValues(Entry.Program.get(), FTraining->Inputs(), predictions, Entry.Weighted);
     TMXGPRegressionFitness::FitLinearScaling(predictions, FTraining->TargetValues(), Entry.Slope, Entry.Intercept);
   }
   Entry.ValidationError = FValidation ? FValidation->Score(Predict(Entry, FValidation->Inputs())) : std::nan("");
@@ -303,7 +372,7 @@ void TMXGPRegressionArchive::Measure(TEntry& Entry) const {
 
 std::vector<double> TMXGPRegressionArchive::Predict(const TEntry& Entry, const TMXDataTable& Table) {
   std::vector<double> out(static_cast<std::size_t>(Table.RowCount()));
-  Run(Entry.Program.get(), Table, out);
+  ProgramValues(Entry.Program.get(), Table, out, Entry.Weighted);
   for (double& value : out) value = Entry.Intercept + Entry.Slope * value;
   return out;
 }
@@ -315,14 +384,15 @@ void TMXGPRegressionArchive::Insert(const TMXGPIndividual<double>& Individual, d
   if (at != FFront.begin() && !Better(Error, std::prev(at)->Error)) return;
   TEntry entry;
   entry.Program.reset(Individual.DNA()->Clone(nullptr));
-  if (FTraining->CoefficientIterations() > 0 && !CoefficientNodes(entry.Program.get()).empty()) {
+  entry.Weighted = FTraining->VariableWeights();
+  if (FTraining->CoefficientIterations() > 0 && !CoefficientNodes(entry.Program.get(), entry.Weighted).empty()) {
     // The run fits each program's constants in a few steps; a program the front takes
     // gets its constants fitted to convergence (from the tree's own values when the run
     // did not keep its fit), and its error is that of the copy. The fit only lowers the
     // error, so a program the front refuses before it is not fitted.
     FTraining->FitConstants(entry.Program.get(), true, kConvergedIterations);
     std::vector<double> predictions(static_cast<std::size_t>(FTraining->Inputs().RowCount()));
-    Run(entry.Program.get(), FTraining->Inputs(), predictions);
+    ProgramValues(entry.Program.get(), FTraining->Inputs(), predictions, entry.Weighted);
     // A fit that gains next to nothing (a rounding, say) keeps the run's error and, when
     // the run kept its fits in the trees, the program as the run scored it.
     if (const double fitted = FTraining->Score(predictions); Better(fitted, Error) &&
@@ -373,6 +443,7 @@ void TMXGPRegressionArchive::Update(TMXCustomGeneticProgramming<double>& GP) {
     if (FValidation) {
       TEntry entry;
       entry.Program.reset(fittest->DNA()->Clone(nullptr));
+      entry.Weighted = FTraining->VariableWeights();
       Measure(entry);
       row.ValidationError = entry.ValidationError;
     }

@@ -58,7 +58,7 @@ TMXExpression TMXExpression::Function(TGPFloatPrimitive P, TMXExpression A, TMXE
 
 namespace {
 
-TMXExpression Translate(const TMXGPNode<double>& Node, int Level) {
+TMXExpression Translate(const TMXGPNode<double>& Node, int Level, bool Weights) {
   if (Level > TMXExpression::MaxDepth)
     throw EGPException("Program deeper than " + std::to_string(TMXExpression::MaxDepth) + " levels");
   const TMXGPInstruction<double>* instruction = Node.Instruction();
@@ -67,7 +67,11 @@ TMXExpression Translate(const TMXGPNode<double>& Node, int Level) {
     throw EGPException("Instruction \"" + instruction->Name() +
                        "\" has an OnExecute handler; only its program's execution knows what it computes");
   switch (instruction->Operation()) {
-    case gpVariable: return TMXExpression::Variable(instruction->Name());
+    case gpVariable:
+      if (Weights && Node.Value() != 1)
+        return TMXExpression::Function(fpMul, TMXExpression::Constant(Node.Value()),
+                                       TMXExpression::Variable(instruction->Name()));
+      return TMXExpression::Variable(instruction->Name());
     case gpConstant: return TMXExpression::Constant(Node.Value());
     case gpFunction: break;
   }
@@ -78,15 +82,15 @@ TMXExpression Translate(const TMXGPNode<double>& Node, int Level) {
     RaiseMessage<EGPException>(_SInvalidNumInstructionArgs, Node.GetChildCount(), instruction->DisplayName());
   if (p == fpNone) return TMXExpression::Constant(0);
   std::vector<TMXExpression> arguments;
-  for (int i = 0; i < FloatPrimitiveArity(p); ++i) arguments.push_back(Translate(*Node.GetChild(i), Level + 1));
+  for (int i = 0; i < FloatPrimitiveArity(p); ++i) arguments.push_back(Translate(*Node.GetChild(i), Level + 1, Weights));
   return TMXExpression::Function(p, std::move(arguments));
 }
 
 }  // namespace
 
-TMXExpression TMXExpression::FromProgram(const TMXGPNode<double>* Root) {
+TMXExpression TMXExpression::FromProgram(const TMXGPNode<double>* Root, bool VariableWeights) {
   if (!Root) throw EGPException("No program to turn into an expression");
-  return Translate(*Root, 1);
+  return Translate(*Root, 1, VariableWeights);
 }
 
 const TMXExpression& TMXExpression::Child(int Index) const {

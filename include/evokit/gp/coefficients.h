@@ -79,4 +79,10 @@ void CoefficientJacobian(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* c
                          const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out,
                          std::span<double> Jacobian);
 
+// The program's value for every row of Table into Out, with the coefficients of
+// Coefficients set to Values (the tree keeps its own): the forward pass of
+// CoefficientJacobian alone. Errors as for CoefficientJacobian.
+void CoefficientValues(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+                       const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out);
+
 }  // namespace evokit

@@ -4,7 +4,8 @@
 // use it instead of a hand-written OnEvaluateFitness handler; it works under Evolve and
 // ParallelEvolve alike. TMXGPRegressionSettings and ApplyRegressionSettings are the usual
 // set-up of such a run, which the Python regressor and the demo share;
-// TMXGPRegressionArchive keeps the run's best programs and picks the model.
+// TMXGPRegressionArchive keeps the run's best programs and picks the model;
+// TMXGPRegressionProgramming is the GP component that can draw ephemeral random constants.
 //
 // Thread safety: a fitness object is immutable once built, except SetBatch and
 // SetCoefficientFitting, which must not be called while it evaluates; several threads may evaluate different individuals
@@ -22,6 +23,7 @@
 #include <evokit/gp/batch.h>
 #include <evokit/gp/data_table.h>
 #include <evokit/gp/genetic_programming.h>
+#include <evokit/gp/gp_components.h>
 #include <evokit/platform/enums.h>
 #include <evokit/platform/exceptions.h>
 
@@ -60,15 +62,22 @@ class TMXGPRegressionFitness {
   // values; 0, the default, scores programs as they are. With Lamarckian the fitted
   // values are written into the tree and the individual is marked changed; without, the
   // tree keeps its own values. A program without constant leaves is scored as it is.
+  // With VariableWeights every variable leaf computes w * x, its weight w being the
+  // node's Value() (ApplyRegressionSettings starts them at 1), and the weights are fitted
+  // and kept as the constants are; with 0 iterations they are read but never changed.
+  // On a table of more than FitRows rows the iterations run over every k-th row, FitRows
+  // at most, and the program is then scored over all of them.
   // EArgumentOutOfRangeException, nothing changed, for Iterations outside 0..1000.
-  void SetCoefficientFitting(int Iterations, bool Lamarckian = true);
+  void SetCoefficientFitting(int Iterations, bool Lamarckian = true, bool VariableWeights = false);
+  static constexpr int FitRows = 1024;
   int CoefficientIterations() const noexcept { return FIterations; }
   bool Lamarckian() const noexcept { return FLamarckian; }
-  // The fit Evaluate makes of Root's constant leaves (CoefficientNodes(Root)), with
-  // Iterations in place of CoefficientIterations() when above 0, written into the tree
-  // when WriteBack (the caller then marks an individual changed); the fitted values in
-  // the nodes' order, empty without fitting or constant leaves. Errors as for
-  // FitCoefficients.
+  bool VariableWeights() const noexcept { return FWeights; }
+  // The fit Evaluate makes of Root's coefficients (CoefficientNodes(Root,
+  // VariableWeights()), starting from the nodes' values), with Iterations in place of
+  // CoefficientIterations() when above 0, written into the tree when WriteBack (the
+  // caller then marks an individual changed); the fitted values in the nodes' order,
+  // empty without fitting or coefficients. Errors as for FitCoefficients.
   std::vector<double> FitConstants(TMXGPNode<double>* Root, bool WriteBack, int Iterations = 0) const;
 
   // The fitness of Individual's program: its predictions for every row (EvaluateRows),
@@ -94,14 +103,59 @@ class TMXGPRegressionFitness {
   bool FBatch = true;
   int FIterations = 0;
   bool FLamarckian = true;
+  bool FWeights = false;
   double FMeanY = 0;
   double FSumSquaresY = 0;  // sum of (y - mean)^2
+  TMXDataTable FSample;     // the rows the iterations run over when FInputs has more than FitRows
+  std::vector<double> FSampleY;
 };
 
 // Makes GP score its programs with Fitness: OnEvaluateFitness evaluates each individual
 // (sharing Fitness, so it lives as long as the handler) and the fitness method becomes
 // Fitness->FitnessMethod(). Parallel evaluation needs nothing more.
 void SetRegressionFitness(TMXCustomGeneticProgramming<double>& GP, std::shared_ptr<const TMXGPRegressionFitness> Fitness);
+
+// Root's value for each row of Table into Out (RowCount() values): compiled over blocks
+// when the tree allows it, else row by row; with VariableWeights each variable leaf
+// computes Value() * x, as a fitness with variable weights reads it. Errors as for
+// EvaluateTree and CoefficientValues.
+void ProgramValues(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out,
+                   bool VariableWeights = false);
+
+// The float GP component of symbolic regression: TMXGeneticProgramming whose node
+// factories can make ephemeral random constants. Once SetEphemeralConstant names a
+// constant instruction, each node of it that a factory makes (the initial trees, the
+// subtrees and leaves of mutation) takes a value drawn uniformly from [Low, High) through
+// Random(), so a seeded run is reproducible whatever the number of threads. Copies
+// (crossover, Clone) keep their values. Without an ephemeral constant it behaves as
+// TMXGeneticProgramming exactly, without a draw more.
+class TMXGPRegressionProgramming : public TMXGeneticProgramming {
+ public:
+  using TMXGeneticProgramming::TMXGeneticProgramming;
+  std::string ClassName() const override { return "TMXGPRegressionProgramming"; }
+
+  // Instruction: a constant of this component's set, or null for none. EGPException for
+  // an instruction of another set or kind, EArgumentOutOfRangeException for bounds that
+  // are not finite or with Low above High; nothing changes then. An instruction leaving
+  // the set stops the draws.
+  void SetEphemeralConstant(TMXGPInstruction<double>* Instruction, double Low, double High);
+  TMXGPInstruction<double>* EphemeralConstant() const noexcept { return FEphemeral; }
+  double EphemeralLow() const noexcept { return FLow; }
+  double EphemeralHigh() const noexcept { return FHigh; }
+  void InstructionNotify(TMXGPInstruction<double>* Instruction, TCollectionNotification Action) override;
+
+ protected:
+  TMXGPNode<double>* GetTerminalNode(TMXGPNode<double>* Parent, int Index) override;
+  TMXGPNode<double>* GetNode(TMXGPNode<double>* Parent, int Index) override;
+  TMXGPNode<double>* GetNode(TMXGPNode<double>* Parent, TMXGPNode<double>* Node, int Index) override;
+
+ private:
+  // Node, its value drawn when it is an ephemeral constant.
+  TMXGPNode<double>* Drawn(TMXGPNode<double>* Node);
+
+  TMXGPInstruction<double>* FEphemeral = nullptr;
+  double FLow = -1, FHigh = 1;
+};
 
 // Which program of a run's archive is the model (TMXGPRegressionArchive::Select):
 // msBest the lowest training error; msValidation the lowest error on the held-out rows
@@ -116,7 +170,7 @@ EVOKIT_ENUM_NAMES(TGPModelSelection, "msBest", "msValidation", "msKnee");
 // fields after them are for the caller that runs it.
 struct TMXGPRegressionSettings {
   int Population = 300;      // InitialPopulation
-  int Generations = 50;      // generations to run at most
+  int Generations = 25;      // generations to run at most
   int TournamentSize = 7;    // tournament selection's field
   int InitDepth = 3;         // ramped half-and-half up to this depth
   int DepthLimit = 17;       // the bsDepthLimit strategy's limit, when SizeLimit is 0
@@ -128,12 +182,19 @@ struct TMXGPRegressionSettings {
   double MutationProbability = 0.1;
   std::string FunctionSet = "Add Sub Mul Div";  // words for AddFloatPrimitives; blank: none
   std::string Constants = "1";                  // constant terminals, as numbers; blank: none
+  // One more constant terminal, "ERC", whose nodes draw their values uniformly from
+  // [-EphemeralRange, EphemeralRange) when made (TMXGPRegressionProgramming).
+  bool EphemeralConstants = false;
+  double EphemeralRange = 1;
   double StoppingError = 0;  // the fitness cutoff: the run stops once an error is this low
   bool LinearScaling = true;  // for TMXGPRegressionFitness
   // For TMXGPRegressionFitness::SetCoefficientFitting: Levenberg-Marquardt iterations on
   // each new program's constants (0: none), and whether the fitted values stay in the tree.
   int CoefficientIterations = 1;
   bool Lamarckian = true;
+  // Each variable leaf is w * x with its own weight w, fitted with the constants (and
+  // counted as one node): for SetCoefficientFitting.
+  bool VariableWeights = true;
   int Threads = 1;           // ParallelEvolve's workers; 0: one per core
   std::optional<std::uint64_t> Seed;  // for RandSeed; none: an unseeded run
   // Held-out selection: on noisy tables it generalises at least as well as the lowest
@@ -148,7 +209,8 @@ struct TMXGPRegressionSettings {
 // DepthLimit outside 1..100, InitDepth outside 0..DepthLimit, SizeLimit neither 0 nor
 // within 5..100000, a probability outside
 // [0, 1], a word of FunctionSet that is no primitive (the message lists the primitives),
-// a word of Constants that is no finite number, StoppingError not finite,
+// a word of Constants that is no finite number, EphemeralRange not a finite number above
+// 0, StoppingError not finite,
 // CoefficientIterations outside 0..1000, Threads below 0, ValidationFraction outside [0, 0.5], msValidation without held-out rows, or
 // ArchiveSize below 2.
 class ERegressionSettingsError : public EArgumentOutOfRangeException {
@@ -164,12 +226,15 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& Settings);
 
 // Checks Settings (CheckRegressionSettings), then adds to GP's instructions
 // Settings.FunctionSet, one variable per name of Variables (a variable whatever the name,
-// "exp" included) and Settings.Constants, in that order; then sets the initial
+// "exp" included; its instruction's value 1 with VariableWeights, so new leaves start at
+// weight 1), Settings.Constants and, with EphemeralConstants, the constant "ERC" that
+// GP draws (it must then be a TMXGPRegressionProgramming), in that order; then sets the initial
 // population, ramped half-and-half initialisation to InitDepth, tournament selection over
 // TournamentSize, the bsUnfitSize strategy at SizeLimit (the bsDepthLimit strategy at
 // DepthLimit when SizeLimit is 0), the crossover and mutation probabilities, and a
 // fitness cutoff at StoppingError.
-// ERegressionSettingsError as CheckRegressionSettings; EGPException for a name the
+// ERegressionSettingsError as CheckRegressionSettings, and naming EphemeralConstants for
+// a GP that cannot draw them; EGPException for a name the
 // set holds already or that repeats (ASCII case ignored), EGAException for a population
 // beyond the limits: GP is then as it was.
 void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXGPRegressionSettings& Settings,
@@ -206,6 +271,7 @@ class TMXGPRegressionArchive {
     double Slope = 1, Intercept = 0;  // the training rows' linear scaling (1, 0 without)
     int Size = 0;
     int Generation = 0;  // when it was first seen
+    bool Weighted = false;  // the variable leaves carry weights (the training fitness's VariableWeights)
   };
   struct TGeneration {
     int Generation;
@@ -232,7 +298,7 @@ class TMXGPRegressionArchive {
   // The front's entry Rule picks (ties to the smaller program); nullptr when the front is
   // empty. EArgumentOutOfRangeException for msValidation without a validation fitness.
   const TEntry* Select(TGPModelSelection Rule) const;
-  // Root's predictions for Table's rows, a + b Root with Entry's scaling.
+  // Entry's predictions for Table's rows, a + b Program with Entry's scaling (and weights).
   static std::vector<double> Predict(const TEntry& Entry, const TMXDataTable& Table);
 
  private:

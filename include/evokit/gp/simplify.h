@@ -53,8 +53,9 @@ class TMXExpression {
   // EGPException, as execution raises it, for a node without instruction or with fewer
   // children than the instruction's arity; EGPException for a null Root, an instruction
   // with an OnExecute handler (what it computes is not known) and a tree deeper than
-  // MaxDepth.
-  static TMXExpression FromProgram(const TMXGPNode<double>* Root);
+  // MaxDepth. With VariableWeights a variable leaf whose value w is not 1 reads w * x, as
+  // a regression fitness with variable weights computes it.
+  static TMXExpression FromProgram(const TMXGPNode<double>* Root, bool VariableWeights = false);
 
   TKind Kind() const noexcept { return FKind; }
   // A function's primitive; fpNone for constants and variables.
