@@ -8,10 +8,13 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/platform/guards.h>
+#include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>
 
 namespace evokit {
@@ -132,6 +135,8 @@ TMXGPInstruction<T>* TMXCustomGeneticProgramming<T>::Terminal(int Index) const {
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::EmptyPopulations() {
+  // The remembered programs may refer to instructions that change or go.
+  FFitnessMemo.Clear();
   Population()->Clear();
   if (PreviousGeneration()) PreviousGeneration()->Clear();
 }
@@ -192,6 +197,12 @@ void TMXCustomGeneticProgramming<T>::SetInitializationDepth(int Value) {
 template <class T>
 void TMXCustomGeneticProgramming<T>::SetBloatLimit(int Value) {
   if (Value != FBloatLimit) FBloatLimit = Value < 5 ? 5 : Value;
+}
+
+template <class T>
+void TMXCustomGeneticProgramming<T>::SetReuseFitness(bool Value) {
+  FReuseFitness = Value;
+  FFitnessMemo.Clear();
 }
 
 template <class T>
@@ -334,6 +345,7 @@ void TMXCustomGeneticProgramming<T>::InitializeIndividual(TIndividual* Individua
 template <class T>
 int TMXCustomGeneticProgramming<T>::DoInitialize() {
   FMaxProgramSize = 0;
+  FFitnessMemo.Clear();
   const int retries = InitialDuplicatesRetries();
   for (int i = 0; i < FInstructions->Count(); ++i) FInstructions->Items(i)->Initialize();
   const int maxDepth = FInitializationDepth != 0 ? FInitializationDepth : std::max(1, FunctionsCount());
@@ -689,8 +701,101 @@ TGAFitness TMXCustomGeneticProgramming<T>::EvaluateFitness(TMXIndividual* Item, 
     } else if (rule.Action == baUnfit && detail::GPMeasure(*tree, rule.Measure) > FBloatLimit) {
       return UnfitFitness();
     }
+    if (FReuseFitness) return EvaluateReusing(Item, *individual);
   }
   return TMXCustomGeneticComponent::EvaluateFitness(Item, Weighted);
+}
+
+template <class T>
+TGAFitness TMXCustomGeneticProgramming<T>::EvaluateReusing(TMXIndividual* Item, const TIndividual& Individual) {
+  TReuseSlot* slot = tReuseSlot;
+  if (!slot || slot->Individual != &Individual) {
+    // Outside a planned parallel evaluation: the memo answers, or the handler does.
+    detail::TGPProgramKey<T> key(*Individual.DNA());
+    if (const std::optional<TGAFitness> known = FFitnessMemo.Find(key)) return *known;
+    return EvaluateAndRecord(Item, Individual, std::move(key));
+  }
+  if (slot->Known) return *slot->Known;
+  if (slot->Source >= 0) {
+    slot->Deferred = true;
+    return 0;  // replaced after the loop
+  }
+  const std::uint64_t stamp = Individual.TreeStamp();
+  slot->Value = TMXCustomGeneticComponent::EvaluateFitness(Item, false);
+  slot->TreeChanged = Individual.TreeStamp() != stamp;
+  slot->Called = true;
+  return slot->Value;
+}
+
+template <class T>
+TGAFitness TMXCustomGeneticProgramming<T>::EvaluateAndRecord(TMXIndividual* Item, const TIndividual& Individual,
+                                                             detail::TGPProgramKey<T> Key) {
+  const std::uint64_t stamp = Individual.TreeStamp();
+  const TGAFitness fitness = TMXCustomGeneticComponent::EvaluateFitness(Item, false);
+  // A handler that changed the tree scored another program than Key names.
+  if (Individual.TreeStamp() == stamp) FFitnessMemo.Record(std::move(Key), fitness);
+  return fitness;
+}
+
+template <class T>
+void TMXCustomGeneticProgramming<T>::DoParallelCalculateFitnessStatistics() {
+  if (!FReuseFitness) {
+    TMXCustomGeneticComponent::DoParallelCalculateFitnessStatistics();
+    return;
+  }
+  // Before the loop, on this thread: each stale individual's program is looked up among
+  // the remembered ones and among the stale individuals before it.
+  TPopulation* population = Population();
+  const int n = population->Count();
+  std::vector<TReuseSlot> slots(static_cast<std::size_t>(n));
+  struct THash {
+    std::size_t operator()(const detail::TGPProgramKey<T>* Key) const noexcept { return Key->Hash(); }
+  };
+  struct TEqual {
+    bool operator()(const detail::TGPProgramKey<T>* A, const detail::TGPProgramKey<T>* B) const { return *A == *B; }
+  };
+  std::unordered_map<const detail::TGPProgramKey<T>*, int, THash, TEqual> first;
+  for (int i = 0; i < n; ++i) {
+    TIndividual* individual = population->Items(i);
+    if (!individual->NeedFitness() || !individual->DNA()) continue;
+    TReuseSlot& slot = slots[static_cast<std::size_t>(i)];
+    slot.Individual = individual;
+    slot.Key = detail::TGPProgramKey<T>(*individual->DNA());
+    if ((slot.Known = FFitnessMemo.Find(slot.Key))) continue;
+    if (const auto found = first.find(&slot.Key); found != first.end()) slot.Source = found->second;
+    else first.emplace(&slot.Key, i);
+  }
+  // A copy takes a placeholder in the loop: it is stale again until it has its fitness.
+  const auto markCopies = [&] {
+    for (int i = 0; i < n; ++i)
+      if (slots[static_cast<std::size_t>(i)].Deferred) population->Items(i)->MarkChanged();
+  };
+  try {
+    TParallel::For(0, n - 1, [population, &slots](std::int64_t i) {
+      // A thread waiting in a nested loop may run another iteration: restore, not clear.
+      TReuseSlot* const outer = std::exchange(tReuseSlot, &slots[static_cast<std::size_t>(i)]);
+      const TScopeExit leave([outer] { tReuseSlot = outer; });
+      population->Items(static_cast<int>(i))->Fitness();
+    });
+  } catch (...) {
+    markCopies();
+    throw;
+  }
+  markCopies();
+  // After the loop, in population order as the sequential evaluation goes: the answers
+  // are remembered, and each copy takes its source's answer, or asks the handler itself
+  // when the source had none to share (it was unfit, or its tree changed).
+  for (int i = 0; i < n; ++i) {
+    TReuseSlot& slot = slots[static_cast<std::size_t>(i)];
+    if (slot.Called && !slot.TreeChanged) FFitnessMemo.Record(slot.Key, slot.Value);
+    if (!slot.Deferred) continue;
+    TIndividual* individual = population->Items(i);
+    const TReuseSlot& source = slots[static_cast<std::size_t>(slot.Source)];
+    if (source.Called && !source.TreeChanged) individual->SetFitness(source.Value);
+    else if (const std::optional<TGAFitness> known = FFitnessMemo.Find(slot.Key)) individual->SetFitness(*known);
+    else individual->SetFitness(EvaluateAndRecord(individual, *individual, std::move(slot.Key)));
+  }
+  DoCalculateFitnessStatistics();
 }
 
 template <class T>
@@ -830,18 +935,22 @@ template <class T>
 void TMXCustomGeneticProgramming<T>::DoStartEvolve() {
   TMXCustomGeneticComponent::DoStartEvolve();
   FMaxProgramSize = 0;
+  FFitnessMemo.NextGeneration();
 }
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::PrepareTreesForThreads() {
   // Size() and Depth() of a root fill the caches of every node below it; afterwards
-  // reading any node's size or depth writes nothing.
+  // reading any node's size or depth writes nothing. Each tree is its own: the threads
+  // fill them side by side.
   const TPopulation* population = Population();
-  for (int i = 0; i < population->Count(); ++i)
-    if (const TNode* tree = population->Items(i)->DNA()) {
-      tree->Size();
-      tree->Depth();
-    }
+  TParallel::ForRanges(0, population->Count() - 1, [population](std::int64_t First, std::int64_t Last) {
+    for (auto i = static_cast<int>(First); i <= static_cast<int>(Last); ++i)
+      if (const TNode* tree = population->Items(i)->DNA()) {
+        tree->Size();
+        tree->Depth();
+      }
+  });
   EnsureProgramStats();
 }
 

@@ -172,9 +172,11 @@ void TMXCustomGeneticProgramming<T>::Assign(const TPersistent* Source) {
     FMutationWeightSum = source->FMutationWeightSum;
     FParsimonyCoefficient = source->FParsimonyCoefficient;
     FTarpeianProbability = source->FTarpeianProbability;
+    FReuseFitness = source->FReuseFitness;
     SetInstructions(source->Instructions());
   }
   TMXCustomGeneticComponent::Assign(Source);
+  FFitnessMemo.Clear();
   if (!source) return;
   // The copied trees still refer to the source's instructions; their shape (and so the
   // individuals' node lists and fitness) stays as it is.
@@ -283,6 +285,7 @@ void TMXCustomGeneticProgramming<T>::DeclareGPProperties(TPropertyRegistry& Reg)
   Reg.Enum("PointMutationMethod", &G::PointMutationMethod, &G::SetPointMutationMethod, D::PointMutationMethod);
   Reg.Float("PointMutationProbability", &G::PointMutationProbability, &G::SetPointMutationProbability,
             D::PointMutationProbability);
+  Reg.Bool("ReuseFitness", &G::ReuseFitness, &G::SetReuseFitness, D::ReuseFitness);
   DeclareCoreProperties(Reg, {"SelectionMethod"});
   Reg.Float("SelectionNonTerminalsProbability", &G::SelectionNonTerminalsProbability,
             &G::SetSelectionNonTerminalsProbability, D::SelectionNonTerminalsProbability);
