@@ -1,8 +1,9 @@
 // The fitness memo behind the GP component's ReuseFitness: the raw fitness of the
 // programs evaluated in the current and in the previous generation, keyed by the program
 // itself (the shape of the tree, each node's instruction and value), so that a program
-// met again is not handed to the fitness handler a second time. The component decides
-// when to look up and when to record (genetic_programming.impl.h).
+// met again is not handed to the fitness handler a second time. A program is read from
+// its individual's pre-order node list; the memo keeps a flat copy of what it compares.
+// The component decides when to look up and when to record (genetic_programming.impl.h).
 // Thread safety: Find and Record may be called from several threads at once (one lock);
 // NextGeneration and Clear need exclusive access.
 #pragma once
@@ -13,9 +14,9 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include <evokit/core/consts.h>
@@ -42,95 +43,89 @@ inline bool GPSameValue(const Variant& A, const Variant& B) {
   return A.VarType() == varString ? A.AsString() == B.AsString() : GPValueBits(A) == GPValueBits(B);
 }
 
-// A program as the memo compares it: in pre-order, each node's instruction, number of
-// children and value. Two trees with equal keys execute alike under the same context.
-template <class T>
-class TGPProgramKey {
- public:
-  TGPProgramKey() = default;
-  explicit TGPProgramKey(const TMXGPNode<T>& Root) {
-    std::vector<const TMXGPNode<T>*> pending{&Root};
-    std::uint64_t hash = 0x9E3779B97F4A7C15ull;
-    while (!pending.empty()) {
-      const TMXGPNode<T>* node = pending.back();
-      pending.pop_back();
-      const int children = node->GetChildCount();
-      FNodes.push_back({node->Instruction(), children});
-      FValues.push_back(node->Value());
-      hash = Mix(hash ^ reinterpret_cast<std::uintptr_t>(node->Instruction()));
-      hash = Mix(hash ^ static_cast<std::uint64_t>(children));
-      hash = Mix(hash ^ GPValueBits(node->Value()));
-      for (int i = children - 1; i >= 0; --i)
-        if (const TMXGPNode<T>* child = node->GetChild(i)) pending.push_back(child);
-    }
-    FHash = static_cast<std::size_t>(hash);
-  }
-
-  std::size_t Hash() const noexcept { return FHash; }
-  bool operator==(const TGPProgramKey& Other) const {
-    if (FHash != Other.FHash || FNodes != Other.FNodes) return false;
-    for (std::size_t i = 0; i < FValues.size(); ++i)
-      if (!GPSameValue(FValues[i], Other.FValues[i])) return false;
-    return true;
-  }
-
- private:
-  struct TNodeKey {
-    const TMXGPInstruction<T>* Instruction;
-    int Children;
-    bool operator==(const TNodeKey&) const = default;
-  };
-  // A 64-bit finaliser (MurmurHash3's): every input bit reaches every output bit.
-  static std::uint64_t Mix(std::uint64_t x) noexcept {
-    x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDull;
-    x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ull;
-    return x ^ (x >> 33);
-  }
-
-  std::vector<TNodeKey> FNodes;
-  std::vector<T> FValues;
-  std::size_t FHash = 0;
-};
-
-template <class T>
-struct TGPProgramKeyHash {
-  std::size_t operator()(const TGPProgramKey<T>& Key) const noexcept { return Key.Hash(); }
-};
-
 template <class T>
 class TGPFitnessMemo {
  public:
-  // The fitness recorded for Key in this generation or the previous one. A hit from the
-  // previous generation is carried into this one, so that a program that lives on from
-  // generation to generation stays known.
-  std::optional<TGAFitness> Find(const TGPProgramKey<T>& Key) {
-    const std::lock_guard<std::mutex> guard(FLock);
-    if (const auto found = FCurrent.find(Key); found != FCurrent.end()) return found->second;
-    const auto found = FPrevious.find(Key);
-    if (found == FPrevious.end()) return std::nullopt;
-    FCurrent.emplace(Key, found->second);
-    return found->second;
+  // A program: its nodes in pre-order (TMXGPIndividual::FlattenedDNA). Two programs with
+  // the same instruction, number of children and value at every position execute alike.
+  using TNodes = std::span<TMXGPNode<T>* const>;
+
+  static std::uint64_t Hash(TNodes Nodes) {
+    std::uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (const TMXGPNode<T>* node : Nodes) {
+      h = Step(h, reinterpret_cast<std::uintptr_t>(node->Instruction()));
+      h = Step(h, static_cast<std::uint64_t>(node->GetChildCount()));
+      h = Step(h, GPValueBits(node->Value()));
+    }
+    // MurmurHash3's finaliser: every bit of the state reaches every bit of the hash.
+    h = (h ^ (h >> 33)) * 0xFF51AFD7ED558CCDull;
+    h = (h ^ (h >> 33)) * 0xC4CEB9FE1A85EC53ull;
+    return h ^ (h >> 33);
   }
-  // Records Fitness for Key in this generation (a key already there keeps its value).
-  void Record(TGPProgramKey<T> Key, TGAFitness Fitness) {
-    const std::lock_guard<std::mutex> guard(FLock);
-    FCurrent.emplace(std::move(Key), Fitness);
-  }
-  // A new generation starts: this generation's records become the previous ones, and
-  // the older ones are dropped.
-  void NextGeneration() {
-    FPrevious = std::move(FCurrent);
-    FCurrent.clear();
-  }
-  void Clear() {
-    FPrevious.clear();
-    FCurrent.clear();
+  static bool Same(TNodes A, TNodes B) {
+    if (A.size() != B.size()) return false;
+    for (std::size_t i = 0; i < A.size(); ++i)
+      if (A[i]->Instruction() != B[i]->Instruction() || A[i]->GetChildCount() != B[i]->GetChildCount() ||
+          !GPSameValue(A[i]->Value(), B[i]->Value()))
+        return false;
+    return true;
   }
 
+  // The fitness recorded for the program Nodes (whose Hash is given) in this generation
+  // or the previous one. A hit from the previous generation is carried into this one, so
+  // that a program that lives on from generation to generation stays known.
+  std::optional<TGAFitness> Find(std::uint64_t Key, TNodes Nodes) {
+    const std::lock_guard<std::mutex> guard(FLock);
+    for (auto [at, end] = FEntries.equal_range(Key); at != end; ++at)
+      if (Matches(at->second.Program, Nodes)) {
+        at->second.Generation = FGeneration;
+        return at->second.Fitness;
+      }
+    return std::nullopt;
+  }
+  // Records Fitness for the program Nodes (a program already there keeps its value).
+  void Record(std::uint64_t Key, TNodes Nodes, TGAFitness Fitness) {
+    std::vector<TRecord> program;
+    program.reserve(Nodes.size());
+    for (const TMXGPNode<T>* node : Nodes) program.push_back({node->Instruction(), node->GetChildCount(), node->Value()});
+    const std::lock_guard<std::mutex> guard(FLock);
+    for (auto [at, end] = FEntries.equal_range(Key); at != end; ++at)
+      if (Matches(at->second.Program, Nodes)) return;
+    FEntries.emplace(Key, TEntry{std::move(program), Fitness, FGeneration});
+  }
+  // A new generation starts: the records of two generations ago are dropped.
+  void NextGeneration() {
+    ++FGeneration;
+    std::erase_if(FEntries, [this](const auto& Entry) { return Entry.second.Generation + 1 < FGeneration; });
+  }
+  void Clear() { FEntries.clear(); }
+
  private:
-  using TTable = std::unordered_map<TGPProgramKey<T>, TGAFitness, TGPProgramKeyHash<T>>;
+  struct TRecord {
+    const TMXGPInstruction<T>* Instruction;
+    int Children;
+    T Value;
+  };
+  struct TEntry {
+    std::vector<TRecord> Program;
+    TGAFitness Fitness;
+    std::uint64_t Generation;  // when it was last recorded or found
+  };
+  static std::uint64_t Step(std::uint64_t h, std::uint64_t x) noexcept {
+    return std::rotl((h ^ x) * 0x9E3779B97F4A7C15ull, 29);
+  }
+  static bool Matches(const std::vector<TRecord>& Program, TNodes Nodes) {
+    if (Program.size() != Nodes.size()) return false;
+    for (std::size_t i = 0; i < Nodes.size(); ++i)
+      if (Program[i].Instruction != Nodes[i]->Instruction() || Program[i].Children != Nodes[i]->GetChildCount() ||
+          !GPSameValue(Program[i].Value, Nodes[i]->Value()))
+        return false;
+    return true;
+  }
+
   std::mutex FLock;
-  TTable FCurrent, FPrevious;
+  std::unordered_multimap<std::uint64_t, TEntry> FEntries;
+  std::uint64_t FGeneration = 0;
 };
 
 }  // namespace evokit::detail

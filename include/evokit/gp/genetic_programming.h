@@ -466,7 +466,7 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // with the same program (Source), or ask the handler and leave the answer here.
   struct TReuseSlot {
     const TIndividual* Individual = nullptr;
-    detail::TGPProgramKey<T> Key;
+    std::uint64_t Key = 0;  // the program's hash
     std::optional<TGAFitness> Known;
     int Source = -1;
     bool Called = false;       // the handler was asked: Value holds its answer
@@ -479,7 +479,7 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // The handler's fitness for Item's program (Individual), under ReuseFitness.
   TGAFitness EvaluateReusing(TMXIndividual* Item, const TIndividual& Individual);
   // The handler's answer for Item, remembered when the call left the tree as it was.
-  TGAFitness EvaluateAndRecord(TMXIndividual* Item, const TIndividual& Individual, detail::TGPProgramKey<T> Key);
+  TGAFitness EvaluateAndRecord(TMXIndividual* Item, const TIndividual& Individual, std::uint64_t Key);
 
   // Settings.
   std::unique_ptr<TInstructions> FInstructions;

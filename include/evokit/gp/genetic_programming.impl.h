@@ -708,12 +708,16 @@ TGAFitness TMXCustomGeneticProgramming<T>::EvaluateFitness(TMXIndividual* Item, 
 
 template <class T>
 TGAFitness TMXCustomGeneticProgramming<T>::EvaluateReusing(TMXIndividual* Item, const TIndividual& Individual) {
+  using TMemo = detail::TGPFitnessMemo<T>;
   TReuseSlot* slot = tReuseSlot;
   if (!slot || slot->Individual != &Individual) {
-    // Outside a planned parallel evaluation: the memo answers, or the handler does.
-    detail::TGPProgramKey<T> key(*Individual.DNA());
-    if (const std::optional<TGAFitness> known = FFitnessMemo.Find(key)) return *known;
-    return EvaluateAndRecord(Item, Individual, std::move(key));
+    // Outside a planned parallel evaluation: the memo answers, or the handler does. A
+    // tree that was never listed has no program to compare.
+    const TNodeList& nodes = Individual.FlattenedDNA();
+    if (nodes.empty()) return TMXCustomGeneticComponent::EvaluateFitness(Item, false);
+    const std::uint64_t key = TMemo::Hash(nodes);
+    if (const std::optional<TGAFitness> known = FFitnessMemo.Find(key, nodes)) return *known;
+    return EvaluateAndRecord(Item, Individual, key);
   }
   if (slot->Known) return *slot->Known;
   if (slot->Source >= 0) {
@@ -729,16 +733,17 @@ TGAFitness TMXCustomGeneticProgramming<T>::EvaluateReusing(TMXIndividual* Item, 
 
 template <class T>
 TGAFitness TMXCustomGeneticProgramming<T>::EvaluateAndRecord(TMXIndividual* Item, const TIndividual& Individual,
-                                                             detail::TGPProgramKey<T> Key) {
+                                                             std::uint64_t Key) {
   const std::uint64_t stamp = Individual.TreeStamp();
   const TGAFitness fitness = TMXCustomGeneticComponent::EvaluateFitness(Item, false);
-  // A handler that changed the tree scored another program than Key names.
-  if (Individual.TreeStamp() == stamp) FFitnessMemo.Record(std::move(Key), fitness);
+  // A handler that changed the tree scored another program than the one Key names.
+  if (Individual.TreeStamp() == stamp) FFitnessMemo.Record(Key, Individual.FlattenedDNA(), fitness);
   return fitness;
 }
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoParallelCalculateFitnessStatistics() {
+  using TMemo = detail::TGPFitnessMemo<T>;
   if (!FReuseFitness) {
     TMXCustomGeneticComponent::DoParallelCalculateFitnessStatistics();
     return;
@@ -748,22 +753,18 @@ void TMXCustomGeneticProgramming<T>::DoParallelCalculateFitnessStatistics() {
   TPopulation* population = Population();
   const int n = population->Count();
   std::vector<TReuseSlot> slots(static_cast<std::size_t>(n));
-  struct THash {
-    std::size_t operator()(const detail::TGPProgramKey<T>* Key) const noexcept { return Key->Hash(); }
-  };
-  struct TEqual {
-    bool operator()(const detail::TGPProgramKey<T>* A, const detail::TGPProgramKey<T>* B) const { return *A == *B; }
-  };
-  std::unordered_map<const detail::TGPProgramKey<T>*, int, THash, TEqual> first;
+  std::unordered_multimap<std::uint64_t, int> first;  // the first individual of each program
   for (int i = 0; i < n; ++i) {
     TIndividual* individual = population->Items(i);
-    if (!individual->NeedFitness() || !individual->DNA()) continue;
+    const TNodeList& nodes = individual->FlattenedDNA();
+    if (!individual->NeedFitness() || nodes.empty()) continue;
     TReuseSlot& slot = slots[static_cast<std::size_t>(i)];
     slot.Individual = individual;
-    slot.Key = detail::TGPProgramKey<T>(*individual->DNA());
-    if ((slot.Known = FFitnessMemo.Find(slot.Key))) continue;
-    if (const auto found = first.find(&slot.Key); found != first.end()) slot.Source = found->second;
-    else first.emplace(&slot.Key, i);
+    slot.Key = TMemo::Hash(nodes);
+    if ((slot.Known = FFitnessMemo.Find(slot.Key, nodes))) continue;
+    for (auto [at, end] = first.equal_range(slot.Key); at != end && slot.Source < 0; ++at)
+      if (TMemo::Same(population->Items(at->second)->FlattenedDNA(), nodes)) slot.Source = at->second;
+    if (slot.Source < 0) first.emplace(slot.Key, i);
   }
   // A copy takes a placeholder in the loop: it is stale again until it has its fitness.
   const auto markCopies = [&] {
@@ -787,13 +788,14 @@ void TMXCustomGeneticProgramming<T>::DoParallelCalculateFitnessStatistics() {
   // when the source had none to share (it was unfit, or its tree changed).
   for (int i = 0; i < n; ++i) {
     TReuseSlot& slot = slots[static_cast<std::size_t>(i)];
-    if (slot.Called && !slot.TreeChanged) FFitnessMemo.Record(slot.Key, slot.Value);
-    if (!slot.Deferred) continue;
     TIndividual* individual = population->Items(i);
+    if (slot.Called && !slot.TreeChanged) FFitnessMemo.Record(slot.Key, individual->FlattenedDNA(), slot.Value);
+    if (!slot.Deferred) continue;
     const TReuseSlot& source = slots[static_cast<std::size_t>(slot.Source)];
     if (source.Called && !source.TreeChanged) individual->SetFitness(source.Value);
-    else if (const std::optional<TGAFitness> known = FFitnessMemo.Find(slot.Key)) individual->SetFitness(*known);
-    else individual->SetFitness(EvaluateAndRecord(individual, *individual, std::move(slot.Key)));
+    else if (const std::optional<TGAFitness> known = FFitnessMemo.Find(slot.Key, individual->FlattenedDNA()))
+      individual->SetFitness(*known);
+    else individual->SetFitness(EvaluateAndRecord(individual, *individual, slot.Key));
   }
   DoCalculateFitnessStatistics();
 }
