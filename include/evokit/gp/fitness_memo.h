@@ -1,8 +1,7 @@
 // The fitness memo behind the GP component's ReuseFitness: the raw fitness of the
-// programs evaluated in the current and in the previous generation, keyed by the program
-// itself (the shape of the tree, each node's instruction and value), so that a program
-// met again is not handed to the fitness handler a second time. A program is read from
-// its individual's pre-order node list; the memo keeps a flat copy of what it compares.
+// programs evaluated in the current and in the previous generation, keyed by a
+// fingerprint of the program itself (the shape of the tree, each node's instruction and
+// value), so that a program met again is not handed to the fitness handler a second time.
 // The component decides when to look up and when to record (genetic_programming.impl.h).
 // Thread safety: Find and Record may be called from several threads at once (one lock);
 // NextGeneration and Clear need exclusive access.
@@ -17,7 +16,6 @@
 #include <span>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 #include <evokit/core/consts.h>
 #include <evokit/gp/program.h>
@@ -25,73 +23,70 @@
 
 namespace evokit::detail {
 
-// Values compare by their representation: equal only when they would execute alike
-// (0.0 and -0.0 differ; a NaN equals the same NaN).
+// A value as the fingerprint reads it: its representation (0.0 and -0.0 differ), and for
+// a Variant its type too.
 inline std::uint64_t GPValueBits(double Value) noexcept { return std::bit_cast<std::uint64_t>(Value); }
 inline std::uint64_t GPValueBits(const Variant& Value) {
+  std::uint64_t bits = 0;
   switch (Value.VarType()) {
-    case varBoolean: return Value.AsBoolean() ? 1 : 0;
-    case varInt64: return static_cast<std::uint64_t>(Value.AsInt64());
-    case varDouble: return std::bit_cast<std::uint64_t>(Value.AsFloat());
-    case varString: return std::hash<std::string>{}(Value.AsString());
-    default: return 0;
+    case varBoolean: bits = Value.AsBoolean() ? 1 : 0; break;
+    case varInt64: bits = static_cast<std::uint64_t>(Value.AsInt64()); break;
+    case varDouble: bits = std::bit_cast<std::uint64_t>(Value.AsFloat()); break;
+    case varString: bits = std::hash<std::string>{}(Value.AsString()); break;
+    default: break;
   }
+  return bits * 0x9E3779B97F4A7C15ull + static_cast<std::uint64_t>(Value.VarType());
 }
-inline bool GPSameValue(double A, double B) noexcept { return GPValueBits(A) == GPValueBits(B); }
-inline bool GPSameValue(const Variant& A, const Variant& B) {
-  if (A.VarType() != B.VarType()) return false;
-  return A.VarType() == varString ? A.AsString() == B.AsString() : GPValueBits(A) == GPValueBits(B);
-}
+
+// A program's fingerprint: two 64-bit hashes, mixed differently, of each node's
+// instruction, number of children and value in pre-order. Programs that differ anywhere
+// get different fingerprints but for a chance of the order of 2^-128 per pair.
+struct TGPProgramPrint {
+  std::uint64_t A = 0, B = 0;
+  bool operator==(const TGPProgramPrint&) const = default;
+};
 
 template <class T>
+TGPProgramPrint GPProgramPrint(std::span<TMXGPNode<T>* const> Nodes) {
+  std::uint64_t a = 0x9E3779B97F4A7C15ull, b = 0xD1B54A32D192ED03ull;
+  const auto step = [&a, &b](std::uint64_t x) {
+    a = std::rotl((a ^ x) * 0x9E3779B97F4A7C15ull, 29);
+    b = std::rotl((b + x) * 0xC2B2AE3D27D4EB4Full, 31) ^ (b >> 17);
+  };
+  for (const TMXGPNode<T>* node : Nodes) {
+    step(reinterpret_cast<std::uintptr_t>(node->Instruction()));
+    step(static_cast<std::uint64_t>(node->GetChildCount()));
+    step(GPValueBits(node->Value()));
+  }
+  // MurmurHash3's finaliser on each: every bit of a state reaches every bit of its hash.
+  const auto mix = [](std::uint64_t x) {
+    x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDull;
+    x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ull;
+    return x ^ (x >> 33);
+  };
+  return {mix(a), mix(b ^ Nodes.size())};
+}
+
+struct TGPProgramPrintHash {
+  std::size_t operator()(const TGPProgramPrint& Print) const noexcept { return static_cast<std::size_t>(Print.A); }
+};
+
 class TGPFitnessMemo {
  public:
-  // A program: its nodes in pre-order (TMXGPIndividual::FlattenedDNA). Two programs with
-  // the same instruction, number of children and value at every position execute alike.
-  using TNodes = std::span<TMXGPNode<T>* const>;
-
-  static std::uint64_t Hash(TNodes Nodes) {
-    std::uint64_t h = 0x9E3779B97F4A7C15ull;
-    for (const TMXGPNode<T>* node : Nodes) {
-      h = Step(h, reinterpret_cast<std::uintptr_t>(node->Instruction()));
-      h = Step(h, static_cast<std::uint64_t>(node->GetChildCount()));
-      h = Step(h, GPValueBits(node->Value()));
-    }
-    // MurmurHash3's finaliser: every bit of the state reaches every bit of the hash.
-    h = (h ^ (h >> 33)) * 0xFF51AFD7ED558CCDull;
-    h = (h ^ (h >> 33)) * 0xC4CEB9FE1A85EC53ull;
-    return h ^ (h >> 33);
-  }
-  static bool Same(TNodes A, TNodes B) {
-    if (A.size() != B.size()) return false;
-    for (std::size_t i = 0; i < A.size(); ++i)
-      if (A[i]->Instruction() != B[i]->Instruction() || A[i]->GetChildCount() != B[i]->GetChildCount() ||
-          !GPSameValue(A[i]->Value(), B[i]->Value()))
-        return false;
-    return true;
-  }
-
-  // The fitness recorded for the program Nodes (whose Hash is given) in this generation
-  // or the previous one. A hit from the previous generation is carried into this one, so
-  // that a program that lives on from generation to generation stays known.
-  std::optional<TGAFitness> Find(std::uint64_t Key, TNodes Nodes) {
+  // The fitness recorded for the program of Print in this generation or the previous
+  // one. A hit from the previous generation is carried into this one, so that a program
+  // that lives on from generation to generation stays known.
+  std::optional<TGAFitness> Find(const TGPProgramPrint& Print) {
     const std::lock_guard<std::mutex> guard(FLock);
-    for (auto [at, end] = FEntries.equal_range(Key); at != end; ++at)
-      if (Matches(at->second.Program, Nodes)) {
-        at->second.Generation = FGeneration;
-        return at->second.Fitness;
-      }
-    return std::nullopt;
+    const auto found = FEntries.find(Print);
+    if (found == FEntries.end()) return std::nullopt;
+    found->second.Generation = FGeneration;
+    return found->second.Fitness;
   }
-  // Records Fitness for the program Nodes (a program already there keeps its value).
-  void Record(std::uint64_t Key, TNodes Nodes, TGAFitness Fitness) {
-    std::vector<TRecord> program;
-    program.reserve(Nodes.size());
-    for (const TMXGPNode<T>* node : Nodes) program.push_back({node->Instruction(), node->GetChildCount(), node->Value()});
+  // Records Fitness for the program of Print (a program already there keeps its value).
+  void Record(const TGPProgramPrint& Print, TGAFitness Fitness) {
     const std::lock_guard<std::mutex> guard(FLock);
-    for (auto [at, end] = FEntries.equal_range(Key); at != end; ++at)
-      if (Matches(at->second.Program, Nodes)) return;
-    FEntries.emplace(Key, TEntry{std::move(program), Fitness, FGeneration});
+    FEntries.try_emplace(Print, TEntry{Fitness, FGeneration});
   }
   // A new generation starts: the records of two generations ago are dropped.
   void NextGeneration() {
@@ -101,30 +96,12 @@ class TGPFitnessMemo {
   void Clear() { FEntries.clear(); }
 
  private:
-  struct TRecord {
-    const TMXGPInstruction<T>* Instruction;
-    int Children;
-    T Value;
-  };
   struct TEntry {
-    std::vector<TRecord> Program;
     TGAFitness Fitness;
     std::uint64_t Generation;  // when it was last recorded or found
   };
-  static std::uint64_t Step(std::uint64_t h, std::uint64_t x) noexcept {
-    return std::rotl((h ^ x) * 0x9E3779B97F4A7C15ull, 29);
-  }
-  static bool Matches(const std::vector<TRecord>& Program, TNodes Nodes) {
-    if (Program.size() != Nodes.size()) return false;
-    for (std::size_t i = 0; i < Nodes.size(); ++i)
-      if (Program[i].Instruction != Nodes[i]->Instruction() || Program[i].Children != Nodes[i]->GetChildCount() ||
-          !GPSameValue(Program[i].Value, Nodes[i]->Value()))
-        return false;
-    return true;
-  }
-
   std::mutex FLock;
-  std::unordered_multimap<std::uint64_t, TEntry> FEntries;
+  std::unordered_map<TGPProgramPrint, TEntry, TGPProgramPrintHash> FEntries;
   std::uint64_t FGeneration = 0;
 };
 

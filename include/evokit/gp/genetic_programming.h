@@ -169,8 +169,9 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   TGAFloat TarpeianProbability() const { return FTarpeianProbability; }
   void SetTarpeianProbability(TGAFloat Value) { FTarpeianProbability = Value; }
   // Whether a program already evaluated is scored again: when on, a stale individual
-  // whose program (tree shape, instructions and node values) equals one that the fitness
-  // handler scored in this generation or the previous one takes that fitness instead, so
+  // whose program (tree shape, instructions and node values, told apart by a 128-bit
+  // fingerprint) equals one that the fitness handler scored in this generation or the
+  // previous one takes that fitness instead, so
   // each distinct program is handed to the handler once per generation and a child that
   // is an unchanged copy of its parent keeps its parent's fitness. Only for a handler
   // whose fitness is a pure function of the program; a call that changes the tree (a
@@ -466,7 +467,7 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // with the same program (Source), or ask the handler and leave the answer here.
   struct TReuseSlot {
     const TIndividual* Individual = nullptr;
-    std::uint64_t Key = 0;  // the program's hash
+    detail::TGPProgramPrint Print;
     std::optional<TGAFitness> Known;
     int Source = -1;
     bool Called = false;       // the handler was asked: Value holds its answer
@@ -474,12 +475,19 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
     bool Deferred = false;     // a copy of Source: its fitness is set after the loop
     TGAFitness Value = 0;
   };
+  // Under ReuseFitness, the program fingerprint of a child that needs evaluation, taken
+  // while its tree is still in the cache from breeding.
+  void PrintForReuse(TMXIndividual* Child) const {
+    if (FReuseFitness && Child->NeedFitness())
+      if (const auto* child = FastCast<const TIndividual>(Child)) child->ProgramPrint();
+  }
   // The slot of the individual a worker of that loop is evaluating.
   static inline thread_local TReuseSlot* tReuseSlot = nullptr;
   // The handler's fitness for Item's program (Individual), under ReuseFitness.
   TGAFitness EvaluateReusing(TMXIndividual* Item, const TIndividual& Individual);
   // The handler's answer for Item, remembered when the call left the tree as it was.
-  TGAFitness EvaluateAndRecord(TMXIndividual* Item, const TIndividual& Individual, std::uint64_t Key);
+  TGAFitness EvaluateAndRecord(TMXIndividual* Item, const TIndividual& Individual,
+                               const detail::TGPProgramPrint& Print);
 
   // Settings.
   std::unique_ptr<TInstructions> FInstructions;
@@ -497,7 +505,7 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   TGAFloat FTarpeianProbability = TGPDefaults::TarpeianProbability;
   bool FReuseFitness = TGPDefaults::ReuseFitness;
   // The programs scored in this generation and the previous one (ReuseFitness).
-  detail::TGPFitnessMemo<T> FFitnessMemo;
+  detail::TGPFitnessMemo FFitnessMemo;
   // Events.
   TNodeNotifyEvent<T> FOnConstantMutation;
   // The instruction set split by arity (borrowed pointers into FInstructions).

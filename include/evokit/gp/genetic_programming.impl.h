@@ -647,6 +647,7 @@ bool TMXCustomGeneticProgramming<T>::DoReproduce(TMXIndividual* Parent1, TMXIndi
                                                  TMXIndividual* Child1) {
   const bool changed = TMXCustomGeneticComponent::DoReproduce(Parent1, Parent2, Child1);
   DoAntiBloating(Parent1, Parent2, Child1, changed);
+  PrintForReuse(Child1);
   return changed;
 }
 
@@ -656,6 +657,8 @@ bool TMXCustomGeneticProgramming<T>::DoReproduce(TMXIndividual* Parent1, TMXIndi
   const bool changed = TMXCustomGeneticComponent::DoReproduce(Parent1, Parent2, Child1, Child2);
   DoAntiBloating(Parent1, Parent2, Child1, changed);
   DoAntiBloating(Parent2, Parent1, Child2, changed);
+  PrintForReuse(Child1);
+  PrintForReuse(Child2);
   return changed;
 }
 
@@ -708,16 +711,15 @@ TGAFitness TMXCustomGeneticProgramming<T>::EvaluateFitness(TMXIndividual* Item, 
 
 template <class T>
 TGAFitness TMXCustomGeneticProgramming<T>::EvaluateReusing(TMXIndividual* Item, const TIndividual& Individual) {
-  using TMemo = detail::TGPFitnessMemo<T>;
   TReuseSlot* slot = tReuseSlot;
   if (!slot || slot->Individual != &Individual) {
     // Outside a planned parallel evaluation: the memo answers, or the handler does. A
     // tree that was never listed has no program to compare.
     const TNodeList& nodes = Individual.FlattenedDNA();
     if (nodes.empty()) return TMXCustomGeneticComponent::EvaluateFitness(Item, false);
-    const std::uint64_t key = TMemo::Hash(nodes);
-    if (const std::optional<TGAFitness> known = FFitnessMemo.Find(key, nodes)) return *known;
-    return EvaluateAndRecord(Item, Individual, key);
+    const detail::TGPProgramPrint print = Individual.ProgramPrint();
+    if (const std::optional<TGAFitness> known = FFitnessMemo.Find(print)) return *known;
+    return EvaluateAndRecord(Item, Individual, print);
   }
   if (slot->Known) return *slot->Known;
   if (slot->Source >= 0) {
@@ -733,17 +735,16 @@ TGAFitness TMXCustomGeneticProgramming<T>::EvaluateReusing(TMXIndividual* Item, 
 
 template <class T>
 TGAFitness TMXCustomGeneticProgramming<T>::EvaluateAndRecord(TMXIndividual* Item, const TIndividual& Individual,
-                                                             std::uint64_t Key) {
+                                                             const detail::TGPProgramPrint& Print) {
   const std::uint64_t stamp = Individual.TreeStamp();
   const TGAFitness fitness = TMXCustomGeneticComponent::EvaluateFitness(Item, false);
-  // A handler that changed the tree scored another program than the one Key names.
-  if (Individual.TreeStamp() == stamp) FFitnessMemo.Record(Key, Individual.FlattenedDNA(), fitness);
+  // A handler that changed the tree scored another program than the one Print names.
+  if (Individual.TreeStamp() == stamp) FFitnessMemo.Record(Print, fitness);
   return fitness;
 }
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoParallelCalculateFitnessStatistics() {
-  using TMemo = detail::TGPFitnessMemo<T>;
   if (!FReuseFitness) {
     TMXCustomGeneticComponent::DoParallelCalculateFitnessStatistics();
     return;
@@ -753,18 +754,16 @@ void TMXCustomGeneticProgramming<T>::DoParallelCalculateFitnessStatistics() {
   TPopulation* population = Population();
   const int n = population->Count();
   std::vector<TReuseSlot> slots(static_cast<std::size_t>(n));
-  std::unordered_multimap<std::uint64_t, int> first;  // the first individual of each program
+  // The first stale individual of each program.
+  std::unordered_map<detail::TGPProgramPrint, int, detail::TGPProgramPrintHash> first;
   for (int i = 0; i < n; ++i) {
     TIndividual* individual = population->Items(i);
-    const TNodeList& nodes = individual->FlattenedDNA();
-    if (!individual->NeedFitness() || nodes.empty()) continue;
+    if (!individual->NeedFitness() || individual->FlattenedDNA().empty()) continue;
     TReuseSlot& slot = slots[static_cast<std::size_t>(i)];
     slot.Individual = individual;
-    slot.Key = TMemo::Hash(nodes);
-    if ((slot.Known = FFitnessMemo.Find(slot.Key, nodes))) continue;
-    for (auto [at, end] = first.equal_range(slot.Key); at != end && slot.Source < 0; ++at)
-      if (TMemo::Same(population->Items(at->second)->FlattenedDNA(), nodes)) slot.Source = at->second;
-    if (slot.Source < 0) first.emplace(slot.Key, i);
+    slot.Print = individual->ProgramPrint();
+    if ((slot.Known = FFitnessMemo.Find(slot.Print))) continue;
+    if (const auto [at, added] = first.try_emplace(slot.Print, i); !added) slot.Source = at->second;
   }
   // A copy takes a placeholder in the loop: it is stale again until it has its fitness.
   const auto markCopies = [&] {
@@ -789,13 +788,12 @@ void TMXCustomGeneticProgramming<T>::DoParallelCalculateFitnessStatistics() {
   for (int i = 0; i < n; ++i) {
     TReuseSlot& slot = slots[static_cast<std::size_t>(i)];
     TIndividual* individual = population->Items(i);
-    if (slot.Called && !slot.TreeChanged) FFitnessMemo.Record(slot.Key, individual->FlattenedDNA(), slot.Value);
+    if (slot.Called && !slot.TreeChanged) FFitnessMemo.Record(slot.Print, slot.Value);
     if (!slot.Deferred) continue;
     const TReuseSlot& source = slots[static_cast<std::size_t>(slot.Source)];
     if (source.Called && !source.TreeChanged) individual->SetFitness(source.Value);
-    else if (const std::optional<TGAFitness> known = FFitnessMemo.Find(slot.Key, individual->FlattenedDNA()))
-      individual->SetFitness(*known);
-    else individual->SetFitness(EvaluateAndRecord(individual, *individual, slot.Key));
+    else if (const std::optional<TGAFitness> known = FFitnessMemo.Find(slot.Print)) individual->SetFitness(*known);
+    else individual->SetFitness(EvaluateAndRecord(individual, *individual, slot.Print));
   }
   DoCalculateFitnessStatistics();
 }
