@@ -150,10 +150,12 @@ BENCHMARK(BM_EvaluatePrograms)
     ->Unit(benchmark::kMillisecond);
 
 // The whole quartic regression run: 500 individuals, 50 generations, tournaments of 7,
-// depth limit 17, over 1,000 points; argument 1 evaluates in batch, 0 row by row.
+// depth limit 17, over 1,000 points; argument 1 evaluates in batch, 0 row by row; reuse 1
+// scores each distinct program once per generation (ReuseFitness).
 void BM_GPQuarticRegressionBatch(benchmark::State& State) {
   const bool batch = State.range(0) != 0;
   const int points = static_cast<int>(State.range(1));
+  const bool reuse = State.range(2) != 0;
   std::int64_t generations = 0, nodes = 0, runNodes = 0;
   double seconds = 0;
   for (auto _ : State) {
@@ -163,6 +165,7 @@ void BM_GPQuarticRegressionBatch(benchmark::State& State) {
     auto fitness = std::make_shared<TMXGPRegressionFitness>(QuarticTable(points, false), "y");
     fitness->SetBatch(batch);
     SetRegressionFitness(gp, fitness);
+    gp.SetReuseFitness(reuse);
     // Counts the tree nodes each evaluation runs over all the points.
     gp.SetOnEvaluateFitness([&nodes, points, evaluate = gp.OnEvaluateFitness()](TObject* Sender, TMXIndividual* Item,
                                                                                   TGAFitness& Value) {
@@ -185,11 +188,13 @@ void BM_GPQuarticRegressionBatch(benchmark::State& State) {
   State.counters["nodes/s"] = static_cast<double>(runNodes) / seconds;
 }
 BENCHMARK(BM_GPQuarticRegressionBatch)
-    ->ArgNames({"batch", "points"})
-    ->Args({1, 1000})
-    ->Args({0, 1000})
-    ->Args({1, 20})
-    ->Args({0, 20})
+    ->ArgNames({"batch", "points", "reuse"})
+    ->Args({1, 1000, 0})
+    ->Args({1, 1000, 1})
+    ->Args({0, 1000, 0})
+    ->Args({1, 20, 0})
+    ->Args({1, 20, 1})
+    ->Args({0, 20, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);

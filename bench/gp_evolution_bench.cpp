@@ -5,7 +5,8 @@
 // generation (elapsed, and processor time of all threads), program nodes executed per
 // second, and the shares of the run spent breeding (selection, copying, operators) and
 // executing programs (the fitness handler), as busy time over the run's time on all the
-// threads used.
+// threads used. With reuse on, the component's ReuseFitness hands each distinct program to
+// the fitness handler once per generation (the nodes counted are those executed).
 #include <evokit/gp/float_variant_programs.h>
 #include <evokit/gp/gp_components.h>
 #include <evokit/platform/parallel.h>
@@ -40,10 +41,12 @@ class TBenchGP : public TMXGeneticProgramming {
   }
 };
 
-// Arguments: the number of points, and 0 for Evolve or the thread count of ParallelEvolve.
+// Arguments: the number of points, 0 for Evolve or the thread count of ParallelEvolve, and
+// 1 for ReuseFitness.
 void BM_GPQuarticRegression(benchmark::State& State) {
   const int points = static_cast<int>(State.range(0));
   const int threads = static_cast<int>(State.range(1));
+  const bool reuse = State.range(2) != 0;
   TParallel::SetMaxThreads(threads);
   constexpr int kGenerations = 50;
   std::atomic<std::int64_t> nodes{0}, executing{0};
@@ -69,6 +72,7 @@ void BM_GPQuarticRegression(benchmark::State& State) {
     gp.SetInitializationDepth(6);
     gp.SetBloatStrategy(bsDepthLimit);  // the classic limit of 17 levels: no run-away trees
     gp.SetBloatLimit(17);
+    gp.SetReuseFitness(reuse);
     gp.SetOnEvaluateFitness([&, points](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
       const TClock::time_point start = TClock::now();
       auto* individual = static_cast<TMXGPIndividual<double>*>(Item);
@@ -108,16 +112,20 @@ void BM_GPQuarticRegression(benchmark::State& State) {
   State.counters["executing"] = static_cast<double>(runExecuting) / capacity;
 }
 BENCHMARK(BM_GPQuarticRegression)
-    ->ArgNames({"points", "threads"})
-    ->Args({20, 0})
-    ->Args({20, 2})
+    ->ArgNames({"points", "threads", "reuse"})
+    ->Args({20, 0, 0})
+    ->Args({20, 2, 0})
+    ->Args({20, 0, 1})
+    ->Args({20, 2, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
 BENCHMARK(BM_GPQuarticRegression)
-    ->ArgNames({"points", "threads"})
-    ->Args({1000, 0})
-    ->Args({1000, 2})
+    ->ArgNames({"points", "threads", "reuse"})
+    ->Args({1000, 0, 0})
+    ->Args({1000, 2, 0})
+    ->Args({1000, 0, 1})
+    ->Args({1000, 2, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);

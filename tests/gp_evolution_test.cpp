@@ -12,6 +12,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 
 using namespace evokit;
@@ -213,6 +214,76 @@ TEST(GPRun, SizeObjectiveKeepsAnErrorSizeFront) {
     EXPECT_TRUE(other->SizeObjective());
     EXPECT_EQ(other->ParetoFrontObjectives(), rows);
   }
+}
+
+// Under ReuseFitness nothing but the number of handler calls changes: seeded runs give the
+// same programs and fitness with it as without, under Evolve and under ParallelEvolve on
+// one and on two threads, also when the bloat rule draws or decides in the evaluation and
+// when the handler writes back a fit of the constants. With a handler that leaves the tree
+// alone no program reaches it twice in one round of evaluation, nor in the round after
+// (an unchanged child keeps its parent's fitness).
+TEST(GPRun, ReusedFitnessChangesNothingButTheCalls) {
+  struct TResult {
+    std::vector<std::string> Programs;
+    std::vector<double> Fitness;
+    int Calls = 0;
+    bool Repeated = false;  // a program scored twice in a round or in two rounds in a row
+  };
+  const auto run = [](TGPBloatStrategy Strategy, bool WriteBack, bool Reuse, int Threads) {
+    TParallel::SetMaxThreads(Threads);
+    TFloatGP gp;
+    SetUpQuartic(gp, 8, 60);
+    gp.Add("c", gpConstant, 0, 0.5);
+    gp.SetUseFitnessCutoff(false), gp.SetBloatStrategy(Strategy), gp.SetMutationProbability(0.5);
+    gp.SetMutationWeights({1, 1, 1, 1, 1, 1});
+    gp.SetOnConstantMutation([](TObject*, TMXGPNode<double>* N) { N->SetValue(N->Value() + Random() - 0.5); });
+    gp.SetReuseFitness(Reuse);
+    TResult result;
+    std::mutex lock;
+    std::set<std::pair<int, std::string>> scored;
+    const TMXFitnessEvent score = gp.OnEvaluateFitness();
+    gp.SetOnEvaluateFitness([&](TObject* Sender, TMXIndividual* Item, TGAFitness& Fitness) {
+      auto* individual = static_cast<TMXGPIndividual<double>*>(Item);
+      {
+        const std::lock_guard<std::mutex> guard(lock);
+        const std::string text = individual->DNA()->ToString();
+        ++result.Calls;
+        const int round = gp.Initialized() ? gp.Generation() + 1 : 0;  // the initial population is round 0
+        result.Repeated = result.Repeated || scored.contains({round - 1, text}) || !scored.insert({round, text}).second;
+      }
+      if (WriteBack) {  // constants move to the nearest quarter, as a fit that writes back would move them
+        bool changed = false;
+        for (TMXGPNode<double>* node : individual->FlattenedDNA())
+          if (node->Instruction()->Operation() == gpConstant && std::round(node->Value() * 4) / 4 != node->Value())
+            node->SetValue(std::round(node->Value() * 4) / 4), changed = true;
+        if (changed) individual->MarkChanged();
+      }
+      score(Sender, Item, Fitness);
+    });
+    RandSeed(5), Threads == 0 ? gp.Evolve(6) : gp.ParallelEvolve(6);
+    TParallel::SetMaxThreads(0);
+    result.Programs = Programs(*gp.Population());
+    for (int i = 0; i < gp.Population()->Count(); ++i) result.Fitness.push_back(gp.Population()->Items(i)->Fitness());
+    return result;
+  };
+  for (TGPBloatStrategy strategy : {bsNone, bsTarpeianSize, bsUnfitSize})
+    for (bool writeBack : {false, true}) {
+      SCOPED_TRACE(Cat(EnumName(strategy), writeBack ? " writing back" : ""));
+      const TResult off = run(strategy, writeBack, false, 0), on = run(strategy, writeBack, true, 0);
+      EXPECT_EQ(on.Programs, off.Programs);
+      EXPECT_EQ(on.Fitness, off.Fitness);
+      EXPECT_LT(on.Calls, off.Calls);
+      const TResult parallelOff = run(strategy, writeBack, false, 1), parallelOn = run(strategy, writeBack, true, 1);
+      const TResult twoThreads = run(strategy, writeBack, true, 2);
+      for (const TResult* reusing : {&parallelOn, &twoThreads}) {
+        EXPECT_EQ(reusing->Programs, parallelOff.Programs);
+        EXPECT_EQ(reusing->Fitness, parallelOff.Fitness);
+        EXPECT_FALSE(!writeBack && reusing->Repeated);
+      }
+      EXPECT_LT(parallelOn.Calls, parallelOff.Calls);
+      EXPECT_EQ(twoThreads.Calls, parallelOn.Calls);
+      EXPECT_TRUE(writeBack || (off.Repeated && !on.Repeated));
+    }
 }
 
 // === Bloat control =============================================================================

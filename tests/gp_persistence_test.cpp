@@ -124,13 +124,15 @@ TEST(GPPersistence, ComponentStreaming) {
   AddInstructions(*gp.Instructions());
   const std::string plain = Written(gp);
   for (const char* name : {"MutateReplacementWeight", "SelectionNonTerminalsProbability", "ParsimonyCoefficient",
-                           "TournamentField", "TarpeianProbability", "PointMutationProbability"})
+                           "TournamentField", "TarpeianProbability", "PointMutationProbability", "ReuseFitness"})
     EXPECT_EQ(plain.find(name), std::string::npos) << name;
   gp.SetMutateReplacementWeight(25), gp.SetSelectionNonTerminalsProbability(0), gp.SetTarpeianProbability(0);
+  gp.SetReuseFitness(true);
   gp.SetParsimonyCoefficient(0.25), gp.SetTournamentField(3), gp.SetBloatStrategy(bsTarpeianSize);
   const std::string text = Written(gp);
   for (const char* line : {"MutateReplacementWeight = 25", "SelectionNonTerminalsProbability = 0",
-                           "TarpeianProbability = 0", "ParsimonyCoefficient = 0.25", "BloatStrategy = bsTarpeianSize"})
+                           "TarpeianProbability = 0", "ParsimonyCoefficient = 0.25", "BloatStrategy = bsTarpeianSize",
+                           "ReuseFitness = True"})
     EXPECT_NE(text.find(line), std::string::npos) << line;
   THandlerTable handlers;
   handlers.Add<TFloatNodeEvent>("Arithmetic", Arithmetic);
@@ -139,7 +141,11 @@ TEST(GPPersistence, ComponentStreaming) {
   EXPECT_EQ(read.MutateReplacementWeight(), 25);
   EXPECT_EQ(read.SelectionNonTerminalsProbability(), 0);
   EXPECT_EQ(read.TarpeianProbability(), 0);
+  EXPECT_TRUE(read.ReuseFitness());
   EXPECT_EQ(Written(read), text);
+  TMXGeneticProgramming copy;
+  copy.Assign(&gp);
+  EXPECT_TRUE(copy.ReuseFitness());
 }
 
 // Each mutation weight is saved in the element named after its method and streamed under

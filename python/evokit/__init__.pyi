@@ -257,6 +257,7 @@ class GeneticProgramming(_Component):
     bloat_strategy: BloatStrategy
     bloat_limit: int
     tarpeian_probability: float
+    reuse_fitness: bool
     crossover_method: GPCrossoverMethod
     selection_non_terminals_probability: float
     mutate_subtree_weight: int

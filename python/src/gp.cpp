@@ -138,6 +138,10 @@ void BindGP(py::module_& m) {
                   [](P& s, double v) { s.GP.SetParsimonyCoefficient(v); },
                   "The weight of size or depth in the weighted fitness of the parsimony pressure strategies (the "
                   "covariant ones set it each generation).");
+  gp.def_property("reuse_fitness", [](P& s) { return s.GP.ReuseFitness(); },
+                  [](P& s, bool v) { s.GP.SetReuseFitness(v); },
+                  "Whether a program scored in this generation or the previous one keeps that fitness instead of "
+                  "another call of the fitness function (for a fitness that depends on the program alone).");
   // The six mutation methods' weights (stored clamped to 0..255); a mutation picks one
   // method with probability weight / sum of weights.
   struct TWeight {

@@ -180,6 +180,20 @@ def test_gp_python_fitness_gets_programs_and_none_restores_the_regression(evolve
         bare.evolve(1)
 
 
+@pytest.mark.parametrize("evolve", EVOLVES)
+def test_gp_reuse_fitness_calls_the_fitness_less_and_changes_no_program(evolve):
+    runs = []
+    for reuse in (False, True):
+        gp = gp_with(reuse_fitness=reuse, mutation_probability=0.5)
+        calls = []
+        gp.fitness = lambda program: calls.append(program.text) or program.size / (1.0 + program.depth)
+        evokit.rand_seed(3)
+        getattr(gp, evolve)(5)
+        assert gp.reuse_fitness == reuse
+        runs.append(([p.text for p in gp.population], [p.fitness for p in gp.population], len(calls)))
+    assert runs[1][:2] == runs[0][:2] and runs[1][2] < runs[0][2]
+
+
 @pytest.mark.parametrize("veto,same", [(False, True), (None, False)])
 @pytest.mark.parametrize("event,operation", [("on_crossover", Op.CROSSOVER), ("on_mutation", Op.MUTATE)])
 def test_gp_vetoes_leave_the_selected_program(event, operation, veto, same):

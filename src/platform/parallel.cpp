@@ -58,23 +58,29 @@ int TParallel::EffectiveThreads() {
 void TParallel::For(std::int64_t Low, std::int64_t High, const TIteration& Body) {
   if (High < Low) return;
   const std::uint64_t key = RandomKey();
-  auto run = [&](std::int64_t i) {
-    TRandomScope scope(key, static_cast<std::uint64_t>(i - Low));
-    Body(i);
-  };
+  ForRanges(Low, High, [&](std::int64_t First, std::int64_t Last) {
+    for (std::int64_t i = First; i <= Last; ++i) {
+      TRandomScope scope(key, static_cast<std::uint64_t>(i - Low));
+      Body(i);
+    }
+  });
+}
+
+void TParallel::ForRanges(std::int64_t Low, std::int64_t High, const TRangeBody& Body) {
+  if (High < Low) return;
   const int threads = EffectiveThreads();
   const std::int64_t count = High - Low + 1;
   if (threads <= 1 || count == 1) {
-    for (std::int64_t i = Low; i <= High; ++i) run(i);
+    Body(Low, High);
     return;
   }
 
 #ifndef EVOKIT_THREAD_BACKEND_STD
+  // oneTBB's auto partitioner splits the range into a few chunks per thread and splits a
+  // chunk further only when another thread steals it.
   auto loop = [&] {
     tbb::parallel_for(tbb::blocked_range<std::int64_t>(Low, High + 1),
-                      [&](const tbb::blocked_range<std::int64_t>& r) {
-                        for (std::int64_t i = r.begin(); i != r.end(); ++i) run(i);
-                      });
+                      [&](const tbb::blocked_range<std::int64_t>& r) { Body(r.begin(), r.end() - 1); });
   };
   if (MaxThreads() > 0) {
     // oneTBB's worker pool is sized to the machine; asking for more only warns.
@@ -83,7 +89,10 @@ void TParallel::For(std::int64_t Low, std::int64_t High, const TIteration& Body)
     loop();
   }
 #else
-  // Workers take indices from a shared counter; the caller's thread works too.
+  // Workers take chunks of consecutive indices from a shared counter, about eight per
+  // thread, so that one that finishes early takes over the others' remaining chunks; the
+  // caller's thread works too.
+  const std::int64_t chunk = std::max<std::int64_t>(1, count / (std::int64_t{threads} * 8));
   std::atomic<std::int64_t> next{Low};
   std::atomic<bool> failed{false};
   std::exception_ptr error;
@@ -91,10 +100,10 @@ void TParallel::For(std::int64_t Low, std::int64_t High, const TIteration& Body)
   auto worker = [&] {
     for (;;) {
       if (failed.load(std::memory_order_relaxed)) return;
-      const std::int64_t i = next.fetch_add(1, std::memory_order_relaxed);
-      if (i > High) return;
+      const std::int64_t first = next.fetch_add(chunk, std::memory_order_relaxed);
+      if (first > High) return;
       try {
-        run(i);
+        Body(first, std::min(High, first + chunk - 1));
       } catch (...) {
         std::lock_guard<std::mutex> guard(errorLock);
         if (!error) error = std::current_exception();
@@ -102,7 +111,8 @@ void TParallel::For(std::int64_t Low, std::int64_t High, const TIteration& Body)
       }
     }
   };
-  const auto helpers = static_cast<std::size_t>(std::min<std::int64_t>(threads, count) - 1);
+  const std::int64_t chunks = (count + chunk - 1) / chunk;
+  const auto helpers = static_cast<std::size_t>(std::min<std::int64_t>(threads, chunks) - 1);
   std::vector<std::thread> pool;
   pool.reserve(helpers);
   for (std::size_t t = 0; t < helpers; ++t) pool.emplace_back(worker);

@@ -27,6 +27,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,6 +35,7 @@
 
 #include <evokit/core/genetic_component.h>
 #include <evokit/gp/bloat.h>
+#include <evokit/gp/fitness_memo.h>
 #include <evokit/gp/program.h>
 #include <evokit/gp/gp_individual.h>
 
@@ -56,6 +58,7 @@ struct TGPDefaults {
   static constexpr TGAProbability PointMutationProbability = INVERSION_PROBABILITY;
   static constexpr TGAFloat ParsimonyCoefficient = DEFAULT_PARSIMONY_COEFFICIENT;
   static constexpr TGAFloat TarpeianProbability = DEFAULT_TARPEIAN_PROBABILITY;
+  static constexpr bool ReuseFitness = false;
 };
 
 namespace detail {
@@ -173,6 +176,20 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   void SetParsimonyCoefficient(TGAFloat Value) { FParsimonyCoefficient = Value; }
   TGAFloat TarpeianProbability() const { return FTarpeianProbability; }
   void SetTarpeianProbability(TGAFloat Value) { FTarpeianProbability = Value; }
+  // Whether a program already evaluated is scored again: when on, a stale individual
+  // whose program (tree shape, instructions and node values, told apart by a 128-bit
+  // fingerprint) equals one that the fitness handler scored in this generation or the
+  // previous one takes that fitness instead, so each distinct program is handed to the
+  // handler once per generation and a child that is an unchanged copy of its parent keeps
+  // its parent's fitness. Single-objective runs only: while ObjectiveCount() > 0 every
+  // individual is evaluated, objectives and all. Only for a handler
+  // whose fitness is a pure function of the program; a call that changes the tree (a
+  // coefficient fit that writes back, say) is not remembered. The bloat rules still run
+  // and draw as before, so a seeded run breeds the same programs either way. Off by
+  // default; every change, a new initialisation and any instruction change forget what
+  // was remembered.
+  bool ReuseFitness() const { return FReuseFitness; }
+  void SetReuseFitness(bool Value);
   // Changes the value of a constant node chosen by constant mutation.
   const TNodeNotifyEvent<T>& OnConstantMutation() const { return FOnConstantMutation; }
   void SetOnConstantMutation(TNodeNotifyEvent<T> Value) { FOnConstantMutation = std::move(Value); }
@@ -222,9 +239,9 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // From another GP component of the same value type: BloatStrategy, BloatLimit,
   // SelectionNonTerminalsProbability, CrossoverMethod, InitializationDepth,
   // InitializationMethod, PointMutationMethod, PointMutationProbability, the mutation
-  // weights and their sum, ParsimonyCoefficient, TarpeianProbability and SizeObjective as
-  // plain values, then the instruction set through SetInstructions (which empties the
-  // populations).
+  // weights and their sum, ParsimonyCoefficient, TarpeianProbability, SizeObjective and
+  // ReuseFitness as plain values, then the instruction set through SetInstructions (which
+  // empties the populations).
   // Then, for every source, the genetic component's Assign (settings, statistics and both
   // populations), after which every copied program refers to this component's own
   // instruction of the same name (an unnamed one: of the same position). Not copied:
@@ -292,7 +309,7 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // The raw fitness under the Tarpeian and unfit strategies: a program above the average
   // size (depth) gets UnfitFitness with TarpeianProbability, one above BloatLimit always,
   // without asking the fitness handler. Otherwise, and for the weighted fitness, the
-  // inherited evaluation.
+  // inherited evaluation (or, under ReuseFitness, the fitness remembered for the program).
   TGAFitness EvaluateFitness(TMXIndividual* Item, bool Weighted) override;
   // Fills the tree caches and the program statistics, then the inherited parallel
   // evaluation.
@@ -403,6 +420,10 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
 
   // The inherited start, then the program statistics are marked for recomputation.
   void DoStartEvolve() override;
+  // The inherited parallel statistics; under ReuseFitness the stale individuals are
+  // first matched against the remembered programs and each other, so that the workers
+  // score each distinct program once, and the copies take their fitness afterwards.
+  void DoParallelCalculateFitnessStatistics() override;
   // Initialises when needed, fills the parents' tree caches and the statistics, then the
   // inherited parallel generation.
   void DoParallelEvolve() override;
@@ -453,6 +474,33 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // anything is not asked there).
   void PointMutationStep(TIndividual* Individual) { DoPointMutation(Individual); }
 
+  // What one stale individual does in a parallel evaluation under ReuseFitness, decided
+  // before the loop: take a remembered fitness (Known), wait for an earlier individual
+  // with the same program (Source), or ask the handler and leave the answer here.
+  struct TReuseSlot {
+    const TIndividual* Individual = nullptr;
+    detail::TGPProgramPrint Print;
+    std::optional<TGAFitness> Known;
+    int Source = -1;
+    bool Called = false;       // the handler was asked: Value holds its answer
+    bool TreeChanged = false;  // the handler changed the tree: the answer is not shared
+    bool Deferred = false;     // a copy of Source: its fitness is set after the loop
+    TGAFitness Value = 0;
+  };
+  // Under ReuseFitness, the program fingerprint of a child that needs evaluation, taken
+  // while its tree is still in the cache from breeding.
+  void PrintForReuse(TMXIndividual* Child) const {
+    if (FReuseFitness && Child->NeedFitness())
+      if (const auto* child = FastCast<const TIndividual>(Child)) child->ProgramPrint();
+  }
+  // The slot of the individual a worker of that loop is evaluating.
+  static inline thread_local TReuseSlot* tReuseSlot = nullptr;
+  // The handler's fitness for Item's program (Individual), under ReuseFitness.
+  TGAFitness EvaluateReusing(TMXIndividual* Item, const TIndividual& Individual);
+  // The handler's answer for Item, remembered when the call left the tree as it was.
+  TGAFitness EvaluateAndRecord(TMXIndividual* Item, const TIndividual& Individual,
+                               const detail::TGPProgramPrint& Print);
+
   // Settings.
   std::unique_ptr<TInstructions> FInstructions;
   TGPCrossoverMethod FCrossoverMethod = TGPDefaults::CrossoverMethod;
@@ -468,6 +516,9 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   TGAFloat FParsimonyCoefficient = TGPDefaults::ParsimonyCoefficient;
   TGAFloat FTarpeianProbability = TGPDefaults::TarpeianProbability;
   bool FSizeObjective = false;
+  bool FReuseFitness = TGPDefaults::ReuseFitness;
+  // The programs scored in this generation and the previous one (ReuseFitness).
+  detail::TGPFitnessMemo FFitnessMemo;
   // Events.
   TNodeNotifyEvent<T> FOnConstantMutation;
   // The instruction set split by arity (borrowed pointers into FInstructions).

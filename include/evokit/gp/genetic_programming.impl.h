@@ -9,10 +9,13 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/platform/guards.h>
+#include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>
 
 namespace evokit {
@@ -133,6 +136,8 @@ TMXGPInstruction<T>* TMXCustomGeneticProgramming<T>::Terminal(int Index) const {
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::EmptyPopulations() {
+  // The remembered programs may refer to instructions that change or go.
+  FFitnessMemo.Clear();
   Population()->Clear();
   if (PreviousGeneration()) PreviousGeneration()->Clear();
 }
@@ -193,6 +198,12 @@ void TMXCustomGeneticProgramming<T>::SetInitializationDepth(int Value) {
 template <class T>
 void TMXCustomGeneticProgramming<T>::SetBloatLimit(int Value) {
   if (Value != FBloatLimit) FBloatLimit = Value < 5 ? 5 : Value;
+}
+
+template <class T>
+void TMXCustomGeneticProgramming<T>::SetReuseFitness(bool Value) {
+  FReuseFitness = Value;
+  FFitnessMemo.Clear();
 }
 
 template <class T>
@@ -335,6 +346,7 @@ void TMXCustomGeneticProgramming<T>::InitializeIndividual(TIndividual* Individua
 template <class T>
 int TMXCustomGeneticProgramming<T>::DoInitialize() {
   FMaxProgramSize = 0;
+  FFitnessMemo.Clear();
   const int retries = InitialDuplicatesRetries();
   for (int i = 0; i < FInstructions->Count(); ++i) FInstructions->Items(i)->Initialize();
   const int maxDepth = FInitializationDepth != 0 ? FInitializationDepth : std::max(1, FunctionsCount());
@@ -636,6 +648,7 @@ bool TMXCustomGeneticProgramming<T>::DoReproduce(TMXIndividual* Parent1, TMXIndi
                                                  TMXIndividual* Child1) {
   const bool changed = TMXCustomGeneticComponent::DoReproduce(Parent1, Parent2, Child1);
   DoAntiBloating(Parent1, Parent2, Child1, changed);
+  PrintForReuse(Child1);
   return changed;
 }
 
@@ -645,6 +658,8 @@ bool TMXCustomGeneticProgramming<T>::DoReproduce(TMXIndividual* Parent1, TMXIndi
   const bool changed = TMXCustomGeneticComponent::DoReproduce(Parent1, Parent2, Child1, Child2);
   DoAntiBloating(Parent1, Parent2, Child1, changed);
   DoAntiBloating(Parent2, Parent1, Child2, changed);
+  PrintForReuse(Child1);
+  PrintForReuse(Child2);
   return changed;
 }
 
@@ -690,6 +705,7 @@ TGAFitness TMXCustomGeneticProgramming<T>::EvaluateFitness(TMXIndividual* Item, 
     } else if (rule.Action == baUnfit && detail::GPMeasure(*tree, rule.Measure) > FBloatLimit) {
       return UnfitFitness();
     }
+    if (FReuseFitness && ObjectiveCount() == 0) return EvaluateReusing(Item, *individual);
   }
   return TMXCustomGeneticComponent::EvaluateFitness(Item, Weighted);
 }
@@ -718,6 +734,95 @@ TGAFitness TMXCustomGeneticProgramming<T>::DoEvaluateObjectives(TMXIndividual* I
   Objectives[0] = fitness;
   Objectives[1] = tree ? static_cast<double>(tree->Size()) : std::numeric_limits<double>::quiet_NaN();
   return fitness;
+}
+
+template <class T>
+TGAFitness TMXCustomGeneticProgramming<T>::EvaluateReusing(TMXIndividual* Item, const TIndividual& Individual) {
+  TReuseSlot* slot = tReuseSlot;
+  if (!slot || slot->Individual != &Individual) {
+    // Outside a planned parallel evaluation: the memo answers, or the handler does. A
+    // tree that was never listed has no program to compare.
+    const TNodeList& nodes = Individual.FlattenedDNA();
+    if (nodes.empty()) return TMXCustomGeneticComponent::EvaluateFitness(Item, false);
+    const detail::TGPProgramPrint print = Individual.ProgramPrint();
+    if (const std::optional<TGAFitness> known = FFitnessMemo.Find(print)) return *known;
+    return EvaluateAndRecord(Item, Individual, print);
+  }
+  if (slot->Known) return *slot->Known;
+  if (slot->Source >= 0) {
+    slot->Deferred = true;
+    return 0;  // replaced after the loop
+  }
+  const std::uint64_t stamp = Individual.TreeStamp();
+  slot->Value = TMXCustomGeneticComponent::EvaluateFitness(Item, false);
+  slot->TreeChanged = Individual.TreeStamp() != stamp;
+  slot->Called = true;
+  return slot->Value;
+}
+
+template <class T>
+TGAFitness TMXCustomGeneticProgramming<T>::EvaluateAndRecord(TMXIndividual* Item, const TIndividual& Individual,
+                                                             const detail::TGPProgramPrint& Print) {
+  const std::uint64_t stamp = Individual.TreeStamp();
+  const TGAFitness fitness = TMXCustomGeneticComponent::EvaluateFitness(Item, false);
+  // A handler that changed the tree scored another program than the one Print names.
+  if (Individual.TreeStamp() == stamp) FFitnessMemo.Record(Print, fitness);
+  return fitness;
+}
+
+template <class T>
+void TMXCustomGeneticProgramming<T>::DoParallelCalculateFitnessStatistics() {
+  if (!FReuseFitness || ObjectiveCount() > 0) {
+    TMXCustomGeneticComponent::DoParallelCalculateFitnessStatistics();
+    return;
+  }
+  // Before the loop, on this thread: each stale individual's program is looked up among
+  // the remembered ones and among the stale individuals before it.
+  TPopulation* population = Population();
+  const int n = population->Count();
+  std::vector<TReuseSlot> slots(static_cast<std::size_t>(n));
+  // The first stale individual of each program.
+  std::unordered_map<detail::TGPProgramPrint, int, detail::TGPProgramPrintHash> first;
+  for (int i = 0; i < n; ++i) {
+    TIndividual* individual = population->Items(i);
+    if (!individual->NeedFitness() || individual->FlattenedDNA().empty()) continue;
+    TReuseSlot& slot = slots[static_cast<std::size_t>(i)];
+    slot.Individual = individual;
+    slot.Print = individual->ProgramPrint();
+    if ((slot.Known = FFitnessMemo.Find(slot.Print))) continue;
+    if (const auto [at, added] = first.try_emplace(slot.Print, i); !added) slot.Source = at->second;
+  }
+  // A copy takes a placeholder in the loop: it is stale again until it has its fitness.
+  const auto markCopies = [&] {
+    for (int i = 0; i < n; ++i)
+      if (slots[static_cast<std::size_t>(i)].Deferred) population->Items(i)->MarkChanged();
+  };
+  try {
+    TParallel::For(0, n - 1, [population, &slots](std::int64_t i) {
+      // A thread waiting in a nested loop may run another iteration: restore, not clear.
+      TReuseSlot* const outer = std::exchange(tReuseSlot, &slots[static_cast<std::size_t>(i)]);
+      const TScopeExit leave([outer] { tReuseSlot = outer; });
+      population->Items(static_cast<int>(i))->Fitness();
+    });
+  } catch (...) {
+    markCopies();
+    throw;
+  }
+  markCopies();
+  // After the loop, in population order as the sequential evaluation goes: the answers
+  // are remembered, and each copy takes its source's answer, or asks the handler itself
+  // when the source had none to share (it was unfit, or its tree changed).
+  for (int i = 0; i < n; ++i) {
+    TReuseSlot& slot = slots[static_cast<std::size_t>(i)];
+    TIndividual* individual = population->Items(i);
+    if (slot.Called && !slot.TreeChanged) FFitnessMemo.Record(slot.Print, slot.Value);
+    if (!slot.Deferred) continue;
+    const TReuseSlot& source = slots[static_cast<std::size_t>(slot.Source)];
+    if (source.Called && !source.TreeChanged) individual->SetFitness(source.Value);
+    else if (const std::optional<TGAFitness> known = FFitnessMemo.Find(slot.Print)) individual->SetFitness(*known);
+    else individual->SetFitness(EvaluateAndRecord(individual, *individual, slot.Print));
+  }
+  DoCalculateFitnessStatistics();
 }
 
 template <class T>
@@ -857,18 +962,22 @@ template <class T>
 void TMXCustomGeneticProgramming<T>::DoStartEvolve() {
   TMXCustomGeneticComponent::DoStartEvolve();
   FMaxProgramSize = 0;
+  FFitnessMemo.NextGeneration();
 }
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::PrepareTreesForThreads() {
   // Size() and Depth() of a root fill the caches of every node below it; afterwards
-  // reading any node's size or depth writes nothing.
+  // reading any node's size or depth writes nothing. Each tree is its own: the threads
+  // fill them side by side.
   const TPopulation* population = Population();
-  for (int i = 0; i < population->Count(); ++i)
-    if (const TNode* tree = population->Items(i)->DNA()) {
-      tree->Size();
-      tree->Depth();
-    }
+  TParallel::ForRanges(0, population->Count() - 1, [population](std::int64_t First, std::int64_t Last) {
+    for (auto i = static_cast<int>(First); i <= static_cast<int>(Last); ++i)
+      if (const TNode* tree = population->Items(i)->DNA()) {
+        tree->Size();
+        tree->Depth();
+      }
+  });
   EnsureProgramStats();
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <evokit/core/individual.h>
+#include <evokit/gp/fitness_memo.h>
 #include <evokit/gp/program.h>
 #include <evokit/gp/gp_document.h>
 
@@ -79,6 +80,9 @@ class TMXGPIndividual : public TMXIndividual {
   // Changes made to the nodes directly must be followed by one of those calls, as they
   // must for the fitness.
   std::uint64_t TreeStamp() const noexcept { return FTreeStamp; }
+  // The fingerprint of the program (fitness_memo.h) by which the GP component's fitness
+  // memo tells programs apart, kept until the tree next changes.
+  detail::TGPProgramPrint ProgramPrint() const;
   // The cache slot: owned by the individual, never copied; null until set.
   TMXGPTreeCache* TreeCache() const noexcept { return FTreeCache.get(); }
   void SetTreeCache(std::unique_ptr<TMXGPTreeCache> Value) noexcept { FTreeCache = std::move(Value); }
@@ -165,6 +169,9 @@ class TMXGPIndividual : public TMXIndividual {
   // Set by ReplaceDNA for the FlattenDNA call it makes: the list to take as it is.
   TNodeList* FListedDNA = nullptr;
   std::uint64_t FTreeStamp = 0;
+  // ProgramPrint's value and the stamp it was taken at (none yet: a stamp never reached).
+  mutable detail::TGPProgramPrint FProgramPrint;
+  mutable std::uint64_t FProgramPrintStamp = ~std::uint64_t{0};
   std::unique_ptr<TMXGPTreeCache> FTreeCache;
 };
 

@@ -110,6 +110,15 @@ void TMXGPIndividual<T>::FlattenDNA() {
 }
 
 template <class T>
+detail::TGPProgramPrint TMXGPIndividual<T>::ProgramPrint() const {
+  if (FProgramPrintStamp != FTreeStamp) {
+    FProgramPrint = detail::GPProgramPrint<T>(FFlattenedDNA);
+    FProgramPrintStamp = FTreeStamp;
+  }
+  return FProgramPrint;
+}
+
+template <class T>
 void TMXGPIndividual<T>::Assign(const TPersistent* Source) {
   if (const auto* source = FastCast<const TMXGPIndividual>(Source); source && source != this && source->FDNA) {
     PrefetchNodes(source->FFlattenedDNA);  // the copy walks the source's nodes

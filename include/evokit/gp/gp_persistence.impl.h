@@ -173,9 +173,11 @@ void TMXCustomGeneticProgramming<T>::Assign(const TPersistent* Source) {
     FParsimonyCoefficient = source->FParsimonyCoefficient;
     FTarpeianProbability = source->FTarpeianProbability;
     FSizeObjective = source->FSizeObjective;
+    FReuseFitness = source->FReuseFitness;
     SetInstructions(source->Instructions());
   }
   TMXCustomGeneticComponent::Assign(Source);
+  FFitnessMemo.Clear();
   if (!source) return;
   // The copied trees still refer to the source's instructions; their shape (and so the
   // individuals' node lists and fitness) stays as it is.
@@ -284,6 +286,7 @@ void TMXCustomGeneticProgramming<T>::DeclareGPProperties(TPropertyRegistry& Reg)
   Reg.Enum("PointMutationMethod", &G::PointMutationMethod, &G::SetPointMutationMethod, D::PointMutationMethod);
   Reg.Float("PointMutationProbability", &G::PointMutationProbability, &G::SetPointMutationProbability,
             D::PointMutationProbability);
+  Reg.Bool("ReuseFitness", &G::ReuseFitness, &G::SetReuseFitness, D::ReuseFitness);
   DeclareCoreProperties(Reg, {"SelectionMethod"});
   Reg.Float("SelectionNonTerminalsProbability", &G::SelectionNonTerminalsProbability,
             &G::SetSelectionNonTerminalsProbability, D::SelectionNonTerminalsProbability);
