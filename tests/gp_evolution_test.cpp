@@ -251,11 +251,10 @@ TEST(GPRun, ReusedFitnessChangesNothingButTheCalls) {
         const int round = gp.Initialized() ? gp.Generation() + 1 : 0;  // the initial population is round 0
         result.Repeated = result.Repeated || scored.contains({round - 1, text}) || !scored.insert({round, text}).second;
       }
-      if (WriteBack) {  // constants move to the nearest quarter, as a fit that writes back would move them
+      if (WriteBack) {  // every constant moves by a quarter, as a fit that writes back would move it
         bool changed = false;
         for (TMXGPNode<double>* node : individual->FlattenedDNA())
-          if (node->Instruction()->Operation() == gpConstant && std::round(node->Value() * 4) / 4 != node->Value())
-            node->SetValue(std::round(node->Value() * 4) / 4), changed = true;
+          if (node->Instruction()->Operation() == gpConstant) node->SetValue(node->Value() + 0.25), changed = true;
         if (changed) individual->MarkChanged();
       }
       score(Sender, Item, Fitness);
