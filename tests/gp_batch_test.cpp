@@ -583,7 +583,6 @@ TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
   EXPECT_EQ(gp.MutationProbability(), 0.2);
   EXPECT_TRUE(gp.UseFitnessCutoff());
   EXPECT_EQ(gp.FitnessCutoff(), 1e-6);
-  EXPECT_TRUE(gp.ReuseFitness());
   TFloatGP sized;
   settings.SizeLimit = 30;
   ApplyRegressionSettings(sized, settings, variables);

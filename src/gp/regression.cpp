@@ -326,7 +326,6 @@ void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXG
   GP.SetMutationProbability(Settings.MutationProbability);
   GP.SetUseFitnessCutoff(true);
   GP.SetFitnessCutoff(Settings.StoppingError);
-  GP.SetReuseFitness(true);  // the regression fitness is a function of the program alone
 }
 
 void SplitRows(const TMXDataTable& Table, double Fraction, std::uint64_t Seed, TMXDataTable& Training,
