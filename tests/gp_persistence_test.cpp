@@ -148,6 +148,34 @@ TEST(GPPersistence, ComponentStreaming) {
   EXPECT_TRUE(copy.ReuseFitness());
 }
 
+// SizeObjective streams ahead of the objective settings: a sense changed after it and the
+// reference point survive the read; a failed read puts SizeObjective and the settings back.
+TEST(GPPersistence, SizeObjectiveStreaming) {
+  TMXGeneticProgramming gp, read, other;
+  AddInstructions(*gp.Instructions());
+  gp.SetFitnessMethod(fmMaximize), gp.SetSizeObjective(true);
+  gp.SetObjectiveSense(1, osMaximize), gp.SetHypervolumeReference(std::vector<double>{0.5, 3});
+  const std::string text = Written(gp);
+  EXPECT_NE(text.find("SizeObjective = True"), std::string::npos);
+  THandlerTable handlers;
+  handlers.Add<TFloatNodeEvent>("Arithmetic", Arithmetic);
+  TStringStream in(text);
+  ReadComponent(in, &read, &handlers);
+  EXPECT_EQ(std::tuple(read.SizeObjective(), read.ObjectiveCount(), read.ObjectiveSense(0), read.ObjectiveSense(1),
+                       read.HypervolumeReference()),
+            std::tuple(true, 2, osMaximize, osMaximize, std::vector<double>{0.5, 3}));
+  EXPECT_NE(read.ToString().find("   Size Objective = True"), std::string::npos);
+
+  other.SetObjectiveCount(3), other.SetObjectiveSense(2, osMaximize);
+  const std::string before = Written(other);
+  std::string bad = text;
+  bad.replace(bad.find("HypervolumeReference = ("), 24, "HypervolumeReference = (1 ");  // three values
+  TStringStream badIn(bad);
+  EXPECT_THROW(ReadComponent(badIn, &other, &handlers), EReadError);
+  EXPECT_FALSE(other.SizeObjective());
+  EXPECT_EQ(Written(other), before);
+}
+
 // Each mutation weight is saved in the element named after its method and streamed under
 // its own property, and both bring it back to its own entry.
 TEST(GPPersistence, EachMutationWeightHasItsElementAndProperty) {

@@ -3,6 +3,7 @@
 // bad settings, and the resumption of a saved run.
 #include <evokit/core/pareto.h>
 #include <evokit/ga/ga.h>
+#include <evokit/platform/filer.h>
 #include <evokit/platform/parallel.h>
 #include <evokit/platform/random.h>
 #include <evokit/platform/streams.h>
@@ -269,6 +270,62 @@ TEST(MultiObjective, SavedRunResumesExactly) {
   bad.insert(at, "x");
   EXPECT_THROW(Load(reader, bad), EConvertError);
   EXPECT_EQ(Rows(*reader.Population()), Rows(*saved.Population()));
+}
+
+// Component streaming carries the objective settings (and nothing of them in a
+// single-objective run); a read that does not fit puts everything back. The report shows
+// the objective lines only when evaluations rank the population.
+TEST(MultiObjective, SettingsStreamAndReport) {
+  const auto written = [](TComponent& C) { TStringStream out; WriteComponent(out, &C); return out.DataString(); };
+  const auto read = [](TComponent& C, const std::string& Text) { TStringStream in(Text); ReadComponent(in, &C); };
+  TMXGeneticAlgorithm plain, ga, copy;
+  AddGene(plain, gtInteger, 16);
+  const std::string single = written(plain), report = plain.ToString();
+  for (const char* name : {"Objective", "Hypervolume"}) {
+    EXPECT_EQ(single.find(name), std::string::npos) << name;
+    EXPECT_EQ(report.find(name), std::string::npos) << name;
+  }
+  Schaffer(ga, true);
+  ga.SetHypervolumeReference(std::vector<double>{4.5, -0.25});
+  const std::string text = written(ga);
+  for (const char* line : {"ObjectiveCount = 2", "osMinimize", "osMaximize", "4.5", "-0.25"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  read(copy, text);
+  EXPECT_EQ(std::tuple(copy.ObjectiveCount(), copy.ObjectiveSense(0), copy.ObjectiveSense(1),
+                       copy.HypervolumeReference()),
+            std::tuple(2, osMinimize, osMaximize, std::vector<double>{4.5, -0.25}));
+  EXPECT_EQ(written(copy), text);
+
+  // Three objectives against two senses: the read fails and puts back what it applied
+  // (the new count had dropped the reference).
+  std::string bad = text;
+  bad.replace(bad.find("ObjectiveCount = 2"), 18, "ObjectiveCount = 3");
+  EXPECT_THROW(read(copy, bad), EReadError);
+  EXPECT_EQ(written(copy), text);
+
+  // The report's detail lines about objectives.
+  const auto lines = [](const TMXGeneticAlgorithm& G) {
+    std::vector<std::string> found;
+    const std::string all = G.ToString();
+    for (std::size_t p = 0, e; (e = all.find('\n', p)) != std::string::npos; p = e + 1) {
+      const std::string line = all.substr(p, e - p);
+      for (const char* start : {"   Objectives", "   Hypervolume", "   Pareto"})
+        if (line.starts_with(start)) found.push_back(line.substr(3));
+    }
+    return found;
+  };
+  EXPECT_EQ(lines(ga), (std::vector<std::string>{"Objectives (2) = osMinimize, osMaximize",
+                                                 "Hypervolume Reference = 4.5, -0.25"}));
+  RandSeed(5);
+  ga.Evolve(2);
+  ga.SetHypervolumeReference({});
+  EXPECT_EQ(lines(ga), (std::vector<std::string>{"Objectives (2) = osMinimize, osMaximize",
+                                                 "Hypervolume Reference = automatic",
+                                                 "Pareto Front = " + std::to_string(ga.FrontSize()) +
+                                                     ", Hypervolume = " + FloatToStr(ga.FrontHypervolume())}));
+  plain.SetSelectionMethod(smNSGA2), plain.SetFitnessMethod(fmMaximize);
+  EXPECT_EQ(lines(plain),
+            (std::vector<std::string>{"Objectives = Fitness (fmMaximize)", "Hypervolume Reference = automatic"}));
 }
 
 }  // namespace

@@ -312,6 +312,56 @@ void TMXCustomGeneticComponent::DeclareCoreProperties(TPropertyRegistry& Reg,
        [](TPropertyRegistry& R, const std::string& N, C*) {
          R.Float(N, &C::MutationProbability, &C::SetMutationProbability, MUTATION_PROBABILITY);
        }},
+      {"ObjectiveCount",
+       [](TPropertyRegistry& R, const std::string& N, C* Self) {
+         R.Int(N, &C::ObjectiveCount, &C::SetObjectiveCount, 0).Snapshot = [Self] {
+           return Self->ObjectiveSettingsRestorer();
+         };
+       }},
+      {"ObjectiveSenses",
+       [](TPropertyRegistry& R, const std::string& N, C* Self) {
+         TPropertyInfo info;
+         info.Name = N;
+         info.IsDefault = [Self] { return Self->ObjectiveCount() == 0; };
+         info.Write = [Self](TWriter& W) {
+           W.WriteListBegin();
+           for (int i = 0; i < Self->ObjectiveCount(); ++i) W.WriteEnum(Self->ObjectiveSense(i));
+           W.WriteListEnd();
+         };
+         info.Read = [Self](TReader& Reader) {
+           std::vector<TGAObjectiveSense> senses;
+           Reader.ReadListBegin();
+           while (!Reader.EndOfList()) senses.push_back(Reader.ReadEnum<TGAObjectiveSense>());
+           Reader.ReadListEnd();
+           if (senses.size() != static_cast<std::size_t>(Self->ObjectiveCount()))
+             throw EArgumentOutOfRangeException("ObjectiveSenses: " + std::to_string(senses.size()) +
+                                                " senses for " + std::to_string(Self->ObjectiveCount()) +
+                                                " objectives");
+           for (std::size_t i = 0; i < senses.size(); ++i) Self->SetObjectiveSense(static_cast<int>(i), senses[i]);
+         };
+         info.Snapshot = [Self] { return Self->ObjectiveSettingsRestorer(); };
+         R.Add(std::move(info));
+       }},
+      {"HypervolumeReference",
+       [](TPropertyRegistry& R, const std::string& N, C* Self) {
+         TPropertyInfo info;
+         info.Name = N;
+         info.IsDefault = [Self] { return Self->HypervolumeReference().empty(); };
+         info.Write = [Self](TWriter& W) {
+           W.WriteListBegin();
+           for (double value : Self->HypervolumeReference()) W.WriteFloat(value);
+           W.WriteListEnd();
+         };
+         info.Read = [Self](TReader& Reader) {
+           std::vector<double> reference;
+           Reader.ReadListBegin();
+           while (!Reader.EndOfList()) reference.push_back(Reader.ReadFloat());
+           Reader.ReadListEnd();
+           Self->SetHypervolumeReference(reference);
+         };
+         info.Snapshot = [Self] { return Self->ObjectiveSettingsRestorer(); };
+         R.Add(std::move(info));
+       }},
       {"OnEvaluateFitness",
        [](TPropertyRegistry& R, const std::string& N, C*) {
          R.Event(N, &C::OnEvaluateFitness, &C::SetOnEvaluateFitness);
@@ -369,6 +419,31 @@ void TMXCustomGeneticComponent::DeclareCoreProperties(TPropertyRegistry& Reg,
   }
 }
 
+std::function<void()> TMXCustomGeneticComponent::ObjectiveSettingsRestorer() {
+  return [this, senses = FObjectiveSenses, reference = FHypervolumeReference] {
+    SetObjectiveCount(static_cast<int>(senses.size()));
+    for (std::size_t i = 0; i < senses.size(); ++i) SetObjectiveSense(static_cast<int>(i), senses[i]);
+    SetHypervolumeReference(reference);
+  };
+}
+
+void TMXCustomGeneticComponent::DescribeObjectives(TStrings* Strings, const std::string& TabStr) const {
+  if (!ParetoRanking()) return;
+  if (FObjectiveSenses.empty()) {
+    Strings->Add(TabStr + "Objectives = Fitness (" + EnumName(FFitnessMethod) + ")");
+  } else {
+    std::string senses;
+    for (TGAObjectiveSense sense : FObjectiveSenses) senses += (senses.empty() ? "" : ", ") + EnumName(sense);
+    Strings->Add(TabStr + "Objectives (" + IntToStr(ObjectiveCount()) + ") = " + senses);
+  }
+  std::string reference;
+  for (double value : FHypervolumeReference) reference += (reference.empty() ? "" : ", ") + FloatToStr(value);
+  Strings->Add(TabStr + "Hypervolume Reference = " + (reference.empty() ? "automatic" : reference));
+  if (FrontSize() > 0)
+    Strings->Add(TabStr + "Pareto Front = " + IntToStr(FrontSize()) + ", Hypervolume = " +
+                 FloatToStr(FrontHypervolume()));
+}
+
 void TMXCustomGeneticComponent::Describe(TStrings* Strings, const std::string& TabStr) const {
   Strings->Add("Operating Conditions");
   Strings->Add(TabStr + "Fitness Method = " + EnumName(FFitnessMethod));
@@ -376,6 +451,7 @@ void TMXCustomGeneticComponent::Describe(TStrings* Strings, const std::string& T
   Strings->Add(TabStr + "Inversion Probability = " + Percent(FInversionProbability));
   Strings->Add(TabStr + "Mutation Probability = " + Percent(FMutationProbability));
   Strings->Add(TabStr + "Selection Method = " + EnumName(FSelectionMethod));
+  DescribeObjectives(Strings, TabStr);
   Strings->Add("Initial Conditions");
   Strings->Add(TabStr + "Population = " + IntToStr(FInitialPopulation));
   if (!FUseGenerationLimit && !FUseFitnessCutoff && !FUseDiversityLimit) {

@@ -384,7 +384,8 @@ void TMXGeneticAlgorithm::DeclareProperties(TPropertyRegistry& Reg) {
   Reg.Collection("Genes", [this] { return Genes(); });
   Reg.Int("GeneSize", &GA::GeneSize, &GA::SetGeneSize).NoDefault();
   DeclareCoreProperties(Reg, {"InitialPopulation", "InitialDuplicatesRetries", "Population", "CrossoverProbability",
-                              "InversionProbability", "MutationProbability"});
+                              "InversionProbability", "MutationProbability", "ObjectiveCount", "ObjectiveSenses",
+                              "HypervolumeReference"});
   Reg.Event("OnCrossover", &GA::OnCrossover, &GA::SetOnCrossover);
   DeclareCoreProperties(Reg, {"OnEvaluateFitness", "OnReproduction", "OnMutation", "OnEvolve", "OnInitialization",
                               "OnInitializeChild", "Operations", "SelectionMethod", "OnSelection", "TournamentField",

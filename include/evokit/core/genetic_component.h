@@ -411,7 +411,19 @@ class TMXCustomGeneticComponent : public TComponent {
   // it between their own declarations, so that the core's declarations live in one place
   // whatever order a component publishes. An unknown name is a programming error:
   // EArgumentOutOfRangeException.
+  // The multi-objective settings are ObjectiveCount (an integer, written when not 0),
+  // ObjectiveSenses (a list of sense names, written with objectives) and
+  // HypervolumeReference (a list of numbers, written when set), declared in that order so
+  // that a read applies the count first; a list of another length than ObjectiveCount
+  // fails the read.
   void DeclareCoreProperties(TPropertyRegistry& Reg, std::initializer_list<std::string_view> Names);
+  // Captures ObjectiveCount, the senses and HypervolumeReference; the returned function
+  // puts all three back (the undo of a failed read).
+  std::function<void()> ObjectiveSettingsRestorer();
+  // The objective lines of the report, added when evaluations rank the population: the
+  // senses (or the fitness alone), the reference point (or "automatic") and, once ranked,
+  // the first front's size and hypervolume. Nothing in a single-objective run.
+  void DescribeObjectives(TStrings* Strings, const std::string& TabStr) const;
 
   // Replaces both populations (their individuals are destroyed) by new ones from
   // CreatePopulation with the current item class. Constructors of subclasses that

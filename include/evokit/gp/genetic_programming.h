@@ -167,7 +167,7 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // 1 the program's size in nodes, minimised. The fitness handler then gives objective 0
   // (OnEvaluateObjectives is not called); under smNSGA2 the population spreads along the
   // front of error against size, which ParetoFront reads. False sets ObjectiveCount to 0.
-  // Saved with the GeneticProgram document.
+  // Saved with the GeneticProgram document and streamed ahead of the objective settings.
   bool SizeObjective() const { return FSizeObjective; }
   void SetSizeObjective(bool Value);
   // Weight of size or depth in the weighted fitness; the covariant strategies overwrite

@@ -278,6 +278,15 @@ void TMXCustomGeneticProgramming<T>::DeclareGPProperties(TPropertyRegistry& Reg)
         static_cast<int>(static_cast<std::uint8_t>(D::MutationWeights[static_cast<std::size_t>(method)])));
   }
   DeclareCoreProperties(Reg, {"MutationProbability"});
+  // Before the objective settings: SizeObjective sets the count and both senses, which
+  // the senses read after it may change.
+  Reg.Bool("SizeObjective", &G::SizeObjective, &G::SetSizeObjective, false).Snapshot = [this] {
+    return [restore = ObjectiveSettingsRestorer(), this, old = FSizeObjective] {
+      restore();
+      FSizeObjective = old;
+    };
+  };
+  DeclareCoreProperties(Reg, {"ObjectiveCount", "ObjectiveSenses", "HypervolumeReference"});
   Reg.Event("OnConstantMutation", &G::OnConstantMutation, &G::SetOnConstantMutation);
   Reg.Event("OnCrossover", &C::OnCrossover, &C::SetOnCrossover);
   DeclareCoreProperties(Reg, {"OnEvaluateFitness", "OnReproduction", "OnMutation", "OnEvolve", "OnInitialization",
@@ -320,6 +329,8 @@ void TMXCustomGeneticProgramming<T>::Describe(TStrings* Strings, const std::stri
   Strings->Add(TabStr + "Mutation Distribution = " + distribution);
   Strings->Add(TabStr + "Selection Method = " + EnumName(SelectionMethod()));
   Strings->Add(TabStr + "Selection Non-terminals Probability = " + GPPercent(FSelectionNonTerminalsProbability));
+  DescribeObjectives(Strings, TabStr);
+  if (FSizeObjective) Strings->Add(TabStr + "Size Objective = True");
   if (FBloatStrategy != bsNone) {
     Strings->Add(TabStr + "Anti-Bloating Strategy = " + EnumName(FBloatStrategy));
     Strings->Add(TabStr + "Anti-Bloating Limit = " + IntToStr(FBloatLimit));
