@@ -963,6 +963,37 @@ TEST(GPRegression, EphemeralConstantsAreDrawnPerNodeAndRepeatWithTheSeed) {
   EXPECT_EQ(InitialPrograms(off, 5), InitialPrograms(plain, 5));
 }
 
+// Assign from another regression component copies its ephemeral constant as this
+// component's own instruction, with the bounds, and the copy draws from them; from a plain
+// component there is none.
+TEST(GPRegression, AssignCopiesTheEphemeralConstant) {
+  TMXGPRegressionSettings settings;
+  settings.Population = 20, settings.EphemeralConstants = true, settings.EphemeralRange = 3;
+  const std::vector<std::string> variables{"x"};
+  TMXGPRegressionProgramming source, copy;
+  ApplyRegressionSettings(source, settings, variables);
+  TMXGPInstruction<double>* erc = source.EphemeralConstant();
+  ASSERT_NE(erc, nullptr);
+  source.SetEphemeralConstant(erc, 40, 41);
+  copy.Assign(&source);
+  ASSERT_NE(copy.EphemeralConstant(), nullptr);
+  EXPECT_EQ(copy.EphemeralConstant()->Instructions(), copy.Instructions());
+  EXPECT_EQ(copy.EphemeralConstant()->Name(), "ERC");
+  EXPECT_EQ(copy.EphemeralLow(), 40);
+  EXPECT_EQ(copy.EphemeralHigh(), 41);
+  InitialPrograms(copy, 3);
+  std::vector<double> values;
+  for (int i = 0; i < copy.Population()->Count(); ++i)
+    for (const double v : LeafValues(copy.Population()->Items(i)->DNA(), copy.EphemeralConstant())) values.push_back(v);
+  ASSERT_FALSE(values.empty());
+  for (const double v : values) EXPECT_TRUE(v >= 40 && v < 41) << v;
+
+  TMXGeneticProgramming plain;
+  ApplyRegressionSettings(plain, TMXGPRegressionSettings{}, variables);
+  copy.Assign(&plain);
+  EXPECT_EQ(copy.EphemeralConstant(), nullptr);
+}
+
 // Variable weights: x1 + x2 + x3 with a weight on each leaf fits y = 1 + 2 x1 - 3 x2 +
 // 0.5 x3 exactly by every metric, still five nodes; kept or not as the constants are,
 // and read back by ProgramValues and the expression; on a large table too, whose fit

@@ -389,6 +389,51 @@ TEST(GPExecutor, ProgramTextAndParse) {
   EXPECT_THROW(Save(executor), EGPException);
 }
 
+// Variable leaves with weights of their own (regression's fitted weights) keep them through
+// the component's document and the executor's program text, also where the variable
+// instruction's value differs; variables without weights write no Value.
+TEST(GPPersistence, WeightedVariablesRoundTrip) {
+  TMXGPRegressionSettings settings;
+  settings.Population = 2;
+  const std::vector<std::string> variables{"x"};
+  TMXGPRegressionProgramming gp, loaded;
+  ApplyRegressionSettings(gp, settings, variables);  // x's value 1: each new leaf's weight
+  settings.VariableWeights = false;
+  ApplyRegressionSettings(loaded, settings, variables);  // x's value 0
+  // Weights 2.5 and -0.75, and a leaf at its instruction's 1.
+  const std::unique_ptr<TMXGPNode<double>> tree(gptest::BuildTree(*gp.Instructions(), "(Add x:2.5 (Mul x x:-0.75))"));
+  ASSERT_EQ(tree->GetChild(1)->GetChild(0)->Value(), 1);
+  gp.Population()->Add()->SetDNA(tree.get());
+  TMXDataTable table;
+  table.AddColumn("x", std::vector<double>{-2, -0.5, 0.5, 1.5, 3});
+  const auto predict = [&](TMXGPNode<double>* Program) {
+    std::vector<double> out(static_cast<std::size_t>(table.RowCount()));
+    ProgramValues(Program, table, out, true);
+    return out;
+  };
+  const std::vector<double> expected = predict(tree.get());
+  Load(loaded, Save(gp));
+  ASSERT_EQ(loaded.Population()->Count(), 1);
+  EXPECT_EQ(predict(loaded.Population()->Items(0)->DNA()), expected);
+
+  TMXGeneticProgrammingExecutor executor, parsed;
+  executor.SetGPProgram(tree.get());
+  AddFloatPrimitives(*parsed.Instructions(), "Add Sub Mul Div x 1");
+  parsed.SetGPProgramLines(executor.GetGPProgramLines());
+  parsed.Parse();
+  ASSERT_TRUE(parsed.GPProgram());
+  EXPECT_EQ(predict(parsed.GPProgram()), expected);
+
+  // Without weights only the constant has a Value.
+  TMXGeneticProgrammingExecutor plain;
+  AddFloatPrimitives(*plain.Instructions(), "Add Mul x 1");
+  const std::unique_ptr<TMXGPNode<double>> unweighted(gptest::BuildTree(*plain.Instructions(), "(Add x (Mul x 1))"));
+  plain.SetGPProgram(unweighted.get());
+  const std::string lines = plain.GetGPProgramLines()->Text();
+  EXPECT_EQ(lines.find("<Value>"), lines.rfind("<Value>")) << lines;
+  EXPECT_NE(lines.find("<Value>1</Value>"), std::string::npos) << lines;
+}
+
 // An executor without instructions takes the fittest program of a run that is then
 // destroyed: the instructions the program uses are copied into its own set with their
 // handlers, and the program runs as it did in the run.

@@ -218,6 +218,18 @@ void TMXGPRegressionProgramming::InstructionNotify(TMXGPInstruction<double>* Ins
   TMXGeneticProgramming::InstructionNotify(Instruction, Action);
 }
 
+void TMXGPRegressionProgramming::Assign(const TPersistent* Source) {
+  TMXGeneticProgramming::Assign(Source);
+  const auto* source = dynamic_cast<const TMXGPRegressionProgramming*>(Source);
+  if (!source || source == this) return;
+  // Assign made the two sets equal item by item.
+  TMXGPInstruction<double>* copy = nullptr;
+  if (const TMXGPInstruction<double>* from = source->FEphemeral; from && from->Index() < Instructions()->Count())
+    copy = Instructions()->Items(from->Index());
+  FEphemeral = copy && copy->Operation() == gpConstant ? copy : nullptr;
+  FLow = source->FLow, FHigh = source->FHigh;
+}
+
 TMXGPNode<double>* TMXGPRegressionProgramming::Drawn(TMXGPNode<double>* Node) {
   if (FEphemeral && Node->Instruction() == FEphemeral && FEphemeral->Operation() == gpConstant)
     Node->SetValue(FLow + (FHigh - FLow) * Random());

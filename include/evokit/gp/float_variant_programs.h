@@ -48,8 +48,8 @@ class TMXGPFloatInstructions : public TMXGPInstructions<TGAFloat> {
 };
 
 // An n-ary float node. A variable prints as its instruction's display name and a constant
-// as FloatToStr of its value; a constant's XML value is that text, and loading text that
-// is no float raises EConvertError.
+// as FloatToStr of its value; the XML value of a constant (and of a weighted variable) is
+// that text, and loading text that is no float raises EConvertError.
 class TMXGPFloatNode : public TMXGPTreeNode<TGAFloat> {
  public:
   explicit TMXGPFloatNode(TMXGPInstruction<TGAFloat>* Instruction = nullptr, TMXGPNode<TGAFloat>* Parent = nullptr)

@@ -103,7 +103,8 @@ class IXMLGPInstructions : public TXMLNodeBinding {
 using IXMLDnaTypeList = TXMLNodeList<IXMLDnaType>;
 
 // A program tree node: <DNA Instruction="Add"><Child .../><Child .../></DNA>, and the
-// same under the name Child for every child node. Constant nodes carry a <Value>.
+// same under the name Child for every child node. Constant nodes carry a <Value>, and so do
+// variable nodes with a value other than zero (a fitted weight); without one they load as zero.
 class IXMLDnaType : public TXMLNodeBinding {
  public:
   using TXMLNodeBinding::TXMLNodeBinding;

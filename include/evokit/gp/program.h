@@ -501,17 +501,20 @@ class TMXGPNode : public TPersistent {
   // Loads this subtree from a DNA element: the Instruction name is looked up in the set
   // of this node's current instruction (EGPException "Unknown instruction "%s"" before
   // anything changes; without an instruction the lookup gives null), then the node is
-  // cleared and takes it; a constant loads its value; each Child element becomes a child
+  // cleared and takes it; a constant loads its value, so does any other node with a Value
+  // element (a variable's weight; a variable without one stays at zero); each Child
+  // element becomes a child
   // created by CreateNode and loaded the same way. Without an instruction no children are
   // loaded. A failure below leaves the nodes loaded so far in place.
   virtual void LoadFromXML(const IXMLDnaType& DnaXML);
-  // The value of a constant node from its element; nothing in the base.
+  // The node's value from its element's Value; nothing in the base.
   virtual void LoadValueFromXML(const IXMLDnaType& DnaXML);
-  // Writes this subtree: the instruction's name, a constant's value, and one Child element
-  // per child in order. A node whose instruction has no name raises EGPException before
+  // Writes this subtree: the instruction's name, a constant's value, a variable's value
+  // when it is not zero (a weight; the value a variable without one loads as, so variables
+  // of programs without weights write no Value), and one Child element per child in order. A node whose instruction has no name raises EGPException before
   // anything is written: its text would name no instruction when read back.
   virtual void SaveToXML(const IXMLDnaType& DnaXML) const;
-  // The value of a constant node into its element; nothing in the base.
+  // The node's value into its element's Value; nothing in the base.
   virtual void SaveValueToXML(const IXMLDnaType& DnaXML) const;
 
  protected:

@@ -626,7 +626,10 @@ void TMXGPNode<T>::LoadNodeFromXML(const IXMLDnaType& DnaXML) {
   }
   Clear();
   FInstruction = instruction;
-  if (instruction && instruction->Operation() == gpConstant) LoadValueFromXML(DnaXML);
+  // A Value element is read on any node (a variable's weight); without one a variable
+  // keeps the zero Clear left, which is what its writer left out.
+  if (instruction && (instruction->Operation() == gpConstant || DnaXML.Node().FindChild("Value")))
+    LoadValueFromXML(DnaXML);
 }
 
 template <class T>
@@ -683,7 +686,13 @@ void TMXGPNode<T>::SaveToXML(const IXMLDnaType& DnaXML) const {
     const IXMLDnaType dna(element);
     if (node->FInstruction) {
       dna.Set_Instruction(node->FInstruction->DisplayName());
-      if (node->FInstruction->Operation() == gpConstant) node->SaveValueToXML(dna);
+      // A constant always writes its value; a variable only a value other than zero (a
+      // weight), the value loading gives it without one: the instruction's own value is
+      // not in every document (a program's text has none), so it cannot be the default.
+      // Programs without weights keep their documents.
+      const TGPGeneticInstruction operation = node->FInstruction->Operation();
+      if (operation == gpConstant || (operation == gpVariable && !(node->FValue == T{})))
+        node->SaveValueToXML(dna);
     }
     // The Child elements are created in order here; their content is filled later.
     const int count = node->GetChildCount();

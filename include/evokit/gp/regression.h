@@ -143,6 +143,10 @@ class TMXGPRegressionProgramming : public TMXGeneticProgramming {
   double EphemeralLow() const noexcept { return FLow; }
   double EphemeralHigh() const noexcept { return FHigh; }
   void InstructionNotify(TMXGPInstruction<double>* Instruction, TCollectionNotification Action) override;
+  // TMXGeneticProgramming's Assign; from another TMXGPRegressionProgramming also the
+  // ephemeral constant (this component's copy of it, at the same position) and its
+  // bounds. Any other source leaves no ephemeral constant when it replaced the set.
+  void Assign(const TPersistent* Source) override;
 
  protected:
   TMXGPNode<double>* GetTerminalNode(TMXGPNode<double>* Parent, int Index) override;
