@@ -206,13 +206,13 @@ def main():
 
     print(f"population {POP}, {a.generations} generations, {a.rounds} seeds; hypervolume of the final first "
           "front from (1.1, 1.1) or (1.1, 1.1, 1.1); CPU seconds per generation (median)")
-    print(f"{'problem':8} {'side':10} {'hypervolume mean':>17} {'sd':>8} {'min':>8} {'max':>8} "
+    print(f"{'problem':8} {'side':10} {'hypervolume median':>19} {'mean':>8} {'sd':>8} {'min':>8} {'max':>8} "
           f"{'front':>6} {'s/gen':>9}")
     for p in problems:
         for s in sides:
             times, volumes, sizes = zip(*results[(p, s)])
             sd = statistics.stdev(volumes) if len(volumes) > 1 else 0.0
-            print(f"{p:8} {s:10} {statistics.mean(volumes):17.4f} {sd:8.4f} {min(volumes):8.4f} "
+            print(f"{p:8} {s:10} {statistics.median(volumes):19.4f} {statistics.mean(volumes):8.4f} {sd:8.4f} {min(volumes):8.4f} "
                   f"{max(volumes):8.4f} {statistics.mean(sizes):6.1f} {statistics.median(times):9.5f}")
 
 
