@@ -56,7 +56,7 @@ TEST(GeneticAlgorithm, CrossoverPointsByMethod) {
     std::vector<int> Genes;  // their sizes
     int From, To, Step;      // the points expected
   };
-  for (const Case& c : {Case{cmBitBoundary, 40, {}, 0, 39, 1}, {static_cast<TGACrossoverMethod>(5), 40, {}, 0, 39, 1},
+  for (const Case& c : {Case{cmBitBoundary, 40, {}, 0, 39, 1}, {static_cast<TGACrossoverMethod>(6), 40, {}, 0, 39, 1},
                         {cmByteBoundary, 40, {}, 8, 40, 8}, {cmByteBoundary, 16, {}, 8, 16, 8}, {cmByteBoundary, 15, {}, 0, 14, 1},
                         {cmWordBoundary, 40, {}, 16, 32, 16}, {cmWordBoundary, 32, {}, 16, 32, 16}, {cmWordBoundary, 31, {}, 0, 30, 1},
                         {cmLongwordBoundary, 96, {}, 32, 96, 32}, {cmLongwordBoundary, 64, {}, 32, 64, 32},

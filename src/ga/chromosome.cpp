@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <string>
 
 #include <evokit/ga/genetic_algorithm.h>
 #include <evokit/platform/random.h>
@@ -111,6 +112,27 @@ bool TMXGABits::Mutate(TGAProbability MutationProbability) {
       }
       if (mask != 0) {
         XorChunk(offset, count, mask);
+        flipped = true;
+      }
+    }
+  }
+  MarkOwner();
+  return flipped;
+}
+
+bool TMXGABits::MutateField(TGAProbability MutationProbability, int Offset, int Count) {
+  if (Offset < 0 || Count < 0 || static_cast<std::int64_t>(Offset) + Count > Size()) {
+    throw EMXException("Invalid mutation field: offset " + std::to_string(Offset) + ", length " +
+                       std::to_string(Count) + " in a chromosome of " + std::to_string(Size()) + " bits");
+  }
+  bool flipped = false;
+  if (Count > 0 && MutationProbability >= 1) {
+    FlipBits(Offset, Count);
+    flipped = true;
+  } else if (MutationProbability > 0) {
+    for (int bit = Offset; bit < Offset + Count; ++bit) {
+      if (Random() < MutationProbability) {
+        XorBits(bit, 1, 1);
         flipped = true;
       }
     }

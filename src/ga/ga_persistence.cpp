@@ -4,6 +4,7 @@
 // that component streaming writes for the component, its genes and its individuals.
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <evokit/core/limits.h>
@@ -120,6 +121,16 @@ void CheckDomain(const TXMLNode& Domain) {
   const std::int64_t geneSize = std::max<std::int64_t>({genoType.Get_Size(), total, 0});
   CheckLimit("GeneSize", geneSize, Limits().MaxGeneSize);
   CheckChromosomes(IXMLChromosomes(Domain.FindChild("Chromosomes")), static_cast<int>(geneSize));
+}
+
+// A distribution index of the Reproduction element: the default when the element is
+// missing, EGAException when it is negative or NaN.
+double ReadDistributionIndex(const TXMLNode& Reproduction, std::string_view Name) {
+  const TXMLNode element = Reproduction.FindChild(Name);
+  if (!element) return DEFAULT_DISTRIBUTION_INDEX;
+  const double value = element.AsFloat();
+  if (!(value >= 0)) throw EGAException(std::string(Name) + " must be a number >= 0, not " + FloatToStr(value));
+  return value;
 }
 
 void WriteNumericGene(const IXMLNumericGeneType& GeneXML, const TMXGAGene& Gene) {
@@ -304,6 +315,14 @@ void TMXCustomGeneticAlgorithm::SaveToXML(const IXMLGeneticAlgorithm& GAXML) {
   TMXCustomGeneticComponent::SaveToXML(GAXML);
   const IXMLGAReproductionType reproduction = GAXML.Get_Reproduction();
   reproduction.Set_CrossoverMethod(EnumName(FCrossoverMethod));
+  // The real-coded settings are written only when set, so documents of other runs stay
+  // as they were.
+  const TXMLNode node = reproduction.Node();
+  if (FCrossoverDistributionIndex != DEFAULT_DISTRIBUTION_INDEX)
+    node.AddChild("CrossoverDistributionIndex").SetAsFloat(FCrossoverDistributionIndex);
+  if (FMutationMethod != gmBitFlip) node.AddChild("MutationMethod").SetText(EnumName(FMutationMethod));
+  if (FMutationDistributionIndex != DEFAULT_DISTRIBUTION_INDEX)
+    node.AddChild("MutationDistributionIndex").SetAsFloat(FMutationDistributionIndex);
   reproduction.Set_CrossoverProbability(static_cast<float>(CrossoverProbability()));
   reproduction.Set_InversionProbability(static_cast<float>(InversionProbability()));
   reproduction.Set_MutationProbability(static_cast<float>(MutationProbability()));
@@ -328,6 +347,11 @@ void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGeneticAlgorithm& GAXML) {
   const std::string crossoverName = reproduction.Get_CrossoverMethod();
   const int crossoverMethod = crossoverName.empty() ? static_cast<int>(cmGeneBoundary)
                                                     : EnumValue<TGACrossoverMethod>(crossoverName);
+  const std::string mutationName = detail::ChildTextOrEmpty(reproduction.Node(), "MutationMethod");
+  const int mutationMethod =
+      mutationName.empty() ? static_cast<int>(gmBitFlip) : EnumValue<TGAMutationMethod>(mutationName);
+  const double crossoverIndex = ReadDistributionIndex(reproduction.Node(), "CrossoverDistributionIndex");
+  const double mutationIndex = ReadDistributionIndex(reproduction.Node(), "MutationDistributionIndex");
   const float crossoverProbability = reproduction.Get_CrossoverProbability();
   const float inversionProbability = reproduction.Get_InversionProbability();
   const float mutationProbability = reproduction.Get_MutationProbability();
@@ -339,6 +363,9 @@ void TMXCustomGeneticAlgorithm::LoadFromXML(const IXMLGeneticAlgorithm& GAXML) {
 
   TMXCustomGeneticComponent::LoadFromXML(GAXML);
   if (crossoverMethod >= 0) FCrossoverMethod = static_cast<TGACrossoverMethod>(crossoverMethod);
+  if (mutationMethod >= 0) FMutationMethod = static_cast<TGAMutationMethod>(mutationMethod);
+  FCrossoverDistributionIndex = crossoverIndex;
+  FMutationDistributionIndex = mutationIndex;
   SetCrossoverProbability(crossoverProbability);
   SetInversionProbability(inversionProbability);
   SetMutationProbability(mutationProbability);
@@ -378,14 +405,19 @@ void TMXGeneticAlgorithm::DeclareProperties(TPropertyRegistry& Reg) {
   using GA = TMXCustomGeneticAlgorithm;
   TMXCustomGeneticAlgorithm::DeclareProperties(Reg);
   DeclareCoreProperties(Reg, {"DiversityLimit"});
+  Reg.Float("CrossoverDistributionIndex", &GA::CrossoverDistributionIndex, &GA::SetCrossoverDistributionIndex,
+            DEFAULT_DISTRIBUTION_INDEX);
   Reg.Enum("CrossoverMethod", &GA::CrossoverMethod, &GA::SetCrossoverMethod, cmGeneBoundary);
   DeclareCoreProperties(Reg, {"ElitistPct", "FitnessCutoff", "FitnessMethod", "Generation", "GenerationLimit",
                               "UseGenerationLimit"});
   Reg.Collection("Genes", [this] { return Genes(); });
   Reg.Int("GeneSize", &GA::GeneSize, &GA::SetGeneSize).NoDefault();
   DeclareCoreProperties(Reg, {"InitialPopulation", "InitialDuplicatesRetries", "Population", "CrossoverProbability",
-                              "InversionProbability", "MutationProbability", "ObjectiveCount", "ObjectiveSenses",
-                              "HypervolumeReference"});
+                              "InversionProbability", "MutationProbability"});
+  Reg.Float("MutationDistributionIndex", &GA::MutationDistributionIndex, &GA::SetMutationDistributionIndex,
+            DEFAULT_DISTRIBUTION_INDEX);
+  Reg.Enum("MutationMethod", &GA::MutationMethod, &GA::SetMutationMethod, gmBitFlip);
+  DeclareCoreProperties(Reg, {"ObjectiveCount", "ObjectiveSenses", "HypervolumeReference"});
   Reg.Event("OnCrossover", &GA::OnCrossover, &GA::SetOnCrossover);
   DeclareCoreProperties(Reg, {"OnEvaluateFitness", "OnReproduction", "OnMutation", "OnEvolve", "OnInitialization",
                               "OnInitializeChild", "Operations", "SelectionMethod", "OnSelection", "TournamentField",

@@ -28,9 +28,18 @@ using TIntegerArray = std::vector<std::int32_t>;
 enum TGeneType { gtUnknown, gtBoolean, gtInteger, gtFloat, gtEnumeration };
 EVOKIT_ENUM_NAMES(TGeneType, "gtUnknown", "gtBoolean", "gtInteger", "gtFloat", "gtEnumeration");
 
-enum TGACrossoverMethod { cmGeneBoundary, cmBitBoundary, cmByteBoundary, cmWordBoundary, cmLongwordBoundary };
+// cmSimulatedBinary crosses numeric genes as real numbers (simulated binary crossover)
+// instead of cutting the bit string.
+enum TGACrossoverMethod {
+  cmGeneBoundary, cmBitBoundary, cmByteBoundary, cmWordBoundary, cmLongwordBoundary, cmSimulatedBinary
+};
 EVOKIT_ENUM_NAMES(TGACrossoverMethod, "cmGeneBoundary", "cmBitBoundary", "cmByteBoundary", "cmWordBoundary",
-                  "cmLongwordBoundary");
+                  "cmLongwordBoundary", "cmSimulatedBinary");
+
+// How the GA mutates a chromosome: gmBitFlip flips bits, gmPolynomial moves numeric
+// genes by polynomial mutation (other genes still flip bits).
+enum TGAMutationMethod { gmBitFlip, gmPolynomial };
+EVOKIT_ENUM_NAMES(TGAMutationMethod, "gmBitFlip", "gmPolynomial");
 
 enum TGAFitnessMethod { fmMinimize, fmMaximize, fmWeightedMinimize, fmWeightedMaximize };
 EVOKIT_ENUM_NAMES(TGAFitnessMethod, "fmMinimize", "fmMaximize", "fmWeightedMinimize", "fmWeightedMaximize");
@@ -65,7 +74,7 @@ EVOKIT_ENUM_NAMES(TGPGeneticInstruction, "gpVariable", "gpConstant", "gpFunction
 using TGPGeneticInstructions = TSet<TGPGeneticInstruction, std::uint8_t>;
 
 // The GP crossover enumeration has one value. Its name clashes with no GA value
-// because the GA's values are cmGeneBoundary..cmLongwordBoundary.
+// because the GA's values are cmGeneBoundary..cmSimulatedBinary.
 enum TGPCrossoverMethod { cmSubtree };
 EVOKIT_ENUM_NAMES(TGPCrossoverMethod, "cmSubtree");
 
@@ -105,6 +114,8 @@ inline constexpr double NONTERMINALS_SELECTION_PROBABILITY = 0.9;
 inline constexpr double DEFAULT_PARSIMONY_COEFFICIENT = 1.0;
 inline constexpr double DEFAULT_TARPEIAN_PROBABILITY = 0.3;
 inline constexpr double DEFAULT_ADAPTION_SAMPLE_SIZE = 0.25;
+// Distribution index of the GA's simulated binary crossover and polynomial mutation.
+inline constexpr double DEFAULT_DISTRIBUTION_INDEX = 20.0;
 // Defaults of the evolution core's other settings: the constructor applies them and
 // component streaming leaves a value equal to them unwritten.
 inline constexpr int DEFAULT_INITIAL_POPULATION = 100;

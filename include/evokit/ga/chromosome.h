@@ -63,6 +63,15 @@ class TMXGABits : public TMXEncodedBits {
   // The same with CrossBit drawn from [0, Source1.Size()).
   TMXGABits* CrossOver(const TMXGABits& Source1, const TMXGABits& Source2);
 
+  // Flips each of the Count bits from Offset independently with probability
+  // MutationProbability, one draw from [0, 1) per bit from Offset upward (0 or below, or
+  // NaN, flips nothing and 1 or above flips every bit; neither draws). A field outside
+  // the chromosome raises EMXException before anything changes. True when a bit flipped.
+  bool MutateField(TGAProbability MutationProbability, int Offset, int Count);
+  // Marks the owner's fitness stale without a change notification, as the operators do;
+  // for steps that write the chromosome through its genes.
+  void MarkOwner() const;
+
   // The bit text (TMXEncodedBits::ToString).
   std::string ToString() const override;
 
@@ -71,8 +80,6 @@ class TMXGABits : public TMXEncodedBits {
   TMXGABits& operator=(const TMXGABits&) = default;
 
  private:
-  // Marks the owner's fitness stale without a change notification.
-  void MarkOwner() const;
   // XORs Mask into the Count (<= 64) bits at Offset.
   void XorChunk(int Offset, int Count, std::uint64_t Mask);
 

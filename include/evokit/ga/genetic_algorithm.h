@@ -2,8 +2,9 @@
 // component for bit-string chromosomes. It owns the gene definitions, fixes the
 // chromosome length (GeneSize) and keeps every chromosome of its population at it, and
 // supplies the genome steps of the generation loop: duplicate-avoiding random
-// initialisation, one-point crossover at gene, bit, byte, word or longword boundaries
-// (with its own OnCrossover event), per-bit mutation and run inversion.
+// initialisation, one-point crossover at gene, bit, byte, word or longword boundaries or
+// simulated binary crossover of the numeric genes (with its own OnCrossover event),
+// per-bit or polynomial mutation, and run inversion.
 // TMXGeneticAlgorithm is the class an application uses. Saving and loading the GA
 // documents, and component streaming, are added by the GA persistence module.
 // Thread safety: as TMXCustomGeneticComponent. Under ParallelEvolve the crossover,
@@ -24,7 +25,8 @@ class IXMLGeneticAlgorithm;
 class IXMLGADomainType;
 
 // Crossover event of the GA component. CrossoverBit (in/out) is the number of leading
-// bits Child takes from Parent1; clearing DoMutation stops the crossover into Child.
+// bits Child takes from Parent1; under cmSimulatedBinary it is passed as -1 and what the
+// handler leaves in it is ignored. Clearing DoMutation stops the crossover into Child.
 using TMXGACrossoverEvent =
     std::function<void(TObject* Sender, TMXGAIndividual* Parent1, TMXGAIndividual* Parent2,
                        TMXGAIndividual* Child, std::int32_t& CrossoverBit, bool& DoMutation)>;
@@ -40,8 +42,8 @@ class TMXCustomGeneticAlgorithm : public TMXCustomGeneticComponent {
   std::string ClassName() const override { return "TMXCustomGeneticAlgorithm"; }
 
   // From another GA component: GeneSize as a plain value (existing chromosomes keep
-  // their length), CrossoverMethod and a copy of the genes; then, for every source, the
-  // genetic component's Assign.
+  // their length), CrossoverMethod, MutationMethod, both distribution indices and a copy
+  // of the genes; then, for every source, the genetic component's Assign.
   void Assign(const TPersistent* Source) override;
 
   // --- Genes and chromosome length ---------------------------------------------------
@@ -67,6 +69,17 @@ class TMXCustomGeneticAlgorithm : public TMXCustomGeneticComponent {
   // cmBitBoundary.
   TGACrossoverMethod CrossoverMethod() const { return FCrossoverMethod; }
   void SetCrossoverMethod(TGACrossoverMethod Value) { FCrossoverMethod = Value; }
+  // How DoMutate changes a chromosome (see DoMutate). Any value outside the enumeration
+  // acts as gmBitFlip.
+  TGAMutationMethod MutationMethod() const { return FMutationMethod; }
+  void SetMutationMethod(TGAMutationMethod Value) { FMutationMethod = Value; }
+  // Distribution indices of the simulated binary crossover and of the polynomial
+  // mutation: the larger, the closer children stay to their parents. A negative or NaN
+  // value raises EGAException and changes nothing.
+  double CrossoverDistributionIndex() const { return FCrossoverDistributionIndex; }
+  void SetCrossoverDistributionIndex(double Value);
+  double MutationDistributionIndex() const { return FMutationDistributionIndex; }
+  void SetMutationDistributionIndex(double Value);
 
   // This component's crossover event, fired by DoCrossover for each child. The genetic
   // component's own crossover veto stays reachable as TMXCustomGeneticComponent::OnCrossover.
@@ -92,17 +105,21 @@ class TMXCustomGeneticAlgorithm : public TMXCustomGeneticComponent {
   // --- Persistence (ga_persistence.cpp) ------------------------------------------------
   using TMXCustomGeneticComponent::LoadFromXML;
   using TMXCustomGeneticComponent::SaveToXML;
-  // Writes the GeneticDocument settings, then Reproduction (CrossoverMethod, the three
-  // probabilities, SelectionMethod with Method, ElitistPercent and TournamentField), then
-  // Domain.
+  // Writes the GeneticDocument settings, then Reproduction (CrossoverMethod; then
+  // CrossoverDistributionIndex, MutationMethod and MutationDistributionIndex, each only
+  // when not at its default; the three probabilities, SelectionMethod with Method,
+  // ElitistPercent and TournamentField), then Domain.
   virtual void SaveToXML(const IXMLGeneticAlgorithm& GAXML);
   // Writes GenoType, FittestIndividual (when there is one) and Chromosomes.
   virtual void SaveToXML(const IXMLGADomainType& GAXML);
   // Reads the GeneticDocument settings, then Reproduction: CrossoverMethod by name (a
-  // missing or empty one is cmGeneBoundary, an unknown one keeps the current method), the
+  // missing or empty one is cmGeneBoundary, an unknown one keeps the current method),
+  // MutationMethod likewise (missing or empty: gmBitFlip), the distribution indices (a
+  // missing one is the default; a negative or NaN one raises EGAException), the
   // probabilities, the selection method by name (an unknown or empty one keeps the
   // current method), ElitistPct and TournamentField through their setters; then Domain.
-  // The settings and reproduction values are all converted before the first is applied.
+  // The settings and reproduction values are all converted and checked before the first
+  // is applied.
   virtual void LoadFromXML(const IXMLGeneticAlgorithm& GAXML);
   // Initialises a component that never was (with an empty population, restoring
   // InitialPopulation afterwards, also on error), reads GenoType into the genes and
@@ -138,9 +155,22 @@ class TMXCustomGeneticAlgorithm : public TMXCustomGeneticComponent {
   // or with one gene of Size 0, picks a bit-boundary point), lets OnCrossover change the
   // point and the flag for Child1 and then, with the parents swapped, for Child2, and
   // crosses each child while the flag holds. Returns the final flag.
+  // cmSimulatedBinary: the point is -1 for both events, and each child whose flag held
+  // becomes a copy of its own first parent (Child1 of Parent1, Child2 of Parent2) whose
+  // numeric genes are then crossed by bounded simulated binary crossover: each gene,
+  // with probability 1/2 and when the parents' values differ, gets a pair of children
+  // spread by CrossoverDistributionIndex around the parents, clamped to the gene's
+  // bounds (rounded for whole-number genes) and handed to the two children in random
+  // order. Numeric genes are gtInteger and gtFloat; a gtFloat of a width other than 32
+  // or 64 bits holds a whole number. A parent value outside the bounds counts as the
+  // nearest bound; a NaN leaves the gene as the children's own parents have it.
   bool DoCrossover(TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child1,
                    TMXIndividual* Child2) override;
-  // The chromosome's Mutate(MutationProbability).
+  // gmBitFlip: the chromosome's Mutate(MutationProbability). gmPolynomial: each numeric
+  // gene (as for cmSimulatedBinary), with probability MutationProbability, moves by
+  // bounded polynomial mutation with MutationDistributionIndex and stays within its
+  // bounds (rounded for whole-number genes); the bits of every other gene, and the bits
+  // past the genes, flip with MutationProbability each. True when a bit changed.
   bool DoMutate(TMXIndividual* Item) override;
   // The chromosome's Invert(-1, -1); true.
   bool DoInvert(TMXIndividual* Item) override;
@@ -149,10 +179,21 @@ class TMXCustomGeneticAlgorithm : public TMXCustomGeneticComponent {
   std::int32_t CrossoverPoint(std::int32_t Length);
 
  private:
+  // The cmSimulatedBinary part of DoCrossover, for the children whose flag held (either
+  // may be nullptr).
+  void SimulatedBinaryCrossover(TMXGAIndividual* Parent1, TMXGAIndividual* Parent2, TMXGAIndividual* Child1,
+                                TMXGAIndividual* Child2);
+  // The gmPolynomial part of DoMutate.
+  bool PolynomialMutation(TMXGAIndividual* Item);
+
+ private:
   // Settings: the genes, the chromosome length and the crossover scheme.
   std::unique_ptr<TMXGAGenes> FGenes;
   std::int32_t FGeneSize = 0;
   TGACrossoverMethod FCrossoverMethod = cmGeneBoundary;
+  TGAMutationMethod FMutationMethod = gmBitFlip;
+  double FCrossoverDistributionIndex = DEFAULT_DISTRIBUTION_INDEX;
+  double FMutationDistributionIndex = DEFAULT_DISTRIBUTION_INDEX;
   // Events.
   TMXGACrossoverEvent FOnCrossover;
 };
