@@ -107,21 +107,24 @@ TEST(RealCodedGA, SimulatedBinaryCrossoverKeepsBoundsOwnFieldsAndTheMean) {
 
 // The distribution index sets the spread: the children's distance over the parents'
 // (the spread factor) stays near 1 with a large index and strays far with a small one.
+// Either child is the lower one as often.
 TEST(RealCodedGA, DistributionIndexSetsTheSpread) {
   const auto meanStray = [](double Eta) {
     RandSeed(3);
     TMixedGA m;
     m.GA.SetCrossoverDistributionIndex(Eta);
     double stray = 0;
-    int count = 0;
+    int count = 0, lower = 0;
     for (int round = 0; round < 2000; ++round) {
       m.Gene(6).SetGeneAsDouble(*m.Item(0).Bits(), 0.4);
       m.Gene(6).SetGeneAsDouble(*m.Item(1).Bits(), 0.6);
       m.GA.Crossover(&m.Item(0), &m.Item(1), &m.Item(2), &m.Item(3));
       if (m.Value(2, 6) == 0.4 || m.Value(2, 6) == 0.6) continue;  // not crossed
       stray += std::abs(std::abs(m.Value(3, 6) - m.Value(2, 6)) / 0.2 - 1);
+      lower += m.Value(2, 6) < m.Value(3, 6);
       ++count;
     }
+    EXPECT_NEAR(static_cast<double>(lower) / count, 0.5, 0.08) << Eta;
     return stray / count;
   };
   EXPECT_LT(meanStray(100), 0.05);

@@ -39,7 +39,12 @@ void RandomGA(TMXGeneticAlgorithm& GA) {
   }
   GA.SetOnEvaluateFitness(NamedHandler<TMXFitnessEvent>("CountBits", CountBits));
   GA.SetFitnessMethod(static_cast<TGAFitnessMethod>(Random(2)));
-  GA.SetCrossoverMethod(static_cast<TGACrossoverMethod>(Random(5)));
+  GA.SetCrossoverMethod(static_cast<TGACrossoverMethod>(Random(6)));
+  if (Random(2)) {
+    GA.SetMutationMethod(gmPolynomial);
+    GA.SetCrossoverDistributionIndex(static_cast<double>(Random(60)) / 2);
+    GA.SetMutationDistributionIndex(static_cast<double>(Random(60)) / 2);
+  }
   GA.SetCrossoverProbability(Random()), GA.SetInversionProbability(Random()), GA.SetMutationProbability(Random());
   GA.SetElitistPct(Random()), GA.SetTournamentField(2 + static_cast<int>(Random(4)));
   GA.SetUseGenerationLimit(Random(2)), GA.SetGenerationLimit(1 + static_cast<int>(Random(500)));

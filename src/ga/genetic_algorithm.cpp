@@ -51,10 +51,9 @@ double ReadNumber(const TMXGAGene& Gene, const TMXEncodedBits& Bits) {
 
 double ClampTo(double Value, double Low, double High) { return Value < Low ? Low : (Value > High ? High : Value); }
 
-// Writes Value, clamped to the gene's bounds, through the gene's writers; whole-number
-// genes get it rounded to the nearest integer (ties to even).
+// Writes Value through the gene's writers, which clamp it to the gene's bounds;
+// whole-number genes get it rounded to the nearest integer (ties to even) first.
 void WriteNumber(TMXGAGene& Gene, TMXEncodedBits& Bits, double Value) {
-  Value = ClampTo(Value, Gene.MinValue(), Gene.MaxValue());
   if (HoldsReal(Gene)) {
     if (Gene.Size() == 32) Gene.SetGeneAsFloat(Bits, static_cast<float>(Value));
     else Gene.SetGeneAsDouble(Bits, Value);
