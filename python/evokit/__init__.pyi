@@ -64,6 +64,11 @@ class CrossoverMethod(enum.IntEnum):
     BYTE_BOUNDARY = 2
     WORD_BOUNDARY = 3
     LONGWORD_BOUNDARY = 4
+    SIMULATED_BINARY = 5
+
+class MutationMethod(enum.IntEnum):
+    BIT_FLIP = 0
+    POLYNOMIAL = 1
 
 class GeneticOperation(enum.IntEnum):
     CROSSOVER = 0
@@ -231,6 +236,9 @@ class _Component:
 class GeneticAlgorithm(_Component):
     gene_size: int
     crossover_method: CrossoverMethod
+    mutation_method: MutationMethod
+    crossover_distribution_index: float
+    mutation_distribution_index: float
     # With objective_count > 0 the fitness returns one number per objective.
     fitness: Optional[Callable[[Individual], float | Sequence[float] | npt.ArrayLike]]
     weighted_fitness: Optional[Callable[[Individual], float]]

@@ -36,7 +36,8 @@ void BindComponent(py::class_<S, std::shared_ptr<S>>& Cls) {
                   "How likely a pair of parents is crossed (0 to 1, clamped)."},
            {"mutation_probability", &TMXCustomGeneticComponent::MutationProbability,
             &TMXCustomGeneticComponent::SetMutationProbability,
-            "How likely a child is mutated (0 to 1, clamped); a GA then flips each bit with this probability."},
+            "How likely a child is mutated (0 to 1, clamped); a GA then flips each bit (under POLYNOMIAL "
+            "mutation, moves each numeric gene) with this probability."},
            {"inversion_probability", &TMXCustomGeneticComponent::InversionProbability,
             &TMXCustomGeneticComponent::SetInversionProbability, "How likely a child is inverted (0 to 1, clamped)."},
            {"diversity_limit", &TMXCustomGeneticComponent::DiversityLimit, &TMXCustomGeneticComponent::SetDiversityLimit,

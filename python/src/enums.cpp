@@ -58,6 +58,7 @@ void BindEnums(py::module_& m) {
   AddEnum<TGASelectionMethod>(m, "SelectionMethod");
   AddEnum<TGAObjectiveSense>(m, "ObjectiveSense");
   AddEnum<TGACrossoverMethod>(m, "CrossoverMethod");
+  AddEnum<TGAMutationMethod>(m, "MutationMethod");
   AddEnum<TGAGeneticOperation>(m, "GeneticOperation");
   AddEnum<TGeneType>(m, "GeneType");
   AddEnum<TGPInitializationMethod>(m, "InitializationMethod");

@@ -164,7 +164,23 @@ void BindGA(py::module_& m) {
   }, "The chromosome length in bits; add_gene grows it to cover the genes.");
   EnumProperty(ga, "crossover_method", "CrossoverMethod", [](G& s) -> auto& { return s.GA; },
                &TMXCustomGeneticAlgorithm::CrossoverMethod, &TMXCustomGeneticAlgorithm::SetCrossoverMethod,
-               "Where crossover may cut the chromosomes: at gene, bit, byte, word or longword boundaries.");
+               "Where crossover may cut the chromosomes: at gene, bit, byte, word or longword boundaries; or "
+               "SIMULATED_BINARY: numeric genes are crossed as numbers, the others copied from each child's own "
+               "first parent.");
+  EnumProperty(ga, "mutation_method", "MutationMethod", [](G& s) -> auto& { return s.GA; },
+               &TMXCustomGeneticAlgorithm::MutationMethod, &TMXCustomGeneticAlgorithm::SetMutationMethod,
+               "BIT_FLIP flips each bit with mutation_probability; POLYNOMIAL moves each numeric gene with "
+               "mutation_probability by polynomial mutation within its bounds (other genes' bits still flip).");
+  ga.def_property(
+      "crossover_distribution_index", [](const G& s) { return s.GA.CrossoverDistributionIndex(); },
+      [](G& s, double v) { s.GA.SetCrossoverDistributionIndex(v); },
+      "The distribution index of SIMULATED_BINARY crossover (default 20, at least 0; GAError otherwise): the "
+      "larger, the closer the children stay to their parents.");
+  ga.def_property(
+      "mutation_distribution_index", [](const G& s) { return s.GA.MutationDistributionIndex(); },
+      [](G& s, double v) { s.GA.SetMutationDistributionIndex(v); },
+      "The distribution index of POLYNOMIAL mutation (default 20, at least 0; GAError otherwise): the larger, "
+      "the smaller the moves.");
   ga.def_property_readonly("fittest", [](const std::shared_ptr<G>& s) -> py::object {
     if (!s->GA.FittestIndividual()) return py::none();
     return py::cast(PyIndividual{s, TWhere::Fittest, 0});
@@ -179,7 +195,8 @@ void BindGA(py::module_& m) {
       "Called as on_crossover(parent1, parent2, child, point) for each child of a crossover, the child still a "
       "copy of parent1 and point the number of leading bits it is to take from parent1 (the second child is "
       "called with the parents swapped and the first call's outcome). Returns None to go ahead, False to leave "
-      "the child uncrossed, or another point in 0..gene_size.");
+      "the child uncrossed, or another point in 0..gene_size. Under SIMULATED_BINARY the point is -1 and a "
+      "returned point is ignored.");
   ga.def("use_count_set_bits_fitness", [](G& s) {
     CheckHandlerChange(s);
     s.Fitness = py::none();

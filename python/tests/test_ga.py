@@ -17,6 +17,8 @@ def onemax(bits=64, **kw):
     ("selection_method", evokit.SelectionMethod.ELITIST, evokit.SelectionMethod.ELITIST),
     ("selection_method", evokit.SelectionMethod.CUSTOM, evokit.SelectionMethod.CUSTOM),
     ("crossover_method", evokit.CrossoverMethod.BYTE_BOUNDARY, evokit.CrossoverMethod.BYTE_BOUNDARY),
+    ("mutation_method", evokit.MutationMethod.POLYNOMIAL, evokit.MutationMethod.POLYNOMIAL),
+    ("crossover_distribution_index", 0, 0.0), ("mutation_distribution_index", 2.5, 2.5),
     ("operations", {evokit.GeneticOperation.MUTATE}, {evokit.GeneticOperation.MUTATE}),
 ])
 def test_properties_store_as_the_component_does(name, value, stored):
@@ -30,6 +32,8 @@ def test_properties_store_as_the_component_does(name, value, stored):
     ("fitness_method", 1, TypeError), ("selection_method", "smRandom", TypeError),
     ("crossover_probability", "0.5", TypeError), ("fitness_cutoff", float("nan"), ValueError),
     ("initial_population", 10**9, evokit.EGAException), ("fitness", 42, TypeError),
+    ("mutation_method", 1, TypeError), ("crossover_distribution_index", -0.5, evokit.EGAException),
+    ("mutation_distribution_index", float("nan"), evokit.EGAException),
 ])
 def test_bad_values_raise_and_change_nothing(name, value, error):
     ga = evokit.GeneticAlgorithm()
@@ -271,3 +275,14 @@ def test_several_objectives_give_the_front_as_an_array():
         ga.evolve(1)
     with pytest.raises(evokit.ArgumentOutOfRangeError):
         ga.hypervolume_reference = [1.0]
+
+
+def test_real_coded_settings_are_saved():
+    ga = evokit.GeneticAlgorithm(crossover_method=evokit.CrossoverMethod.SIMULATED_BINARY,
+                                 mutation_method=evokit.MutationMethod.POLYNOMIAL,
+                                 crossover_distribution_index=5, mutation_distribution_index=40.5)
+    copy = evokit.GeneticAlgorithm()
+    copy.load_from_string(ga.save_to_string())
+    settings = lambda g: (g.crossover_method, g.mutation_method, g.crossover_distribution_index,
+                          g.mutation_distribution_index)
+    assert settings(copy) == (evokit.CrossoverMethod.SIMULATED_BINARY, evokit.MutationMethod.POLYNOMIAL, 5.0, 40.5)
