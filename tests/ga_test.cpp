@@ -151,9 +151,10 @@ TEST(GeneticAlgorithm, InitializationAvoidsDuplicatesWithinItsBudget) {
 
 // A seeded run repeats: Evolve twice, and ParallelEvolve with 1, 2 and 3 threads (the
 // same population as each other, the odd last child included), for each scheme whose
-// picks do not depend on the order of the workers.
+// picks do not depend on the order of the workers, with bit-level and (for tournaments)
+// real-coded variation.
 TEST(GeneticAlgorithmRun, SeededRunsRepeatWhateverTheThreadCount) {
-  for (TGASelectionMethod method : {smRoulette, smRandom, smTournament, smStochasticTournament}) {
+  for (TGASelectionMethod method : {smRoulette, smRandom, smTournament, smStochasticTournament, smNSGA2}) {
     auto run = [method](int Threads) {
       TParallel::SetMaxThreads(Threads);
       RandSeed(5);
@@ -164,6 +165,11 @@ TEST(GeneticAlgorithmRun, SeededRunsRepeatWhateverTheThreadCount) {
       ga.SetInitialPopulation(41);
       ga.SetMutationProbability(0.02);
       ga.SetInversionProbability(0.2);
+      if (method == smNSGA2) {  // a single objective: the fitness
+        ga.SetCrossoverMethod(cmSimulatedBinary);
+        ga.SetMutationMethod(gmPolynomial);
+        ga.SetMutationProbability(0.3);
+      }
       EXPECT_EQ(Threads > 0 ? ga.ParallelEvolve(15) : ga.Evolve(15), 15);
       TParallel::SetMaxThreads(0);
       return Chromosomes(*ga.Population());

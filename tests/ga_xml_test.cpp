@@ -164,6 +164,10 @@ TEST(GeneticAlgorithmXML, SaveLoadSaveAndResumeOverRandomConfigurations) {
     TStringStream in(written);
     ReadComponent(in, &streamed, &handlers);
     EXPECT_EQ(Written(streamed), written);
+    const auto realCoded = [](const TMXGeneticAlgorithm& GA) {
+      return std::tuple(GA.MutationMethod(), GA.CrossoverDistributionIndex(), GA.MutationDistributionIndex());
+    };
+    EXPECT_EQ(realCoded(streamed), realCoded(source));
 
     if (source.SelectionMethod() == smCustom) target.SetOnSelection(PickFirst), assigned.SetOnSelection(PickFirst);
     for (TMXGeneticAlgorithm* ga : {&source, &target, &assigned}) RandSeed(77), ga->Evolve(3);
