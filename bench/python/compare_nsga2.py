@@ -19,11 +19,22 @@ Measures: the hypervolume of the final first front, from (1.1, 1.1) for the ZDT 
 and (1.1, 1.1, 1.1) for DTLZ2, computed by DEAP's hypervolume module for every side (for
 evokit it is also checked against the library's own front_hypervolume); and the process
 CPU time per generation of the evolution loop (the initial population excluded), both
-sides on one thread, the fitness a Python function on both. Each round is one seed; its
-runs (problem x side) go in a shuffled order so that machine load spreads evenly.
+sides on one thread, the fitness Python code on both. Each round is one seed; its runs
+(problem x side) go in a shuffled order so that machine load spreads evenly.
+
+Fitness. DEAP's sides call the problem function once per individual (toolbox.evaluate on
+one decoded vector), as DEAP's algorithms evaluate. The evokit side runs either
+--evokit-fitness batch (the default): GeneticAlgorithm.batch_fitness, one call per
+generation with the (stale individuals x variables) array of gene values, scored by the
+numpy-vectorised versions of the problems (zdt1_rows and friends, the same arithmetic
+over rows); or --evokit-fitness callback: GeneticAlgorithm.fitness, one call per
+individual with an Individual, scored by the same per-vector functions as DEAP. The two
+modes give the same evolution for a seed as long as the vectorised functions round as the
+scalar ones do.
 
 Usage: PYTHONPATH=build/python /usr/bin/python3 bench/python/compare_nsga2.py
            [--rounds 10] [--generations 250] [--sides evokit,deap-bits,deap-sbx]
+           [--evokit-fitness batch|callback]
 """
 import argparse
 import math
@@ -77,6 +88,44 @@ def dtlz2(x, m=3):
     return tuple(f)
 
 
+# The same problems over the rows of a 2-D array (one candidate per row), returning one
+# row of objectives per candidate: what evokit's batch fitness scores a generation with.
+def zdt_g(X):
+    return 1 + 9 * X[:, 1:].sum(axis=1) / (X.shape[1] - 1)
+
+
+def zdt1_rows(X):
+    g = zdt_g(X)
+    return np.column_stack([X[:, 0], g * (1 - np.sqrt(X[:, 0] / g))])
+
+
+def zdt2_rows(X):
+    g = zdt_g(X)
+    return np.column_stack([X[:, 0], g * (1 - (X[:, 0] / g) ** 2)])
+
+
+def zdt3_rows(X):
+    g = zdt_g(X)
+    r = X[:, 0] / g
+    return np.column_stack([X[:, 0], g * (1 - np.sqrt(r) - r * np.sin(10 * math.pi * X[:, 0]))])
+
+
+def dtlz2_rows(X, m=3):
+    g = ((X[:, m - 1:] - 0.5) ** 2).sum(axis=1)
+    a = X[:, :m - 1] * (math.pi / 2)
+    F = np.empty((len(X), m))
+    for i in range(m):
+        v = 1 + g
+        for j in range(m - 1 - i):
+            v = v * np.cos(a[:, j])
+        if i > 0:
+            v = v * np.sin(a[:, m - 1 - i])
+        F[:, i] = v
+    return F
+
+
+ROWS = {"ZDT1": zdt1_rows, "ZDT2": zdt2_rows, "ZDT3": zdt3_rows, "DTLZ2": dtlz2_rows}
+
 # name: (function, variables, objectives, hypervolume reference)
 PROBLEMS = {
     "ZDT1": (zdt1, 30, 2, (1.1, 1.1)),
@@ -95,7 +144,10 @@ def hypervolume(front, reference):
 
 
 # --- evokit -------------------------------------------------------------------------
-def run_evokit(problem, seed, generations):
+EVOKIT_FITNESS = "batch"  # --evokit-fitness
+
+
+def run_evokit(problem, seed, generations, fitness=None):
     f, n, m, ref = PROBLEMS[problem]
     ga = evokit.GeneticAlgorithm(initial_population=POP, selection_method=evokit.SelectionMethod.NSGA2,
                                  crossover_method=evokit.CrossoverMethod.BIT_BOUNDARY, crossover_probability=0.9,
@@ -105,7 +157,11 @@ def run_evokit(problem, seed, generations):
         ga.add_gene(f"x{i}", evokit.GeneType.INTEGER, BITS)
     ga.objective_senses = [evokit.ObjectiveSense.MINIMIZE] * m
     ga.hypervolume_reference = list(ref)
-    ga.fitness = lambda ind: f(ind.genes / SCALE)
+    if (fitness or EVOKIT_FITNESS) == "batch":
+        rows = ROWS[problem]
+        ga.batch_fitness = lambda genes: rows(genes / SCALE)
+    else:
+        ga.fitness = lambda ind: f(ind.genes / SCALE)
     evokit.rand_seed(seed)
     ga.initialize()
     start = time.process_time()
@@ -187,7 +243,11 @@ def main():
     ap.add_argument("--generations", type=int, default=250)
     ap.add_argument("--problems", default=",".join(PROBLEMS))
     ap.add_argument("--sides", default=",".join(SIDES))
+    ap.add_argument("--evokit-fitness", choices=("batch", "callback"), default="batch",
+                    help="evokit's fitness: one vectorised call per generation (batch) or one call per individual")
     a = ap.parse_args()
+    global EVOKIT_FITNESS
+    EVOKIT_FITNESS = a.evokit_fitness
     problems = a.problems.split(",")
     sides = a.sides.split(",")
     if "evokit" in sides and (evokit is None or not hasattr(evokit.SelectionMethod, "NSGA2")):
