@@ -5,7 +5,8 @@
 // fitness, keeps the raw and weighted fitness statistics, and offers parallel variants
 // of evaluation and evolution. Genome work (initialisation, crossover, mutation,
 // inversion, weighting) is left to virtual Do... steps of subclasses; the fitness
-// function is the user's OnEvaluateFitness event.
+// function is the user's OnEvaluateFitness event, or OnEvaluatePopulation scoring a
+// population's stale individuals in one call.
 // Multi-objective runs: individuals carry a vector of objective values (OnEvaluateObjectives
 // or a DoEvaluateObjectives override); every evaluation of the population ranks it into
 // Pareto fronts (pareto.h) and keeps the first front with its size and hypervolume; the
