@@ -329,3 +329,222 @@ TEST(MultiObjective, SettingsStreamAndReport) {
 }
 
 }  // namespace
+
+// --- Scoring a generation in one call ------------------------------------------------------
+
+namespace {
+
+// What one seeded run leaves: the chromosomes, the statistics and the fittest individual's
+// position, the front and its hypervolume in a multi-objective run.
+struct TRunResult {
+  std::vector<std::string> Chromosomes;
+  std::vector<double> Statistics;
+  int Fittest = -1;
+  std::vector<double> Front;
+  double Hypervolume = 0;
+  bool operator==(const TRunResult&) const = default;
+};
+
+// f(x) = (x - 1)^2 over Schaffer's gene, NaN beyond x = 3.
+double Parabola(const TMXIndividual* Item) {
+  const double x = X(Item);
+  return x > 3 ? std::numeric_limits<double>::quiet_NaN() : (x - 1) * (x - 1);
+}
+
+// Schaffer's rows with the NaN of x > 3, as Schaffer(GA, false) computes them.
+std::vector<double> SchafferRow(const TMXIndividual* Item) {
+  const double x = X(Item);
+  return {x * x, x > 3 ? std::numeric_limits<double>::quiet_NaN() : (x - 2) * (x - 2)};
+}
+
+enum class TRun { Evolve, Parallel2 };
+
+// A seeded run of 12 generations, scored per individual (Batch false) or by a population
+// handler that leaves every third stale individual to the per-individual handler. The
+// handler checks what it is given: exactly the stale individuals of one population, in
+// order, each once per evaluation; Leftovers counts what the per-individual path scored
+// and Calls the handler's calls.
+TRunResult RunScored(int Objectives, TGAFitnessMethod Method, TGASelectionMethod Selection, TRun How, bool Batch,
+                     int* Calls = nullptr, int* Leftovers = nullptr, int* Skipped = nullptr) {
+  TParallel::SetMaxThreads(How == TRun::Evolve ? 0 : 2);
+  RandSeed(21);
+  TMXGeneticAlgorithm ga;
+  if (Objectives > 0) {
+    Schaffer(ga, false);
+  } else {
+    AddGene(ga, gtInteger, 16);
+    ga.SetInitialPopulation(30);
+    ga.SetMutationProbability(0.05);
+    ga.SetSelectionMethod(Selection);
+    ga.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& F) { F = Parabola(Item); });
+  }
+  ga.SetFitnessMethod(Method);
+  std::atomic<int> leftovers{0};
+  if (Batch) {
+    const auto perItem = ga.OnEvaluateFitness();
+    const auto perRow = ga.OnEvaluateObjectives();
+    ga.SetOnEvaluateFitness(perItem ? TMXFitnessEvent([&](TObject* S, TMXIndividual* I, TGAFitness& F) {
+      ++leftovers;
+      perItem(S, I, F);
+    }) : nullptr);
+    if (perRow)
+      ga.SetOnEvaluateObjectives([&](TObject* S, TMXIndividual* I, std::span<double> F) {
+        ++leftovers;
+        perRow(S, I, F);
+      });
+    ga.SetOnEvaluatePopulation([&, Objectives](TObject* Sender, std::span<TMXIndividual* const> Items) {
+      EXPECT_EQ(Sender, &ga);
+      ASSERT_FALSE(Items.empty());
+      const TMXPopulation* population = Items[0]->Collection();
+      std::vector<TMXIndividual*> stale;
+      for (int i = 0; i < population->Count(); ++i)
+        if (population->Items(i)->NeedFitness()) stale.push_back(population->Items(i));
+      EXPECT_EQ(std::vector<TMXIndividual*>(Items.begin(), Items.end()), stale);
+      if (Calls) ++*Calls;
+      for (std::size_t i = 0; i < Items.size(); ++i) {
+        if (i % 3 == 2) {
+          if (Skipped) ++*Skipped;
+          continue;
+        }
+        if (Objectives > 0) {
+          const std::vector<double> row = SchafferRow(Items[i]);
+          Items[i]->SetObjectives(row);
+          Items[i]->SetFitness(row[0]);  // a NaN objective must still make it unfit
+        } else {
+          Items[i]->SetFitness(Parabola(Items[i]));
+        }
+      }
+    });
+  }
+  if (How == TRun::Evolve) ga.Evolve(12);
+  else ga.ParallelEvolve(12);
+  TParallel::SetMaxThreads(0);
+  if (Leftovers) *Leftovers = leftovers;
+  TRunResult out;
+  out.Chromosomes = Chromosomes(*ga.Population());
+  out.Statistics = {ga.MaxFitness(), ga.MinFitness(), ga.AvgFitness(), ga.MaxWeightedFitness(),
+                    ga.MinWeightedFitness(), ga.AvgWeightedFitness()};
+  out.Fittest = ga.FittestIndividual() ? ga.FittestIndividual()->Index() : -1;
+  out.Front = ga.ParetoFrontObjectives();
+  out.Hypervolume = ga.FrontHypervolume();
+  // NaN is unfit whichever path scored it.
+  for (int i = 0; i < ga.Population()->Count(); ++i) {
+    const TMXIndividual* item = ga.Population()->Items(i);
+    const bool failed = X(item) > 3;
+    EXPECT_EQ(item->Fitness() == ga.UnfitFitness(), failed) << i;
+    if (Objectives > 0) {
+      EXPECT_EQ(std::isnan(item->Objectives()[1]), failed) << i;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// A population handler computing the per-individual function gives the seeded run of the
+// per-individual path, under Evolve and under ParallelEvolve on two threads: plain and
+// weighted statistics, tournaments, roulette and the NSGA-II front alike. Its leftovers
+// reach the per-individual handler, and only they.
+TEST(PopulationFitness, SameRunAsPerIndividualScoring) {
+  const struct {
+    int Objectives;
+    TGAFitnessMethod Method;
+    TGASelectionMethod Selection;
+  } cases[] = {{0, fmMinimize, smRoulette},
+               {0, fmWeightedMaximize, smTournament},
+               {0, fmMinimize, smNSGA2},
+               {2, fmMinimize, smNSGA2}};
+  for (const auto& c : cases) {
+    for (const TRun how : {TRun::Evolve, TRun::Parallel2}) {
+      SCOPED_TRACE(std::to_string(c.Objectives) + " " + std::to_string(c.Method) + " " +
+                   std::to_string(c.Selection) + " " + std::to_string(how == TRun::Evolve));
+      int calls = 0, leftovers = 0, skipped = 0;
+      const TRunResult batch =
+          RunScored(c.Objectives, c.Method, c.Selection, how, true, &calls, &leftovers, &skipped);
+      const TRunResult single = RunScored(c.Objectives, c.Method, c.Selection, how, false);
+      EXPECT_EQ(batch, single);
+      EXPECT_FALSE(single.Chromosomes.empty());
+      // One call for the initial population and one per generation (NSGA-II's survivors
+      // are all scored already when the new generation is evaluated).
+      EXPECT_EQ(calls, 13);
+      EXPECT_EQ(leftovers, skipped);
+      EXPECT_GT(skipped, 0);
+    }
+  }
+}
+
+// The handler's values are what the statistics, the fittest individual and the ranking
+// read; leftovers are scored one by one; a handler alone lets evolution run; what it
+// throws propagates, and what it stored before counts.
+TEST(PopulationFitness, ValuesCountAndErrorsPropagate) {
+  TMXGeneticAlgorithm ga;
+  AddGene(ga, gtInteger, 8);
+  ga.SetInitialPopulation(6);
+  ga.SetFitnessMethod(fmMaximize);
+  ga.SetMutationProbability(1);
+  int perItem = 0;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<double> given{2, nan, 7, -1, 5};
+  ga.SetOnEvaluatePopulation([&](TObject*, std::span<TMXIndividual* const> Items) {
+    for (std::size_t i = 0; i < Items.size() && i < given.size(); ++i) Items[i]->SetFitness(given[i]);
+  });
+  ga.SetOnEvaluateFitness([&](TObject*, TMXIndividual*, TGAFitness& F) { ++perItem, F = 3; });
+  ga.Initialize();
+  const TMXPopulation& p = *ga.Population();
+  EXPECT_EQ(perItem, 1);  // the sixth
+  const std::vector<double> expected{2, ga.UnfitFitness(), 7, -1, 5, 3};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(p.Items(i)->Fitness(), expected[static_cast<std::size_t>(i)]) << i;
+  EXPECT_EQ(ga.MaxFitness(), 7);
+  EXPECT_EQ(ga.MinFitness(), -1);
+  EXPECT_EQ(ga.FittestIndividual(), p.Items(2));
+
+  ga.SetOnEvaluateFitness(nullptr);
+  EXPECT_EQ(ga.Evolve(2), 2);  // the population handler alone suffices
+
+  // Parents changed between generations are scored together before breeding. (Two
+  // generations: p is the current population again afterwards.)
+  for (const bool parallel : {false, true}) {
+    std::vector<std::vector<TMXIndividual*>> seen;
+    ga.SetOnEvaluatePopulation([&](TObject*, std::span<TMXIndividual* const> Items) {
+      seen.emplace_back(Items.begin(), Items.end());
+      for (TMXIndividual* item : Items) item->SetFitness(1);
+    });
+    TMXIndividual* parent = ga.Population()->Items(3);
+    parent->Modified();
+    if (parallel) ga.ParallelEvolve();
+    else ga.Evolve();
+    ASSERT_EQ(seen.size(), 2u) << parallel;
+    EXPECT_EQ(seen[0], std::vector<TMXIndividual*>{parent}) << parallel;
+  }
+
+  ga.SetOnEvaluatePopulation([&](TObject*, std::span<TMXIndividual* const> Items) {
+    Items[0]->SetFitness(nan);
+    throw EGAException("scoring failed");
+  });
+  ga.Population()->Items(0)->Modified();
+  ga.Population()->Items(1)->Modified();
+  EXPECT_THROW(ga.EvaluateFitness(), EGAException);
+  EXPECT_FALSE(p.Items(0)->NeedFitness());
+  EXPECT_EQ(p.Items(0)->Fitness(), ga.UnfitFitness());
+  EXPECT_TRUE(p.Items(1)->NeedFitness());
+  ga.SetOnEvaluatePopulation(nullptr);
+  EXPECT_THROW(ga.Evolve(), EGAException);  // no fitness function left
+
+  // With objectives, a NaN objective or a row of another length is unfit too, and the
+  // front is made of the rows given.
+  ga.SetObjectiveCount(2);
+  const std::vector<std::vector<double>> rows{{1, 2}, {1, nan}, {1}, {0.5, 3}, {4, 4}};
+  ga.SetOnEvaluatePopulation([&](TObject*, std::span<TMXIndividual* const> Items) {
+    ASSERT_EQ(Items.size(), 6u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      Items[i]->SetObjectives(rows[i]);
+      Items[i]->SetFitness(i == 4 ? nan : rows[i][0]);
+    }
+  });
+  ga.EvaluateFitness();
+  const std::vector<double> fitness{1, ga.UnfitFitness(), ga.UnfitFitness(), 0.5, ga.UnfitFitness()};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(p.Items(i)->Fitness(), fitness[static_cast<std::size_t>(i)]) << i;
+  EXPECT_EQ(p.Items(2)->Objectives().size(), 2u);
+  EXPECT_EQ(ga.ParetoFront(), (std::vector<TMXIndividual*>{p.Items(0), p.Items(3)}));
+  EXPECT_EQ(ga.ParetoFrontObjectives(), (std::vector<double>{1, 2, 0.5, 3}));
+}

@@ -5,30 +5,41 @@ Problems: ZDT1, ZDT2 and ZDT3 with 30 variables in [0, 1] (two objectives) and D
 three objectives and 12 variables (k = 10). Population 100, 250 generations, 10 seeds.
 
 Encoding. evokit's chromosomes are bit strings and its variation is bit-level, so each
-variable is an unsigned 16-bit integer gene read as x = value / 65535 (a float gene would
-hold the raw bits of a 32-bit float, whose bit flips jump across orders of magnitude).
-Both libraries then run the same variation: one-point crossover at any bit with
+variable is an unsigned 16-bit integer gene read as x = value / 65535 (a float gene holds
+the raw bits of a 32-bit float, whose bit flips jump across orders of magnitude). Both
+libraries then run the same variation: one-point crossover at any bit with
 probability 0.9 per pair, and bit-flip mutation with probability 1/L per bit (L = 16 times
-the number of variables), DEAP on a list of the same L bits decoded the same way
-("deap-bits"). For reference, DEAP's usual real-coded NSGA-II is also run ("deap-sbx":
+the number of variables), evokit ("evokit-bits") and DEAP on a list of the same L bits
+decoded the same way ("deap-bits"). For reference, DEAP's usual real-coded NSGA-II is also run ("deap-sbx":
 SBX crossover, eta 20, probability 0.9; polynomial mutation, eta 20, probability 1/n per
 variable), and evokit's real-coded variation beside it ("evokit-sbx": the same settings
 through CrossoverMethod.SIMULATED_BINARY and MutationMethod.POLYNOMIAL, mutation_probability
 then being the probability per variable). There each variable is a 32-bit float gene
 bounded to [0, 1]; the component's own initialisation draws random bits, which as floats
 are mostly outside [0, 1] (or no number), so an on_initialization handler sets every
-variable to a uniform draw from [0, 1], as DEAP's initialisation does. Selection on every side: binary tournament on rank then crowding distance,
-then survival of the best 100 of parents and children by rank and crowding.
+variable to a uniform draw from [0, 1], as DEAP's initialisation does. Selection on every
+side: binary tournament on rank then crowding distance, then survival of the best 100 of parents and children by rank and crowding.
 
 Measures: the hypervolume of the final first front, from (1.1, 1.1) for the ZDT problems
 and (1.1, 1.1, 1.1) for DTLZ2, computed by DEAP's hypervolume module for every side (for
 evokit it is also checked against the library's own front_hypervolume); and the process
 CPU time per generation of the evolution loop (the initial population excluded), both
-sides on one thread, the fitness a Python function on both. Each round is one seed; its
-runs (problem x side) go in a shuffled order so that machine load spreads evenly.
+sides on one thread, the fitness Python code on both. Each round is one seed; its runs
+(problem x side) go in a shuffled order so that machine load spreads evenly.
+
+Fitness. DEAP's sides call the problem function once per individual (toolbox.evaluate on
+one decoded vector), as DEAP's algorithms evaluate. The evokit side runs either
+--evokit-fitness batch (the default): GeneticAlgorithm.batch_fitness, one call per
+generation with the (stale individuals x variables) array of gene values, scored by the
+numpy-vectorised versions of the problems (zdt1_rows and friends, the same arithmetic
+over rows); or --evokit-fitness callback: GeneticAlgorithm.fitness, one call per
+individual with an Individual, scored by the same per-vector functions as DEAP. The two
+modes give the same evolution for a seed as long as the vectorised functions round as the
+scalar ones do.
 
 Usage: PYTHONPATH=build/python /usr/bin/python3 bench/python/compare_nsga2.py
-           [--rounds 10] [--generations 250] [--sides evokit,deap-bits,deap-sbx,evokit-sbx]
+           [--rounds 10] [--generations 250] [--sides evokit-bits,deap-bits,evokit-sbx,deap-sbx]
+           [--evokit-fitness batch|callback]
 """
 import argparse
 import math
@@ -82,6 +93,44 @@ def dtlz2(x, m=3):
     return tuple(f)
 
 
+# The same problems over the rows of a 2-D array (one candidate per row), returning one
+# row of objectives per candidate: what evokit's batch fitness scores a generation with.
+def zdt_g(X):
+    return 1 + 9 * X[:, 1:].sum(axis=1) / (X.shape[1] - 1)
+
+
+def zdt1_rows(X):
+    g = zdt_g(X)
+    return np.column_stack([X[:, 0], g * (1 - np.sqrt(X[:, 0] / g))])
+
+
+def zdt2_rows(X):
+    g = zdt_g(X)
+    return np.column_stack([X[:, 0], g * (1 - (X[:, 0] / g) ** 2)])
+
+
+def zdt3_rows(X):
+    g = zdt_g(X)
+    r = X[:, 0] / g
+    return np.column_stack([X[:, 0], g * (1 - np.sqrt(r) - r * np.sin(10 * math.pi * X[:, 0]))])
+
+
+def dtlz2_rows(X, m=3):
+    g = ((X[:, m - 1:] - 0.5) ** 2).sum(axis=1)
+    a = X[:, :m - 1] * (math.pi / 2)
+    F = np.empty((len(X), m))
+    for i in range(m):
+        v = 1 + g
+        for j in range(m - 1 - i):
+            v = v * np.cos(a[:, j])
+        if i > 0:
+            v = v * np.sin(a[:, m - 1 - i])
+        F[:, i] = v
+    return F
+
+
+ROWS = {"ZDT1": zdt1_rows, "ZDT2": zdt2_rows, "ZDT3": zdt3_rows, "DTLZ2": dtlz2_rows}
+
 # name: (function, variables, objectives, hypervolume reference)
 PROBLEMS = {
     "ZDT1": (zdt1, 30, 2, (1.1, 1.1)),
@@ -100,48 +149,40 @@ def hypervolume(front, reference):
 
 
 # --- evokit -------------------------------------------------------------------------
-def run_evokit(problem, seed, generations):
+EVOKIT_FITNESS = "batch"  # --evokit-fitness
+
+
+def run_evokit(problem, seed, generations, coding, fitness=None):
     f, n, m, ref = PROBLEMS[problem]
-    ga = evokit.GeneticAlgorithm(initial_population=POP, selection_method=evokit.SelectionMethod.NSGA2,
-                                 crossover_method=evokit.CrossoverMethod.BIT_BOUNDARY, crossover_probability=0.9,
-                                 mutation_probability=1.0 / (n * BITS),
-                                 operations={evokit.GeneticOperation.CROSSOVER, evokit.GeneticOperation.MUTATE})
-    for i in range(n):
-        ga.add_gene(f"x{i}", evokit.GeneType.INTEGER, BITS)
+    common = dict(initial_population=POP, selection_method=evokit.SelectionMethod.NSGA2, crossover_probability=0.9,
+                  operations={evokit.GeneticOperation.CROSSOVER, evokit.GeneticOperation.MUTATE})
+    if coding == "bits":
+        ga = evokit.GeneticAlgorithm(crossover_method=evokit.CrossoverMethod.BIT_BOUNDARY,
+                                     mutation_probability=1.0 / (n * BITS), **common)
+        for i in range(n):
+            ga.add_gene(f"x{i}", evokit.GeneType.INTEGER, BITS)
+        scale = SCALE
+    else:
+        ga = evokit.GeneticAlgorithm(crossover_method=evokit.CrossoverMethod.SIMULATED_BINARY,
+                                     mutation_method=evokit.MutationMethod.POLYNOMIAL, mutation_probability=1.0 / n,
+                                     crossover_distribution_index=20.0, mutation_distribution_index=20.0, **common)
+        for i in range(n):
+            ga.add_gene(f"x{i}", evokit.GeneType.FLOAT, 32, min_value=0.0, max_value=1.0)
+        scale = 1.0
+        rng = np.random.default_rng(seed)
+
+        def uniform_start():
+            for ind in ga.population:
+                ind.genes = rng.random(n)
+            return True
+        ga.on_initialization = uniform_start
     ga.objective_senses = [evokit.ObjectiveSense.MINIMIZE] * m
     ga.hypervolume_reference = list(ref)
-    ga.fitness = lambda ind: f(ind.genes / SCALE)
-    evokit.rand_seed(seed)
-    ga.initialize()
-    start = time.process_time()
-    ga.evolve(generations)
-    elapsed = time.process_time() - start
-    front = np.asarray(ga.front)
-    volume = hypervolume(front, ref)
-    if not math.isclose(volume, ga.front_hypervolume, rel_tol=1e-9, abs_tol=1e-12):
-        sys.exit(f"{problem} seed {seed}: evokit's front_hypervolume {ga.front_hypervolume} != {volume}")
-    return elapsed / generations, volume, len(front)
-
-
-def run_evokit_sbx(problem, seed, generations):
-    f, n, m, ref = PROBLEMS[problem]
-    ga = evokit.GeneticAlgorithm(initial_population=POP, selection_method=evokit.SelectionMethod.NSGA2,
-                                 crossover_method=evokit.CrossoverMethod.SIMULATED_BINARY, crossover_probability=0.9,
-                                 mutation_method=evokit.MutationMethod.POLYNOMIAL, mutation_probability=1.0 / n,
-                                 crossover_distribution_index=20.0, mutation_distribution_index=20.0,
-                                 operations={evokit.GeneticOperation.CROSSOVER, evokit.GeneticOperation.MUTATE})
-    for i in range(n):
-        ga.add_gene(f"x{i}", evokit.GeneType.FLOAT, 32, min_value=0.0, max_value=1.0)
-    ga.objective_senses = [evokit.ObjectiveSense.MINIMIZE] * m
-    ga.hypervolume_reference = list(ref)
-    ga.fitness = lambda ind: f(ind.genes)
-    rng = np.random.default_rng(seed)
-
-    def uniform_start():
-        for ind in ga.population:
-            ind.genes = rng.random(n)
-        return True
-    ga.on_initialization = uniform_start
+    if (fitness or EVOKIT_FITNESS) == "batch":
+        rows = ROWS[problem]
+        ga.batch_fitness = lambda genes: rows(genes / scale)
+    else:
+        ga.fitness = lambda ind: f(ind.genes / scale)
     evokit.rand_seed(seed)
     ga.initialize()
     start = time.process_time()
@@ -211,10 +252,10 @@ def run_deap(problem, seed, generations, coding):
 
 
 SIDES = {
-    "evokit": run_evokit,
+    "evokit-bits": lambda p, s, g: run_evokit(p, s, g, "bits"),
     "deap-bits": lambda p, s, g: run_deap(p, s, g, "bits"),
+    "evokit-sbx": lambda p, s, g: run_evokit(p, s, g, "sbx"),
     "deap-sbx": lambda p, s, g: run_deap(p, s, g, "sbx"),
-    "evokit-sbx": run_evokit_sbx,
 }
 
 
@@ -224,12 +265,17 @@ def main():
     ap.add_argument("--generations", type=int, default=250)
     ap.add_argument("--problems", default=",".join(PROBLEMS))
     ap.add_argument("--sides", default=",".join(SIDES))
+    ap.add_argument("--evokit-fitness", choices=("batch", "callback"), default="batch",
+                    help="evokit's fitness: one vectorised call per generation (batch) or one call per individual")
     a = ap.parse_args()
+    global EVOKIT_FITNESS
+    EVOKIT_FITNESS = a.evokit_fitness
     problems = a.problems.split(",")
     sides = a.sides.split(",")
-    if "evokit" in sides and (evokit is None or not hasattr(evokit.SelectionMethod, "NSGA2")):
-        print("evokit's module has no NSGA2 selection here: the evokit side is left out", file=sys.stderr)
-        sides.remove("evokit")
+    if evokit is None or not hasattr(evokit, "MutationMethod"):
+        print("no evokit module with NSGA-II and real-coded variation here: the evokit sides are left out",
+              file=sys.stderr)
+        sides = [s for s in sides if not s.startswith("evokit")]
     if evokit is not None:
         evokit.set_max_threads(1)
     results = {(p, s): [] for p in problems for s in sides}
@@ -242,14 +288,15 @@ def main():
         print(f"round {r + 1}/{a.rounds} done", file=sys.stderr, flush=True)
 
     print(f"population {POP}, {a.generations} generations, {a.rounds} seeds; hypervolume of the final first "
-          "front from (1.1, 1.1) or (1.1, 1.1, 1.1); CPU seconds per generation (median)")
-    print(f"{'problem':8} {'side':10} {'hypervolume median':>19} {'mean':>8} {'sd':>8} {'min':>8} {'max':>8} "
+          "front from (1.1, 1.1) or (1.1, 1.1, 1.1); CPU seconds per generation (median); evokit's fitness: "
+          f"{a.evokit_fitness}")
+    print(f"{'problem':8} {'side':11} {'hypervolume median':>19} {'mean':>8} {'sd':>8} {'min':>8} {'max':>8} "
           f"{'front':>6} {'s/gen':>9}")
     for p in problems:
         for s in sides:
             times, volumes, sizes = zip(*results[(p, s)])
             sd = statistics.stdev(volumes) if len(volumes) > 1 else 0.0
-            print(f"{p:8} {s:10} {statistics.median(volumes):19.4f} {statistics.mean(volumes):8.4f} {sd:8.4f} {min(volumes):8.4f} "
+            print(f"{p:8} {s:11} {statistics.median(volumes):19.4f} {statistics.mean(volumes):8.4f} {sd:8.4f} {min(volumes):8.4f} "
                   f"{max(volumes):8.4f} {statistics.mean(sizes):6.1f} {statistics.median(times):9.5f}")
 
 

@@ -241,6 +241,9 @@ class GeneticAlgorithm(_Component):
     mutation_distribution_index: float
     # With objective_count > 0 the fitness returns one number per objective.
     fitness: Optional[Callable[[Individual], float | Sequence[float] | npt.ArrayLike]]
+    # Called with the genes of n individuals, shape (n, genes); returns n values, or with
+    # objective_count > 0 an (n, objective_count) array. Assigning one removes fitness.
+    batch_fitness: Optional[Callable[[npt.NDArray[np.float64]], npt.ArrayLike]]
     weighted_fitness: Optional[Callable[[Individual], float]]
     on_selection: Optional[Callable[[Population], Individual | int]]
     on_mutation: Optional[Callable[[Individual], _Veto]]

@@ -33,6 +33,7 @@ struct PyComponent {
   py::object OnInitialization = py::none();
   py::object WeightedFitness = py::none();
   py::object OnConstantMutation = py::none();  // the GP component's only
+  py::object BatchFitness = py::none();        // the GA's only
   // True while a call runs the component (evolving, loading, saving). A callback, or
   // another Python thread, that tries to restructure it meanwhile gets RuntimeError
   // instead of pulling the population from under the running generation.

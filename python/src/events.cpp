@@ -2,9 +2,13 @@
 
 #include <pybind11/numpy.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 namespace evokit::python {
 
@@ -15,10 +19,17 @@ constexpr py::object PyComponent::*kCallableSlots[] = {
     &PyComponent::Fitness,        &PyComponent::OnEvolve,          &PyComponent::OnSelection,
     &PyComponent::OnCrossover,    &PyComponent::OnMutation,        &PyComponent::OnInversion,
     &PyComponent::OnReproduction, &PyComponent::OnInitializeChild, &PyComponent::OnInitialization,
-    &PyComponent::WeightedFitness, &PyComponent::OnConstantMutation};
+    &PyComponent::WeightedFitness, &PyComponent::OnConstantMutation, &PyComponent::BatchFitness};
 
 // The events only one component class has (cleared with the callables behind them).
-void ClearOwnHandlers(PyGA& Self) { Self.GA.SetOnCrossover(nullptr); }
+void ClearOwnHandlers(PyGA& Self) {
+  Self.GA.SetOnCrossover(nullptr);
+  if (!Self.BatchFitness.is_none()) {
+    Self.GA.SetOnEvaluatePopulation(nullptr);
+    Self.GA.SetOnEvaluateFitness(nullptr);
+    Self.GA.SetOnEvaluateObjectives(nullptr);
+  }
+}
 void ClearOwnHandlers(PyGP& Self) {
   Self.GP.SetOnCrossover(nullptr);
   Self.GP.SetOnConstantMutation(nullptr);
@@ -180,18 +191,106 @@ void ObjectivesAnswer(const py::object& Answer, std::span<double> Objectives) {
   for (std::size_t k = 0; k < Objectives.size(); ++k) Objectives[k] = values.data()[k];
 }
 
+namespace {
+
+std::string ShapeText(const py::array& Array) {
+  std::string text = "(";
+  for (py::ssize_t k = 0; k < Array.ndim(); ++k) text += (k ? ", " : "") + std::to_string(Array.shape(k));
+  return text + (Array.ndim() == 1 ? ",)" : ")");
+}
+
+// Calls the batch fitness with the genes of Items and returns its answer, checked before
+// anything is stored: Items.size() rows of max(1, objective count) values.
+std::vector<double> BatchAnswer(PyGA& Self, std::span<TMXIndividual* const> Items) {
+  const int objectives = Self.GA.ObjectiveCount();
+  const auto n = static_cast<py::ssize_t>(Items.size());
+  const py::object answer = Self.BatchFitness(GeneRows(Self.GA, Items));
+  const py::array array = py::array::ensure(answer);
+  if (!array || !std::strchr("biuf", array.dtype().kind()))
+    throw py::type_error("batch_fitness must return an array of numbers, not " + TypeName(answer));
+  const bool fits = objectives == 0 ? array.ndim() == 1 && array.shape(0) == n
+                                    : array.ndim() == 2 && array.shape(0) == n && array.shape(1) == objectives;
+  if (!fits)
+    throw py::value_error("batch_fitness must return an array of shape " +
+                          (objectives == 0 ? "(" + std::to_string(n) + ",)"
+                                           : "(" + std::to_string(n) + ", " + std::to_string(objectives) + ")") +
+                          ", one row per individual, not " + ShapeText(array));
+  const auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
+  return std::vector<double>(values.data(), values.data() + values.size());
+}
+
+// Stores row I of Values on Item: its fitness, or its objectives with the first as the
+// fitness (a NaN makes the individual unfit).
+void StoreBatchRow(TMXIndividual* Item, const std::vector<double>& Values, std::size_t I, int Objectives) {
+  if (Objectives == 0) return Item->SetFitness(Values[I]);
+  const auto width = static_cast<std::size_t>(Objectives);
+  Item->SetObjectives(std::span<const double>(Values.data() + I * width, width));
+  Item->SetFitness(Values[I * width]);
+}
+
+// The batch fitness as the population handler, and for individuals read alone as the
+// per-individual handler that suits the objective count.
+void ApplyBatchFitness(PyGA& Self) {
+  PyGA* self = &Self;
+  Self.GA.SetOnEvaluatePopulation([self](TObject*, std::span<TMXIndividual* const> Items) {
+    py::gil_scoped_acquire gil;
+    const std::vector<double> values = BatchAnswer(*self, Items);
+    const int objectives = self->GA.ObjectiveCount();
+    for (std::size_t i = 0; i < Items.size(); ++i) StoreBatchRow(Items[i], values, i, objectives);
+  });
+  if (Self.GA.ObjectiveCount() == 0) {
+    Self.GA.SetOnEvaluateObjectives(nullptr);
+    Self.GA.SetOnEvaluateFitness([self](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+      py::gil_scoped_acquire gil;
+      TMXIndividual* const one[] = {Item};
+      Fitness = BatchAnswer(*self, one)[0];
+    });
+    return;
+  }
+  Self.GA.SetOnEvaluateFitness(nullptr);
+  Self.GA.SetOnEvaluateObjectives([self](TObject*, TMXIndividual* Item, std::span<double> Objectives) {
+    py::gil_scoped_acquire gil;
+    TMXIndividual* const one[] = {Item};
+    const std::vector<double> values = BatchAnswer(*self, one);
+    std::copy(values.begin(), values.end(), Objectives.begin());
+  });
+}
+
+}  // namespace
+
 template <class S>
 void InstallFitness(S& Self, const py::object& Callable) {
+  const bool batch = !Self.BatchFitness.is_none();
   if (!StoreHandler(Self, Callable, &PyComponent::Fitness, "fitness")) {
+    if (batch) return;  // None removes no batch fitness
     Self.Comp().SetOnEvaluateFitness(nullptr);
     Self.Comp().SetOnEvaluateObjectives(nullptr);
     return;
   }
+  if (batch) {
+    Self.BatchFitness = py::none();
+    Self.Comp().SetOnEvaluatePopulation(nullptr);
+  }
   ApplyFitness(Self);
+}
+
+void InstallBatchFitness(PyGA& Self, const py::object& Callable) {
+  const bool batch = !Self.BatchFitness.is_none();
+  if (!StoreHandler(Self, Callable, &PyComponent::BatchFitness, "batch_fitness")) {
+    if (!batch) return;  // None removes no per-individual fitness
+    Self.GA.SetOnEvaluatePopulation(nullptr);
+    Self.GA.SetOnEvaluateFitness(nullptr);
+    Self.GA.SetOnEvaluateObjectives(nullptr);
+    return;
+  }
+  Self.Fitness = py::none();
+  ApplyBatchFitness(Self);
 }
 
 template <class S>
 void ApplyFitness(S& Self) {
+  if constexpr (std::is_same_v<S, PyGA>)
+    if (!Self.BatchFitness.is_none()) return ApplyBatchFitness(Self);
   if (Self.Fitness.is_none()) return;
   S* self = &Self;
   if (Self.Comp().ObjectiveCount() == 0) {

@@ -7,9 +7,11 @@
 // component breeds (CheckHandlerChange).
 #pragma once
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <memory>
+#include <span>
 
 #include "component.h"
 
@@ -33,9 +35,19 @@ void BindEvents(py::class_<S, std::shared_ptr<S>>& Cls);
 // numbers instead, as the component's objectives, the first being the fitness.
 template <class S>
 void InstallFitness(S& Self, const py::object& Callable);
-// Installs the stored fitness callable again as the objective count now calls for.
+// Installs the stored fitness callable (or the GA's batch fitness) again as the objective
+// count now calls for.
 template <class S>
 void ApplyFitness(S& Self);
+
+// The GA's batch_fitness: Callable receives the genes of the stale individuals of a
+// generation as one (n, genes) float64 array and answers n fitness values, or with
+// objectives an (n, objective_count) array. It also scores an individual read alone (a
+// one-row array). Assigning a callable removes fitness, as assigning fitness removes it;
+// None removes it.
+void InstallBatchFitness(PyGA& Self, const py::object& Callable);
+// The genes of Items as rows of a float64 array, as Individual.genes gives them (ga.cpp).
+py::array_t<double> GeneRows(const TMXCustomGeneticAlgorithm& GA, std::span<TMXIndividual* const> Items);
 
 // The GA's on_crossover(parent1, parent2, child, point): None goes ahead, False leaves
 // the child uncrossed, a number is another point in 0 .. gene_size.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,18 @@ void SetGeneNumbers(TMXGAGenes& Genes, TMXGABits& Bits, const py::handle& Value)
 }
 
 }  // namespace
+
+py::array_t<double> GeneRows(const TMXCustomGeneticAlgorithm& GA, std::span<TMXIndividual* const> Items) {
+  TMXGAGenes* genes = GA.Genes();
+  const int width = genes->Count();
+  py::array_t<double> out({static_cast<py::ssize_t>(Items.size()), static_cast<py::ssize_t>(width)});
+  double* value = out.mutable_data();
+  for (TMXIndividual* item : Items) {
+    TMXGABits& bits = *static_cast<TMXGAIndividual*>(item)->Bits();
+    for (int j = 0; j < width; ++j) *value++ = GeneNumber(genes->Items(j), bits);
+  }
+  return out;
+}
 
 void BindGA(py::module_& m) {
   BindView<PyGA>(m, "Individual", "One chromosome of a GA population (a view into the component).")
@@ -189,7 +202,19 @@ void BindGA(py::module_& m) {
                            "The current generation, a sequence of Individual views.");
   ga.def_property(
       "fitness", [](const G& s) { return s.Fitness; }, [](G& s, const py::object& v) { InstallFitness(s, v); },
-      "The fitness function: a callable taking an Individual and returning a number (None removes it).");
+      "The fitness function: a callable taking an Individual and returning a number (None removes it). "
+      "Assigning one removes batch_fitness.");
+  ga.def_property(
+      "batch_fitness", [](const G& s) { return s.BatchFitness; },
+      [](G& s, const py::object& v) { InstallBatchFitness(s, v); },
+      "A fitness that scores many individuals in one call, for vectorised (numpy) code: called with a float64 "
+      "array of shape (n, genes) holding the genes of the n individuals to be scored (one row each, as "
+      "Individual.genes gives them) and returning n fitness values, or with objective_count > 0 an array of "
+      "shape (n, objective_count) whose first column is the fitness. Each evaluation of a generation calls it "
+      "once with every individual that needs scoring, under evolve and parallel_evolve alike, on the thread "
+      "that runs them; an individual read alone gets a one-row call. A NaN makes the individual unfit. An "
+      "answer of another shape raises ValueError, one that is no array of numbers TypeError, and nothing of "
+      "it is kept. Assigning a callable removes fitness (as assigning fitness removes this); None removes it.");
   ga.def_property(
       "on_crossover", [](const G& s) { return s.OnCrossover; }, &InstallGACrossover,
       "Called as on_crossover(parent1, parent2, child, point) for each child of a crossover, the child still a "
@@ -200,6 +225,11 @@ void BindGA(py::module_& m) {
   ga.def("use_count_set_bits_fitness", [](G& s) {
     CheckHandlerChange(s);
     s.Fitness = py::none();
+    if (!s.BatchFitness.is_none()) {
+      s.BatchFitness = py::none();
+      s.GA.SetOnEvaluatePopulation(nullptr);
+      s.GA.SetOnEvaluateObjectives(nullptr);
+    }
     s.GA.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
       Fitness = static_cast<TMXGAIndividual*>(Item)->Bits()->CountSetBits();
     });

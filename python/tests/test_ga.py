@@ -286,3 +286,99 @@ def test_real_coded_settings_are_saved():
     settings = lambda g: (g.crossover_method, g.mutation_method, g.crossover_distribution_index,
                           g.mutation_distribution_index)
     assert settings(copy) == (evokit.CrossoverMethod.SIMULATED_BINARY, evokit.MutationMethod.POLYNOMIAL, 5.0, 40.5)
+def schaffer_ga(objectives, batch=None, fitness=None):  # a 16-bit x in [-4, 4] and a flag gene
+    ga = evokit.GeneticAlgorithm(initial_population=30, mutation_probability=0.05)
+    ga.add_gene("x", evokit.GeneType.INTEGER, 16)
+    ga.add_gene("flag", evokit.GeneType.BOOLEAN, 1)
+    ga.batch_fitness, ga.fitness = batch, fitness
+    if objectives:  # after the callables: they follow the new count
+        ga.selection_method = evokit.SelectionMethod.NSGA2
+        ga.objective_senses = [evokit.ObjectiveSense.MINIMIZE, evokit.ObjectiveSense.MAXIMIZE]
+    return ga
+
+
+def schaffer_rows(genes):  # rows of genes -> fitness (x - 1)^2 + flag, or two objectives; NaN beyond x = 3
+    x = -4 + 8 * genes[:, 0] / 65535
+    f1 = np.where(x > 3, np.nan, (x - 1) ** 2 + genes[:, 1])
+    return f1, -(x - 2) ** 2
+
+
+@pytest.mark.parametrize("evolve", ["evolve", "parallel_evolve"])
+@pytest.mark.parametrize("objectives", [0, 2])
+def test_batch_fitness_evolves_as_the_per_individual_fitness(evolve, objectives):
+    calls = []
+
+    def batch_score(genes):
+        assert genes.dtype == np.float64 and genes.shape[1] == 2
+        calls.append(len(genes))
+        f1, f2 = schaffer_rows(genes)
+        return np.column_stack([f1, f2]) if objectives else f1
+
+    def single_score(ind):
+        f1, f2 = schaffer_rows(ind.genes[np.newaxis, :])
+        return [f1[0], f2[0]] if objectives else f1[0]
+
+    def run(batch):
+        ga = schaffer_ga(objectives, batch=batch_score if batch else None, fitness=None if batch else single_score)
+        evokit.set_max_threads(2)
+        evokit.rand_seed(8)
+        getattr(ga, evolve)(10)
+        evokit.set_max_threads(0)
+        return ga
+    batch = run(True)
+    single = run(False)
+    assert calls[0] == 30 and len(calls) == 11  # the first generation, then once per generation
+    np.testing.assert_array_equal(batch.population.bits(), single.population.bits())
+    assert (batch.max_fitness, batch.min_fitness, batch.avg_fitness) == \
+           (single.max_fitness, single.min_fitness, single.avg_fitness)
+    for ind in batch.population:
+        if -4 + 8 * ind.genes[0] / 65535 > 3:
+            assert ind.fitness == np.finfo(np.float32).max  # unfit when minimising
+    if objectives:
+        np.testing.assert_array_equal(batch.front, single.front)
+        assert batch.front_hypervolume == single.front_hypervolume > 0
+    # An individual read alone is scored by the same callable, on one row.
+    ind = batch.population[0]
+    ind.genes = [0, 1]  # x = -4
+    assert ind.fitness == 26.0 and calls[-1] == 1
+    assert list(ind.objectives) == ([26.0, -36.0] if objectives else [])
+
+
+@pytest.mark.parametrize("objectives,answer,error,match", [
+    (0, lambda g: g[:, 0][:-1], ValueError, r"batch_fitness must return an array of shape \(30,\).* not \(29,\)"),
+    (0, lambda g: g, ValueError, r"batch_fitness .*shape \(30,\).* not \(30, 2\)"),
+    (2, lambda g: g[:, 0], ValueError, r"batch_fitness .*shape \(30, 2\).* not \(30,\)"),
+    (0, lambda g: ["x"] * len(g), TypeError, "batch_fitness must return an array of numbers, not list"),
+    (0, lambda g: None, TypeError, "batch_fitness must return an array of numbers, not NoneType"),
+    (0, lambda g: 1 / 0, ZeroDivisionError, "division"),
+])
+def test_batch_fitness_errors_propagate_and_the_component_stays_usable(objectives, answer, error, match):
+    ga = schaffer_ga(objectives, batch=answer)
+    with pytest.raises(error, match=match):
+        ga.evolve(1)
+    assert all(ind.index >= 0 for ind in ga.population)
+    ga.batch_fitness = lambda g: np.column_stack(schaffer_rows(g)) if objectives else schaffer_rows(g)[0]
+    assert ga.evolve(2) == 2 and ga.fittest is not None
+
+
+def test_batch_fitness_and_fitness_replace_each_other():
+    ga = schaffer_ga(0)
+    per_item = lambda ind: 1.0
+    batch = lambda g: np.zeros(len(g))
+    ga.fitness = per_item
+    ga.batch_fitness = batch
+    assert ga.fitness is None and ga.batch_fitness is batch
+    ga.fitness = None  # removes no batch fitness
+    ga.evolve(1)
+    assert ga.batch_fitness is batch and ga.max_fitness == 0
+    ga.fitness = per_item
+    assert ga.batch_fitness is None
+    ga.batch_fitness = None  # removes no fitness
+    ga.evolve(1)
+    assert ga.fitness is per_item and ga.max_fitness == 1
+    ga.batch_fitness = batch
+    ga.batch_fitness = None
+    with pytest.raises(evokit.EGAException, match="No fitness function defined"):
+        ga.evolve(1)
+    with pytest.raises(TypeError, match="batch_fitness must be callable or None"):
+        ga.batch_fitness = 3

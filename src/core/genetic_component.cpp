@@ -174,7 +174,7 @@ void TMXCustomGeneticComponent::Initialize() {
 
 void TMXCustomGeneticComponent::CheckHandlers() const {
   // A multi-objective run may get its fitness from the objectives alone.
-  if (!FOnEvaluateFitness && !(ObjectiveCount() > 0 && FOnEvaluateObjectives))
+  if (!FOnEvaluateFitness && !FOnEvaluatePopulation && !(ObjectiveCount() > 0 && FOnEvaluateObjectives))
     RaiseMessage<EGAException>(_SNoFitnessFunction);
   if (FSelectionMethod == smCustom && !FOnSelection) RaiseMessage<EGAException>(_SNoSelectionFunction);
 }
@@ -202,6 +202,7 @@ void TMXCustomGeneticComponent::DoEvolve() {
   if (!FInitialized) Initialize();
   if (IsFinished() || FPopulation->Count() == 0) return;
   CheckHandlers();
+  EvaluateStale(*FPopulation);  // parents changed since their evaluation, scored together
   PrepareRouletteTable();
   DoStartEvolve();
   TMXPopulation* children = FPopulation.get();
@@ -211,8 +212,12 @@ void TMXCustomGeneticComponent::DoEvolve() {
     PrepareTournamentKeys(*FPreviousGeneration);
     const TScopeExit keys([this] { DropTournamentKeys(); });
     for (int i = 0; i < FPopulation->Count(); i += 2) DoEvolveOneStep(i);
-    // Survival reads (and so evaluates) the children in population order.
-    if (FSelectionMethod == smNSGA2) SelectSurvivors();
+    // Survival reads (and so evaluates) the children in population order, after those a
+    // population handler scores.
+    if (FSelectionMethod == smNSGA2) {
+      EvaluateStale(*FPopulation);
+      SelectSurvivors();
+    }
     EvaluateFitness();
   }
   DoFinishEvolve();

@@ -26,6 +26,7 @@ void TMXCustomGeneticComponent::PrepareParallelStep() {
 
   // Individuals modified since the last evaluation would be evaluated by the first
   // worker that reads them, possibly two at once: evaluate them now.
+  EvaluateStale(*parents);
   bool stale = false;
   for (TCollectionItem* entry : *parents) stale = stale || static_cast<TMXIndividual*>(entry)->NeedFitness();
   if (stale) TParallel::For(0, n - 1, [parents](std::int64_t i) { parents->Items(static_cast<int>(i))->Fitness(); });

@@ -1,6 +1,8 @@
 // Fitness evaluation and statistics of the genetic component, sequential and parallel.
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include <evokit/core/genetic_component.h>
 #include <evokit/platform/parallel.h>
@@ -28,6 +30,40 @@ TGAFitness TMXCustomGeneticComponent::DoEvaluateWeightedFitness(TMXIndividual* I
 
 // --- The whole population -------------------------------------------------------------
 
+void TMXCustomGeneticComponent::DoEvaluatePopulation(std::span<TMXIndividual* const> Items) {
+  if (FOnEvaluatePopulation) FOnEvaluatePopulation(this, Items);
+}
+
+void TMXCustomGeneticComponent::EvaluateStale(const TMXPopulation& Population) {
+  std::vector<TMXIndividual*> stale;
+  for (TCollectionItem* entry : Population)
+    if (auto* item = static_cast<TMXIndividual*>(entry); item->FNeedFitness) stale.push_back(item);
+  if (stale.empty()) return;
+  // What the handler stored gets the checks of the per-individual path: a NaN (or a row of
+  // the wrong length) is unfit. Also for the individuals scored before a handler error.
+  const auto settle = [this, &stale] {
+    const std::size_t width = FObjectiveSenses.size();
+    for (TMXIndividual* item : stale) {
+      if (item->FNeedFitness) continue;
+      bool unfit = std::isnan(item->FFitness);
+      if (width > 0) {
+        if (item->FObjectives.size() != width)
+          item->FObjectives.assign(width, std::numeric_limits<double>::quiet_NaN());
+        unfit = unfit || std::any_of(item->FObjectives.begin(), item->FObjectives.end(),
+                                     [](double Value) { return std::isnan(Value); });
+      }
+      if (unfit) item->FFitness = UnfitFitness();
+    }
+  };
+  try {
+    DoEvaluatePopulation(stale);
+  } catch (...) {
+    settle();
+    throw;
+  }
+  settle();
+}
+
 void TMXCustomGeneticComponent::ClearStatistics() {
   DropParetoRanking();
   FMaxFitness = 0;
@@ -43,6 +79,7 @@ void TMXCustomGeneticComponent::EvaluateFitness() {
     ClearStatistics();
     return;
   }
+  EvaluateStale(*FPopulation);
   DoCalculateFitnessStatistics();
   DoCalculateWeightedFitnessStatistics();
   if (ParetoRanking()) DoCalculateParetoStatistics();
@@ -54,6 +91,7 @@ void TMXCustomGeneticComponent::ParallelEvaluateFitness() {
     ClearStatistics();
     return;
   }
+  EvaluateStale(*FPopulation);
   DoParallelCalculateFitnessStatistics();
   DoCalculateWeightedFitnessStatistics();
   if (ParetoRanking()) DoCalculateParetoStatistics();

@@ -5,7 +5,8 @@
 // fitness, keeps the raw and weighted fitness statistics, and offers parallel variants
 // of evaluation and evolution. Genome work (initialisation, crossover, mutation,
 // inversion, weighting) is left to virtual Do... steps of subclasses; the fitness
-// function is the user's OnEvaluateFitness event.
+// function is the user's OnEvaluateFitness event, or OnEvaluatePopulation scoring a
+// population's stale individuals in one call.
 // Multi-objective runs: individuals carry a vector of objective values (OnEvaluateObjectives
 // or a DoEvaluateObjectives override); every evaluation of the population ranks it into
 // Pareto fronts (pareto.h) and keeps the first front with its size and hypervolume; the
@@ -57,6 +58,9 @@ using TMXParentChildEvent =
 // Objectives of a multi-objective run: the handler fills Objectives (ObjectiveCount values,
 // each in its own sense). They enter as NaN; a NaN left makes the individual unfit.
 using TMXObjectivesEvent = std::function<void(TObject* Sender, TMXIndividual* Item, std::span<double> Objectives)>;
+// Fitness of several individuals in one call (OnEvaluatePopulation): Items are the stale
+// individuals of the population about to be evaluated, in population order.
+using TMXPopulationFitnessEvent = std::function<void(TObject* Sender, std::span<TMXIndividual* const> Items)>;
 // Veto of a mutation or inversion, and the reproduction result: set DoMutation false to cancel.
 using TMXMutationEvent = std::function<void(TObject* Sender, TMXIndividual* Item, bool& DoMutation)>;
 // Parent selection: the handler assigns Parent (it enters as nullptr).
@@ -218,13 +222,29 @@ class TMXCustomGeneticComponent : public TComponent {
   void SetOnEvolve(TNotifyEvent Value) { FOnEvolve = std::move(Value); }
   const TMXInitializationEvent& OnInitialization() const { return FOnInitialization; }
   void SetOnInitialization(TMXInitializationEvent Value) { FOnInitialization = std::move(Value); }
-  // The fitness function; evolution refuses to run without it.
+  // The fitness function; evolution refuses to run without it (or OnEvaluatePopulation).
   const TMXFitnessEvent& OnEvaluateFitness() const { return FOnEvaluateFitness; }
   void SetOnEvaluateFitness(TMXFitnessEvent Value) { FOnEvaluateFitness = std::move(Value); }
-  // Optional weighted fitness; without it the weighted fitness is the raw fitness.
   // The objectives of a multi-objective run; with it, evolution runs without OnEvaluateFitness.
   const TMXObjectivesEvent& OnEvaluateObjectives() const { return FOnEvaluateObjectives; }
   void SetOnEvaluateObjectives(TMXObjectivesEvent Value) { FOnEvaluateObjectives = std::move(Value); }
+  // The fitness of a whole generation in one call, for fitness functions that work on many
+  // genomes at once (vectorised or batched code). Every evaluation of a population
+  // (EvaluateFitness, ParallelEvaluateFitness, the survival step of smNSGA2 and the parents
+  // of a generation that are stale when it starts) first calls it once, on the calling
+  // thread, with the population's stale individuals; it is not called when none is stale.
+  // For each individual it scores, the handler calls SetFitness, and in a multi-objective
+  // run SetObjectives first (ObjectiveCount values, each in its own sense); the fitness
+  // then is usually the first objective, as the per-individual path makes it. A NaN
+  // fitness or objective, or an objective row of another length, makes the individual
+  // unfit as on the per-individual path. Individuals it leaves stale are evaluated one by
+  // one afterwards (OnEvaluateFitness, OnEvaluateObjectives), as is any individual read
+  // alone later. The handler must not add or remove individuals. With it, evolution runs
+  // without OnEvaluateFitness; what it throws propagates as any handler's error does, the
+  // individuals it scored before keeping their values.
+  const TMXPopulationFitnessEvent& OnEvaluatePopulation() const { return FOnEvaluatePopulation; }
+  void SetOnEvaluatePopulation(TMXPopulationFitnessEvent Value) { FOnEvaluatePopulation = std::move(Value); }
+  // Optional weighted fitness; without it the weighted fitness is the raw fitness.
   const TMXFitnessEvent& OnEvaluateWeightedFitness() const { return FOnEvaluateWeightedFitness; }
   void SetOnEvaluateWeightedFitness(TMXFitnessEvent Value) { FOnEvaluateWeightedFitness = std::move(Value); }
   // The selection callback actually called. Assigning a handler switches SelectionMethod
@@ -249,7 +269,8 @@ class TMXCustomGeneticComponent : public TComponent {
   virtual void Initialize();
   // One generation (initialising first when needed), then OnEvolve. A finished component
   // or an empty population produces nothing, but OnEvolve still fires. Throws
-  // EGAException "No fitness function defined" without OnEvaluateFitness, and "No custom
+  // EGAException "No fitness function defined" without OnEvaluateFitness (or
+  // OnEvaluatePopulation, or OnEvaluateObjectives with objectives), and "No custom
   // selection function defined" for smCustom without OnSelection, before the populations
   // are swapped. Exceptions from handlers or subclass steps propagate; the populations
   // then stay swapped with the children bred so far and Generation is unchanged.
@@ -269,7 +290,8 @@ class TMXCustomGeneticComponent : public TComponent {
 
   // --- Fitness ---------------------------------------------------------------------
   // Evaluates the current population as a whole: statistics, fittest individual and the
-  // selection tables of the next generation. Every stale individual is evaluated.
+  // selection tables of the next generation. Every stale individual is evaluated:
+  // first together by OnEvaluatePopulation, when assigned, then one by one.
   virtual void EvaluateFitness();
   // The same with the stale individuals evaluated in parallel (OnEvaluateFitness is then
   // called concurrently for different individuals).
@@ -496,6 +518,9 @@ class TMXCustomGeneticComponent : public TComponent {
   // Item when it holds as many); the fitness of EvaluateFitness(Item, false) when
   // OnEvaluateFitness is assigned, otherwise the first objective.
   virtual TGAFitness DoEvaluateObjectives(TMXIndividual* Item, std::span<double> Objectives);
+  // Calls OnEvaluatePopulation with Items (stale individuals of one population, none
+  // twice). A subclass may score them here itself, as the handler would.
+  virtual void DoEvaluatePopulation(std::span<TMXIndividual* const> Items);
   // Ranks the current population into Pareto fronts with crowding distances and keeps the
   // first front (a step of EvaluateFitness when ranking is on, after the weighted
   // statistics).
@@ -543,6 +568,9 @@ class TMXCustomGeneticComponent : public TComponent {
   bool Maximizing() const { return FFitnessMethod == fmMaximize || FFitnessMethod == fmWeightedMaximize; }
   bool Weighted() const { return FFitnessMethod == fmWeightedMinimize || FFitnessMethod == fmWeightedMaximize; }
   void ClearStatistics();
+  // Hands Population's stale individuals to DoEvaluatePopulation when there are any, then
+  // makes the values it stored count as the per-individual path would (NaN is unfit).
+  void EvaluateStale(const TMXPopulation& Population);
   void CheckHandlers() const;
   // Runs Step (Evolve or ParallelEvolve) up to Generations times, after clearing Halt; stops
   // early once finished or halted. Returns the generations run.
@@ -587,6 +615,7 @@ class TMXCustomGeneticComponent : public TComponent {
   TMXFitnessEvent FOnEvaluateFitness;
   TMXFitnessEvent FOnEvaluateWeightedFitness;
   TMXObjectivesEvent FOnEvaluateObjectives;
+  TMXPopulationFitnessEvent FOnEvaluatePopulation;
   TMXSelectionEvent FOnSelection;
   TMXParentChildEvent FOnInitializeChild;
   TMXCrossoverEvent FOnCrossover;
