@@ -8,6 +8,7 @@
 
 #include "support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <span>
@@ -209,11 +210,43 @@ TEST(RealCodedGA, BadDistributionIndexAndDefaults) {
   EXPECT_EQ(settings(), std::tuple(gmBitFlip, 20.0, 20.0, 0.5));
 }
 
+// Under the real-coded variation the first generation draws every numeric gene within its
+// bounds (whole numbers where the gene holds them) and spreads it over the range; the
+// other fields keep their random bits.
+TEST(RealCodedGA, InitializationDrawsWithinTheBounds) {
+  RandSeed(5);
+  TMixedGA g;
+  g.GA.SetMutationMethod(gmPolynomial);
+  g.GA.SetCrossoverMethod(cmGeneBoundary);
+  for (int i = 0; i < 196; ++i) g.GA.Population()->Add();
+  g.GA.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& F) { F = 0; });
+  g.GA.Initialize();
+  int booleans = 0;
+  for (int gene : {0, 1, 2, 3, 6}) {
+    const double low = g.Gene(gene).MinValue(), high = g.Gene(gene).MaxValue();
+    double least = high, most = low;
+    for (int i = 0; i < 200; ++i) {
+      const double v = g.Value(i, gene);
+      ASSERT_TRUE(v >= low && v <= high) << "gene " << gene << ": " << v;
+      if (gene == 1 || gene == 2) {
+        EXPECT_EQ(v, std::floor(v));
+      }
+      least = std::min(least, v);
+      most = std::max(most, v);
+    }
+    EXPECT_LT(least, low + 0.05 * (high - low)) << "gene " << gene;
+    EXPECT_GT(most, high - 0.05 * (high - low)) << "gene " << gene;
+  }
+  for (int i = 0; i < 200; ++i) booleans += g.Gene(4).GeneAsBoolean(*g.Item(i).Bits());
+  EXPECT_GT(booleans, 60);
+  EXPECT_LT(booleans, 140);
+}
+
 // ZDT1 over 30 variables in [0, 1], each a 32-bit float gene, under NSGA-II with
 // simulated binary crossover and polynomial mutation, gets close to the front in 100
-// generations: hypervolume 0.877 at best, 0 for the random start (every point beyond the
-// reference), and 0 too for bit flips and one-point crossover, which throw the floats
-// out of [0, 1].
+// generations from the component's own start: hypervolume 0.877 at best, 0 for the random
+// start (every point beyond the reference), and 0 too for bit flips and one-point
+// crossover, which throw the floats out of [0, 1].
 TEST(RealCodedGARun, Zdt1FrontIsReached) {
   RandSeed(21);
   TMXGeneticAlgorithm ga;
@@ -227,12 +260,6 @@ TEST(RealCodedGARun, Zdt1FrontIsReached) {
   ga.SetMutationProbability(1.0 / 30);
   ga.SetCrossoverMethod(cmSimulatedBinary);
   ga.SetMutationMethod(gmPolynomial);
-  // Random bits are mostly no number in [0, 1]: the variables start uniform instead.
-  ga.SetOnInitialization([&ga](TObject*, bool& Initialized) {
-    for (int i = 0; i < ga.Population()->Count(); ++i)
-      for (int g = 0; g < 30; ++g) ga.Genes()->Items(g)->SetAsDouble(i, Random());
-    Initialized = true;
-  });
   ga.SetOnEvaluateObjectives([&ga](TObject*, TMXIndividual* Item, std::span<double> F) {
     TMXGABits& bits = *static_cast<TMXGAIndividual*>(Item)->Bits();
     double sum = 0;

@@ -4,21 +4,19 @@
 Problems: ZDT1, ZDT2 and ZDT3 with 30 variables in [0, 1] (two objectives) and DTLZ2 with
 three objectives and 12 variables (k = 10). Population 100, 250 generations, 10 seeds.
 
-Encoding. evokit's chromosomes are bit strings and its variation is bit-level, so each
-variable is an unsigned 16-bit integer gene read as x = value / 65535 (a float gene holds
-the raw bits of a 32-bit float, whose bit flips jump across orders of magnitude). Both
-libraries then run the same variation: one-point crossover at any bit with
-probability 0.9 per pair, and bit-flip mutation with probability 1/L per bit (L = 16 times
-the number of variables), evokit ("evokit-bits") and DEAP on a list of the same L bits
-decoded the same way ("deap-bits"). For reference, DEAP's usual real-coded NSGA-II is also run ("deap-sbx":
-SBX crossover, eta 20, probability 0.9; polynomial mutation, eta 20, probability 1/n per
-variable), and evokit's real-coded variation beside it ("evokit-sbx": the same settings
-through CrossoverMethod.SIMULATED_BINARY and MutationMethod.POLYNOMIAL, mutation_probability
-then being the probability per variable). There each variable is a 32-bit float gene
-bounded to [0, 1]; the component's own initialisation draws random bits, which as floats
-are mostly outside [0, 1] (or no number), so an on_initialization handler sets every
-variable to a uniform draw from [0, 1], as DEAP's initialisation does. Selection on every
-side: binary tournament on rank then crowding distance, then survival of the best 100 of parents and children by rank and crowding.
+Encoding and variation, two pairs of sides:
+- "evokit-bits" and "deap-bits": each variable an unsigned 16-bit integer gene read as
+  x = value / 65535 (DEAP: a list of the same bits decoded the same way); one-point
+  crossover at any bit with probability 0.9 per pair, bit-flip mutation with probability
+  1/L per bit (L = 16 times the number of variables).
+- "evokit-sbx" and "deap-sbx": real-coded, SBX crossover (eta 20, probability 0.9) and
+  polynomial mutation (eta 20, probability 1/n per variable); evokit through
+  CrossoverMethod.SIMULATED_BINARY and MutationMethod.POLYNOMIAL with each variable a 32-bit
+  float gene bounded to [0, 1], which the component's initialisation draws uniformly
+  within its bounds under that variation, as DEAP's does. (Random bits of a float gene are
+  mostly outside [0, 1], which is why the bit-level sides use integer genes.)
+Selection on every side: binary tournament on rank then crowding distance, then survival
+of the best 100 of parents and children by rank and crowding.
 
 Measures: the hypervolume of the final first front, from (1.1, 1.1) for the ZDT problems
 and (1.1, 1.1, 1.1) for DTLZ2, computed by DEAP's hypervolume module for every side (for
@@ -169,13 +167,6 @@ def run_evokit(problem, seed, generations, coding, fitness=None):
         for i in range(n):
             ga.add_gene(f"x{i}", evokit.GeneType.FLOAT, 32, min_value=0.0, max_value=1.0)
         scale = 1.0
-        rng = np.random.default_rng(seed)
-
-        def uniform_start():
-            for ind in ga.population:
-                ind.genes = rng.random(n)
-            return True
-        ga.on_initialization = uniform_start
     ga.objective_senses = [evokit.ObjectiveSense.MINIMIZE] * m
     ga.hypervolume_reference = list(ref)
     if (fitness or EVOKIT_FITNESS) == "batch":

@@ -215,7 +215,7 @@ int TMXCustomGeneticAlgorithm::DoInitialize() {
   int distinct = 0;
   for (int i = 0; i < population->Count(); ++i) {
     TMXGABits* bits = population->Items(i)->Bits();
-    bits->Randomize();
+    RandomizeChromosome(*bits);
     if (!checking) continue;
     // Once the budget is spent the last randomization stands unchecked.
     while (budget > 0) {
@@ -224,10 +224,23 @@ int TMXCustomGeneticAlgorithm::DoInitialize() {
         break;
       }
       --budget;
-      bits->Randomize();
+      RandomizeChromosome(*bits);
     }
   }
   return distinct;
+}
+
+void TMXCustomGeneticAlgorithm::RandomizeChromosome(TMXGABits& Bits) {
+  Bits.Randomize();
+  if (FCrossoverMethod != cmSimulatedBinary && FMutationMethod != gmPolynomial) return;
+  for (int i = 0; i < FGenes->Count(); ++i) {
+    TMXGAGene& gene = *FGenes->Items(i);
+    const double low = gene.MinValue(), high = gene.MaxValue();
+    if (!IsNumericGene(gene) || !(low <= high) || !std::isfinite(high - low)) continue;
+    // Whole-number genes draw each of their values with the same chance.
+    WriteNumber(gene, Bits, HoldsReal(gene) ? low + Random() * (high - low)
+                                            : std::min(std::floor(low + Random() * (high - low + 1)), high));
+  }
 }
 
 std::int32_t TMXCustomGeneticAlgorithm::CrossoverPoint(std::int32_t Length) {

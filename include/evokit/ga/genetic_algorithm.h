@@ -147,10 +147,15 @@ class TMXCustomGeneticAlgorithm : public TMXCustomGeneticComponent {
   // The count, and the count times GeneSize against Limits().MaxPopulationBits.
   void CheckPopulationCapacity(std::int64_t Individuals) const override;
 
-  // Randomizes every chromosome, retrying duplicates (equal bit text) within one budget
-  // of InitialDuplicatesRetries for the whole population; returns the number of distinct
-  // chromosomes recorded (0 without a budget).
+  // Randomizes every chromosome (RandomizeChromosome), retrying duplicates (equal bit
+  // text) within one budget of InitialDuplicatesRetries for the whole population; returns
+  // the number of distinct chromosomes recorded (0 without a budget).
   int DoInitialize() override;
+  // Random bits. Under the real-coded variation (cmSimulatedBinary or gmPolynomial) each
+  // numeric gene then holds a uniform draw within its bounds instead (whole-number genes
+  // each value of their range with the same chance), because random bits of a float gene
+  // are rarely a number within its bounds and those operators clamp what lies outside.
+  void RandomizeChromosome(TMXGABits& Bits);
   // Picks the crossover point by CrossoverMethod (gene-boundary crossover without genes,
   // or with one gene of Size 0, picks a bit-boundary point), lets OnCrossover change the
   // point and the flag for Child1 and then, with the parents swapped, for Child2, and
