@@ -595,7 +595,6 @@ int RunSymreg(const TOptions& o) {
 // front is g = 1, convex (ZDT1), concave (ZDT2) or in five pieces (ZDT3).
 
 constexpr int kZdtVariables = 30;
-constexpr int kZdtBits = 16;
 
 double ZdtH(int Which, double F1, double G) {
   const double r = F1 / G;
@@ -671,14 +670,17 @@ int RunZdt(const TOptions& o) {
   for (int d = 0; d < kZdtVariables; ++d) {
     TMXGAGene* gene = ga.Genes()->Add();
     gene->SetName(std::string(1, 'x').append(std::to_string(d + 1)));
-    gene->SetGeneType(gtInteger);
-    gene->SetSize(kZdtBits);
+    gene->SetGeneType(gtFloat);
+    gene->SetSize(32);
+    gene->SetMaxValue(1);  // a single in [0, 1]
   }
   ga.SetInitialPopulation(o.Population);
   ga.SetSelectionMethod(smNSGA2);
-  ga.SetCrossoverMethod(cmBitBoundary);
+  // Real-coded variation: the numbers are crossed and mutated as numbers.
+  ga.SetCrossoverMethod(cmSimulatedBinary);
+  ga.SetMutationMethod(gmPolynomial);
   ga.SetCrossoverProbability(0.9);
-  ga.SetMutationProbability(1.0 / (kZdtVariables * kZdtBits));
+  ga.SetMutationProbability(1.0 / kZdtVariables);
   ga.SetOperations({goCrossover, goMutate});
   ga.SetObjectiveCount(2);
   const std::vector<double> reference{1.1, 1.1};
@@ -686,10 +688,9 @@ int RunZdt(const TOptions& o) {
   ga.SetOnEvaluateObjectives([which](TObject* Sender, TMXIndividual* Item, std::span<double> F) {
     auto& g = *static_cast<TMXCustomGeneticAlgorithm*>(Sender);
     auto& bits = *static_cast<TMXGAIndividual*>(Item)->Bits();
-    constexpr double max = (1 << kZdtBits) - 1;
     double sum = 0;
-    for (int d = 1; d < kZdtVariables; ++d) sum += g.Genes()->Items(d)->GeneAsInteger(bits) / max;
-    const double x1 = g.Genes()->Items(0)->GeneAsInteger(bits) / max;
+    for (int d = 1; d < kZdtVariables; ++d) sum += g.Genes()->Items(d)->GeneAsFloat(bits);
+    const double x1 = g.Genes()->Items(0)->GeneAsFloat(bits);
     const double gValue = 1 + 9 * sum / (kZdtVariables - 1);
     F[0] = x1;
     F[1] = gValue * ZdtH(which, x1, gValue);
