@@ -183,7 +183,8 @@ void BindGA(py::module_& m) {
   EnumProperty(ga, "mutation_method", "MutationMethod", [](G& s) -> auto& { return s.GA; },
                &TMXCustomGeneticAlgorithm::MutationMethod, &TMXCustomGeneticAlgorithm::SetMutationMethod,
                "BIT_FLIP flips each bit with mutation_probability; POLYNOMIAL moves each numeric gene with "
-               "mutation_probability by polynomial mutation within its bounds (other genes' bits still flip).");
+               "mutation_probability by polynomial mutation within its bounds (other genes' bits still flip). With "
+               "SIMULATED_BINARY or POLYNOMIAL, initialize draws each numeric gene uniformly within its bounds.");
   ga.def_property(
       "crossover_distribution_index", [](const G& s) { return s.GA.CrossoverDistributionIndex(); },
       [](G& s, double v) { s.GA.SetCrossoverDistributionIndex(v); },
