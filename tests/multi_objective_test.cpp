@@ -10,6 +10,7 @@
 
 #include "support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -195,6 +196,38 @@ TEST(MultiObjective, TournamentPrefersRankThenCrowding) {
   }
   const int expected[4] = {6000, 3000, 6000, 1000};
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(wins[i], expected[i], 250) << i;  // 4 to 5 standard deviations
+}
+
+// Breeding draws its parents from the generation's mating list: every parent enters two
+// tournaments. Over a chain of eight where each row dominates the next, the first row
+// wins both of its tournaments and is a parent exactly twice, the last never, and no row
+// more than twice (draws with replacement would let the first win any number).
+TEST(MultiObjective, BreedingGivesEveryParentTwoTournaments) {
+  for (int seed = 0; seed < 20; ++seed) {
+    TMXGeneticAlgorithm ga;
+    AddGene(ga, gtInteger, 8);
+    ga.SetInitialPopulation(8);
+    ga.SetSelectionMethod(smNSGA2);
+    ga.SetObjectiveCount(2);
+    ga.SetOnEvaluateObjectives([](TObject*, TMXIndividual* Item, std::span<double> F) {
+      F[0] = F[1] = Item->Index();
+    });
+    int uses[8] = {};
+    ga.SetOnInitializeChild([&uses](TObject*, TMXIndividual* Parent1, TMXIndividual* Parent2, TMXIndividual* Child) {
+      if (Child->Index() % 2 == 1) return;  // each pair's parents once
+      ++uses[Parent1->Index()];
+      ++uses[Parent2->Index()];
+    });
+    RandSeed(static_cast<std::uint64_t>(seed));
+    const bool parallel = seed % 2 == 1;
+    TParallel::SetMaxThreads(parallel ? 2 : 0);
+    if (parallel) ga.ParallelEvolve();
+    else ga.Evolve();
+    TParallel::SetMaxThreads(0);
+    EXPECT_EQ(uses[0], 2) << seed;
+    EXPECT_EQ(uses[7], 0) << seed;
+    EXPECT_LE(*std::max_element(uses, uses + 8), 2) << seed;
+  }
 }
 
 // Bad settings raise their documented class and change nothing; a new objective count

@@ -225,8 +225,15 @@ void TMXCustomGeneticComponent::DoEvolve() {
 
 void TMXCustomGeneticComponent::DoEvolveOneStep(int Index) {
   TMXPopulation* parents = FPreviousGeneration.get();
-  TMXIndividual* parent1 = SelectParent(parents);
-  TMXIndividual* parent2 = SelectParent(parents);
+  TMXIndividual* parent1 = nullptr;
+  TMXIndividual* parent2 = nullptr;
+  if (FMatedPopulation == parents) {
+    parent1 = parents->Items(FMates[static_cast<std::size_t>(Index)]);
+    parent2 = parents->Items(FMates[static_cast<std::size_t>(Index) + 1]);
+  } else {
+    parent1 = SelectParent(parents);
+    parent2 = SelectParent(parents);
+  }
   if (Index >= FPopulation->Count() - 1)
     Reproduce(parent1, parent2, FPopulation->Items(Index));
   else

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
+#include <vector>
 
 #include <evokit/core/genetic_component.h>
 #include <evokit/platform/random.h>
@@ -209,6 +211,11 @@ void TMXCustomGeneticComponent::PrepareRouletteTable() {
 
 void TMXCustomGeneticComponent::PrepareTournamentKeys(const TMXPopulation& Parents) {
   FKeyedPopulation = nullptr;
+  FMatedPopulation = nullptr;
+  if (FSelectionMethod == smNSGA2) {
+    PrepareMates(Parents);
+    return;
+  }
   if (FSelectionMethod != smTournament || Weighted()) return;
   const int n = Parents.Count();
   FTournamentKeys.resize(static_cast<std::size_t>(n));  // keeps its capacity
@@ -218,6 +225,34 @@ void TMXCustomGeneticComponent::PrepareTournamentKeys(const TMXPopulation& Paren
     FTournamentKeys[static_cast<std::size_t>(i)] = maximizing ? -fitness : fitness;
   }
   FKeyedPopulation = &Parents;
+}
+
+void TMXCustomGeneticComponent::PrepareMates(const TMXPopulation& Parents) {
+  const int n = Parents.Count();
+  if (n == 0) return;
+  if (&Parents != FParetoPopulation || FParetoRanks.size() != static_cast<std::size_t>(n)) RankPareto(Parents);
+  // Two parents per child pair: as many as the children, rounded up to even.
+  const auto wanted = static_cast<std::size_t>(FPopulation->Count() + 1) / 2 * 2;
+  FMates.clear();
+  std::vector<int> order(static_cast<std::size_t>(n));
+  std::iota(order.begin(), order.end(), 0);
+  std::size_t next = order.size();  // the shuffled order is used up
+  const auto contestant = [&] {
+    if (next == order.size()) {
+      for (std::size_t i = order.size() - 1; i > 0; --i)
+        std::swap(order[i], order[static_cast<std::size_t>(Random(static_cast<std::int64_t>(i) + 1))]);
+      next = 0;
+    }
+    return order[next++];
+  };
+  while (FMates.size() < wanted) {
+    const int a = contestant(), b = contestant();
+    const auto ia = static_cast<std::size_t>(a), ib = static_cast<std::size_t>(b);
+    const bool second = FParetoRanks[ib] < FParetoRanks[ia] ||
+                        (FParetoRanks[ib] == FParetoRanks[ia] && FCrowding[ib] > FCrowding[ia]);
+    FMates.push_back(second ? b : a);
+  }
+  FMatedPopulation = &Parents;
 }
 
 void TMXCustomGeneticComponent::CalculateCumulativeNormalizedFitnesses() {

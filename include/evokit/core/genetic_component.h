@@ -353,7 +353,8 @@ class TMXCustomGeneticComponent : public TComponent {
   // Binary tournament of smNSGA2: of two uniform picks, the lower Pareto rank, then the
   // larger crowding distance, then the first. Ranks Population first when it is not the
   // population last ranked (not from several threads at once: the parallel step ranks
-  // the parents before it starts).
+  // the parents before it starts). The generation step itself breeds from the mating
+  // list instead (PrepareTournamentKeys), where every parent enters two tournaments.
   virtual void SelectNSGA2(TObject* Sender, TMXPopulation* Population, TMXIndividual*& Parent);
   // Cycles through the ranks 0 .. Round(Count * ElitistPct) of the elitist ranking
   // (uniform when all fitness is equal). A rank past the ranking takes its last rank.
@@ -491,7 +492,9 @@ class TMXCustomGeneticComponent : public TComponent {
   // The generation step and its parts.
   virtual void DoEvolve();
   virtual void DoParallelEvolve();
-  // Breeds the children at Index and Index + 1 (a single child at the last position).
+  // Breeds the children at Index and Index + 1 (a single child at the last position)
+  // from two parents: SelectParent's, or under smNSGA2 the mating list's entries Index and
+  // Index + 1.
   virtual void DoEvolveOneStep(int Index);
   // DoEvolveOneStep(2 * Index): the pair of the parallel loop's iteration Index.
   void DoParallelEvolveOneStep(int Index) { DoEvolveOneStep(2 * Index); }
@@ -585,8 +588,20 @@ class TMXCustomGeneticComponent : public TComponent {
   // of one individual each. Only for the built-in tournament over unweighted fitness,
   // whose values are cached on the individuals: a weighted fitness calls its handler on
   // every comparison. The keys hold for one generation's breeding.
+  // Under smNSGA2 it draws the generation's mating list instead, as NSGA-II's original
+  // mating selection does: the parents are shuffled, and each pair of neighbours holds a
+  // binary tournament on (rank, crowding distance; the first of the pair on a tie), the
+  // winners in order; a fresh shuffle follows whenever one is used up, so every parent
+  // enters two tournaments of a generation of as many children. The draws come from the
+  // calling thread's stream before breeding starts, so a seeded run picks the same
+  // parents on any number of threads.
   void PrepareTournamentKeys(const TMXPopulation& Parents);
-  void DropTournamentKeys() { FKeyedPopulation = nullptr; }
+  void DropTournamentKeys() {
+    FKeyedPopulation = nullptr;
+    FMatedPopulation = nullptr;
+  }
+  // The smNSGA2 part of PrepareTournamentKeys.
+  void PrepareMates(const TMXPopulation& Parents);
   // Called by a population before PopulationNotify; drops a ranking whose individuals
   // leave, and a roulette table whose population gains or loses individuals.
   void PopulationChanging(const TMXPopulation* Sender, TCollectionNotification Action);
@@ -651,6 +666,10 @@ class TMXCustomGeneticComponent : public TComponent {
   // maximizing), one per individual of FKeyedPopulation in index order.
   TGAFitnessArray FTournamentKeys;
   const TMXPopulation* FKeyedPopulation = nullptr;
+  // smNSGA2's mating list for the breeding in progress: positions in FMatedPopulation,
+  // two per child pair.
+  std::vector<int> FMates;
+  const TMXPopulation* FMatedPopulation = nullptr;
 
   // Multi-objective settings and the Pareto ranking of FParetoPopulation: rank and
   // crowding per position, the first front's positions and rows (minimising form), the
