@@ -416,12 +416,14 @@ TRunResult RunScored(int Objectives, TGAFitnessMethod Method, TGASelectionMethod
   if (Batch) {
     const auto perItem = ga.OnEvaluateFitness();
     const auto perRow = ga.OnEvaluateObjectives();
-    ga.SetOnEvaluateFitness(perItem ? TMXFitnessEvent([&](TObject* S, TMXIndividual* I, TGAFitness& F) {
+    // The wrapped handlers are copied in: they outlive this block.
+    const auto counted = [&leftovers, perItem](TObject* S, TMXIndividual* I, TGAFitness& F) {
       ++leftovers;
       perItem(S, I, F);
-    }) : nullptr);
+    };
+    ga.SetOnEvaluateFitness(perItem ? TMXFitnessEvent(counted) : nullptr);
     if (perRow)
-      ga.SetOnEvaluateObjectives([&](TObject* S, TMXIndividual* I, std::span<double> F) {
+      ga.SetOnEvaluateObjectives([&leftovers, perRow](TObject* S, TMXIndividual* I, std::span<double> F) {
         ++leftovers;
         perRow(S, I, F);
       });
