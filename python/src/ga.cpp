@@ -96,6 +96,12 @@ void SetGeneNumbers(TMXGAGenes& Genes, TMXGABits& Bits, const py::handle& Value)
   }
 }
 
+// A distribution index as the setters take it, or ValueError naming the property.
+double DistributionIndex(const char* Name, double Value) {
+  if (!(Value >= 0)) throw py::value_error(std::string(Name) + " must be a number >= 0, not " + FloatToStr(Value));
+  return Value;
+}
+
 }  // namespace
 
 py::array_t<double> GeneRows(const TMXCustomGeneticAlgorithm& GA, std::span<TMXIndividual* const> Items) {
@@ -187,13 +193,13 @@ void BindGA(py::module_& m) {
                "SIMULATED_BINARY or POLYNOMIAL, initialize draws each numeric gene uniformly within its bounds.");
   ga.def_property(
       "crossover_distribution_index", [](const G& s) { return s.GA.CrossoverDistributionIndex(); },
-      [](G& s, double v) { s.GA.SetCrossoverDistributionIndex(v); },
-      "The distribution index of SIMULATED_BINARY crossover (default 20, at least 0; GAError otherwise): the "
+      [](G& s, double v) { s.GA.SetCrossoverDistributionIndex(DistributionIndex("crossover_distribution_index", v)); },
+      "The distribution index of SIMULATED_BINARY crossover (default 20, at least 0; ValueError otherwise): the "
       "larger, the closer the children stay to their parents.");
   ga.def_property(
       "mutation_distribution_index", [](const G& s) { return s.GA.MutationDistributionIndex(); },
-      [](G& s, double v) { s.GA.SetMutationDistributionIndex(v); },
-      "The distribution index of POLYNOMIAL mutation (default 20, at least 0; GAError otherwise): the larger, "
+      [](G& s, double v) { s.GA.SetMutationDistributionIndex(DistributionIndex("mutation_distribution_index", v)); },
+      "The distribution index of POLYNOMIAL mutation (default 20, at least 0; ValueError otherwise): the larger, "
       "the smaller the moves.");
   ga.def_property_readonly("fittest", [](const std::shared_ptr<G>& s) -> py::object {
     if (!s->GA.FittestIndividual()) return py::none();
