@@ -961,35 +961,23 @@ TEST(GPRegression, EphemeralConstantsAreDrawnPerNodeAndRepeatWithTheSeed) {
   ApplyRegressionSettings(plain, settings, variables);
   EXPECT_EQ(off.EphemeralConstant(), nullptr);
   EXPECT_EQ(InitialPrograms(off, 5), InitialPrograms(plain, 5));
-}
 
-// Assign from another regression component copies its ephemeral constant as this
-// component's own instruction, with the bounds, and the copy draws from them; from a plain
-// component there is none.
-TEST(GPRegression, AssignCopiesTheEphemeralConstant) {
-  TMXGPRegressionSettings settings;
-  settings.Population = 20, settings.EphemeralConstants = true, settings.EphemeralRange = 3;
-  const std::vector<std::string> variables{"x"};
-  TMXGPRegressionProgramming source, copy;
-  ApplyRegressionSettings(source, settings, variables);
-  TMXGPInstruction<double>* erc = source.EphemeralConstant();
-  ASSERT_NE(erc, nullptr);
-  source.SetEphemeralConstant(erc, 40, 41);
-  copy.Assign(&source);
+  // Assign copies the ephemeral constant as the copy's own instruction, with its bounds,
+  // and the copy draws from them; from a plain component there is none.
+  gp.SetEphemeralConstant(gp.EphemeralConstant(), 40, 41);
+  TMXGPRegressionProgramming copy;
+  copy.Assign(&gp);
   ASSERT_NE(copy.EphemeralConstant(), nullptr);
   EXPECT_EQ(copy.EphemeralConstant()->Instructions(), copy.Instructions());
   EXPECT_EQ(copy.EphemeralConstant()->Name(), "ERC");
   EXPECT_EQ(copy.EphemeralLow(), 40);
   EXPECT_EQ(copy.EphemeralHigh(), 41);
   InitialPrograms(copy, 3);
-  std::vector<double> values;
+  values.clear();
   for (int i = 0; i < copy.Population()->Count(); ++i)
     for (const double v : LeafValues(copy.Population()->Items(i)->DNA(), copy.EphemeralConstant())) values.push_back(v);
   ASSERT_FALSE(values.empty());
   for (const double v : values) EXPECT_TRUE(v >= 40 && v < 41) << v;
-
-  TMXGeneticProgramming plain;
-  ApplyRegressionSettings(plain, TMXGPRegressionSettings{}, variables);
   copy.Assign(&plain);
   EXPECT_EQ(copy.EphemeralConstant(), nullptr);
 }

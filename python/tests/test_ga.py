@@ -279,17 +279,6 @@ def test_several_objectives_give_the_front_as_an_array():
         ga.hypervolume_reference = [1.0]
 
 
-def test_real_coded_settings_are_saved():
-    ga = evokit.GeneticAlgorithm(crossover_method=evokit.CrossoverMethod.SIMULATED_BINARY,
-                                 mutation_method=evokit.MutationMethod.POLYNOMIAL,
-                                 crossover_distribution_index=5, mutation_distribution_index=40.5)
-    copy = evokit.GeneticAlgorithm()
-    copy.load_from_string(ga.save_to_string())
-    settings = lambda g: (g.crossover_method, g.mutation_method, g.crossover_distribution_index,
-                          g.mutation_distribution_index)
-    assert settings(copy) == (evokit.CrossoverMethod.SIMULATED_BINARY, evokit.MutationMethod.POLYNOMIAL, 5.0, 40.5)
-
-
 def schaffer_ga(objectives, batch=None, fitness=None):  # a 16-bit x in [-4, 4] and a flag gene
     ga = evokit.GeneticAlgorithm(initial_population=30, mutation_probability=0.05)
     ga.add_gene("x", evokit.GeneType.INTEGER, 16)
