@@ -25,7 +25,7 @@ bool SameBits(double A, double B) { return std::memcmp(&A, &B, sizeof A) == 0; }
 // Every primitive, variables x and y, and the constant c.
 struct TFitEngine : TTestEngine {
   TFitEngine() {
-    AddFloatPrimitives(*GetInstructions(), "add sub mul div min max neg abs square sqrt exp log sin cos tanh x y");
+    AddFloatPrimitives(*GetInstructions(), "add sub mul div min max neg abs square sqrt exp log sin cos tanh aq x y");
     Add("c", gpConstant, 0, 1.0);
   }
   TTree Tree(std::string_view Text) { return TTree(BuildTree(*GetInstructions(), Text)); }

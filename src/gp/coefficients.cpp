@@ -57,6 +57,11 @@ inline TPartials Log(double A, double, double) noexcept { return {A == 0 ? 0.0 :
 inline TPartials Sin(double A, double, double) noexcept { return {std::cos(A), 0}; }
 inline TPartials Cos(double A, double, double) noexcept { return {-std::sin(A), 0}; }
 inline TPartials Tanh(double, double, double Y) noexcept { return {1 - Y * Y, 0}; }
+// Y = A / s with s = sqrt(1 + B^2): dY/dA = 1 / s, dY/dB = -Y B / s^2.
+inline TPartials AQ(double, double B, double Y) noexcept {
+  const double inverse = 1 / (1 + B * B);
+  return {std::sqrt(inverse), -Y * B * inverse};
+}
 }  // namespace derivative
 
 using TValueFunction = double (*)(double, double);
@@ -120,6 +125,7 @@ constexpr std::array kDerivatives{
     Row<fpSin, Unary<primitive::Sin>, derivative::Sin>(),
     Row<fpCos, Unary<primitive::Cos>, derivative::Cos>(),
     Row<fpTanh, Unary<primitive::Tanh>, derivative::Tanh>(),
+    Row<fpAQ, primitive::AQ, derivative::AQ>(),
 };
 
 constexpr bool RowsInEnumOrder() {

@@ -167,7 +167,7 @@ struct TPrinted {
   TLevel Level;
   TLevel Needs[2];
 };
-constexpr std::array<TPrinted, 16> kPrinted{{
+constexpr std::array<TPrinted, 17> kPrinted{{
     {"", "", lvAtom, {lvCall, lvCall}},
     {"# + #", "# + #", lvSum, {lvSum, lvProduct}},
     {"# - #", "# - #", lvSum, {lvSum, lvProduct}},
@@ -184,6 +184,7 @@ constexpr std::array<TPrinted, 16> kPrinted{{
     {"sin(#)", "sin(#)", lvAtom, {lvCall}},
     {"cos(#)", "cos(#)", lvAtom, {lvCall}},
     {"tanh(#)", "tanh(#)", lvAtom, {lvCall}},
+    {"aq(#, #)", "(#)/sqrt(1 + (#)**2)", lvAtom, {lvCall, lvCall}},
 }};
 static_assert(kPrinted.size() == static_cast<std::size_t>(EnumCount<TGPFloatPrimitive>()), "one row per primitive");
 
@@ -272,7 +273,7 @@ struct TPropagation {
   bool NaN[2];
   bool NonFinite[2];
 };
-constexpr std::array<TPropagation, 16> kPropagation{{
+constexpr std::array<TPropagation, 17> kPropagation{{
     {{false, false}, {false, false}},  // fpNone
     {{true, true}, {true, true}},      // Add
     {{true, true}, {true, true}},      // Sub
@@ -289,6 +290,7 @@ constexpr std::array<TPropagation, 16> kPropagation{{
     {{true}, {true}},                  // Sin: sin(inf) is NaN
     {{true}, {true}},                  // Cos
     {{true}, {false}},                 // Tanh: tanh(inf) is 1
+    {{true, true}, {true, false}},     // AQ: an infinite second argument gives 0 (or NaN)
 }};
 static_assert(kPropagation.size() == static_cast<std::size_t>(EnumCount<TGPFloatPrimitive>()), "one row per primitive");
 
@@ -326,6 +328,7 @@ TRange RangeOf(const E& X) {
     case fpSin:
     case fpCos:
     case fpTanh: return {a.Finite, 1};
+    case fpAQ: return within(a.Bound);  // the divisor is at least 1
     case fpDiv:  // a tiny divisor overflows
     case fpNone: break;
   }
@@ -535,6 +538,20 @@ std::optional<E> SimplifyQuotient(const E& X, TContext Context) {
   return std::nullopt;
 }
 
+// aq(a, c) -> a * (1 / sqrt(1 + c^2)); aq(a, -b) and aq(a, abs(b)) -> aq(a, b), the
+// divisor squaring the sign away.
+std::optional<E> SimplifyAnalyticQuotient(const E& X, TContext Context) {
+  const E& divisor = X.Child(1);
+  if (IsConstant(divisor)) {
+    E product = E::Function(fpMul, X.Child(0), E::Constant(1 / std::sqrt(1 + divisor.Value() * divisor.Value())));
+    return SimplifyProduct(product, Context).value_or(product);
+  }
+  const E* inner = &divisor;
+  while (Is(*inner, fpNeg) || Is(*inner, fpAbs)) inner = &inner->Child(0);
+  if (inner != &divisor) return E::Function(fpAQ, X.Child(0), *inner);
+  return std::nullopt;
+}
+
 // min(x, x) -> x, max(x, x) -> x.
 std::optional<E> SimplifyMinMax(const E& X) {
   if (X.Child(0) == X.Child(1)) return X.Child(0);
@@ -587,6 +604,7 @@ std::optional<E> Rewrite(const E& X, TContext Context) {
     case fpNeg: return SimplifySum(X, Context);
     case fpMul: return SimplifyProduct(X, Context);
     case fpDiv: return SimplifyQuotient(X, Context);
+    case fpAQ: return SimplifyAnalyticQuotient(X, Context);
     case fpMin:
     case fpMax: return SimplifyMinMax(X);
     default: return SimplifyUnary(X, Context);

@@ -12,6 +12,9 @@
 //   Log(a)     log |a|, and 0 when a is zero
 //   Sqrt(a)    sqrt |a|
 //   Min, Max   the smaller (larger) value; when either is NaN, the first argument
+// AQ(a, b), the analytic quotient a / sqrt(1 + b^2), needs no protection: it behaves as
+// a / b for large |b| and, having no pole, keeps a model smooth between and beyond the
+// data's points, where a protected Div may jump by orders of magnitude.
 // Exp, Square and the products may overflow to infinity; NaN and infinities propagate
 // otherwise (a regression fitness counts a non-finite result as unfit). The math routines
 // are the C library's (std::exp, std::log, std::sin, std::cos, std::tanh, std::sqrt).
@@ -36,10 +39,10 @@ namespace evokit {
 // outside the list well defined, so that SetPrimitive can refuse it.
 enum TGPFloatPrimitive : int {
   fpNone, fpAdd, fpSub, fpMul, fpDiv, fpMin, fpMax,
-  fpNeg, fpAbs, fpSquare, fpSqrt, fpExp, fpLog, fpSin, fpCos, fpTanh,
+  fpNeg, fpAbs, fpSquare, fpSqrt, fpExp, fpLog, fpSin, fpCos, fpTanh, fpAQ,
 };
 EVOKIT_ENUM_NAMES(TGPFloatPrimitive, "fpNone", "fpAdd", "fpSub", "fpMul", "fpDiv", "fpMin", "fpMax", "fpNeg",
-                  "fpAbs", "fpSquare", "fpSqrt", "fpExp", "fpLog", "fpSin", "fpCos", "fpTanh");
+                  "fpAbs", "fpSquare", "fpSqrt", "fpExp", "fpLog", "fpSin", "fpCos", "fpTanh", "fpAQ");
 
 // The primitives as scalar functions (see the protections above).
 namespace primitive {
@@ -62,6 +65,7 @@ inline double Log(double A) noexcept { return A == 0 ? 0.0 : std::log(std::fabs(
 inline double Sin(double A) noexcept { return std::sin(A); }
 inline double Cos(double A) noexcept { return std::cos(A); }
 inline double Tanh(double A) noexcept { return std::tanh(A); }
+inline double AQ(double A, double B) noexcept { return A / std::sqrt(1 + B * B); }
 }  // namespace primitive
 
 // One primitive: its instruction name, its arity and the scalar function of that arity
@@ -94,6 +98,7 @@ inline constexpr auto FloatPrimitives = std::to_array<TGPFloatPrimitiveRow>({
     {fpSin, "Sin", 1, primitive::Sin, nullptr},
     {fpCos, "Cos", 1, primitive::Cos, nullptr},
     {fpTanh, "Tanh", 1, primitive::Tanh, nullptr},
+    {fpAQ, "AQ", 2, nullptr, primitive::AQ},
 });
 
 namespace detail {
