@@ -85,7 +85,7 @@ const char* const kUsage =
     "  --topology NAME    ring or all (default ring)\n"
     "  --target COLUMN    symreg: the column to model; the other columns are the variables\n"
     "  --functions NAMES  symreg: the primitives, such as \"Add Sub Mul Div Sin\"\n"
-    "                     (default \"Add Sub Mul Div\")\n"
+    "                     (default \"Add Sub Mul AQ\", AQ the analytic quotient)\n"
     "  --test FILE        symreg: CSV with the same columns, scored but never trained on\n"
     "  --holdout FRACTION symreg: hold this part of the rows out of training, to score\n"
     "  --coefficients N   symreg: Levenberg-Marquardt iterations on each new program's\n"
@@ -528,6 +528,10 @@ int RunSymreg(const TOptions& o) {
     // The instructions above keep their handlers: loading merges the saved ones by name.
     gp.LoadFromFile(o.LoadFile);
     std::cout << "resumed from " << o.LoadFile << " at generation " << gp.Generation() << "\n";
+  } else if (settings.LinearSeed) {
+    // A fresh run starts with the linear model among its programs, as the Python regressor's does.
+    gp.Initialize();
+    SeedLinearModel(gp, data.Variables);
   }
 
   const bool terminal = isatty(STDOUT_FILENO) != 0;

@@ -32,7 +32,7 @@ bool SameBits(double A, double B) { return std::memcmp(&A, &B, sizeof A) == 0; }
 // An engine holding every primitive, variables x and y, and the constant c.
 struct TPrimitiveSet : TTestEngine {
   TPrimitiveSet() {
-    AddFloatPrimitives(*GetInstructions(), "add sub mul div min max neg abs square sqrt exp log sin cos tanh x y");
+    AddFloatPrimitives(*GetInstructions(), "add sub mul div min max neg abs square sqrt exp log sin cos tanh aq x y");
     Add("c", gpConstant, 0, 1.0);
   }
   TMXGPInstruction<double>* Find(const char* Name) { return GetInstructions()->GetItemByName(Name); }
@@ -568,7 +568,7 @@ TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
   ApplyRegressionSettings(gp, settings, variables);
   std::string names;
   for (int i = 0; i < gp.Instructions()->Count(); ++i) names += gp.Instructions()->Items(i)->Name() + " ";
-  EXPECT_EQ(names, "Add Sub Mul Div x exp 1 0.5 ");
+  EXPECT_EQ(names, "Add Sub Mul AQ x exp 1 0.5 ");
   EXPECT_EQ(gp.Instructions()->GetItemByName("exp")->Operation(), gpVariable);
   EXPECT_EQ(gp.Instructions()->GetItemByName("0.5")->Value(), 0.5);
   EXPECT_EQ(gp.Instructions()->GetItemByName("x")->Value(), 1);  // each new leaf's weight

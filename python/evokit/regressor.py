@@ -34,7 +34,8 @@ _FIELDS = {"population_size": "population", "generations": "generations", "tourn
            "function_set": "function_set", "constants": "constants", "ephemeral_constants": "ephemeral_constants",
            "ephemeral_range": "ephemeral_range", "stopping_error": "stopping_error",
            "linear_scaling": "linear_scaling", "coefficient_iterations": "coefficient_iterations",
-           "lamarckian": "lamarckian", "variable_weights": "variable_weights", "n_jobs": "threads",
+           "lamarckian": "lamarckian", "variable_weights": "variable_weights", "linear_seed": "linear_seed",
+           "n_jobs": "threads",
            "random_state": "seed", "model_selection": "model_selection",
            "validation_fraction": "validation_fraction"}
 # Parameters of the Python side only, with their defaults.
@@ -101,11 +102,14 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     With linear_scaling each program p is scored as a + b * p with the least-squares a and
     b, so the search looks for the shape of the function and not for its scale.
     function_set names the primitives (Add Sub Mul Div Min Max Neg Abs Square Sqrt Exp Log
-    Sin Cos Tanh), constants the constant terminals; ephemeral_constants adds one more
+    Sin Cos Tanh AQ; AQ(a, b) = a / sqrt(1 + b^2), the analytic quotient, divides without
+    a pole), constants the constant terminals; ephemeral_constants adds one more
     whose leaves draw their values uniformly from [-ephemeral_range, ephemeral_range) when
     made. Each new program's constants are tuned by coefficient_iterations
     Levenberg-Marquardt steps (kept in the program when lamarckian); with variable_weights
-    every variable leaf is w * x with its own fitted weight w, counted as one node. n_jobs
+    every variable leaf is w * x with its own fitted weight w, counted as one node; with
+    linear_seed one first program is the sum of the variables, which those weights make
+    the linear model, so the search starts from it. n_jobs
     other than 1 evaluates and breeds on that many threads (-1: every core).
 
     Every generation the run keeps the programs that no other program seen beats on both
@@ -114,7 +118,8 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     error on the validation_fraction of the rows held out of training (which then fit on
     the rest), "knee" the knee of the front, past which a larger program buys little
     error. validation_fraction above 0 also records the validation error in `history_`
-    whatever the rule. verbose prints one progress line per generation.
+    whatever the rule; once the run ends, the front's programs have their coefficients and
+    scaling fitted again over every row, the held-out ones included (the choice stands). verbose prints one progress line per generation.
 
     `expression_` and the front's entries show the model simplified, linear scaling folded
     in, over the feature names: a DataFrame's string column names (`feature_names_in_`),
@@ -130,7 +135,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
                  ephemeral_range=_DEFAULTS["ephemeral_range"], stopping_error=_DEFAULTS["stopping_error"],
                  linear_scaling=_DEFAULTS["linear_scaling"],
                  coefficient_iterations=_DEFAULTS["coefficient_iterations"], lamarckian=_DEFAULTS["lamarckian"],
-                 variable_weights=_DEFAULTS["variable_weights"],
+                 variable_weights=_DEFAULTS["variable_weights"], linear_seed=_DEFAULTS["linear_seed"],
                  n_jobs=_DEFAULTS["n_jobs"],
                  random_state=_DEFAULTS["random_state"], model_selection=_DEFAULTS["model_selection"],
                  validation_fraction=_DEFAULTS["validation_fraction"], verbose=_DEFAULTS["verbose"]):
@@ -151,6 +156,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         self.coefficient_iterations = coefficient_iterations
         self.lamarckian = lamarckian
         self.variable_weights = variable_weights
+        self.linear_seed = linear_seed
         self.n_jobs = n_jobs
         self.random_state = random_state
         self.model_selection = model_selection
@@ -201,7 +207,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
             if not isinstance(getattr(self, name), str):
                 raise TypeError(f"{name} must be a string")
             values[name] = getattr(self, name)
-        for name in ("linear_scaling", "lamarckian", "ephemeral_constants", "variable_weights", "verbose"):
+        for name in ("linear_scaling", "lamarckian", "ephemeral_constants", "variable_weights", "linear_seed", "verbose"):
             if not isinstance(getattr(self, name), (bool, np.bool_)):
                 raise TypeError(f"{name} must be a bool, not {type(getattr(self, name)).__name__}")
             if name != "verbose":

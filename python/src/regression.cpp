@@ -99,6 +99,7 @@ py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const
   TMXDataTable table = TableFromArray(X, variables);
   table.AddColumn("y", Y);
   std::shared_ptr<TMXGPRegressionFitness> validation;
+  const TMXDataTable all = S.ValidationFraction > 0 ? table : TMXDataTable();
   if (S.ValidationFraction > 0) {
     TMXDataTable training, held;
     SplitRows(table, S.ValidationFraction, S.Seed ? *S.Seed : std::random_device{}(), training, held);
@@ -131,6 +132,7 @@ py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const
     const TScopeExit restore([threads] { TParallel::SetMaxThreads(threads); });
     // The first population is read too: a good early program is kept.
     gp.Initialize();
+    if (S.LinearSeed) SeedLinearModel(gp, variables);
     const auto feed = [&](TObject*) {
       const std::size_t rows = archive.History().size();
       archive.Update(gp);
@@ -139,6 +141,13 @@ py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const
     feed(nullptr);
     gp.SetOnEvolve(feed);
     done = gp.ParallelEvolve(S.Generations);
+  }
+  if (validation) {
+    // The held-out rows have chosen the model; its coefficients now learn from them too.
+    TMXGPRegressionFitness refit(all, "y", rmMeanSquaredError, S.LinearScaling);
+    refit.SetCoefficientFitting(S.CoefficientIterations, S.Lamarckian, S.VariableWeights);
+    py::gil_scoped_release nogil;
+    archive.Refit(refit);
   }
   const TMXGPRegressionArchive::TEntry* chosen = archive.Select(S.ModelSelection);
   if (!chosen) throw py::value_error("the run produced no program");
@@ -282,6 +291,7 @@ void BindRegression(py::module_& m) {
       .def_readwrite("coefficient_iterations", &S::CoefficientIterations)
       .def_readwrite("lamarckian", &S::Lamarckian)
       .def_readwrite("variable_weights", &S::VariableWeights)
+      .def_readwrite("linear_seed", &S::LinearSeed)
       .def_readwrite("threads", &S::Threads)
       .def_readwrite("seed", &S::Seed)
       .def_property(

@@ -191,7 +191,7 @@ def test_tarpeian_probability_reaches_the_strategy():
     assert unfit[0] == 1 and unfit[1] > 1  # every larger program unfit, then none
 
 
-EVERY_PRIMITIVE = "Add Sub Mul Div Min Max Neg Abs Square Sqrt Exp Log Sin Cos Tanh"
+EVERY_PRIMITIVE = "Add Sub Mul Div Min Max Neg Abs Square Sqrt Exp Log Sin Cos Tanh AQ"
 
 
 class Frame:
@@ -238,7 +238,7 @@ def test_simplified_model_computes_what_predict_does():
     shrunk = 0
     for seed in range(4):
         model = SymbolicRegressor(population_size=100, generations=8, random_state=seed, function_set=EVERY_PRIMITIVE,
-                                  constants="1 2.5").fit(X2, Y2)
+                                  constants="1 2.5", **ALL_ROWS).fit(X2, Y2)
         # Smaller than the program with its scaling a + b * p, and smaller than the program
         # alone on some seed, where the expression is really simplified.
         assert _size(model._expression) <= _size(model.tree_) + 4

@@ -340,6 +340,38 @@ void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXG
   GP.SetFitnessCutoff(Settings.StoppingError);
 }
 
+bool SeedLinearModel(TMXCustomGeneticProgramming<double>& GP, std::span<const std::string> Variables) {
+  TMXGPPopulation<double>* population = GP.Population();
+  if (!GP.Initialized() || Variables.empty() || population->Count() == 0) return false;
+  TMXGPInstructions<double>& set = *GP.Instructions();
+  auto* add = dynamic_cast<TMXGPFloatPrimitive*>(set.FindItemName(FloatPrimitiveName(fpAdd)));
+  if (!add || add->Primitive() != fpAdd) return false;
+  std::vector<TMXGPInstruction<double>*> leaves;
+  for (const std::string& name : Variables) {
+    TMXGPInstruction<double>* variable = set.FindItemName(name);
+    if (!variable || variable->Operation() != gpVariable) return false;
+    leaves.push_back(variable);
+  }
+  const int count = static_cast<int>(leaves.size());
+  int depth = 1;  // of a balanced tree over count leaves
+  while ((1 << (depth - 1)) < count) ++depth;
+  if ((GP.BloatStrategy() == bsUnfitSize && 2 * count - 1 > GP.BloatLimit()) ||
+      (GP.BloatStrategy() == bsDepthLimit && depth > GP.BloatLimit()))
+    return false;
+  // The leaves first .. first + n - 1 under Parent: one leaf, or an Add over two halves.
+  const auto build = [&](const auto& self, int First, int N, TMXGPNode<double>* Parent) -> TMXGPNode<double>* {
+    if (N == 1) return GP.CreateNode(leaves[static_cast<std::size_t>(First)], Parent);
+    TMXGPNode<double>* sum = GP.CreateNode(add, Parent);
+    self(self, First, N / 2, sum);
+    self(self, First + N / 2, N - N / 2, sum);
+    return sum;
+  };
+  std::unique_ptr<TMXGPNode<double>> root(build(build, 0, count, nullptr));
+  population->Items(population->Count() - 1)->AssignDNA(root.release());
+  GP.EvaluateFitness();
+  return true;
+}
+
 void SplitRows(const TMXDataTable& Table, double Fraction, std::uint64_t Seed, TMXDataTable& Training,
                TMXDataTable& Validation) {
   const int rows = Table.RowCount();
@@ -380,6 +412,38 @@ void TMXGPRegressionArchive::Measure(TEntry& Entry) const {
     TMXGPRegressionFitness::FitLinearScaling(predictions, FTraining->TargetValues(), Entry.Slope, Entry.Intercept);
   }
   Entry.ValidationError = FValidation ? FValidation->Score(Predict(Entry, FValidation->Inputs())) : std::nan("");
+}
+
+void TMXGPRegressionArchive::Refit(const TMXGPRegressionFitness& All) {
+  if (All.Metric() != FTraining->Metric() || All.LinearScaling() != FTraining->LinearScaling() ||
+      All.VariableWeights() != FTraining->VariableWeights())
+    throw EArgumentOutOfRangeException("A refit scores programs as the run did: the same metric, scaling and weights");
+  std::vector<TEntry> refitted;
+  refitted.reserve(FFront.size());
+  std::vector<double> predictions(static_cast<std::size_t>(All.Inputs().RowCount()));
+  // All's score of Entry's program (its slope and intercept fitted on the way).
+  const auto score = [&](TEntry& Entry) {
+    ProgramValues(Entry.Program.get(), All.Inputs(), predictions, Entry.Weighted);
+    Entry.Slope = 1, Entry.Intercept = 0;
+    if (All.LinearScaling())
+      TMXGPRegressionFitness::FitLinearScaling(predictions, All.TargetValues(), Entry.Slope, Entry.Intercept);
+    return All.Score(predictions);
+  };
+  for (const TEntry& entry : FFront) {
+    TEntry copy{std::unique_ptr<TMXGPNode<double>>(entry.Program->Clone(nullptr)), entry.Error,
+                entry.ValidationError, entry.Slope, entry.Intercept, entry.Size, entry.Generation, entry.Weighted};
+    const double before = score(copy);
+    const std::vector<double> own = NodeValues(CoefficientNodes(copy.Program.get(), copy.Weighted));
+    All.FitConstants(copy.Program.get(), true, kConvergedIterations);
+    copy.Error = score(copy);
+    if (!(std::isfinite(copy.Error) && !Better(before, copy.Error))) {
+      const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(copy.Program.get(), copy.Weighted);
+      for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(own[k]);
+      copy.Error = score(copy);
+    }
+    refitted.push_back(std::move(copy));
+  }
+  FFront = std::move(refitted);
 }
 
 std::vector<double> TMXGPRegressionArchive::Predict(const TEntry& Entry, const TMXDataTable& Table) {

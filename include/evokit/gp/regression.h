@@ -184,7 +184,9 @@ struct TMXGPRegressionSettings {
   int SizeLimit = 50;
   double CrossoverProbability = 0.9;
   double MutationProbability = 0.1;
-  std::string FunctionSet = "Add Sub Mul Div";  // words for AddFloatPrimitives; blank: none
+  // Words for AddFloatPrimitives; blank: none. The analytic quotient in place of Div
+  // keeps models free of the poles a protected division puts between the data's points.
+  std::string FunctionSet = "Add Sub Mul AQ";
   std::string Constants = "1";                  // constant terminals, as numbers; blank: none
   // One more constant terminal, "ERC", whose nodes draw their values uniformly from
   // [-EphemeralRange, EphemeralRange) when made (TMXGPRegressionProgramming).
@@ -199,6 +201,9 @@ struct TMXGPRegressionSettings {
   // Each variable leaf is w * x with its own weight w, fitted with the constants (and
   // counted as one node): for SetCoefficientFitting.
   bool VariableWeights = true;
+  // One initial program sums the variables (SeedLinearModel): with VariableWeights the
+  // run then starts from the linear model, which the search improves on or keeps.
+  bool LinearSeed = true;
   int Threads = 1;           // ParallelEvolve's workers; 0: one per core
   std::optional<std::uint64_t> Seed;  // for RandSeed; none: an unseeded run
   // Held-out selection: on noisy tables it generalises at least as well as the lowest
@@ -243,6 +248,15 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& Settings);
 // beyond the limits: GP is then as it was.
 void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXGPRegressionSettings& Settings,
                              std::span<const std::string> Variables = {});
+
+// Replaces the program of the last individual of GP's initialised population with the
+// sum of one leaf of each variable Variables names, a balanced tree of GP's "Add"
+// primitive, and evaluates the population again. With weighted variable leaves and the
+// coefficient fit this program becomes the least-squares linear model: a run seeded so
+// never ends on a model worse on its training rows. Returns false, changing nothing, when
+// GP is not initialised, Variables is empty, GP's set has no Add primitive or a name is
+// no variable of it, or the program would exceed the bsUnfitSize or bsDepthLimit limit.
+bool SeedLinearModel(TMXCustomGeneticProgramming<double>& GP, std::span<const std::string> Variables);
 
 // Splits Table's rows at random into Training and Validation, round(Fraction * rows) of
 // them (at least one when Fraction is above 0) held out, each part in the original row
@@ -299,6 +313,16 @@ class TMXGPRegressionArchive {
   const std::vector<TGeneration>& History() const noexcept { return FHistory; }
   bool HasValidation() const noexcept { return FValidation != nullptr; }
   int Capacity() const noexcept { return FCapacity; }
+  // Refits every entry over All, the rows the model is to serve: once held-out rows have
+  // chosen it, the training and held-out rows together. Each program's coefficients are
+  // fitted to convergence from its own values (when All fits coefficients; a fit that
+  // scores worse than the values it started from is dropped), its linear scaling is
+  // fitted again, and Error becomes All's score of the result; ValidationError stays that
+  // of the program as the run chose it, so Select(msValidation) picks the same entry.
+  // EArgumentOutOfRangeException, nothing changed, when All's metric, linear scaling or
+  // variable weights are not the training fitness's; EGPException, nothing changed, for
+  // a variable without a column in All.
+  void Refit(const TMXGPRegressionFitness& All);
   // The front's entry Rule picks (ties to the smaller program); nullptr when the front is
   // empty. EArgumentOutOfRangeException for msValidation without a validation fitness.
   const TEntry* Select(TGPModelSelection Rule) const;
