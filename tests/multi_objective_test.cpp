@@ -149,26 +149,6 @@ TEST(MultiObjective, NSGA2ReachesSchafferFront) {
   }
 }
 
-// Seeded runs give the same population for Evolve repeated, and for ParallelEvolve with
-// one thread and with two.
-TEST(MultiObjective, SeededRunsRepeatAcrossThreadCounts) {
-  const auto run = [](int Threads) {
-    TParallel::SetMaxThreads(Threads);
-    RandSeed(5);
-    TMXGeneticAlgorithm ga;
-    Schaffer(ga, false);
-    if (Threads == 0) ga.Evolve(15);
-    else ga.ParallelEvolve(15);
-    return Chromosomes(*ga.Population());
-  };
-  const auto sequential = run(0);
-  EXPECT_EQ(run(0), sequential);
-  const auto one = run(1);
-  EXPECT_EQ(run(2), one);
-  EXPECT_NE(one, std::vector<std::string>());
-  TParallel::SetMaxThreads(0);
-}
-
 // The tournament over a hand-made ranking: A (0, 3), B (1, 1) and C (3, 0) form the first
 // front, where B is crowded and the ends are not; D (3, 3) is alone on the second. Of the
 // 16 equally likely ordered draws, the lower rank wins, then the larger crowding, then the
