@@ -57,38 +57,31 @@ def test_builtin_fitness_matches_the_callback():
 
 
 def test_chromosomes_as_arrays_and_genes():
-    ga = evokit.GeneticAlgorithm(initial_population=3)
-    ga.add_gene("flag", evokit.GeneType.BOOLEAN, 1)
-    ga.add_gene("n", evokit.GeneType.INTEGER, 8)
-    ga.add_gene("x", evokit.GeneType.FLOAT, 64, min_value=-10, max_value=10)
-    assert ga.gene_size == 73 and ga.gene_names == ["flag", "n", "x"]
+    ga = evokit.GeneticAlgorithm(initial_population=2)
+    ga.add_gene("on", evokit.GeneType.BOOLEAN, 1)
+    ga.add_gene("n", evokit.GeneType.INTEGER, 8, min_value=0, max_value=200)
+    ga.add_gene("x", evokit.GeneType.FLOAT, 64, min_value=-10, max_value=10, preserve_sign_bit=True)
+    ga.add_gene("c", evokit.GeneType.ENUMERATION, enumerations=["red", "green", "blue"])
+    assert ga.gene_size == 75 and ga.gene_names == ["on", "n", "x", "c"]
     ga.fitness = lambda ind: ind.gene("x")
     ga.initialize()
-    ind = ga.population[-1]
-    ind.set_gene("flag", True), ind.set_gene(1, 200), ind.set_gene("x", 2.5)
-    assert (ind.gene(0), ind.gene("n"), ind.gene("x")) == (True, 200, 2.5)
-    bits = ind.bits
+    one = ga.population[-1]
+    one.set_gene("on", True), one.set_gene(1, 200), one.set_gene("x", 2.5)
+    assert (one.gene(0), one.gene("n"), one.gene("x")) == (True, 200, 2.5)
+    bits = one.bits
     bits[0] = 0
-    ind.bits = bits
-    np.testing.assert_array_equal(ga.population[2].bits, bits)
-    for bad, error in [(bits[:-1], ValueError), (bits * 2, ValueError), (["1"] * 73, TypeError),
+    one.bits = bits
+    np.testing.assert_array_equal(ga.population[1].bits, bits)
+    for bad, error in [(bits[:-1], ValueError), (bits * 2, ValueError), (["1"] * 75, TypeError),
                        (bits.astype(float), TypeError), (bits.reshape(1, -1), ValueError)]:
         with pytest.raises(error):
-            ind.bits = bad
-    np.testing.assert_array_equal(ind.bits, bits)
+            one.bits = bad
+    np.testing.assert_array_equal(one.bits, bits)
     with pytest.raises(KeyError):
-        ind.gene("missing")
+        one.gene("missing")
     with pytest.raises(IndexError):
-        ga.population[3]
+        ga.population[2]
     # All genes at once, as numbers; a bad value anywhere changes nothing.
-    colours = evokit.GeneticAlgorithm(initial_population=2)
-    colours.add_gene("on", evokit.GeneType.BOOLEAN, 1)
-    colours.add_gene("n", evokit.GeneType.INTEGER, 8, min_value=0, max_value=200)
-    colours.add_gene("x", evokit.GeneType.FLOAT, 64, min_value=-10, max_value=10, preserve_sign_bit=True)
-    colours.add_gene("c", evokit.GeneType.ENUMERATION, enumerations=["red", "green", "blue"])
-    colours.fitness = lambda ind: 0.0
-    colours.initialize()
-    one = colours.population[1]
     one.genes = [1, 150, -2.5, 2]
     np.testing.assert_array_equal(one.genes, [1, 150, -2.5, 2])
     assert (one.gene("on"), one.gene("n"), one.gene("x"), one.gene("c")) == (True, 150, -2.5, "blue")
@@ -240,7 +233,6 @@ def test_several_objectives_give_the_front_as_an_array():
     # On the front x in [0, 2]: no member below 0 by more than one step of the gene (x = -6e-5
     # is on the population's front while its mirror image at +6e-5 is missing).
     np.testing.assert_allclose(front[:, 1], -(np.sqrt(front[:, 0]) - 2) ** 2, atol=1e-3)
-    assert abs(ga.front_hypervolume - (40 / 3 - 0.2)) < 0.1
     first = ga.population[0]
     assert first.fitness == first.objectives[0] and len(first.objectives) == 2
 
