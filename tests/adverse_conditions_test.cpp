@@ -139,10 +139,11 @@ TEST_F(SafeSaveTest, ASaveThroughLinksReplacesTheFileTheyNameAndKeepsTheLinks) {
 
   fs::create_symlink("loop-b", Dir / "loop-a");
   fs::create_symlink("loop-a", Dir / "loop-b");
-  for (const auto& [path, error] : {std::pair{Dir / "loop-a", ELOOP}, {Dir / "missing" / "run.xml", ENOENT}}) {
-    const std::string message = ErrorOf<EFCreateError>([&] { TMXGeneticAlgorithm().SaveToFile(path.string()); });
-    EXPECT_NE(message.find(path.string()), std::string::npos) << message;
-    EXPECT_NE(message.find(std::strerror(error)), std::string::npos) << message;
+  for (const auto& c : {std::pair{Dir / "loop-a", ELOOP}, {Dir / "missing" / "run.xml", ENOENT}}) {
+    const std::string path = c.first.string();
+    const std::string message = ErrorOf<EFCreateError>([&] { TMXGeneticAlgorithm().SaveToFile(path); });
+    EXPECT_NE(message.find(path), std::string::npos) << message;
+    EXPECT_NE(message.find(std::strerror(c.second)), std::string::npos) << message;
   }
   EXPECT_TRUE(fs::is_symlink(Dir / "loop-a"));
 }
