@@ -249,12 +249,6 @@ TEST_F(Filer, BadInputNamesPropertyAndLineAndChangesNothing) {
   EXPECT_NE(ReadFails("object TOtherClass\nend\n", &Comp).find("TOtherClass"), std::string::npos);
   EXPECT_NE(ReadFails(head, &Comp).find("end of the text"), std::string::npos);
   EXPECT_NE(ReadFails("", &Comp).find("end of the text"), std::string::npos);
-  // Deep nesting is refused before it can exhaust the stack.
-  EXPECT_NE(ReadFails(head + "  Lines = " + std::string(100000, '(') + "\nend\n", &Comp).find("nesting"),
-            std::string::npos);
-  std::string objects;
-  for (int i = 0; i < 100000; ++i) objects += "object K" + std::to_string(i) + ": TTestChild\n";
-  EXPECT_NE(ReadFails(head + objects, &Comp).find("nesting"), std::string::npos);
   // Every value is checked before the first setter runs.
   EXPECT_EQ(Comp.CountSets, setsBefore);
   EXPECT_EQ(Comp.ComponentCount(), 0);

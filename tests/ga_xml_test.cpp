@@ -263,7 +263,6 @@ TEST(GeneticAlgorithmXML, LoadRulesAndBadDocuments) {
     for (const std::string& fragment : row.Expected) EXPECT_NE(after.find(fragment), std::string::npos) << fragment;
     EXPECT_EQ(after == before, row.Class != typeid(void));
   }
-  EXPECT_THROW(TMXGeneticAlgorithm().LoadFromFile("/nonexistent/ga.xml"), EFOpenError);
   // An enumeration index that names no value stops the save before anything is written.
   golden.Population()->Items(0)->Bits()->SetAsInteger(golden.Genes()->Items(3)->Offset(), 2, 3);
   TStringStream out;

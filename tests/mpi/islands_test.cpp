@@ -339,37 +339,9 @@ TEST(Islands, MalformedMessagesChangeNothing) {
   EXPECT_EQ(island.Census()[24], Rank() == 2 ? kPopulation : 3);
 }
 
-// GP programs migrate in their population's form too, keeping the sender's fitness.
-TEST(Islands, ProgramsMigrate) {
-  auto make = [](TMXGeneticProgramming& GP, std::uint64_t Seed) {
-    AddFloatPrimitives(*GP.Instructions(), "Add Mul Neg x 1");
-    GP.SetInitialPopulation(12);
-    GP.SetFitnessMethod(fmMaximize);
-    GP.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
-      Fitness = static_cast<double>(static_cast<TMXGPIndividual<double>*>(Item)->FlattenedDNA().size()) + 0.25;
-    });
-    RandSeed(Seed);
-    GP.Initialize();
-  };
-  TMXGeneticProgramming sender, receiver;
-  make(sender, 1);
-  make(receiver, 2);
-  const std::string best = sender.FittestIndividual()->DNA()->ToString();
-  const std::string message = TMXIslandModel(sender).SaveMigrants(1);
-  receiver.SetOnEvaluateFitness(nullptr);  // a received program is not evaluated again
-  EXPECT_EQ(TMXIslandModel(receiver).LoadMigrants({message}, {Rank()}), 1);
-  int found = 0;
-  for (int i = 0; i < receiver.Population()->Count(); ++i) {
-    TMXGPIndividual<double>* item = receiver.Population()->Items(i);
-    if (item->DNA()->ToString() != best) continue;
-    ++found;
-    EXPECT_EQ(item->Fitness(), sender.FittestIndividual()->Fitness());
-  }
-  EXPECT_GE(found, 1);
-}
-
-// GP islands evolving for real (three migrations round the ring): each island receives
-// its neighbour's fittest programs as the neighbour held them, and a seeded run repeats.
+// GP islands evolving for real (three migrations round the ring): programs migrate in
+// their population's form, each island receiving its neighbour's fittest programs as the
+// neighbour held them, and a seeded run repeats.
 TEST(Islands, ProgramIslandsEvolve) {
   // Keeps the programs of each message this island sends (its fittest) and of those it
   // evaluates as they arrive (ReevaluateMigrants), one line per migration.
