@@ -231,7 +231,7 @@ TEST(GPSimplify, PrintsWithOnlyTheParenthesesItNeeds) {
       {"(Sqrt (Min x (Max y (Abs c:-2.5))))", "sqrt(min(x, max(y, abs(-2.5))))", "sqrt(Abs(Min(x, Max(y, Abs(-2.5)))))"},
       {"(Tanh (Sin (Cos (Exp z))))", "tanh(sin(cos(exp(z))))", "tanh(sin(cos(exp(z))))"},
       {"(Mul c:1e-7 (Exp c:1000))", "1E-7 * exp(1000)", "1E-7 * exp(1000)"},
-      {"(AQ (Add x y) (Mul y z))", "aq(x + y, y * z)", "(x + y)/sqrt(1 + (y * z)**2)"},
+      {"(Div c:1 (AQ (Add x y) (Mul y z)))", "1 / aq(x + y, y * z)", "1 / ((x + y)/sqrt(1 + (y * z)**2))"},
   };
   for (const auto& c : cases) {
     const TMXExpression expression = TMXExpression::FromProgram(engine.Build(c.Program).get());

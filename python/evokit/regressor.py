@@ -119,7 +119,8 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     the rest), "knee" the knee of the front, past which a larger program buys little
     error. validation_fraction above 0 also records the validation error in `history_`
     whatever the rule; once the run ends, the front's programs have their coefficients and
-    scaling fitted again over every row, the held-out ones included (the choice stands). verbose prints one progress line per generation.
+    scaling fitted again over every row, the held-out ones included (the choice stands).
+    verbose prints one progress line per generation.
 
     `expression_` and the front's entries show the model simplified, linear scaling folded
     in, over the feature names: a DataFrame's string column names (`feature_names_in_`),

@@ -184,7 +184,7 @@ constexpr std::array<TPrinted, 17> kPrinted{{
     {"sin(#)", "sin(#)", lvAtom, {lvCall}},
     {"cos(#)", "cos(#)", lvAtom, {lvCall}},
     {"tanh(#)", "tanh(#)", lvAtom, {lvCall}},
-    {"aq(#, #)", "(#)/sqrt(1 + (#)**2)", lvAtom, {lvCall, lvCall}},
+    {"aq(#, #)", "((#)/sqrt(1 + (#)**2))", lvAtom, {lvCall, lvCall}},
 }};
 static_assert(kPrinted.size() == static_cast<std::size_t>(EnumCount<TGPFloatPrimitive>()), "one row per primitive");
 
