@@ -22,7 +22,7 @@
     split.
 (b) Nguyen-1..8 over 20 random training points (Nguyen-1..6 on U[-1, 1], Nguyen-7 on
     U[0, 2], Nguyen-8 on U[0, 4]), function set Add Sub Mul Div Sin Cos Exp Log, the
-    constant 1, population 500, 50 generations, linear scaling (the default), three
+    constant 1, population 500, 50 generations, linear scaling (the default), five
     coefficient iterations per program (noise-free data of 20 rows: they pay here; the
     default is one, --iterations sets it) and the model of lowest training error
     (model_selection "best", no rows held out); a run stops early at a training mean
@@ -187,8 +187,8 @@ def main():
     parser.add_argument("--quick", action="store_true", help="2 splits and 10 Nguyen seeds")
     parser.add_argument("--only", action="append", metavar="NAME",
                         help="a table or problem (diabetes, nguyen-3, ...) or a part (real, nguyen); repeatable")
-    parser.add_argument("--iterations", type=int, default=3, metavar="N",
-                        help="coefficient iterations per program in the Nguyen runs (default 3)")
+    parser.add_argument("--iterations", type=int, default=5, metavar="N",
+                        help="coefficient iterations per program in the Nguyen runs (default 5)")
     args = parser.parse_args()
     known = set(TABLES) | set(NGUYEN) | {"real", "nguyen"}
     only = {name.lower() for name in args.only or []}
