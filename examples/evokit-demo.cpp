@@ -491,6 +491,7 @@ int RunSymreg(const TOptions& o) {
     } catch (const EDataTableError& e) {
       throw TFileError{e.Message()};
     }
+    data.Title += ", " + std::to_string(held.RowCount()) + " of them held out";
     data.Table = std::move(training);
   }
   RandSeed(o.Seed);
