@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "concat.h"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -170,7 +172,7 @@ TEST_F(Filer, SaveLoadSaveRoundTrips) {
   std::vector<std::unique_ptr<TTestComponent>> sources;
   for (int n = 0; n < 25; ++n) {
     auto& c = *sources.emplace_back(std::make_unique<TTestComponent>());
-    c.SetName(n % 2 ? "C" + std::to_string(n) : "");
+    c.SetName(n % 2 ? evokit::test::Cat("C", std::to_string(n)) : "");
     c.SetTag(n % 3 ? n % 3 - 2 : std::numeric_limits<std::intptr_t>::min());
     c.Ratio = doubles[gen() % 8];
     c.Probability = doubles[gen() % 8];
@@ -180,7 +182,7 @@ TEST_F(Filer, SaveLoadSaveRoundTrips) {
       c.Points.push_back(doubles[gen() % 8]);
       static_cast<TTestItem*>(c.Items.Add())->Label = texts[gen() % 5];
       auto* kid = new TTestChild(&c);
-      kid->SetName("Kid" + std::to_string(i));
+      kid->SetName(evokit::test::Cat("Kid", std::to_string(i)));
       kid->Value = static_cast<int>(gen() % 3);
     }
     if (gen() % 2) c.OnChange = NamedHandler<TNotifyEvent>("Form1Change", [](TObject*) {});
