@@ -149,6 +149,8 @@ TEST(GPSimplify, RewritesWhatKeepsTheValueAndNothingElse) {
       {"(Mul (Add x c:1) (Add c:1 x))", "(x + 1)^2"},
       {"(Sub c:3 (Add x (Div y c:4)))", "3 - x - y / 4"},
       {"(AQ (Mul c:2 x) c:0)", "2 * x"},
+      {"(Mul (Add (Mul c:2 x) c:2) (Mul c:0.5 y))", "y * (x + 1)"},
+      {"(Mul (Sub (Mul c:3 x) (Mul c:3 z)) y)", "3 * y * (x - z)"},
       {"(AQ x (Neg (Abs y)))", "aq(x, y)"},
       {"(Sub c:1 (Div x c:-2))", "x / 2 + 1"},
       {"(Sub c:1 x)", "1 - x"},

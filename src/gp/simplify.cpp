@@ -376,7 +376,12 @@ struct TProduct {
   std::vector<E> Factors;
 };
 
-// Flattens products, negations and quotients by nonzero constants into Out.
+struct TSum;
+std::optional<E> Factored(const E& X, double& Factor);
+
+// Flattens products, negations and quotients by nonzero constants into Out; a sum whose
+// terms share one coefficient gives it up (2 * x + 2 -> 2, x + 1), so that it meets the
+// product's other constants.
 void CollectFactors(const E& X, TProduct& Out) {
   if (IsConstant(X)) {
     Out.Coefficient *= X.Value();
@@ -389,6 +394,9 @@ void CollectFactors(const E& X, TProduct& Out) {
   } else if (Is(X, fpDiv) && IsConstant(X.Child(1)) && X.Child(1).Value() != 0) {
     Out.Coefficient /= X.Child(1).Value();
     CollectFactors(X.Child(0), Out);
+  } else if (double factor = 1; std::optional<E> sum = Factored(X, factor)) {
+    Out.Coefficient *= factor;
+    Out.Factors.push_back(std::move(*sum));
   } else {
     Out.Factors.push_back(X);
   }
@@ -511,6 +519,25 @@ E WriteSum(TSum Sum) {
   if (Sum.Constant != 0)
     sum = E::Function(Sum.Constant < 0 ? fpSub : fpAdd, std::move(*sum), E::Constant(std::fabs(Sum.Constant)));
   return *sum;
+}
+
+// The sum X (terms of one sign up to a constant) over the size of its terms' shared
+// coefficient, which goes to Factor: 2 * x - 2 * y + 3 -> x - y + 1.5 with Factor 2.
+// Nothing for anything else, or a coefficient of 1.
+std::optional<E> Factored(const E& X, double& Factor) {
+  if (!Is(X, fpAdd) && !Is(X, fpSub)) return std::nullopt;
+  TSum sum;
+  CollectTerms(X, 1, false, sum);
+  if (sum.Terms.empty()) return std::nullopt;
+  const double shared = std::fabs(sum.Terms[0].Coefficient);
+  if (shared == 1 || shared == 0 || !std::isfinite(shared) || !std::isfinite(sum.Constant / shared)) return std::nullopt;
+  for (TTerm& term : sum.Terms) {
+    if (std::fabs(term.Coefficient) != shared) return std::nullopt;
+    term.Coefficient = term.Coefficient > 0 ? 1 : -1;
+  }
+  sum.Constant /= shared;
+  Factor = shared;
+  return WriteSum(std::move(sum));
 }
 
 // x + 0 -> x, --x -> x, (x + 1) + 2 -> x + 3, x + x -> 2 * x, x - x -> 0 where x is
