@@ -15,7 +15,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <span>
@@ -26,30 +25,8 @@ using evokit::test::ErrorOf;
 
 namespace {
 
-// Bitwise equality, so NaN equals NaN and 0 differs from -0.
-bool SameBits(double A, double B) { return std::memcmp(&A, &B, sizeof A) == 0; }
-
-// An engine holding every primitive, variables x and y, and the constant c.
-struct TPrimitiveSet : TTestEngine {
-  TPrimitiveSet() {
-    AddFloatPrimitives(*GetInstructions(), "add sub mul div min max neg abs square sqrt exp log sin cos tanh x y");
-    Add("c", gpConstant, 0, 1.0);
-  }
-  TMXGPInstruction<double>* Find(const char* Name) { return GetInstructions()->GetItemByName(Name); }
-};
-
-// A random tree over Engine's whole set, at most Depth deep; constants in [-2, 2].
-TMXGPNode<double>* RandomPrimitiveTree(TTestEngine& Engine, int Depth, TMXGPNode<double>* Parent = nullptr) {
-  TMXGPInstructions<double>& set = *Engine.GetInstructions();
-  const int count = set.Count(), terminals = 3;
-  const bool leaf = Depth == 0 || (Parent && Random() < 0.25);
-  TMXGPInstruction<double>* instruction =
-      set.Items(leaf ? count - terminals + static_cast<int>(Random(terminals)) : static_cast<int>(Random(count - terminals)));
-  TMXGPNode<double>* node = Engine.CreateNode(instruction, Parent);
-  if (instruction->Operation() == gpConstant) node->SetValue(static_cast<double>(Random(9)) / 2 - 2);
-  for (int i = 0; i < instruction->Arity(); ++i) RandomPrimitiveTree(Engine, Depth - 1, node);
-  return node;
-}
+// Constants of the random trees: whole and half numbers in [-2, 2].
+double HalfStep() { return static_cast<double>(Random(9)) / 2 - 2; }
 
 // x and y over Rows rows: x spreads over [-3, 3], y takes a few values, zeros included.
 TMXDataTable XYTable(int Rows) {
@@ -269,7 +246,7 @@ TEST(GPBatch, EqualsPerRowExecutionBitForBit) {
   const TMXDataTable table = XYTable(3 * TMXGPCompiledProgram::BlockRows + 17);
   RandSeed(7);
   for (int i = 0; i < 300; ++i) {
-    TTree tree(RandomPrimitiveTree(engine, 1 + i % 7));
+    TTree tree(RandomPrimitiveTree(engine, 1 + i % 7, HalfStep));
     const std::vector<double> batch = Batch(tree.get(), table), rows = PerRow(tree.get(), table),
                               once = OnePass(tree.get(), table);
     for (std::size_t r = 0; r < rows.size(); ++r) {
