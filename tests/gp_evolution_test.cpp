@@ -629,15 +629,6 @@ TEST(GPOperators, PlacesAndEdges) {
       }
   }
   EXPECT_GT(capped, 0);
-  // Hoist mutation: a chosen function node other than the root becomes the whole tree.
-  std::set<std::string> hoisted;
-  for (int i = 0; i < 20; ++i) {
-    TMXGPIndividual<double>* item = gp.Make(scratch, "(Add x (Mul y x))");
-    gp.DoHoistMutation(item);
-    hoisted.insert(item->DNA()->ToString());
-    ExpectWhole(*item);
-  }
-  EXPECT_EQ(hoisted, (std::set<std::string>{"(Add x (Mul y x))", "(Mul y x)"}));
 }
 
 // === Initialisation ================================================================================

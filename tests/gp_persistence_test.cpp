@@ -118,9 +118,11 @@ TEST(GPPersistence, DescribeReport) {
 }
 
 // Component streaming writes the GP settings that differ from their defaults, the defined
-// floats even at 0, and reads every one back.
+// floats even at 0, and reads every one back. SizeObjective streams ahead of the objective
+// settings: a sense changed after it and the reference point survive the read; a failed
+// read puts SizeObjective and the settings back.
 TEST(GPPersistence, ComponentStreaming) {
-  TMXGeneticProgramming gp, read;
+  TMXGeneticProgramming gp, read, other;
   AddInstructions(*gp.Instructions());
   const std::string plain = Written(gp);
   for (const char* name : {"MutateReplacementWeight", "SelectionNonTerminalsProbability", "ParsimonyCoefficient",
@@ -129,42 +131,25 @@ TEST(GPPersistence, ComponentStreaming) {
   gp.SetMutateReplacementWeight(25), gp.SetSelectionNonTerminalsProbability(0), gp.SetTarpeianProbability(0);
   gp.SetReuseFitness(true);
   gp.SetParsimonyCoefficient(0.25), gp.SetTournamentField(3), gp.SetBloatStrategy(bsTarpeianSize);
+  gp.SetFitnessMethod(fmMaximize), gp.SetSizeObjective(true);
+  gp.SetObjectiveSense(1, osMaximize), gp.SetHypervolumeReference(std::vector<double>{0.5, 3});
   const std::string text = Written(gp);
   for (const char* line : {"MutateReplacementWeight = 25", "SelectionNonTerminalsProbability = 0",
                            "TarpeianProbability = 0", "ParsimonyCoefficient = 0.25", "BloatStrategy = bsTarpeianSize",
-                           "ReuseFitness = True"})
+                           "ReuseFitness = True", "SizeObjective = True"})
     EXPECT_NE(text.find(line), std::string::npos) << line;
   THandlerTable handlers;
   handlers.Add<TFloatNodeEvent>("Arithmetic", Arithmetic);
   TStringStream in(text);
   ReadComponent(in, &read, &handlers);
-  EXPECT_EQ(read.MutateReplacementWeight(), 25);
-  EXPECT_EQ(read.SelectionNonTerminalsProbability(), 0);
-  EXPECT_EQ(read.TarpeianProbability(), 0);
-  EXPECT_TRUE(read.ReuseFitness());
   EXPECT_EQ(Written(read), text);
-  TMXGeneticProgramming copy;
-  copy.Assign(&gp);
-  EXPECT_TRUE(copy.ReuseFitness());
-}
-
-// SizeObjective streams ahead of the objective settings: a sense changed after it and the
-// reference point survive the read; a failed read puts SizeObjective and the settings back.
-TEST(GPPersistence, SizeObjectiveStreaming) {
-  TMXGeneticProgramming gp, read, other;
-  AddInstructions(*gp.Instructions());
-  gp.SetFitnessMethod(fmMaximize), gp.SetSizeObjective(true);
-  gp.SetObjectiveSense(1, osMaximize), gp.SetHypervolumeReference(std::vector<double>{0.5, 3});
-  const std::string text = Written(gp);
-  EXPECT_NE(text.find("SizeObjective = True"), std::string::npos);
-  THandlerTable handlers;
-  handlers.Add<TFloatNodeEvent>("Arithmetic", Arithmetic);
-  TStringStream in(text);
-  ReadComponent(in, &read, &handlers);
   EXPECT_EQ(std::tuple(read.SizeObjective(), read.ObjectiveCount(), read.ObjectiveSense(0), read.ObjectiveSense(1),
                        read.HypervolumeReference()),
             std::tuple(true, 2, osMaximize, osMaximize, std::vector<double>{0.5, 3}));
   EXPECT_NE(read.ToString().find("   Size Objective = True"), std::string::npos);
+  TMXGeneticProgramming copy;
+  copy.Assign(&gp);
+  EXPECT_TRUE(copy.ReuseFitness());
 
   other.SetObjectiveCount(3), other.SetObjectiveSense(2, osMaximize);
   const std::string before = Written(other);
@@ -299,10 +284,6 @@ TEST(GPPersistence, ConcreteClasses) {
   TMXGeneticProgrammingVariantExecutor variantExecutor;
   const std::unique_ptr<TMXGPInstructions<double>> set(binary.CreateInstructions(TCollectionItemClass::Of<TMXGPInstruction<double>>()));
   EXPECT_EQ(set->Add()->ClassName(), "TMXGPFloatPrimitive");
-  // Float sets copy the standard primitives along (an executor taking a run's set).
-  AddFloatPrimitives(*floats.Instructions(), "Mul x");
-  executor.Instructions()->Assign(floats.Instructions());
-  EXPECT_EQ(static_cast<TMXGPFloatPrimitive*>(executor.Instructions()->Items(0))->Primitive(), fpMul);
   EXPECT_EQ(variants.Instructions()->Add()->ClassName(), "TMXGPVariantInstruction");
   EXPECT_EQ(variantExecutor.Instructions()->Add()->ClassName(), "TMXGPVariantInstruction");
   const std::unique_ptr<TMXGPNode<double>> a(floats.CreateNode(nullptr, nullptr)), b(binary.CreateNode(nullptr, nullptr)),
@@ -313,26 +294,51 @@ TEST(GPPersistence, ConcreteClasses) {
   EXPECT_EQ(std::unique_ptr<TMXGPNode<Variant>>(variants.CreateNode(nullptr, nullptr))->ClassName(), "TMXGPVariantNode");
 }
 
-// A finished run hands its fittest program to an executor, which gives the same results;
-// the executor's document and its streamed text load into fresh executors whose
-// instructions carry the handlers, with the same results again.
+// A finished run hands its fittest program to an executor by Assign, and to one without
+// instructions by SetGPProgram, which copies the instructions the program uses (each once,
+// with its handler) into its own set. Both outlive the run and compute what it did; the
+// executor's document and its streamed text load into fresh executors whose instructions
+// carry the handlers, with the same results again.
 TEST(GPExecutor, RunToExecutorRoundTrip) {
-  TMXGeneticProgrammingExecutor executor, loaded, streamed;
+  const auto describe = [](const TMXGPInstruction<double>* I) { return gptest::Kind(I) + " " + FloatToStr(I->Value()); };
+  TMXGeneticProgrammingExecutor executor, direct, loaded, streamed, none;
   TMXGPContext<double> context;
   EXPECT_EQ(executor.Execute(&context), 0.0);
   EXPECT_EQ(executor.GetGPProgramLines()->Count(), 0);
+  std::vector<double> expected;
+  std::string text;
+  std::map<std::string, std::string> used, copied;  // name -> describe()
+  {
+    RandSeed(11);
+    TMXGeneticProgramming run;
+    Quartic(run);
+    run.Evolve(5);
+    TMXGPIndividual<double>* fittest = run.FittestIndividual();
+    ASSERT_GT(fittest->DNA()->Size(), 1);
+    executor.Assign(&run), direct.SetGPProgram(fittest->DNA());
+    text = fittest->DNA()->ToString();
+    for (TMXGPNode<double>* node : fittest->FlattenedDNA()) used[node->Instruction()->Name()] = describe(node->Instruction());
+    for (int i = 0; i < 20; ++i) {
+      context.Values()->AddOrSetValue("x", -1 + i / 10.0);
+      expected.push_back(fittest->Execute(&context));
+    }
+    run.Population()->Clear();
+    none.Assign(&run);  // no fittest individual: no program
+  }
+  EXPECT_FALSE(none.GPProgram());
+  ASSERT_TRUE(executor.GPProgram() && direct.GPProgram());
+  EXPECT_EQ(executor.GPProgram()->ToString() + " " + direct.GPProgram()->ToString(), text + " " + text);
+  EXPECT_TRUE(RefersOnlyTo(direct.GPProgram(), direct.Instructions()));
+  const TMXGPInstructions<double>& set = *direct.Instructions();
+  for (int i = 0; i < set.Count(); ++i) copied[set.Items(i)->Name()] = describe(set.Items(i));
+  EXPECT_EQ(copied, used);
+  EXPECT_EQ(static_cast<std::size_t>(set.Count()), used.size());
 
-  RandSeed(11);
-  TMXGeneticProgramming run;
-  Quartic(run);
-  run.Evolve(5);
-  executor.Assign(&run);
-  ASSERT_TRUE(executor.GPProgram());
-  EXPECT_EQ(executor.GPProgram()->ToString(), run.FittestIndividual()->DNA()->ToString());
   const std::string path = TempPath("executor.xml");
   executor.SaveToFile(path);
   AddInstructions(*loaded.Instructions());
   loaded.LoadFromFile(path);
+  std::remove(path.c_str());
   THandlerTable handlers;
   handlers.Add<TFloatNodeEvent>("Arithmetic", Arithmetic);
   TStringStream in(Written(executor));
@@ -341,18 +347,22 @@ TEST(GPExecutor, RunToExecutorRoundTrip) {
   streamed.Parse();
   for (int i = 0; i < 20; ++i) {
     context.Values()->AddOrSetValue("x", -1 + i / 10.0);
-    const double expected = run.FittestIndividual()->Execute(&context);
-    EXPECT_EQ(executor.Execute(&context), expected);
-    EXPECT_EQ(loaded.Execute(&context), expected);
-    EXPECT_EQ(streamed.Execute(&context), expected);
+    for (TMXGeneticProgrammingExecutor* each : {&executor, &direct, &loaded, &streamed})
+      EXPECT_EQ(each->Execute(&context), expected[static_cast<std::size_t>(i)]) << i;
   }
   TMXGeneticProgrammingExecutor copy;
   copy.Assign(&loaded);
   EXPECT_EQ(Save(copy), Save(executor));
-  run.Population()->Clear();
-  copy.Assign(&run);  // no fittest individual: no program
-  EXPECT_FALSE(copy.GPProgram());
-  std::remove(path.c_str());
+  // Standard primitives keep computing in the copies.
+  TMXGeneticProgrammingExecutor primitives;
+  {
+    TMXGPFloatInstructions standard(nullptr, TCollectionItemClass::Of<TMXGPFloatPrimitive>());
+    AddFloatPrimitives(standard, "Add Mul x 2");
+    const gptest::TTree tree(gptest::BuildTree(standard, "(Add (Mul x x) 2)"));
+    primitives.SetGPProgram(tree.get());
+  }
+  context.Values()->AddOrSetValue("x", 3.0);
+  EXPECT_EQ(primitives.Execute(&context), 11.0);
 }
 
 // Program text: setting the program empties it, reading regenerates the DNA element, and
@@ -432,55 +442,6 @@ TEST(GPPersistence, WeightedVariablesRoundTrip) {
   const std::string lines = plain.GetGPProgramLines()->Text();
   EXPECT_EQ(lines.find("<Value>"), lines.rfind("<Value>")) << lines;
   EXPECT_NE(lines.find("<Value>1</Value>"), std::string::npos) << lines;
-}
-
-// An executor without instructions takes the fittest program of a run that is then
-// destroyed: the instructions the program uses are copied into its own set with their
-// handlers, and the program runs as it did in the run.
-TEST(GPExecutor, SetProgramCopiesMissingInstructions) {
-  const auto describe = [](const TMXGPInstruction<double>* I) { return gptest::Kind(I) + " " + FloatToStr(I->Value()); };
-  TMXGeneticProgrammingExecutor executor;
-  TMXGPContext<double> context;
-  std::vector<double> expected;
-  std::string text;
-  std::map<std::string, std::string> used, copied;  // name -> describe()
-  {
-    RandSeed(11);
-    TMXGeneticProgramming run;
-    Quartic(run);
-    run.Evolve(5);
-    const TMXGPIndividual<double>* fittest = run.FittestIndividual();
-    ASSERT_GT(fittest->DNA()->Size(), 1);
-    executor.SetGPProgram(fittest->DNA());
-    text = fittest->DNA()->ToString();
-    for (TMXGPNode<double>* node : fittest->FlattenedDNA()) used[node->Instruction()->Name()] = describe(node->Instruction());
-    for (int i = 0; i < 20; ++i) {
-      context.Values()->AddOrSetValue("x", -1 + i / 10.0);
-      expected.push_back(run.FittestIndividual()->Execute(&context));
-    }
-  }
-  ASSERT_TRUE(executor.GPProgram());
-  EXPECT_EQ(executor.GPProgram()->ToString(), text);
-  EXPECT_TRUE(RefersOnlyTo(executor.GPProgram(), executor.Instructions()));
-  for (int i = 0; i < 20; ++i) {
-    context.Values()->AddOrSetValue("x", -1 + i / 10.0);
-    EXPECT_EQ(executor.Execute(&context), expected[static_cast<std::size_t>(i)]);
-  }
-  // Only what the program uses, each once, as the run had it.
-  const TMXGPInstructions<double>& set = *executor.Instructions();
-  for (int i = 0; i < set.Count(); ++i) copied[set.Items(i)->Name()] = describe(set.Items(i));
-  EXPECT_EQ(copied, used);
-  EXPECT_EQ(static_cast<std::size_t>(set.Count()), used.size());
-  // Standard primitives keep computing in the copies.
-  TMXGeneticProgrammingExecutor primitives;
-  {
-    TMXGPFloatInstructions standard(nullptr, TCollectionItemClass::Of<TMXGPFloatPrimitive>());
-    AddFloatPrimitives(standard, "Add Mul x 2");
-    const gptest::TTree tree(gptest::BuildTree(standard, "(Add (Mul x x) 2)"));
-    primitives.SetGPProgram(tree.get());
-  }
-  context.Values()->AddOrSetValue("x", 3.0);
-  EXPECT_EQ(primitives.Execute(&context), 11.0);
 }
 
 // Variant executor: an instruction the set has under the same name (ASCII case ignored)
@@ -591,33 +552,4 @@ TEST(GPExecutor, SetProgramConflictChangesNothing) {
   EXPECT_EQ(Kinds(*binary.Instructions()), "keep:gpVariable/0 ");
   ASSERT_TRUE(binary.GPProgram());
   EXPECT_EQ(binary.GPProgram()->ToString(), "keep");
-}
-
-// The variant family: a run saves and loads the same text and hands its fittest program
-// to the variant executor, which computes the same value.
-TEST(GPPersistence, VariantFamily) {
-  TMXGeneticProgrammingVariant run, loaded;
-  TMXGeneticProgrammingVariantExecutor executor;
-  for (TMXGeneticProgrammingVariant* gp : {&run, &loaded}) {
-    TMXGPInstruction<Variant>* add = gp->Instructions()->Add();
-    add->SetName("Add"), add->SetOperation(gpFunction), add->SetArity(2);
-    add->SetOnExecute([](TObject*, TMXGPNode<Variant>* N, TMXGPContext<Variant>* C, Variant& R) {
-      R = Variant(N->GetChild(0)->Execute(C).AsFloat() + N->GetChild(1)->Execute(C).AsFloat());
-    });
-    gp->Instructions()->Add()->SetName("x");
-    gp->SetInitialPopulation(8), gp->SetInitializationDepth(3);
-    gp->SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& F) {
-      TMXGPContext<Variant> context;
-      context.Values()->AddOrSetValue("x", Variant(2.0));
-      F = std::abs(static_cast<TMXGPIndividual<Variant>*>(Item)->Execute(&context).AsFloat() - 7);
-    });
-  }
-  RandSeed(3);
-  run.Evolve(2);
-  Load(loaded, Save(run));
-  EXPECT_EQ(Save(loaded), Save(run));
-  executor.Assign(&loaded);
-  TMXGPContext<Variant> context;
-  context.Values()->AddOrSetValue("x", Variant(2.0));
-  EXPECT_EQ(executor.Execute(&context).AsFloat(), run.FittestIndividual()->Execute(&context).AsFloat());
 }

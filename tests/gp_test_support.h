@@ -5,6 +5,7 @@
 
 #include <evokit/gp/float_variant_programs.h>
 #include <evokit/gp/gp_document.h>
+#include <evokit/gp/primitives.h>
 #include <evokit/platform/component.h>
 #include <evokit/platform/random.h>
 
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -134,6 +136,35 @@ inline TMXGPNode<double>* RandomTree(TTestEngine& Engine, int Depth, TMXGPNode<d
 }
 
 using TTree = std::unique_ptr<TMXGPNode<double>>;
+
+// Bitwise equality, so NaN equals NaN and 0 differs from -0.
+inline bool SameBits(double A, double B) { return std::memcmp(&A, &B, sizeof A) == 0; }
+
+// An engine holding every standard primitive, the variables named in Variables, and the
+// constant c (value 1), in this order.
+struct TPrimitiveSet : TTestEngine {
+  explicit TPrimitiveSet(const std::string& Variables = "x y") {
+    AddFloatPrimitives(*GetInstructions(), "add sub mul div min max neg abs square sqrt exp log sin cos tanh aq " + Variables);
+    Add("c", gpConstant, 0, 1.0);
+  }
+  TMXGPInstruction<double>* Find(const char* Name) { return GetInstructions()->GetItemByName(Name); }
+  TTree Build(std::string_view Text) { return TTree(BuildTree(*GetInstructions(), Text)); }
+};
+
+// A random tree over a TPrimitiveSet of two variables, at most Depth deep; each constant
+// takes the value Constant() draws.
+template <class F>
+TMXGPNode<double>* RandomPrimitiveTree(TTestEngine& Engine, int Depth, F Constant, TMXGPNode<double>* Parent = nullptr) {
+  TMXGPInstructions<double>& set = *Engine.GetInstructions();
+  const int count = set.Count(), terminals = 3;
+  const bool leaf = Depth == 0 || (Parent && Random() < 0.25);
+  TMXGPInstruction<double>* instruction =
+      set.Items(leaf ? count - terminals + static_cast<int>(Random(terminals)) : static_cast<int>(Random(count - terminals)));
+  TMXGPNode<double>* node = Engine.CreateNode(instruction, Parent);
+  if (instruction->Operation() == gpConstant) node->SetValue(Constant());
+  for (int i = 0; i < instruction->Arity(); ++i) RandomPrimitiveTree(Engine, Depth - 1, Constant, node);
+  return node;
+}
 
 // An instruction as "name 'comment' operation/arity".
 inline std::string Kind(const TMXGPInstruction<double>* I) { return I->ToString() + "/" + std::to_string(I->Arity()); }

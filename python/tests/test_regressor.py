@@ -26,17 +26,6 @@ def test_fits_the_quartic_and_its_expression_predicts_the_same():
     np.testing.assert_array_equal(restored.predict(X), model.predict(X))
 
 
-def test_training_error_is_the_error_of_predict_over_every_row():
-    # Two features and an outlying first row: a row or a column lost or swapped on the
-    # way to the library would change the error the run reports.
-    X2 = np.column_stack([X.ravel(), np.cos(3 * X.ravel())])
-    Y2 = X2[:, 0] * 2 - X2[:, 1]
-    Y2[0] = 100.0
-    model = SymbolicRegressor(population_size=50, generations=3, random_state=1, linear_scaling=False,
-                              **ALL_ROWS).fit(X2, Y2)
-    assert model.training_error_ == pytest.approx(np.mean((model.predict(X2) - Y2) ** 2), rel=1e-9)
-
-
 def test_threads_give_the_same_program():
     fits = [SymbolicRegressor(population_size=100, generations=10, random_state=5, n_jobs=n).fit(X, Y)
             for n in (1, 2, -1)]
