@@ -138,6 +138,7 @@ TEST(GPSimplify, RewritesWhatKeepsTheValueAndNothingElse) {
       {"(Sub c:3 (Add x (Div y c:4)))", "3 - x - y / 4"},
       {"(AQ (Mul c:2 x) c:0)", "2 * x"},
       {"(Mul (Add (Mul c:2 x) c:2) (Mul c:0.5 y))", "y * (x + 1)"},
+      {"(Sub (Mul c:0.9999999999999998 x) (Mul c:1.0000000000000002 y))", "x - y"},
       {"(Mul (Sub (Mul c:3 x) (Mul c:3 z)) y)", "3 * y * (x - z)"},
       {"(AQ x (Neg (Abs y)))", "aq(x, y)"},
       {"(Sub c:1 (Div x c:-2))", "x / 2 + 1"},

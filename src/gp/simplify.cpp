@@ -419,8 +419,10 @@ E Monomial(std::vector<E> Factors) {
 // coefficient is exactly the reciprocal of a whole number), 2 * m with the constant in
 // front of the product's factors.
 E Scaled(double Coefficient, const E& Monomial) {
-  if (Coefficient == 1) return Monomial;
-  if (Coefficient == -1) return E::Function(fpNeg, Monomial);
+  // A coefficient a few roundings off 1 or -1 (a weight fitted to 1, say) is written as one.
+  constexpr double kRounding = 4 * std::numeric_limits<double>::epsilon();
+  if (std::fabs(Coefficient - 1) <= kRounding) return Monomial;
+  if (std::fabs(Coefficient + 1) <= kRounding) return E::Function(fpNeg, Monomial);
   const double divisor = std::round(1 / Coefficient);
   if (std::isfinite(divisor) && std::fabs(divisor) >= 2 && 1 / divisor == Coefficient) {
     E quotient = E::Function(fpDiv, Monomial, E::Constant(std::fabs(divisor)));
