@@ -536,7 +536,7 @@ TEST(GPRegression, SettingsOutOfRangeAreRefusedByName) {
   S edge;  // every limit is in range
   edge.Population = 2, edge.Generations = 1, edge.TournamentSize = 1, edge.DepthLimit = 100, edge.InitDepth = 100;
   edge.CrossoverProbability = 1, edge.MutationProbability = 0, edge.Threads = 0, edge.ValidationFraction = 0.5;
-  edge.ArchiveSize = 2;
+  edge.ArchiveSize = 2, edge.CoefficientIterations = 0, edge.SizeLimit = 5;
   EXPECT_NO_THROW(CheckRegressionSettings(edge));
   for (const auto& row : rows) {
     S settings;
