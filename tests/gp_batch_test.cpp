@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <span>
 
 using namespace evokit;
 using namespace gptest;
@@ -867,19 +868,35 @@ TEST(GPRegression, EphemeralConstantsAreDrawnPerNodeAndRepeatWithTheSeed) {
   EXPECT_EQ(copy.EphemeralConstant(), nullptr);
 }
 
+namespace {
+
+// y = 1 + 2 x1 - 3 x2 + 0.5 x3, plus Product x1 x2 (what a linear model misses) and a
+// deterministic noise of amplitude Noise, over Rows rows; x4 plays no part.
+TMXDataTable LinearTable(int Rows, double Product = 0, double Noise = 0) {
+  std::vector<double> x1, x2, x3, x4, y;
+  for (int i = 0; i < Rows; ++i) {
+    x1.push_back(std::sin(0.7 * i)), x2.push_back(std::cos(1.3 * i)), x3.push_back(0.01 * i - 1);
+    x4.push_back(std::cos(0.3 * i));
+    y.push_back(1 + 2 * x1.back() - 3 * x2.back() + 0.5 * x3.back() + Product * x1.back() * x2.back() +
+                Noise * std::sin(5.1 * i));
+  }
+  TMXDataTable table;
+  table.AddColumn("x1", x1), table.AddColumn("x2", x2), table.AddColumn("x3", x3), table.AddColumn("x4", x4);
+  table.AddColumn("y", y);
+  return table;
+}
+
+}  // namespace
+
 // Variable weights: x1 + x2 + x3 with a weight on each leaf fits y = 1 + 2 x1 - 3 x2 +
 // 0.5 x3 exactly by every metric, still five nodes; kept or not as the constants are,
 // and read back by ProgramValues and the expression; on a large table too, whose fit
 // runs over a sample of the rows.
 TEST(GPRegression, VariableWeightsRecoverAWeightedLinearModel) {
   for (const int rows : {300, 3 * TMXGPRegressionFitness::FitRows + 7}) {
-    TMXDataTable table;
-    std::vector<double> x1, x2, x3, y;
-    for (int i = 0; i < rows; ++i) {
-      x1.push_back(std::sin(0.7 * i)), x2.push_back(std::cos(1.3 * i)), x3.push_back(0.01 * i - 1);
-      y.push_back(1 + 2 * x1.back() - 3 * x2.back() + 0.5 * x3.back());
-    }
-    table.AddColumn("x1", x1), table.AddColumn("x2", x2), table.AddColumn("x3", x3), table.AddColumn("y", y);
+    const TMXDataTable table = LinearTable(rows);
+    const std::span<const double> x1 = table.Column("x1"), x2 = table.Column("x2"), x3 = table.Column("x3"),
+                                  y = table.Column("y");
     TMXGPRegressionProgramming gp;
     TMXGPRegressionSettings settings;
     settings.Constants = "";
@@ -932,4 +949,117 @@ TEST(GPRegression, VariableWeightsRecoverAWeightedLinearModel) {
     EXPECT_GT(error, 1e-3);
     EXPECT_NEAR(error, kept.Score(values), 1e-12 * error);
   }
+}
+
+namespace {
+const std::vector<std::string> kLinearVariables{"x1", "x2", "x3", "x4"};
+}  // namespace
+
+// The linear seed: the sum of the variables, which the weights make the least-squares
+// linear model; refused, changing nothing, where it cannot be built.
+TEST(GPRegression, LinearSeedStartsTheRunFromTheLinearModel) {
+  const TMXDataTable table = LinearTable(120, 1, 0.1);
+  TMXGPRegressionSettings settings;
+  settings.Population = 20;
+  settings.CoefficientIterations = 10;
+  auto fitness = std::make_shared<TMXGPRegressionFitness>(table, "y", rmMeanSquaredError, true);
+  fitness->SetCoefficientFitting(settings.CoefficientIterations, true, true);
+  TMXGPRegressionProgramming gp;
+  ApplyRegressionSettings(gp, settings, kLinearVariables);
+  SetRegressionFitness(gp, fitness);
+  EXPECT_FALSE(SeedLinearModel(gp, kLinearVariables));  // not initialised
+  RandSeed(3);
+  gp.Initialize();
+  const auto last = [&] { return gp.Population()->Items(gp.Population()->Count() - 1); };
+  const std::string before = last()->DNA()->ToString();
+  for (const std::vector<std::string>& refused : {std::vector<std::string>{}, std::vector<std::string>{"x1", "y"},
+                                                  std::vector<std::string>{"x1", "1"}}) {
+    EXPECT_FALSE(SeedLinearModel(gp, refused));
+    EXPECT_EQ(last()->DNA()->ToString(), before);
+  }
+  ASSERT_TRUE(SeedLinearModel(gp, kLinearVariables));
+  EXPECT_EQ(last()->DNA()->ToString(), "(Add (Add x1 x2) (Add x3 x4))");
+  EXPECT_FALSE(last()->NeedFitness());
+  // Its fitness is the least-squares linear model's error: the fitted weights and the
+  // scaling reproduce it.
+  double slope = 0, intercept = 0;
+  std::vector<double> values(static_cast<std::size_t>(table.RowCount()));
+  ProgramValues(last()->DNA(), table, values, true);
+  TMXGPRegressionFitness::FitLinearScaling(values, fitness->TargetValues(), slope, intercept);
+  const std::vector<TMXGPNode<double>*> weights = CoefficientNodes(last()->DNA(), true);
+  ASSERT_EQ(weights.size(), 4u);
+  EXPECT_NEAR(slope * weights[1]->Value(), -3, 0.1);
+  EXPECT_NEAR(slope * weights[2]->Value(), 0.5, 0.1);
+  EXPECT_NEAR(last()->Fitness(), fitness->Score(values), 1e-12);
+  EXPECT_LE(gp.FittestIndividual()->Fitness(), last()->Fitness());
+  // A program over the limits, or a set without Add, is refused.
+  TMXGPRegressionProgramming small, noAdd;
+  settings.SizeLimit = 5;  // the sum of four takes seven nodes
+  ApplyRegressionSettings(small, settings, kLinearVariables);
+  settings.FunctionSet = "Sub Mul";
+  ApplyRegressionSettings(noAdd, settings, kLinearVariables);
+  for (TMXGPRegressionProgramming* other : {&small, &noAdd}) {
+    SetRegressionFitness(*other, fitness);
+    other->Initialize();
+    EXPECT_FALSE(SeedLinearModel(*other, kLinearVariables));
+  }
+  EXPECT_TRUE(SeedLinearModel(small, std::vector<std::string>{"x1", "x2", "x3"}));
+}
+
+// The refit over every row: each front entry rescored there and no worse, the held-out
+// choice kept; a fitness that scores otherwise is refused.
+TEST(GPRegressionArchive, RefitLearnsFromEveryRowAndKeepsTheChoice) {
+  const TMXDataTable table = LinearTable(160, 1, 0.1);
+  TMXDataTable training, held;
+  SplitRows(table, 0.5, 7, training, held);
+  TMXGPRegressionSettings settings;
+  settings.Population = 60;
+  auto fitness = std::make_shared<TMXGPRegressionFitness>(training, "y", rmMeanSquaredError, true);
+  fitness->SetCoefficientFitting(settings.CoefficientIterations, true, true);
+  auto validation = std::make_shared<TMXGPRegressionFitness>(held, "y", rmMeanSquaredError, false);
+  TMXGPRegressionProgramming gp;
+  ApplyRegressionSettings(gp, settings, kLinearVariables);
+  SetRegressionFitness(gp, fitness);
+  TMXGPRegressionArchive archive(fitness, validation);
+  RandSeed(5);
+  gp.SetOnEvolve([&](TObject*) { archive.Update(gp); });
+  gp.Evolve(6);
+  ASSERT_GE(archive.Front().size(), 2u);
+  const auto* chosen = archive.Select(msValidation);
+  const std::ptrdiff_t index = chosen - archive.Front().data();
+
+  TMXGPRegressionFitness all(table, "y", rmMeanSquaredError, true), unscaled(table, "y", rmMeanSquaredError, false);
+  all.SetCoefficientFitting(settings.CoefficientIterations, true, true);
+  unscaled.SetCoefficientFitting(settings.CoefficientIterations, true, true);
+  std::vector<std::string> programs;
+  std::vector<double> before, held_errors;
+  std::vector<double> values(static_cast<std::size_t>(table.RowCount()));
+  for (const auto& entry : archive.Front()) {
+    programs.push_back(entry.Program->ToString());
+    ProgramValues(entry.Program.get(), table, values, true);
+    before.push_back(all.Score(values));
+    held_errors.push_back(entry.ValidationError);
+  }
+  EXPECT_THROW(archive.Refit(unscaled), EArgumentOutOfRangeException);
+  EXPECT_EQ(archive.Front()[0].Program->ToString(), programs[0]);
+
+  archive.Refit(all);
+  ASSERT_EQ(archive.Front().size(), programs.size());
+  bool gained = false;
+  for (std::size_t i = 0; i < programs.size(); ++i) {
+    const auto& entry = archive.Front()[i];
+    EXPECT_EQ(entry.ValidationError, held_errors[i]);
+    // The same shape, scored over every row with its scaling fitted there, no worse.
+    const std::vector<double> predictions = TMXGPRegressionArchive::Predict(entry, table);
+    ProgramValues(entry.Program.get(), table, values, true);
+    EXPECT_NEAR(entry.Error, all.Score(values), 1e-9 * entry.Error);
+    double residual = 0;
+    for (int r = 0; r < table.RowCount(); ++r)
+      residual += std::pow(predictions[static_cast<std::size_t>(r)] - all.TargetValues()[static_cast<std::size_t>(r)], 2);
+    EXPECT_NEAR(entry.Error, residual / table.RowCount(), 1e-9 * entry.Error);
+    EXPECT_LE(entry.Error, before[i] * (1 + 1e-12));
+    gained |= entry.Error < before[i] * (1 - 1e-6);
+  }
+  EXPECT_TRUE(gained);
+  EXPECT_EQ(archive.Select(msValidation) - archive.Front().data(), index);
 }
