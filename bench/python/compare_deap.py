@@ -68,8 +68,14 @@ def evokit_quartic(seed):
     y = np.array([x**4 + x**3 + x**2 + x for x in POINTS])
     # No early stop: an exact program (error 0) would end the run before GP_GENS generations
     # while DEAP runs them all, and the time per generation would be understated.
+    # The plain GP run DEAP makes: the regressor's additions (coefficient fitting, variable
+    # weights, the linear seed, the size limit, held-out rows) off.
     model = evokit.SymbolicRegressor(population_size=GP_POP, generations=GP_GENS, constants="",
-                                     linear_scaling=False, stopping_error=-1.0, random_state=seed)
+                                     function_set="Add Sub Mul Div", init_depth=6, size_limit=0, depth_limit=17,
+                                     tournament_size=7, p_crossover=0.9, p_mutation=0.1, coefficient_iterations=0,
+                                     variable_weights=False, linear_seed=False, validation_fraction=0.0,
+                                     model_selection="best", linear_scaling=False, stopping_error=-1.0,
+                                     random_state=seed)
     start = time.process_time()
     model.fit(X, y)
     assert model.n_generations_ == GP_GENS, model.n_generations_
