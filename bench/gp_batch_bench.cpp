@@ -3,7 +3,8 @@
 // them, over 20 and 1,000 rows, single-threaded, in three ways: executed row by row
 // through the node objects (ExecuteRows), compiled and run in row blocks
 // (TMXGPCompiledProgram; "+compile" compiles each program anew every time), and a plain
-// hand-written postfix loop over the same trees, as a yardstick. Reports tree nodes
+// hand-written postfix loop over the same trees, as a yardstick, and the same programs in
+// the compact form (compact_program.h), one pass and compiled. Reports tree nodes
 // evaluated per second and the scratch one row block needs. Then the whole quartic
 // regression run at 1,000 points, breeding included, with the ready-made regression
 // fitness in batch and in per-row mode.
@@ -98,7 +99,8 @@ void RunPostfix(const std::vector<TPlainInstruction>& Program, const double* X, 
 }
 
 // Arguments: rows, and the way: 0 per row, 1 batch, 2 batch with compiling, 3 plain loop,
-// 4 one pass over the tree (EvaluateTree).
+// 4 one pass over the tree (EvaluateTree), 5 one pass over the compact form
+// (EvaluateProgram), 6 compiling the compact form each time.
 void BM_EvaluatePrograms(benchmark::State& State) {
   const int rows = static_cast<int>(State.range(0));
   const int way = static_cast<int>(State.range(1));
@@ -114,6 +116,8 @@ void BM_EvaluatePrograms(benchmark::State& State) {
     nodes += trees.back()->Size();
   }
   std::vector<TMXGPCompiledProgram> programs(trees.size());
+  std::vector<TMXGPCompactProgram<double>> compact;
+  for (const TMXGPNode<double>* tree : trees) compact.emplace_back(tree);
   std::vector<std::vector<TPlainInstruction>> plain(trees.size());
   std::size_t maxBlockBytes = 0, slots = 0;
   for (std::size_t i = 0; i < trees.size(); ++i) {
@@ -131,13 +135,16 @@ void BM_EvaluatePrograms(benchmark::State& State) {
         case 1: programs[i].Evaluate(table, out); break;
         case 2: programs[i].Compile(trees[i], table), programs[i].Evaluate(table, out); break;
         case 3: RunPostfix(plain[i], table.Column(0).data(), rows, out.data(), stack); break;
-        default: EvaluateTree(trees[i], table, out); break;
+        case 4: EvaluateTree(trees[i], table, out); break;
+        case 5: EvaluateProgram(compact[i], table, out); break;
+        default: programs[i].Compile(compact[i], table), programs[i].Evaluate(table, out); break;
       }
       check += out[static_cast<std::size_t>(rows) / 2];
     }
   }
   benchmark::DoNotOptimize(check);
-  const char* labels[] = {"per row", "batch", "batch+compile", "plain postfix loop", "one pass"};
+  const char* labels[] = {"per row",  "batch",        "batch+compile", "plain postfix loop",
+                          "one pass", "compact pass", "compact+compile"};
   State.SetLabel(labels[way]);
   State.counters["nodes/s"] = benchmark::Counter(static_cast<double>(nodes * rows), benchmark::Counter::kIsIterationInvariantRate);
   State.counters["avg_size"] = static_cast<double>(nodes) / static_cast<double>(trees.size());
@@ -146,8 +153,75 @@ void BM_EvaluatePrograms(benchmark::State& State) {
 }
 BENCHMARK(BM_EvaluatePrograms)
     ->ArgNames({"rows", "way"})
-    ->ArgsProduct({{20, 1000}, {0, 1, 2, 3, 4}})
+    ->ArgsProduct({{20, 1000}, {0, 1, 2, 3, 4, 5, 6}})
     ->Unit(benchmark::kMillisecond);
+
+// What breeding does to a child, in both forms, over 500 programs as initialisation makes
+// them: a copy of its parent (copy 1) and a subtree crossover with another (crossover 1:
+// the copy, then the subtree at a node of the child replaced by a copy of a subtree of the
+// other parent), the child then freed. Argument form: 0 the trees (Clone, delete), 1 the
+// compact form (a copied array, Replace). Reports program nodes per second.
+void BM_BreedPrograms(benchmark::State& State) {
+  const bool compact = State.range(0) != 0, crossover = State.range(1) != 0;
+  TFloatBenchGP gp;
+  SetUpQuartic(gp, 500);
+  RandSeed(1);
+  gp.Initialize();
+  std::vector<TMXGPNode<double>*> trees;
+  std::vector<TMXGPCompactProgram<double>> programs;
+  std::int64_t nodes = 0;
+  for (int i = 0; i < gp.Population()->Count(); ++i) {
+    trees.push_back(gp.Population()->Items(i)->DNA());
+    programs.emplace_back(trees.back());
+    nodes += trees.back()->Size();
+  }
+  const std::size_t n = trees.size();
+  std::int64_t check = 0;
+  for (auto _ : State) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t other = (i * 7 + 3) % n;
+      if (compact) {
+        TMXGPCompactProgram<double> child = programs[i];
+        if (crossover)
+          child.Replace(static_cast<int>(i) % child.Size(), programs[other],
+                        static_cast<int>(i * 5) % programs[other].Size());
+        check += child.Size();
+        continue;
+      }
+      std::unique_ptr<TMXGPNode<double>> child(trees[i]->Clone(nullptr));
+      if (crossover) {
+        const TMXGPCompactProgram<double>& shape = programs[i];  // the same node indexes as the compact run
+        const int at = static_cast<int>(i) % shape.Size(), from = static_cast<int>(i * 5) % programs[other].Size();
+        std::vector<TMXGPNode<double>*> pending{child.get()}, source{trees[other]};
+        TMXGPNode<double>* node = nullptr;
+        for (int k = 0; k <= at; ++k) {
+          node = pending.back(), pending.pop_back();
+          for (int c = node->GetChildCount() - 1; c >= 0; --c) pending.push_back(node->GetChild(c));
+        }
+        TMXGPNode<double>* donor = nullptr;
+        for (int k = 0; k <= from; ++k) {
+          donor = source.back(), source.pop_back();
+          for (int c = donor->GetChildCount() - 1; c >= 0; --c) source.push_back(donor->GetChild(c));
+        }
+        TMXGPNode<double>* copy = donor->Clone(nullptr);
+        if (TMXGPNode<double>* parent = node->Parent()) {
+          const int index = parent->IndexOf(node);
+          delete node;
+          parent->InsertChild(index, copy);
+        } else {
+          child.reset(copy);
+        }
+      }
+      check += child->Size();
+    }
+  }
+  benchmark::DoNotOptimize(check);
+  State.SetLabel(compact ? "compact" : "tree");
+  State.counters["nodes/s"] = benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kIsIterationInvariantRate);
+  State.counters["bytes/node"] = compact ? static_cast<double>(sizeof(TGPRecord<double>))
+                                         : static_cast<double>(sizeof(TMXGPFloatNode));
+}
+BENCHMARK(BM_BreedPrograms)->ArgNames({"compact", "crossover"})->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond);
 
 // The whole quartic regression run: 500 individuals, 50 generations, tournaments of 7,
 // depth limit 17, over 1,000 points; argument 1 evaluates in batch, 0 row by row; reuse 1

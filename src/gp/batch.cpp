@@ -89,6 +89,13 @@ struct TOperand {
   bool IsConstant() const { return Slot < 0 && Column < 0; }
 };
 
+// Out holds a value per row of Table; EArgumentOutOfRangeException otherwise.
+void CheckOutput(const TMXDataTable& Table, std::span<const double> Out) {
+  if (Out.size() < static_cast<std::size_t>(Table.RowCount()))
+    throw EArgumentOutOfRangeException("Output of " + std::to_string(Out.size()) + " values for " +
+                                       std::to_string(Table.RowCount()) + " rows");
+}
+
 [[noreturn]] void NoColumn(const TMXGPInstruction<double>& Variable) {
   throw EGPException("Variable \"" + Variable.Name() + "\" has no column in the data table");
 }
@@ -106,10 +113,9 @@ struct TTranslation {
   bool PerRow = false;
 };
 
-TTranslation Translate(const TMXGPNode<double>& Node, int Children, std::vector<TKnown>& Known,
-                       const TMXDataTable& Table) {
+TTranslation Translate(const TMXGPInstruction<double>* instruction, double Value, int Children,
+                       std::vector<TKnown>& Known, const TMXDataTable& Table) {
   TTranslation t;
-  const TMXGPInstruction<double>* instruction = Node.Instruction();
   if (!instruction) {
     t.PerRow = true;
     return t;
@@ -129,7 +135,7 @@ TTranslation Translate(const TMXGPNode<double>& Node, int Children, std::vector<
       t.Kind = TItem::ikColumn, t.Column = found->Column;
       break;
     case gpConstant:
-      t.Value = Node.Value();
+      t.Value = Value;
       break;
     default:
       // A function runs only when it has its arity's children; a primitive's built-in
@@ -188,7 +194,7 @@ thread_local TScratch tScratch;
 
 void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& Table,
                                    std::span<TMXGPNode<double>* const> PreOrder) {
-  FRoot = nullptr;
+  FRoot = nullptr, FCompact = false;
   FSteps.clear(), FColumns.clear(), FInstructions.clear();
   FSlots = 0, FRootColumn = -1, FRootValue = 0, FUntranslatable = false;
   if (!Root) throw EGPException("No program to compile");
@@ -212,7 +218,7 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
     TItem& item = items.back();
     TMXGPNode<double>* node = entry.Node;
     const int children = node->GetChildCount();
-    const TTranslation t = Translate(*node, children, known, Table);
+    const TTranslation t = Translate(node->Instruction(), node->Value(), children, known, Table);
     if (t.PerRow) FUntranslatable = true;
     item.Kind = t.Kind, item.Primitive = t.Primitive, item.Column = t.Column, item.Value = t.Value;
     const int run = t.Run;  // the children that run: they become this item's children
@@ -223,8 +229,40 @@ void TMXGPCompiledProgram::Compile(TMXGPNode<double>* Root, const TMXDataTable& 
         pending.push_back({child, i < run && !FUntranslatable ? index : -1, i});
       }
   }
-  for (const TKnown& k : known) FInstructions.push_back(k.Instruction);
   FRoot = Root;
+  Emit(Table);
+}
+
+void TMXGPCompiledProgram::Compile(const TMXGPCompactProgram<double>& Program, const TMXDataTable& Table) {
+  FRoot = nullptr, FCompact = false;
+  FSteps.clear(), FColumns.clear(), FInstructions.clear();
+  FSlots = 0, FRootColumn = -1, FRootValue = 0, FUntranslatable = false;
+  if (Program.Empty()) throw EGPException("No program to compile");
+  // (1) The records are the items, in the same order.
+  TCompileScratch& scratch = ThreadLocal(tCompile);
+  std::vector<TItem>& items = scratch.Items;
+  std::vector<TKnown>& known = scratch.Known;
+  const std::span<const TGPRecord<double>> records = Program.Records();
+  items.assign(records.size(), TItem{});
+  known.clear();
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const TGPRecord<double>& record = records[i];
+    const TTranslation t = Translate(record.Instruction, record.Value, record.Arity, known, Table);
+    if (t.PerRow) FUntranslatable = true;
+    TItem& item = items[i];
+    item.Kind = t.Kind, item.Primitive = t.Primitive, item.Column = t.Column, item.Value = t.Value;
+    std::size_t child = i + 1;
+    for (int k = 0; k < std::min(t.Run, record.Arity); ++k, child += static_cast<std::size_t>(records[child].Length))
+      item.Child[k] = static_cast<int>(child);
+  }
+  FCompact = true;
+  Emit(Table);
+}
+
+void TMXGPCompiledProgram::Emit(const TMXDataTable& Table) {
+  TCompileScratch& scratch = ThreadLocal(tCompile);
+  std::vector<TItem>& items = scratch.Items;
+  for (const TKnown& k : scratch.Known) FInstructions.push_back(k.Instruction);
   FLayoutStamp = Table.LayoutStamp();
   if (FUntranslatable) return;
 
@@ -355,13 +393,12 @@ bool TMXGPCompiledProgram::PerRow() const noexcept {
 }
 
 void TMXGPCompiledProgram::Evaluate(const TMXDataTable& Table, std::span<double> Out) const {
-  if (!FRoot) throw EGPException("No compiled program");
+  if (!Compiled()) throw EGPException("No compiled program");
   if (Table.LayoutStamp() != FLayoutStamp) throw EGPException("The program was compiled for another table layout");
   const int rows = Table.RowCount();
-  if (Out.size() < static_cast<std::size_t>(rows))
-    throw EArgumentOutOfRangeException("Output of " + std::to_string(Out.size()) + " values for " +
-                                       std::to_string(rows) + " rows");
+  CheckOutput(Table, Out);
   if (PerRow()) {
+    if (!FRoot) throw EGPException("The program must run row by row, which takes its tree");
     ExecuteRows(FRoot, Table, Out);
     return;
   }
@@ -397,9 +434,7 @@ void TMXGPCompiledProgram::Evaluate(const TMXDataTable& Table, std::span<double>
 
 void ExecuteRows(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out) {
   const int rows = Table.RowCount();
-  if (Out.size() < static_cast<std::size_t>(rows))
-    throw EArgumentOutOfRangeException("Output of " + std::to_string(Out.size()) + " values for " +
-                                       std::to_string(rows) + " rows");
+  CheckOutput(Table, Out);
   if (!Root) {
     std::fill_n(Out.begin(), rows, 0.0);
     return;
@@ -446,15 +481,14 @@ struct TTreeScratch {
 };
 thread_local TTreeScratch tTree;
 
+void RunItems(const TMXDataTable& Table, std::span<double> Out);
+
 }  // namespace
 
 bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out,
                   std::span<TMXGPNode<double>* const> PreOrder) {
   if (!Root) throw EGPException("No program to evaluate");
-  const int rows = Table.RowCount();
-  if (Out.size() < static_cast<std::size_t>(rows))
-    throw EArgumentOutOfRangeException("Output of " + std::to_string(Out.size()) + " values for " +
-                                       std::to_string(rows) + " rows");
+  CheckOutput(Table, Out);
   // (1) The tree in pre-order, translated as the compiler does; every node is visited, so
   // every variable is checked.
   TTreeScratch& scratch = ThreadLocal(tTree);
@@ -469,7 +503,7 @@ bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<
     if (constexpr std::size_t kAhead = 8; items.size() + kAhead < PreOrder.size())
       __builtin_prefetch(PreOrder[items.size() + kAhead]);
     const int children = node->GetChildCount();
-    const TTranslation t = Translate(*node, children, known, Table);
+    const TTranslation t = Translate(node->Instruction(), node->Value(), children, known, Table);
     perRow = perRow || t.PerRow;
     const TTreeItem item{t.Kind, t.Primitive, t.Column, t.Value, children, t.Run};
     items.push_back(item);
@@ -483,8 +517,36 @@ bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<
     }
   }
   if (perRow) return false;
+  RunItems(Table, Out);
+  return true;
+}
 
-  // (2) Each block of rows: the items in reverse pre-order are the program in postfix, so
+bool EvaluateProgram(const TMXGPCompactProgram<double>& Program, const TMXDataTable& Table, std::span<double> Out) {
+  if (Program.Empty()) throw EGPException("No program to evaluate");
+  CheckOutput(Table, Out);
+  TTreeScratch& scratch = ThreadLocal(tTree);
+  std::vector<TTreeItem>& items = scratch.Items;
+  std::vector<TKnown>& known = scratch.Known;
+  items.clear(), known.clear();
+  bool perRow = false;
+  for (const TGPRecord<double>& record : Program.Records()) {
+    const TTranslation t = Translate(record.Instruction, record.Value, record.Arity, known, Table);
+    perRow = perRow || t.PerRow;
+    items.push_back({t.Kind, t.Primitive, t.Column, t.Value, record.Arity, t.Run});
+  }
+  if (perRow) return false;
+  RunItems(Table, Out);
+  return true;
+}
+
+namespace {
+
+// (2) of the one-pass evaluation: each block of rows of the translated items.
+void RunItems(const TMXDataTable& Table, std::span<double> Out) {
+  TTreeScratch& scratch = ThreadLocal(tTree);
+  const std::vector<TTreeItem>& items = scratch.Items;
+  const int rows = Table.RowCount();
+  // The items in reverse pre-order are the program in postfix, so
   // a node finds its children's values on the stack, child 0 on top.
   std::vector<TStackValue>& stack = scratch.Stack;
   std::vector<double*>& free = scratch.Free;
@@ -535,8 +597,9 @@ bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<
     if (value.Slot) free.push_back(value.Slot);
     if (rows == 0) break;
   }
-  return true;
 }
+
+}  // namespace
 
 namespace {
 

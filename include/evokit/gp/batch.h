@@ -32,6 +32,7 @@
 #include <span>
 #include <vector>
 
+#include <evokit/gp/compact_program.h>
 #include <evokit/gp/data_table.h>
 #include <evokit/gp/gp_individual.h>
 #include <evokit/gp/primitives.h>
@@ -50,13 +51,17 @@ class TMXGPCompiledProgram {
   // PreOrder, when the caller has it (an individual's FlattenedDNA), only lets the walk
   // fetch nodes ahead of their visit; a stale list costs nothing but the fetches.
   void Compile(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<TMXGPNode<double>* const> PreOrder = {});
+  // The same for a program in the compact form, with the same steps as its tree's. Such a
+  // program has no tree to run row by row: Evaluate raises EGPException where the tree's
+  // would run so (see PerRow).
+  void Compile(const TMXGPCompactProgram<double>& Program, const TMXDataTable& Table);
   // The program's value for every row of Table into Out[0 .. RowCount()-1]. EGPException
   // when nothing was compiled or Table's layout differs from the compiled one;
   // EArgumentOutOfRangeException when Out is shorter than the table. Runs row by row when
   // PerRow() says so; execution errors of that path propagate.
   void Evaluate(const TMXDataTable& Table, std::span<double> Out) const;
 
-  bool Compiled() const noexcept { return FRoot != nullptr; }
+  bool Compiled() const noexcept { return FRoot != nullptr || FCompact; }
   // True when the tree must run row by row: it has a node the compiler cannot translate,
   // or one of its instructions has an OnExecute handler now (checked at each call).
   bool PerRow() const noexcept;
@@ -76,7 +81,11 @@ class TMXGPCompiledProgram {
   };
 
  private:
+  // Phases (2) and (3) of compiling, over the items the first phase left in the scratch.
+  void Emit(const TMXDataTable& Table);
+
   TMXGPNode<double>* FRoot = nullptr;
+  bool FCompact = false;  // compiled from a compact program (FRoot null)
   std::uint64_t FLayoutStamp = 0;
   bool FUntranslatable = false;
   std::vector<TStep> FSteps;
@@ -101,6 +110,11 @@ void ExecuteRows(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<d
 // null Root. PreOrder as for Compile.
 bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<double> Out,
                   std::span<TMXGPNode<double>* const> PreOrder = {});
+
+// The same for a program in the compact form: Program's value for every row of Table into
+// Out, the same bits as EvaluateTree of its tree; false, Out untouched, when its tree
+// would run row by row. Errors as for EvaluateTree (EGPException for the empty program).
+bool EvaluateProgram(const TMXGPCompactProgram<double>& Program, const TMXDataTable& Table, std::span<double> Out);
 
 // Individual's program for every row of Table into Out: with Batch, through the compiled
 // program the individual keeps in its tree cache (compiled again when the tree or the

@@ -46,25 +46,39 @@ struct TGPProgramPrint {
   bool operator==(const TGPProgramPrint&) const = default;
 };
 
+// The fingerprint's state, fed one node at a time in pre-order (a tree's nodes or a
+// compact program's records: both give the same fingerprint).
+class TGPProgramPrinter {
+ public:
+  void Step(const void* Instruction, std::uint64_t Children, std::uint64_t ValueBits) noexcept {
+    Absorb(reinterpret_cast<std::uintptr_t>(Instruction));
+    Absorb(Children);
+    Absorb(ValueBits);
+  }
+  TGPProgramPrint Finish(std::size_t Nodes) const noexcept {
+    // MurmurHash3's finaliser on each: every bit of a state reaches every bit of its hash.
+    const auto mix = [](std::uint64_t x) {
+      x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDull;
+      x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ull;
+      return x ^ (x >> 33);
+    };
+    return {mix(FA), mix(FB ^ Nodes)};
+  }
+
+ private:
+  void Absorb(std::uint64_t x) noexcept {
+    FA = std::rotl((FA ^ x) * 0x9E3779B97F4A7C15ull, 29);
+    FB = std::rotl((FB + x) * 0xC2B2AE3D27D4EB4Full, 31) ^ (FB >> 17);
+  }
+  std::uint64_t FA = 0x9E3779B97F4A7C15ull, FB = 0xD1B54A32D192ED03ull;
+};
+
 template <class T>
 TGPProgramPrint GPProgramPrint(std::span<TMXGPNode<T>* const> Nodes) {
-  std::uint64_t a = 0x9E3779B97F4A7C15ull, b = 0xD1B54A32D192ED03ull;
-  const auto step = [&a, &b](std::uint64_t x) {
-    a = std::rotl((a ^ x) * 0x9E3779B97F4A7C15ull, 29);
-    b = std::rotl((b + x) * 0xC2B2AE3D27D4EB4Full, 31) ^ (b >> 17);
-  };
-  for (const TMXGPNode<T>* node : Nodes) {
-    step(reinterpret_cast<std::uintptr_t>(node->Instruction()));
-    step(static_cast<std::uint64_t>(node->GetChildCount()));
-    step(GPValueBits(node->Value()));
-  }
-  // MurmurHash3's finaliser on each: every bit of a state reaches every bit of its hash.
-  const auto mix = [](std::uint64_t x) {
-    x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDull;
-    x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ull;
-    return x ^ (x >> 33);
-  };
-  return {mix(a), mix(b ^ Nodes.size())};
+  TGPProgramPrinter printer;
+  for (const TMXGPNode<T>* node : Nodes)
+    printer.Step(node->Instruction(), static_cast<std::uint64_t>(node->GetChildCount()), GPValueBits(node->Value()));
+  return printer.Finish(Nodes.size());
 }
 
 struct TGPProgramPrintHash {
