@@ -5,6 +5,8 @@
 
 #include <evokit/gp/batch.h>
 #include <evokit/gp/compact_program.h>
+#include <evokit/gp/regression.h>
+#include <evokit/platform/parallel.h>
 
 #include <gtest/gtest.h>
 
@@ -69,7 +71,7 @@ TEST(GPCompactProgram, MirrorsTheTreeUnderRandomChanges) {
     for (int step = 0; step < 12; ++step) {
       const int to = static_cast<int>(Random(2)), from = static_cast<int>(Random(2));
       const int at = static_cast<int>(Random(programs[to].Size()));
-      switch (Random(3)) {
+      switch (Random(4)) {
         case 0: {  // splice a copy of a subtree of either program
           const int source = static_cast<int>(Random(programs[from].Size()));
           TTree copy(NodeAt(trees[from].get(), source)->Clone(nullptr));
@@ -84,7 +86,20 @@ TEST(GPCompactProgram, MirrorsTheTreeUnderRandomChanges) {
           }
           break;
         }
-        case 1: {
+        case 1: {  // graft a copy as the last child of the node the old subtree hung from
+          const int source = static_cast<int>(Random(programs[from].Size()));
+          TTree copy(NodeAt(trees[from].get(), source)->Clone(nullptr));
+          programs[to].Graft(at, programs[from], source);
+          TMXGPNode<double>* old = NodeAt(trees[to].get(), at);
+          if (TMXGPNode<double>* parent = old->Parent()) {
+            delete old;
+            parent->AddChild(copy.release());
+          } else {
+            trees[to] = std::move(copy);
+          }
+          break;
+        }
+        case 2: {
           const double value = Whole();
           programs[to].SetValue(at, value);
           NodeAt(trees[to].get(), at)->SetValue(value);
@@ -142,4 +157,97 @@ TEST(GPCompactProgram, RefusesBadIndexes) {
   std::vector<double> out(1);
   EXPECT_THROW(EvaluateProgram(empty, table, out), EGPException);
   EXPECT_EQ(program.Subtree(2), TCompact(tree->GetChild(1)));
+  TCompact part;
+  part.AssignSubtree(program, 2);
+  EXPECT_EQ(part, program.Subtree(2));
+  program.AssignSubtree(program, 2);  // a subtree of itself
+  EXPECT_EQ(program, part);
+}
+
+namespace {
+
+// Every program of GP's population as text, with its fitness.
+std::vector<std::string> Programs(const TMXCustomGeneticProgramming<double>& GP) {
+  std::vector<std::string> out;
+  for (int i = 0; i < GP.Population()->Count(); ++i) {
+    const TMXGPIndividual<double>* individual = GP.Population()->Items(i);
+    out.push_back(individual->DNA()->ToString() + " " + std::to_string(individual->Fitness()));
+  }
+  return out;
+}
+
+// Individuals of GP's population holding the compact form.
+int CompactOnes(const TMXCustomGeneticProgramming<double>& GP) {
+  int count = 0;
+  for (int i = 0; i < GP.Population()->Count(); ++i) count += GP.Population()->Items(i)->HoldsCompact();
+  return count;
+}
+
+}  // namespace
+
+// A seeded run breeds the same programs on the compact form as on trees: with the
+// regression fitness (which reads the records) on one and two threads, and with a
+// handler that executes each tree, every mutation and the bloat strategies that revert,
+// shrink, hoist or refuse a child, in the sequential loop.
+TEST(GPCompactBreeding, BreedsTheProgramsOfTreeBreeding) {
+  std::vector<double> x, y;
+  for (int i = 0; i < 30; ++i) x.push_back(-1 + i / 15.0), y.push_back(x.back() * x.back() * (1 + x.back()));
+  TMXDataTable table;
+  table.AddColumn("x", x);
+  table.AddColumn("y", y);
+  const auto fitness = std::make_shared<TMXGPRegressionFitness>(table, "y");
+  for (const int threads : {1, 2}) {
+    std::vector<std::string> runs[2];
+    for (const bool compact : {false, true}) {
+      TMXGPRegressionProgramming gp;
+      TMXGPRegressionSettings settings;
+      settings.Population = 60, settings.SizeLimit = 0, settings.CoefficientIterations = 0;
+      settings.VariableWeights = false, settings.LinearSeed = false, settings.FunctionSet = "Add Sub Mul Div";
+      settings.EphemeralConstants = true;
+      ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x"});
+      SetRegressionFitness(gp, fitness);
+      gp.SetCompactBreeding(compact);
+      TParallel::SetMaxThreads(threads);
+      RandSeed(11);
+      gp.Initialize();
+      gp.ParallelEvolve(8);
+      TParallel::SetMaxThreads(0);
+      if (compact) {
+        EXPECT_GT(CompactOnes(gp), 0);
+      }
+      runs[compact] = Programs(gp);
+    }
+    EXPECT_EQ(runs[0], runs[1]) << threads << " threads";
+  }
+
+  for (const TGPBloatStrategy strategy : {bsDepthLimit, bsShrinkDepth, bsHoistSize, bsUnfitSize}) {
+    std::vector<std::string> runs[2];
+    for (const bool compact : {false, true}) {
+      TMXGeneticProgramming gp;
+      AddFloatPrimitives(*gp.Instructions(), "Add Sub Mul Neg x c");
+      gp.Instructions()->GetItemByName("c")->SetValue(0.5);
+      gp.SetInitialPopulation(40);
+      gp.SetSelectionMethod(smTournament);
+      gp.SetBloatStrategy(strategy);
+      gp.SetBloatLimit(strategy == bsHoistSize || strategy == bsUnfitSize ? 25 : 5);
+      gp.SetMutationProbability(0.5);
+      gp.SetMutationWeights(TGPMutationMethodWeights{1, 1, 1, 1, 1, 1});
+      gp.SetCompactBreeding(compact);
+      gp.SetOnEvaluateFitness([](TObject*, TMXIndividual* Item, TGAFitness& Fitness) {
+        auto* individual = static_cast<TMXGPIndividual<double>*>(Item);
+        TMXGPContext<double> context;
+        Fitness = 0;
+        for (int i = 0; i < 10; ++i) {
+          const double v = i / 5.0;
+          context.Values()->AddOrSetValue("x", v);
+          Fitness += std::fabs(individual->Execute(&context) - v * v * v);
+        }
+      });
+      RandSeed(3);
+      gp.Initialize();
+      gp.Evolve(8);
+      runs[compact] = Programs(gp);
+    }
+    EXPECT_EQ(runs[0], runs[1]) << EnumName(strategy);
+  }
 }

@@ -614,6 +614,11 @@ class TProgramCache : public TMXGPTreeCache {
 }  // namespace
 
 void EvaluateRows(TMXGPIndividual<double>& Individual, const TMXDataTable& Table, std::span<double> Out, bool Batch) {
+  // A compact program is read in one pass, whatever the rows: it is evaluated once per
+  // generation, so compiling it would not pay.
+  if (Batch && Individual.HoldsCompact() && !Individual.Compact().Empty() &&
+      EvaluateProgram(Individual.Compact(), Table, Out))
+    return;
   if (!Individual.DNA() || !Batch) {
     ExecuteRows(Individual.DNA(), Table, Out);
     return;

@@ -50,8 +50,9 @@ template <class T>
 int TMXGPCompactProgram<T>::Depth(int Index) const {
   if (Empty()) return 0;
   const int end = End(Index);
-  // The children still to come of each open node on the path to the current record.
-  std::vector<std::int32_t> left;
+  // The children still to come of each open node on the path to the current record (in
+  // place for the depths programs have: the size checks of breeding ask by the thousand).
+  TInlineList<std::int32_t, 64> left;
   int depth = 0;
   for (int i = Index; i < end; ++i) {
     depth = std::max(depth, static_cast<int>(left.size()));
@@ -65,7 +66,7 @@ int TMXGPCompactProgram<T>::Depth(int Index) const {
 }
 
 template <class T>
-void TMXGPCompactProgram<T>::Ancestors(int Index, std::vector<int>& Out) const {
+void TMXGPCompactProgram<T>::Ancestors(int Index, TPath& Out) const {
   Record(Index);
   // Down from the root: the child whose range holds Index, until Index itself.
   for (int at = 0; at != Index;) {
@@ -78,7 +79,7 @@ void TMXGPCompactProgram<T>::Ancestors(int Index, std::vector<int>& Out) const {
 
 template <class T>
 int TMXGPCompactProgram<T>::Parent(int Index) const {
-  std::vector<int> path;
+  TPath path;
   Ancestors(Index, path);
   return path.empty() ? -1 : path.back();
 }
@@ -96,20 +97,59 @@ void TMXGPCompactProgram<T>::SetInstruction(int Index, TMXGPInstruction<T>* Inst
 }
 
 template <class T>
-void TMXGPCompactProgram<T>::Replace(int Index, const TMXGPCompactProgram& Source, int SourceIndex) {
+std::span<const TGPRecord<T>> TMXGPCompactProgram<T>::Range(const TMXGPCompactProgram& Source, int SourceIndex,
+                                                             std::vector<TRecord>& Copy) const {
   const int first = SourceIndex, last = Source.End(SourceIndex);
-  std::vector<int> path;
+  const std::span<const TRecord> range(Source.FRecords.data() + first, static_cast<std::size_t>(last - first));
+  if (&Source != this) return range;
+  // A range of this program is about to move under the splice: it is read from a copy.
+  Copy.assign(range.begin(), range.end());
+  return Copy;
+}
+
+template <class T>
+void TMXGPCompactProgram<T>::Splice(int At, int Removed, std::span<const TRecord> Inserted) {
+  // In place, so that a program keeps its array's capacity from splice to splice.
+  const auto at = FRecords.begin() + At;
+  const auto added = static_cast<std::ptrdiff_t>(Inserted.size());
+  if (added > Removed) FRecords.insert(at + Removed, static_cast<std::size_t>(added - Removed), TRecord{});
+  else FRecords.erase(at + added, at + Removed);
+  std::copy(Inserted.begin(), Inserted.end(), FRecords.begin() + At);
+}
+
+template <class T>
+void TMXGPCompactProgram<T>::Replace(int Index, const TMXGPCompactProgram& Source, int SourceIndex) {
+  TPath path;
   Ancestors(Index, path);
-  const int end = End(Index);
-  const std::int32_t growth = (last - first) - (end - Index);
-  // The new array is built apart: Source may be this program.
-  std::vector<TRecord> records;
-  records.reserve(FRecords.size() + static_cast<std::size_t>(std::max(growth, 0)));
-  records.insert(records.end(), FRecords.begin(), FRecords.begin() + Index);
-  records.insert(records.end(), Source.FRecords.begin() + first, Source.FRecords.begin() + last);
-  records.insert(records.end(), FRecords.begin() + end, FRecords.end());
-  for (int ancestor : path) records[static_cast<std::size_t>(ancestor)].Length += growth;
-  FRecords = std::move(records);
+  std::vector<TRecord> copy;
+  const std::span<const TRecord> inserted = Range(Source, SourceIndex, copy);
+  const int removed = Record(Index).Length;
+  Splice(Index, removed, inserted);
+  for (int ancestor : path) FRecords[static_cast<std::size_t>(ancestor)].Length += static_cast<std::int32_t>(inserted.size()) - removed;
+}
+
+template <class T>
+void TMXGPCompactProgram<T>::Graft(int Index, const TMXGPCompactProgram& Source, int SourceIndex) {
+  TPath path;
+  Ancestors(Index, path);
+  std::vector<TRecord> copy;
+  const std::span<const TRecord> inserted = Range(Source, SourceIndex, copy);
+  if (path.empty()) {
+    Splice(0, Size(), inserted);
+    return;
+  }
+  const int removed = Record(Index).Length, parent = path.back();
+  // Out of its place first; then in at the end of its parent's records, which have moved up.
+  Splice(Index, removed, {});
+  Splice(End(parent) - removed, 0, inserted);
+  for (int ancestor : path) FRecords[static_cast<std::size_t>(ancestor)].Length += static_cast<std::int32_t>(inserted.size()) - removed;
+}
+
+template <class T>
+void TMXGPCompactProgram<T>::AssignSubtree(const TMXGPCompactProgram& Source, int SourceIndex) {
+  std::vector<TRecord> copy;
+  const std::span<const TRecord> range = Range(Source, SourceIndex, copy);
+  FRecords.assign(range.begin(), range.end());
 }
 
 template <class T>

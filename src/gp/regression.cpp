@@ -117,8 +117,9 @@ std::vector<double> TMXGPRegressionFitness::FitConstants(TMXGPNode<double>* Root
 double TMXGPRegressionFitness::Evaluate(TMXGPIndividual<double>& Individual) const {
   std::vector<double>& predictions = ThreadLocal(tPredictions);
   predictions.resize(FY.size());
-  TMXGPNode<double>* root = Individual.DNA();
-  if ((FIterations > 0 || FWeights) && root) {
+  // Only a fit of coefficients needs the tree: the rows read a compact program as it is.
+  TMXGPNode<double>* root = FIterations > 0 || FWeights ? Individual.DNA() : nullptr;
+  if (root) {
     const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(root, FWeights);
     if (!nodes.empty()) {
       const std::vector<double> own = NodeValues(nodes);
@@ -338,6 +339,7 @@ void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXG
   GP.SetMutationProbability(Settings.MutationProbability);
   GP.SetUseFitnessCutoff(true);
   GP.SetFitnessCutoff(Settings.StoppingError);
+  GP.SetCompactBreeding(true);
 }
 
 bool SeedLinearModel(TMXCustomGeneticProgramming<double>& GP, std::span<const std::string> Variables) {
@@ -508,10 +510,10 @@ void TMXGPRegressionArchive::Update(TMXCustomGeneticProgramming<double>& GP) {
   const double unfit = GP.UnfitFitness();
   for (int i = 0; i < population.Count(); ++i) {
     TMXGPIndividual<double>& individual = *population.Items(i);
-    if (!individual.DNA()) continue;
+    if (individual.ProgramSize() == 0) continue;
     const double error = individual.Fitness();
     if (!std::isfinite(error) || error == unfit) continue;
-    Insert(individual, error, individual.DNA()->Size(), generation);
+    Insert(individual, error, individual.ProgramSize(), generation);
   }
   TGeneration row{generation, std::nan(""), std::nan(""), GP.AvgProgramSize()};
   if (TMXGPIndividual<double>* fittest = GP.FittestIndividual(); fittest && fittest->DNA()) {

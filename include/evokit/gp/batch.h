@@ -116,7 +116,8 @@ bool EvaluateTree(TMXGPNode<double>* Root, const TMXDataTable& Table, std::span<
 // would run row by row. Errors as for EvaluateTree (EGPException for the empty program).
 bool EvaluateProgram(const TMXGPCompactProgram<double>& Program, const TMXDataTable& Table, std::span<double> Out);
 
-// Individual's program for every row of Table into Out: with Batch, through the compiled
+// Individual's program for every row of Table into Out: with Batch, a program held in the
+// compact form by EvaluateProgram, or through the compiled
 // program the individual keeps in its tree cache (compiled again when the tree or the
 // table layout changed since) or, for a table of at most BlockRows rows, by EvaluateTree;
 // without, by ExecuteRows. Zeros for an individual without a tree. Errors as for Compile

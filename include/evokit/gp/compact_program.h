@@ -23,6 +23,7 @@
 
 #include <evokit/gp/fitness_memo.h>
 #include <evokit/gp/program.h>
+#include <evokit/platform/pool.h>
 
 namespace evokit {
 
@@ -69,8 +70,15 @@ class TMXGPCompactProgram {
   // may be this program, the subtree inside the one replaced or around it). The lengths
   // of the ancestors follow. Errors as for Record on either index, nothing changed.
   void Replace(int Index, const TMXGPCompactProgram& Source, int SourceIndex = 0);
+  // As TMXGPIndividual::Graft moves subtrees: the subtree at Index leaves, and a copy of
+  // Source's subtree at SourceIndex becomes the last child of the node it hung from (or
+  // the whole program when Index is the root). Errors as for Replace.
+  void Graft(int Index, const TMXGPCompactProgram& Source, int SourceIndex = 0);
   // The subtree at Index as a program of its own (errors as for Record).
   TMXGPCompactProgram Subtree(int Index) const;
+  // This program becomes a copy of Source's subtree at SourceIndex, in the array it has
+  // (errors as for Record, nothing changed).
+  void AssignSubtree(const TMXGPCompactProgram& Source, int SourceIndex = 0);
 
   // A new detached tree of nodes made by Engine.CreateNode, with the records'
   // instructions, values and shape; null for the empty program. On an error (the engine
@@ -82,8 +90,14 @@ class TMXGPCompactProgram {
   bool operator==(const TMXGPCompactProgram& Other) const = default;
 
  private:
-  // The indexes of the ancestors of the node at Index, root first.
-  void Ancestors(int Index, std::vector<int>& Out) const;
+  using TPath = TInlineList<int, 32>;
+  // The indexes of the ancestors of the node at Index, root first (errors as for Record).
+  void Ancestors(int Index, TPath& Out) const;
+  // Source's records of the subtree at SourceIndex, or a copy of them in Copy when Source
+  // is this program (errors as for Record).
+  std::span<const TRecord> Range(const TMXGPCompactProgram& Source, int SourceIndex, std::vector<TRecord>& Copy) const;
+  // Replaces the Removed records from At by Inserted, lengths untouched.
+  void Splice(int At, int Removed, std::span<const TRecord> Inserted);
 
   std::vector<TRecord> FRecords;
 };

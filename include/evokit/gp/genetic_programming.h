@@ -190,6 +190,20 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // was remembered.
   bool ReuseFitness() const { return FReuseFitness; }
   void SetReuseFitness(bool Value);
+  // Breeds on programs in the compact form (compact_program.h): each generation's parents
+  // are turned into arrays of records, a child is a copy of one, subtree crossover a
+  // splice of ranges and the size and depth checks read the records, so a child costs no
+  // node made or freed. The draws are those of breeding on trees, so a seeded run breeds
+  // the same programs either way, on any number of threads. The mutations work on the
+  // child's tree, made from its records (a mutated child then stays a tree until the next
+  // generation), as does everything that reaches for a tree (a fitness handler reading
+  // DNA(), say, for its own individual). It applies only while no handler can reach for a
+  // parent's tree as threads share them: subtree crossover without bsFairCrossover, no
+  // custom selection, and no OnInitializeChild, OnCrossover, OnMutation, OnInversion or
+  // OnReproduction handler; otherwise breeding runs on trees. Off by default; a runtime
+  // setting, neither saved nor streamed.
+  bool CompactBreeding() const { return FCompactBreeding; }
+  void SetCompactBreeding(bool Value) { FCompactBreeding = Value; }
   // Changes the value of a constant node chosen by constant mutation.
   const TNodeNotifyEvent<T>& OnConstantMutation() const { return FOnConstantMutation; }
   void SetOnConstantMutation(TNodeNotifyEvent<T> Value) { FOnConstantMutation = std::move(Value); }
@@ -450,6 +464,14 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // Fills the size and depth caches of every tree of the current population (so that
   // threads only read them) and the program statistics.
   void PrepareTreesForThreads();
+  // Whether this generation breeds on the compact form (see CompactBreeding).
+  bool CompactBreedingActive() const;
+  // Holds every program of the current population in the compact form when this
+  // generation breeds on it, and as a tree otherwise.
+  void SettleProgramForms();
+  // Subtree crossover on the compact form: Child1 with Child2, or with a copy of Parent2's
+  // subtree when Child2 is null. The draws and the moves of the tree's crossover.
+  bool CompactCrossover(TIndividual* Child1, const TIndividual* Parent2, TIndividual* Child2);
   // Loads a GPDomain element into scratch copies (GPCheckDomain): raises what loading it
   // would raise, with nothing changed.
   void CheckDomain(const TXMLNode& Domain);
@@ -517,6 +539,7 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   TGAFloat FTarpeianProbability = TGPDefaults::TarpeianProbability;
   bool FSizeObjective = false;
   bool FReuseFitness = TGPDefaults::ReuseFitness;
+  bool FCompactBreeding = false;
   // The programs scored in this generation and the previous one (ReuseFitness).
   detail::TGPFitnessMemo FFitnessMemo;
   // Events.

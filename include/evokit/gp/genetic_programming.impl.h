@@ -43,6 +43,11 @@ template <class T>
 int GPMeasure(const TMXGPNode<T>& Tree, TGPBloatMeasure Measure) {
   return Measure == bmSize ? Tree.Size() : Measure == bmDepth ? Tree.Depth() : 0;
 }
+// The same of an individual's program in either form, without making a tree.
+template <class T>
+int GPMeasure(const TMXGPIndividual<T>& Individual, TGPBloatMeasure Measure) {
+  return Measure == bmSize ? Individual.ProgramSize() : Measure == bmDepth ? Individual.ProgramDepth() : 0;
+}
 
 }  // namespace detail
 
@@ -392,6 +397,8 @@ bool TMXCustomGeneticProgramming<T>::DoCrossover(TMXIndividual* Parent1, TMXIndi
   }
   TIndividual* child1 = AsGPIndividual(Child1);
   const double p = FSelectionNonTerminalsProbability;
+  if (child1->HoldsCompact() && (Child2 ? AsGPIndividual(Child2)->HoldsCompact() : AsGPIndividual(Parent2)->HoldsCompact()))
+    return CompactCrossover(child1, AsGPIndividual(Parent2), Child2 ? AsGPIndividual(Child2) : nullptr);
   if (Child2) {
     TIndividual* child2 = AsGPIndividual(Child2);
     TNode* ours = child1->SelectNode(p);
@@ -409,6 +416,29 @@ bool TMXCustomGeneticProgramming<T>::DoCrossover(TMXIndividual* Parent1, TMXIndi
   child1->Graft(ours, copy.get());
   copy.release();
   delete ours;
+  return true;
+}
+
+template <class T>
+bool TMXCustomGeneticProgramming<T>::CompactCrossover(TIndividual* Child1, const TIndividual* Parent2,
+                                                      TIndividual* Child2) {
+  // The draws and the moves of the tree's crossover, on the records: each subtree takes
+  // the other's place as the last child of the node the other hung from.
+  const double p = FSelectionNonTerminalsProbability;
+  const int ours = Child1->SelectIndex(p);
+  const int theirs = (Child2 ? Child2 : Parent2)->SelectIndex(p);
+  if (ours < 0 || theirs < 0) return false;
+  TMXGPCompactProgram<T>& program = Child1->Compact();
+  if (Child2) {
+    TMXGPCompactProgram<T> moved;
+    moved.AssignSubtree(program, ours);
+    program.Graft(ours, Child2->Compact(), theirs);
+    Child2->Compact().Graft(theirs, moved);
+    Child2->FlattenDNA();
+  } else {
+    program.Graft(ours, Parent2->Compact(), theirs);
+  }
+  Child1->FlattenDNA();
   return true;
 }
 
@@ -669,10 +699,9 @@ void TMXCustomGeneticProgramming<T>::DoAntiBloating(TMXIndividual* Parent, TMXIn
   const TGPBloatRule& rule = BloatRule();
   if (rule.Action == baNone) return;
   TIndividual* child = AsGPIndividual(Child);
-  const TNode* tree = child->DNA();
-  if (!tree) return;
+  if (child->ProgramSize() == 0) return;
   // Measured only when needed (a walk of the tree where caches are cold).
-  const auto above = [&] { return detail::GPMeasure(*tree, rule.Measure) > FBloatLimit; };
+  const auto above = [&] { return detail::GPMeasure(*child, rule.Measure) > FBloatLimit; };
   switch (rule.Action) {
     case baRevertChild:
       if (Changed && above()) child->Assign(Parent);
@@ -695,14 +724,14 @@ void TMXCustomGeneticProgramming<T>::DoAntiBloating(TMXIndividual* Parent, TMXIn
 template <class T>
 TGAFitness TMXCustomGeneticProgramming<T>::EvaluateFitness(TMXIndividual* Item, bool Weighted) {
   const auto* individual = Weighted ? nullptr : FastCast<const TIndividual>(Item);
-  if (const TNode* tree = individual ? individual->DNA() : nullptr) {
+  if (individual && individual->ProgramSize() > 0) {
     const TGPBloatRule& rule = BloatRule();
     if (rule.Action == baTarpeian) {
       const float average = rule.Measure == bmSize ? AvgProgramSize() : AvgProgramDepth();
       // The draw happens only above the average.
-      if (average < static_cast<float>(detail::GPMeasure(*tree, rule.Measure)) && Random() < FTarpeianProbability)
+      if (average < static_cast<float>(detail::GPMeasure(*individual, rule.Measure)) && Random() < FTarpeianProbability)
         return UnfitFitness();
-    } else if (rule.Action == baUnfit && detail::GPMeasure(*tree, rule.Measure) > FBloatLimit) {
+    } else if (rule.Action == baUnfit && detail::GPMeasure(*individual, rule.Measure) > FBloatLimit) {
       return UnfitFitness();
     }
     if (FReuseFitness && ObjectiveCount() == 0) return EvaluateReusing(Item, *individual);
@@ -730,9 +759,9 @@ TGAFitness TMXCustomGeneticProgramming<T>::DoEvaluateObjectives(TMXIndividual* I
     return TMXCustomGeneticComponent::DoEvaluateObjectives(Item, Objectives);
   const TGAFitness fitness = EvaluateFitness(Item, false);
   const auto* individual = FastCast<const TIndividual>(Item);
-  const TNode* tree = individual ? individual->DNA() : nullptr;
   Objectives[0] = fitness;
-  Objectives[1] = tree ? static_cast<double>(tree->Size()) : std::numeric_limits<double>::quiet_NaN();
+  Objectives[1] = individual && individual->ProgramSize() > 0 ? static_cast<double>(individual->ProgramSize())
+                                                                : std::numeric_limits<double>::quiet_NaN();
   return fitness;
 }
 
@@ -742,8 +771,7 @@ TGAFitness TMXCustomGeneticProgramming<T>::EvaluateReusing(TMXIndividual* Item, 
   if (!slot || slot->Individual != &Individual) {
     // Outside a planned parallel evaluation: the memo answers, or the handler does. A
     // tree that was never listed has no program to compare.
-    const TNodeList& nodes = Individual.FlattenedDNA();
-    if (nodes.empty()) return TMXCustomGeneticComponent::EvaluateFitness(Item, false);
+    if (Individual.ProgramSize() == 0) return TMXCustomGeneticComponent::EvaluateFitness(Item, false);
     const detail::TGPProgramPrint print = Individual.ProgramPrint();
     if (const std::optional<TGAFitness> known = FFitnessMemo.Find(print)) return *known;
     return EvaluateAndRecord(Item, Individual, print);
@@ -785,7 +813,7 @@ void TMXCustomGeneticProgramming<T>::DoParallelCalculateFitnessStatistics() {
   std::unordered_map<detail::TGPProgramPrint, int, detail::TGPProgramPrintHash> first;
   for (int i = 0; i < n; ++i) {
     TIndividual* individual = population->Items(i);
-    if (!individual->NeedFitness() || individual->FlattenedDNA().empty()) continue;
+    if (!individual->NeedFitness() || individual->ProgramSize() == 0) continue;
     TReuseSlot& slot = slots[static_cast<std::size_t>(i)];
     slot.Individual = individual;
     slot.Print = individual->ProgramPrint();
@@ -830,11 +858,10 @@ TGAFitness TMXCustomGeneticProgramming<T>::DoEvaluateWeightedFitness(TMXIndividu
   if (OnEvaluateWeightedFitness()) return TMXCustomGeneticComponent::DoEvaluateWeightedFitness(Item);
   const TGAFitness raw = Item->Fitness();
   const auto* individual = FastCast<const TIndividual>(Item);
-  const TNode* tree = individual ? individual->DNA() : nullptr;
   const TGPBloatRule& rule = BloatRule();
   TGAFitness penalty = 0;
-  if (tree && (rule.Action == baParsimony || rule.Action == baCovariantParsimony))
-    penalty = FParsimonyCoefficient * detail::GPMeasure(*tree, rule.Measure);
+  if (individual && (rule.Action == baParsimony || rule.Action == baCovariantParsimony))
+    penalty = FParsimonyCoefficient * detail::GPMeasure(*individual, rule.Measure);
   const bool minimizing = FitnessMethod() == fmMinimize || FitnessMethod() == fmWeightedMinimize;
   return minimizing ? raw + penalty : raw - penalty;
 }
@@ -848,9 +875,8 @@ void TMXCustomGeneticProgramming<T>::DoCalculateWeightedFitnessStatistics() {
     double mean = 0;
     for (int i = 0; i < n; ++i) {
       const TIndividual* individual = population->Items(i);
-      const TNode* tree = individual->DNA();
       fitness[static_cast<std::size_t>(i)] = individual->Fitness();
-      length[static_cast<std::size_t>(i)] = tree ? detail::GPMeasure(*tree, rule.Measure) : 0;
+      length[static_cast<std::size_t>(i)] = detail::GPMeasure(*individual, rule.Measure);
       mean += length[static_cast<std::size_t>(i)];
     }
     // One program has no variance: no penalty then.
@@ -874,10 +900,7 @@ void TMXCustomGeneticProgramming<T>::SelectTournament(TObject* Sender, TMXPopula
     TMXCustomGeneticComponent::SelectTournament(Sender, Population, Parent);
     return;
   }
-  const auto measure = [&rule](TMXIndividual* Item) {
-    const TNode* tree = AsGPIndividual(Item)->DNA();
-    return tree ? detail::GPMeasure(*tree, rule.Measure) : 0;
-  };
+  const auto measure = [&rule](TMXIndividual* Item) { return detail::GPMeasure(*AsGPIndividual(Item), rule.Measure); };
   TMXIndividual* winner = nullptr;
   SelectRandom(Sender, Population, winner);
   for (int i = 1; i < TournamentField(); ++i) {
@@ -896,14 +919,8 @@ void TMXCustomGeneticProgramming<T>::CalculateProgramStats() const {
   const TPopulation* population = Population();
   const int n = population->Count();
   if (n == 0) return;
-  const auto sizeOf = [population](int i) {
-    const TNode* tree = population->Items(i)->DNA();
-    return tree ? tree->Size() : 0;
-  };
-  const auto depthOf = [population](int i) {
-    const TNode* tree = population->Items(i)->DNA();
-    return tree ? tree->Depth() : 0;
-  };
+  const auto sizeOf = [population](int i) { return population->Items(i)->ProgramSize(); };
+  const auto depthOf = [population](int i) { return population->Items(i)->ProgramDepth(); };
   FMinProgramSize = FMaxProgramSize = sizeOf(0);
   FMinProgramDepth = FMaxProgramDepth = depthOf(0);
   FAvgProgramSize = static_cast<float>(FMinProgramSize);
@@ -959,7 +976,40 @@ float TMXCustomGeneticProgramming<T>::AvgProgramDepth() const {
 }
 
 template <class T>
+bool TMXCustomGeneticProgramming<T>::CompactBreedingActive() const {
+  // Any handler of breeding may read a parent's tree, which threads share: trees then.
+  return FCompactBreeding && FCrossoverMethod == cmSubtree && BloatRule().Action != baFairCrossover &&
+         !IsCustomSelection() && !OnInitializeChild() && !OnCrossover() && !OnMutation() && !OnInversion() &&
+         !OnReproduction();
+}
+
+template <class T>
+void TMXCustomGeneticProgramming<T>::SettleProgramForms() {
+  // Before the population becomes the parents: every program in the form breeding reads.
+  const TPopulation* population = Population();
+  const bool compact = CompactBreedingActive();
+  if (!compact) {
+    bool held = false;
+    for (int i = 0; i < population->Count() && !held; ++i) held = population->Items(i)->HoldsCompact();
+    if (!held) return;
+  }
+  TParallel::ForRanges(0, population->Count() - 1, [population, compact](std::int64_t First, std::int64_t Last) {
+    for (auto i = static_cast<int>(First); i <= static_cast<int>(Last); ++i) {
+      TIndividual* individual = population->Items(i);
+      if (compact) {
+        individual->MakeCompact();
+      } else if (individual->HoldsCompact()) {
+        // A tree that threads will share: its caches are filled before they read it.
+        const TNode* tree = individual->DNA();
+        if (tree) tree->Size(), tree->Depth();
+      }
+    }
+  });
+}
+
+template <class T>
 void TMXCustomGeneticProgramming<T>::DoStartEvolve() {
+  SettleProgramForms();
   TMXCustomGeneticComponent::DoStartEvolve();
   FMaxProgramSize = 0;
   FFitnessMemo.NextGeneration();
@@ -973,7 +1023,9 @@ void TMXCustomGeneticProgramming<T>::PrepareTreesForThreads() {
   const TPopulation* population = Population();
   TParallel::ForRanges(0, population->Count() - 1, [population](std::int64_t First, std::int64_t Last) {
     for (auto i = static_cast<int>(First); i <= static_cast<int>(Last); ++i)
-      if (const TNode* tree = population->Items(i)->DNA()) {
+      if (const TIndividual* individual = population->Items(i); individual->HoldsCompact()) {
+        continue;
+      } else if (const TNode* tree = individual->DNA()) {
         tree->Size();
         tree->Depth();
       }

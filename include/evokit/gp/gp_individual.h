@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <evokit/core/individual.h>
+#include <evokit/gp/compact_program.h>
 #include <evokit/gp/fitness_memo.h>
 #include <evokit/gp/program.h>
 #include <evokit/gp/gp_document.h>
@@ -41,6 +42,13 @@ class TMXGPTreeCache {
 // Every tree change made through this class ends with FlattenDNA, which rebuilds the
 // node list and marks the fitness stale. Node pointers handed out (DNA, FlattenedDNA,
 // SelectNode) stay valid until the tree next changes.
+//
+// The program may instead be held in the compact form (compact_program.h; MakeCompact),
+// as the GP component's compact breeding does: there is no tree then, and whatever
+// reaches for one (DNA, FlattenedDNA, SelectNode, Execute, saving) first makes it from
+// the compact form through the population's engine (MakeTree), which holds the program
+// as a tree again. The two forms are one program: its fitness, its stale mark and its
+// fingerprint do not change from one form to the other.
 template <class T>
 class TMXGPIndividual : public TMXIndividual {
  public:
@@ -56,8 +64,12 @@ class TMXGPIndividual : public TMXIndividual {
     return std::string("TMXGPIndividual<") + TGPValueTypeName<T>::Value + ">";
   }
 
-  // The root of the program tree, owned by the individual (null without a tree).
-  TNode* DNA() const noexcept { return FDNA; }
+  // The root of the program tree, owned by the individual (null without a tree); made
+  // from the compact form first when the individual holds one.
+  TNode* DNA() const {
+    if (FCompactHeld) MakeTree();
+    return FDNA;
+  }
   // Copies Value's tree (the caller keeps Value), then FlattenDNA. Null, or a tree the
   // copy refuses, raises and leaves the tree as it was.
   void SetDNA(const TNode* Value);
@@ -66,9 +78,38 @@ class TMXGPIndividual : public TMXIndividual {
   void AssignDNA(TNode* aDNA);
   // Every node of the tree in pre-order (a node before its children). Empty until the
   // first flatten.
-  const TNodeList& FlattenedDNA() const noexcept { return FFlattenedDNA; }
-  // Rebuilds FlattenedDNA from the tree and marks the fitness stale.
+  const TNodeList& FlattenedDNA() const {
+    if (FCompactHeld) MakeTree();
+    return FFlattenedDNA;
+  }
+  // Rebuilds FlattenedDNA from the tree and marks the fitness stale (with the program in
+  // the compact form, only marks it stale: the caller changed the compact program).
   virtual void FlattenDNA();
+
+  // True while the program is held in the compact form, without a tree.
+  bool HoldsCompact() const noexcept { return FCompactHeld; }
+  // The compact program held; EGPException when the program is held as a tree. The
+  // changing form is for the component's operators, which then call FlattenDNA.
+  const TMXGPCompactProgram<T>& Compact() const;
+  TMXGPCompactProgram<T>& Compact();
+  // The tree becomes the compact form and goes (the pointers handed out with it too), and
+  // TreeStamp moves on: what was derived from the tree (a compiled program) is stale.
+  // Nothing without a tree, outside a population with an engine (which makes the tree
+  // again), or when the compact form is held already. An individual leaving its
+  // population takes its program back as a tree.
+  void MakeCompact();
+  // The compact form becomes a tree made by the engine of the population (through its
+  // CreateNode) and goes; TreeStamp stays. Nothing when no compact form is held.
+  // EGPException for an individual outside a population with an engine, which cannot
+  // make the tree.
+  void MakeTree() const;
+  // The program's number of nodes and depth, in either form (0 without a program).
+  int ProgramSize() const;
+  int ProgramDepth() const;
+  // The pre-order index in the compact program that SelectNode(FunctionProbability)
+  // draws, with the same draws as SelectNode's over the tree (a subclass's DoSelectNode
+  // is not asked); -1 for the empty program. EGPException as for Compact.
+  int SelectIndex(double FunctionProbability) const;
   // Marks the fitness stale without rebuilding the list (for changes that keep every
   // node, such as a new instruction or value in place).
   void MarkChanged() noexcept {
@@ -164,11 +205,19 @@ class TMXGPIndividual : public TMXIndividual {
   // in pre-order and becomes the new list instead of a walk over the new tree.
   void ReplaceDNA(TNode* aDNA, TNodeList* PreOrder);
 
-  TNode* FDNA = nullptr;
-  TNodeList FFlattenedDNA;
+  // The draws of DoSelectNode over Count nodes, IsFunction(i) telling whether node i is
+  // a function: the index taken, -1 for none.
+  template <class F>
+  static std::int64_t DrawNode(std::int64_t Count, double FunctionProbability, F IsFunction);
+
+  // The tree and its list are made from the compact form when it is read (MakeTree).
+  mutable TNode* FDNA = nullptr;
+  mutable TNodeList FFlattenedDNA;
+  mutable TMXGPCompactProgram<T> FCompact;
+  mutable bool FCompactHeld = false;
   // Set by ReplaceDNA for the FlattenDNA call it makes: the list to take as it is.
   TNodeList* FListedDNA = nullptr;
-  std::uint64_t FTreeStamp = 0;
+  mutable std::uint64_t FTreeStamp = 0;
   // ProgramPrint's value and the stamp it was taken at (none yet: a stamp never reached).
   mutable detail::TGPProgramPrint FProgramPrint;
   mutable std::uint64_t FProgramPrintStamp = ~std::uint64_t{0};

@@ -26,6 +26,7 @@ TMXGPIndividual<T>::TMXGPIndividual(TCollection* Collection) : TMXIndividual(nul
 
 template <class T>
 TMXGPIndividual<T>::~TMXGPIndividual() {
+  FCompactHeld = false;  // no tree is made for an individual on its way out
   if (TCollectionItem::Collection()) SetCollection(nullptr);
   FFlattenedDNA.clear();
   delete FDNA;
@@ -40,7 +41,7 @@ TMXGPNode<T>* TMXGPIndividual<T>::CreateDNA(TCollection* Population) {
 
 template <class T>
 void TMXGPIndividual<T>::EnsureDNA(TCollection* Population) {
-  if (!FDNA) FDNA = CreateDNA(Population);
+  if (!FDNA && !FCompactHeld) FDNA = CreateDNA(Population);
 }
 
 template <class T>
@@ -75,6 +76,8 @@ void TMXGPIndividual<T>::ReplaceDNA(TNode* aDNA, TNodeList* PreOrder) {
   TNode* old = FDNA;
   FDNA = aDNA;
   delete old;
+  FCompactHeld = false;
+  FCompact = {};
   FListedDNA = PreOrder;
   const TScopeExit forget([this] { FListedDNA = nullptr; });
   FlattenDNA();
@@ -84,6 +87,7 @@ template <class T>
 void TMXGPIndividual<T>::FlattenDNA() {
   FNeedFitness = true;
   ++FTreeStamp;
+  if (FCompactHeld) return;
   FFlattenedDNA.clear();
   if (FListedDNA) {
     // The tree was just copied and listed (ReplaceDNA): take that list, and leave this
@@ -112,7 +116,7 @@ void TMXGPIndividual<T>::FlattenDNA() {
 template <class T>
 detail::TGPProgramPrint TMXGPIndividual<T>::ProgramPrint() const {
   if (FProgramPrintStamp != FTreeStamp) {
-    FProgramPrint = detail::GPProgramPrint<T>(FFlattenedDNA);
+    FProgramPrint = FCompactHeld ? FCompact.Print() : detail::GPProgramPrint<T>(FFlattenedDNA);
     FProgramPrintStamp = FTreeStamp;
   }
   return FProgramPrint;
@@ -120,7 +124,25 @@ detail::TGPProgramPrint TMXGPIndividual<T>::ProgramPrint() const {
 
 template <class T>
 void TMXGPIndividual<T>::Assign(const TPersistent* Source) {
-  if (const auto* source = FastCast<const TMXGPIndividual>(Source); source && source != this && source->FDNA) {
+  const auto* source = FastCast<const TMXGPIndividual>(Source);
+  if (source && source != this && source->FCompactHeld) {
+    // The source's compact form is read, never turned into a tree: breeding threads share
+    // their parents. An individual with an engine takes the compact form as it is.
+    const TMXGPPopulation<T>* population = Collection();
+    if (population && population->Engine()) {
+      FFlattenedDNA.clear();
+      delete FDNA;
+      FDNA = nullptr;
+      FCompact = source->FCompact;
+      FCompactHeld = true;
+      FlattenDNA();
+    } else {
+      const TMXGPPopulation<T>* theirs = source->Collection();
+      IMXGeneticProgramEngine<T>* engine = theirs ? theirs->Engine() : nullptr;
+      if (!engine) throw EGPException("An individual outside a GP population cannot make its program's tree");
+      AssignDNA(source->FCompact.ToTree(*engine));
+    }
+  } else if (source && source != this && source->FDNA) {
     PrefetchNodes(source->FFlattenedDNA);  // the copy walks the source's nodes
     SetDNA(source->FDNA);
   }
@@ -128,32 +150,114 @@ void TMXGPIndividual<T>::Assign(const TPersistent* Source) {
 }
 
 template <class T>
-TMXGPNode<T>* TMXGPIndividual<T>::DoSelectNode(const TNodeList& List, double FunctionProbability) {
-  if (!FDNA || List.empty()) return nullptr;
+const TMXGPCompactProgram<T>& TMXGPIndividual<T>::Compact() const {
+  if (!FCompactHeld) throw EGPException("The program is held as a tree, not in the compact form");
+  return FCompact;
+}
+
+template <class T>
+TMXGPCompactProgram<T>& TMXGPIndividual<T>::Compact() {
+  if (!FCompactHeld) throw EGPException("The program is held as a tree, not in the compact form");
+  return FCompact;
+}
+
+template <class T>
+void TMXGPIndividual<T>::MakeCompact() {
+  const TMXGPPopulation<T>* population = Collection();
+  if (FCompactHeld || !FDNA || !population || !population->Engine()) return;
+  FCompact = TMXGPCompactProgram<T>(FDNA);
+  FFlattenedDNA.clear();
+  delete FDNA;
+  FDNA = nullptr;
+  FCompactHeld = true;
+  ++FTreeStamp;
+  // The same program: its fingerprint stands.
+  if (FProgramPrintStamp + 1 == FTreeStamp) FProgramPrintStamp = FTreeStamp;
+}
+
+template <class T>
+void TMXGPIndividual<T>::MakeTree() const {
+  if (!FCompactHeld) return;
+  const TMXGPPopulation<T>* population = Collection();
+  IMXGeneticProgramEngine<T>* engine = population ? population->Engine() : nullptr;
+  if (!engine) throw EGPException("An individual outside a GP population cannot make its program's tree");
+  std::unique_ptr<TNode> tree(FCompact.ToTree(*engine));
+  FDNA = tree.release();
+  FCompactHeld = false;
+  FCompact = {};
+  FFlattenedDNA.clear();
+  if (FDNA) {
+    TNodeList stack{FDNA};
+    while (!stack.empty()) {
+      TNode* node = stack.back();
+      stack.pop_back();
+      FFlattenedDNA.push_back(node);
+      for (int i = node->GetChildCount() - 1; i >= 0; --i)
+        if (TNode* child = node->GetChild(i)) stack.push_back(child);
+    }
+  }
+  // The stamp stays: MakeCompact moved it on, so nothing derived from an earlier tree
+  // is taken for this one, and a handler that only reads the tree changed nothing.
+}
+
+template <class T>
+int TMXGPIndividual<T>::ProgramSize() const {
+  if (FCompactHeld) return FCompact.Size();
+  return FDNA ? FDNA->Size() : 0;
+}
+
+template <class T>
+int TMXGPIndividual<T>::ProgramDepth() const {
+  if (FCompactHeld) return FCompact.Depth();
+  return FDNA ? FDNA->Depth() : 0;
+}
+
+template <class T>
+template <class F>
+std::int64_t TMXGPIndividual<T>::DrawNode(std::int64_t Count, double FunctionProbability, F IsFunction) {
+  if (Count == 0) return -1;
   // The running sum grows by less than 1 a draw and stops growing once a float's spacing
   // passes 1 (near 2^24): a threshold must stay well below that for the loop to end.
   constexpr double kBound = 1000;
   const double p = std::isnan(FunctionProbability) ? 0.0 : std::clamp(FunctionProbability, -kBound, kBound);
   const float functionThreshold = static_cast<float>(1 - p);
   const float terminalThreshold = static_cast<float>(p);
-  const auto count = static_cast<std::int64_t>(List.size());
   float sum = 0;
   for (;;) {
-    TNode* node = List[static_cast<std::size_t>(Random(count))];
+    const std::int64_t index = Random(Count);
     sum += static_cast<float>(Random());
-    const TMXGPInstruction<T>* instruction = node->Instruction();
-    const bool function = instruction && instruction->Arity() >= 1;
-    if (function ? sum > functionThreshold : sum > terminalThreshold) return node;
+    if (IsFunction(index) ? sum > functionThreshold : sum > terminalThreshold) return index;
   }
 }
 
 template <class T>
+int TMXGPIndividual<T>::SelectIndex(double FunctionProbability) const {
+  const std::span<const TGPRecord<T>> records = Compact().Records();
+  return static_cast<int>(DrawNode(static_cast<std::int64_t>(records.size()), FunctionProbability, [&](std::int64_t i) {
+    const TMXGPInstruction<T>* instruction = records[static_cast<std::size_t>(i)].Instruction;
+    return instruction && instruction->Arity() >= 1;
+  }));
+}
+
+template <class T>
+TMXGPNode<T>* TMXGPIndividual<T>::DoSelectNode(const TNodeList& List, double FunctionProbability) {
+  if (!FDNA || List.empty()) return nullptr;
+  const std::int64_t index = DrawNode(static_cast<std::int64_t>(List.size()), FunctionProbability, [&](std::int64_t i) {
+    const TMXGPInstruction<T>* instruction = List[static_cast<std::size_t>(i)]->Instruction();
+    return instruction && instruction->Arity() >= 1;
+  });
+  return List[static_cast<std::size_t>(index)];
+}
+
+template <class T>
 TMXGPNode<T>* TMXGPIndividual<T>::SelectNode(double FunctionProbability) {
+  MakeTree();
   return DoSelectNode(FFlattenedDNA, FunctionProbability);
 }
 
 template <class T>
 TMXGPNode<T>* TMXGPIndividual<T>::SelectNode(double FunctionProbability, TGPGeneticInstructions Instructions) {
+  MakeTree();
   if (!FDNA) return nullptr;
   if (Instructions == TGPGeneticInstructions{gpVariable, gpConstant, gpFunction}) return SelectNode(FunctionProbability);
   TNodeList list;
@@ -164,6 +268,7 @@ TMXGPNode<T>* TMXGPIndividual<T>::SelectNode(double FunctionProbability, TGPGene
 
 template <class T>
 TMXGPNode<T>* TMXGPIndividual<T>::SelectNode(int Limit, bool IsSizeLimit) {
+  MakeTree();
   TNodeList list;
   for (TNode* node : FFlattenedDNA)
     if ((IsSizeLimit ? node->Size() : node->Depth()) <= Limit) list.push_back(node);
@@ -222,14 +327,14 @@ void TMXGPIndividual<T>::Crossover(TNode* OurNode, TMXGPIndividual* Sibling, TNo
 
 template <class T>
 T TMXGPIndividual<T>::Execute(TMXGPContext<T>* Context) {
-  if (!FDNA) return T{};
-  return FDNA->Execute(Context);
+  TNode* tree = DNA();
+  return tree ? tree->Execute(Context) : T{};
 }
 
 template <class T>
 std::string TMXGPIndividual<T>::ToString() const {
   std::string text = DisplayName();
-  if (FDNA) text += ": " + FDNA->ToString();
+  if (const TNode* tree = DNA()) text += ": " + tree->ToString();
   return text;
 }
 
@@ -277,7 +382,7 @@ template <class T>
 void TMXGPIndividual<T>::SaveToXML(const IXMLIndividualType& IndividualXML) const {
   IndividualXML.Set_Name(FName);
   IndividualXML.Set_Fitness(static_cast<float>(Fitness()));
-  if (FDNA) FDNA->SaveToXML(IndividualXML.Get_DNA());
+  if (const TNode* tree = DNA()) tree->SaveToXML(IndividualXML.Get_DNA());
   SaveObjectivesToXML(IndividualXML.Node());
 }
 
@@ -296,8 +401,11 @@ IMXGeneticProgramEngine<T>* TMXGPPopulation<T>::Engine() const {
 
 template <class T>
 void TMXGPPopulation<T>::Notify(TCollectionItem* Item, TCollectionNotification Action) {
-  auto* individual = Action == cnAdded ? dynamic_cast<TIndividual*>(Item) : nullptr;
-  if (individual) individual->EnsureDNA(this);
+  auto* individual = Action != cnDeleting ? dynamic_cast<TIndividual*>(Item) : nullptr;
+  // A joining individual gets a tree; a leaving one takes its program as a tree while the
+  // engine that makes it is still at hand.
+  if (individual && Action == cnAdded) individual->EnsureDNA(this);
+  if (individual && Action == cnExtracting) individual->MakeTree();
   TMXPopulation::Notify(Item, Action);
 }
 
