@@ -339,7 +339,9 @@ void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXG
   GP.SetMutationProbability(Settings.MutationProbability);
   GP.SetUseFitnessCutoff(true);
   GP.SetFitnessCutoff(Settings.StoppingError);
-  GP.SetCompactBreeding(true);
+  // The fitness reads compact programs as they are, unless it fits coefficients, which
+  // takes each child's tree: compact breeding then makes every tree once more.
+  GP.SetCompactBreeding(Settings.CoefficientIterations == 0 && !Settings.VariableWeights);
 }
 
 bool SeedLinearModel(TMXCustomGeneticProgramming<double>& GP, std::span<const std::string> Variables) {
