@@ -269,6 +269,7 @@ class GeneticProgramming(_Component):
     bloat_limit: int
     tarpeian_probability: float
     reuse_fitness: bool
+    compact_breeding: bool
     crossover_method: GPCrossoverMethod
     selection_non_terminals_probability: float
     mutate_subtree_weight: int

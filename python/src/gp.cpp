@@ -142,6 +142,10 @@ void BindGP(py::module_& m) {
                   [](P& s, bool v) { s.GP.SetReuseFitness(v); },
                   "Whether a program scored in this generation or the previous one keeps that fitness instead of "
                   "another call of the fitness function (for a fitness that depends on the program alone).");
+  gp.def_property("compact_breeding", [](P& s) { return s.GP.CompactBreeding(); },
+                  [](P& s, bool v) { s.GP.SetCompactBreeding(v); },
+                  "Whether breeding works on programs as arrays of records (the same programs, bred faster) while "
+                  "no handler of breeding or custom selection is set.");
   // The six mutation methods' weights (stored clamped to 0..255); a mutation picks one
   // method with probability weight / sum of weights.
   struct TWeight {

@@ -181,17 +181,27 @@ def test_gp_python_fitness_gets_programs_and_none_restores_the_regression(evolve
 
 
 @pytest.mark.parametrize("evolve", EVOLVES)
-def test_gp_reuse_fitness_calls_the_fitness_less_and_changes_no_program(evolve):
+def test_gp_reuse_fitness_and_compact_breeding_change_no_program(evolve):
     runs = []
-    for reuse in (False, True):
-        gp = gp_with(reuse_fitness=reuse, mutation_probability=0.5)
+    for reuse, compact in ((False, False), (True, False), (False, True)):
+        gp = gp_with(reuse_fitness=reuse, compact_breeding=compact, mutation_probability=0.5)
         calls = []
         gp.fitness = lambda program: calls.append(program.text) or program.size / (1.0 + program.depth)
         evokit.rand_seed(3)
         getattr(gp, evolve)(5)
-        assert gp.reuse_fitness == reuse
+        assert (gp.reuse_fitness, gp.compact_breeding) == (reuse, compact)
         runs.append(([p.text for p in gp.population], [p.fitness for p in gp.population], len(calls)))
     assert runs[1][:2] == runs[0][:2] and runs[1][2] < runs[0][2]
+    assert runs[2] == runs[0]
+    # The regression fitness reads the compact programs themselves.
+    texts = []
+    for compact in (False, True):
+        gp = gp_with(compact_breeding=compact, mutation_probability=0.3)
+        gp.set_regression_data(X, Y, ["x", "y"], evokit.RegressionMetric.MEAN_SQUARED_ERROR)
+        evokit.rand_seed(5)
+        getattr(gp, evolve)(3)
+        texts.append([(p.text, p.fitness) for p in gp.population])
+    assert texts[1] == texts[0] and len({text for text, _ in texts[0]}) > 3
 
 
 @pytest.mark.parametrize("veto,same", [(False, True), (None, False)])
