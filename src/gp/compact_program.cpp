@@ -118,31 +118,21 @@ void TMXGPCompactProgram<T>::Splice(int At, int Removed, std::span<const TRecord
 }
 
 template <class T>
-void TMXGPCompactProgram<T>::Replace(int Index, const TMXGPCompactProgram& Source, int SourceIndex) {
+void TMXGPCompactProgram<T>::Put(int Index, const TMXGPCompactProgram& Source, int SourceIndex, bool Last) {
   TPath path;
   Ancestors(Index, path);
   std::vector<TRecord> copy;
   const std::span<const TRecord> inserted = Range(Source, SourceIndex, copy);
   const int removed = Record(Index).Length;
-  Splice(Index, removed, inserted);
-  for (int ancestor : path) FRecords[static_cast<std::size_t>(ancestor)].Length += static_cast<std::int32_t>(inserted.size()) - removed;
-}
-
-template <class T>
-void TMXGPCompactProgram<T>::Graft(int Index, const TMXGPCompactProgram& Source, int SourceIndex) {
-  TPath path;
-  Ancestors(Index, path);
-  std::vector<TRecord> copy;
-  const std::span<const TRecord> inserted = Range(Source, SourceIndex, copy);
-  if (path.empty()) {
-    Splice(0, Size(), inserted);
-    return;
+  if (!Last || path.empty()) {
+    Splice(Index, removed, inserted);
+  } else {
+    // Out of its place first; then in at the end of its parent's records, which have moved up.
+    Splice(Index, removed, {});
+    Splice(End(path.back()) - removed, 0, inserted);
   }
-  const int removed = Record(Index).Length, parent = path.back();
-  // Out of its place first; then in at the end of its parent's records, which have moved up.
-  Splice(Index, removed, {});
-  Splice(End(parent) - removed, 0, inserted);
-  for (int ancestor : path) FRecords[static_cast<std::size_t>(ancestor)].Length += static_cast<std::int32_t>(inserted.size()) - removed;
+  for (int ancestor : path)
+    FRecords[static_cast<std::size_t>(ancestor)].Length += static_cast<std::int32_t>(inserted.size()) - removed;
 }
 
 template <class T>

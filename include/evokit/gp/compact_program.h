@@ -69,11 +69,11 @@ class TMXGPCompactProgram {
   // Replaces the subtree at Index by a copy of Source's subtree at SourceIndex (Source
   // may be this program, the subtree inside the one replaced or around it). The lengths
   // of the ancestors follow. Errors as for Record on either index, nothing changed.
-  void Replace(int Index, const TMXGPCompactProgram& Source, int SourceIndex = 0);
+  void Replace(int Index, const TMXGPCompactProgram& Source, int SourceIndex = 0) { Put(Index, Source, SourceIndex, false); }
   // As TMXGPIndividual::Graft moves subtrees: the subtree at Index leaves, and a copy of
   // Source's subtree at SourceIndex becomes the last child of the node it hung from (or
   // the whole program when Index is the root). Errors as for Replace.
-  void Graft(int Index, const TMXGPCompactProgram& Source, int SourceIndex = 0);
+  void Graft(int Index, const TMXGPCompactProgram& Source, int SourceIndex = 0) { Put(Index, Source, SourceIndex, true); }
   // The subtree at Index as a program of its own (errors as for Record).
   TMXGPCompactProgram Subtree(int Index) const;
   // This program becomes a copy of Source's subtree at SourceIndex, in the array it has
@@ -96,6 +96,8 @@ class TMXGPCompactProgram {
   // Source's records of the subtree at SourceIndex, or a copy of them in Copy when Source
   // is this program (errors as for Record).
   std::span<const TRecord> Range(const TMXGPCompactProgram& Source, int SourceIndex, std::vector<TRecord>& Copy) const;
+  // Replace (Last false) or Graft (Last true).
+  void Put(int Index, const TMXGPCompactProgram& Source, int SourceIndex, bool Last);
   // Replaces the Removed records from At by Inserted, lengths untouched.
   void Splice(int At, int Removed, std::span<const TRecord> Inserted);
 
