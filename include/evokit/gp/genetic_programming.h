@@ -413,6 +413,8 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   bool DoInvert(TMXIndividual* Item) override;
   // The mutation methods. Each builds what it needs before it removes anything, so a
   // factory error leaves the tree whole; a tree without a node to pick is left alone.
+  // Subtree, shrink and hoist mutation of a program held in the compact form splice its
+  // records, with the same draws; the others work on its tree.
   virtual void DoSubtreeMutation(TIndividual* Individual);
   virtual void DoReplacementMutation(TIndividual* Individual);
   virtual void DoConstantMutation(TIndividual* Individual);
@@ -490,8 +492,8 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // position), destroys Node's subtree and flattens. On a refusal Node stays and
   // Replacement is destroyed.
   void ReplaceSubtree(TIndividual* Individual, TNode* Node, TNode* Replacement);
-  // The regrowth budget of subtree and replacement mutation for Node.
-  int RegrowthDepth(const TNode* Node) const;
+  // The regrowth budget of subtree and replacement mutation for a node of depth Depth.
+  int RegrowthDepth(int Depth) const;
   // Point mutation of the whole tree as a step of MutationMethods (whether it changed
   // anything is not asked there).
   void PointMutationStep(TIndividual* Individual) { DoPointMutation(Individual); }

@@ -595,25 +595,33 @@ void TMXCustomGeneticProgramming<T>::ReplaceSubtree(TIndividual* Individual, TNo
 }
 
 template <class T>
-int TMXCustomGeneticProgramming<T>::RegrowthDepth(const TNode* Node) const {
-  const int depth = Node->Depth();
+int TMXCustomGeneticProgramming<T>::RegrowthDepth(int Depth) const {
   const TGPBloatRule& rule = BloatRule();
   // A depth limit on the children of reproduction also caps what mutation regrows.
-  return rule.Action == baRevertChild && rule.Measure == bmDepth ? std::min(depth, FBloatLimit) : depth;
+  return rule.Action == baRevertChild && rule.Measure == bmDepth ? std::min(Depth, FBloatLimit) : Depth;
 }
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoSubtreeMutation(TIndividual* Individual) {
+  if (Individual->HoldsCompact()) {
+    const int at = Individual->SelectIndex(FSelectionNonTerminalsProbability);
+    if (at < 0) return;
+    TMXGPCompactProgram<T>& program = Individual->Compact();
+    const std::unique_ptr<TNode> grown(BuildTree(false, RegrowthDepth(program.Depth(at))));
+    program.Replace(at, TMXGPCompactProgram<T>(grown.get()));
+    Individual->FlattenDNA();
+    return;
+  }
   TNode* node = Individual->SelectNode(FSelectionNonTerminalsProbability);
   if (!node) return;
-  ReplaceSubtree(Individual, node, BuildTree(false, RegrowthDepth(node)));
+  ReplaceSubtree(Individual, node, BuildTree(false, RegrowthDepth(node->Depth())));
 }
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoReplacementMutation(TIndividual* Individual) {
   TNode* node = Individual->SelectNode(FSelectionNonTerminalsProbability);
   if (!node) return;
-  const int depth = RegrowthDepth(node);
+  const int depth = RegrowthDepth(node->Depth());
   std::unique_ptr<TNode> replacement(GetNode(nullptr, node, 0));
   const int arity = replacement->Instruction()->Arity();
   for (int k = 0; k < arity; ++k) DoInitializeGrow(replacement.get(), k, depth - 1);
@@ -622,6 +630,14 @@ void TMXCustomGeneticProgramming<T>::DoReplacementMutation(TIndividual* Individu
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoShrinkMutation(TIndividual* Individual) {
+  if (Individual->HoldsCompact()) {
+    const int at = Individual->SelectIndex(FSelectionNonTerminalsProbability);
+    if (at < 0) return;
+    const std::unique_ptr<TNode> leaf(GetTerminalNode(nullptr, 0));
+    Individual->Compact().Replace(at, TMXGPCompactProgram<T>(leaf.get()));
+    Individual->FlattenDNA();
+    return;
+  }
   TNode* node = Individual->SelectNode(FSelectionNonTerminalsProbability);
   if (!node) return;
   ReplaceSubtree(Individual, node, GetTerminalNode(nullptr, 0));
@@ -629,6 +645,14 @@ void TMXCustomGeneticProgramming<T>::DoShrinkMutation(TIndividual* Individual) {
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoHoistMutation(TIndividual* Individual) {
+  if (Individual->HoldsCompact()) {
+    const int at = Individual->SelectIndex(FSelectionNonTerminalsProbability);
+    if (at <= 0) return;
+    TMXGPCompactProgram<T>& program = Individual->Compact();
+    program.AssignSubtree(program, at);
+    Individual->FlattenDNA();
+    return;
+  }
   TNode* node = Individual->SelectNode(FSelectionNonTerminalsProbability);
   if (!node || node == Individual->DNA()) return;
   node->SetParent(nullptr);
