@@ -414,7 +414,8 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // The mutation methods. Each builds what it needs before it removes anything, so a
   // factory error leaves the tree whole; a tree without a node to pick is left alone.
   // Subtree, shrink and hoist mutation of a program held in the compact form splice its
-  // records, with the same draws; the others work on its tree.
+  // records, with the same draws; point mutation (here and in DoInvert) changes them in
+  // place, without calling DoPointMutation(Individual, Node); the others work on its tree.
   virtual void DoSubtreeMutation(TIndividual* Individual);
   virtual void DoReplacementMutation(TIndividual* Individual);
   virtual void DoConstantMutation(TIndividual* Individual);
@@ -474,6 +475,8 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // Subtree crossover on the compact form: Child1 with Child2, or with a copy of Parent2's
   // subtree when Child2 is null. The draws and the moves of the tree's crossover.
   bool CompactCrossover(TIndividual* Child1, const TIndividual* Parent2, TIndividual* Child2);
+  // Point mutation of a program held in the compact form, with the draws of DoPointMutation.
+  bool CompactPointMutation(TIndividual* Individual);
   // Loads a GPDomain element into scratch copies (GPCheckDomain): raises what loading it
   // would raise, with nothing changed.
   void CheckDomain(const TXMLNode& Domain);

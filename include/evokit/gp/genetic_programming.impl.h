@@ -567,7 +567,8 @@ void TMXCustomGeneticProgramming<T>::Mutate(TMXIndividual* Item, TGPMutationMeth
 template <class T>
 bool TMXCustomGeneticProgramming<T>::DoInvert(TMXIndividual* Item) {
   TIndividual* individual = AsGPIndividual(Item);
-  const bool changed = DoPointMutation(individual, individual->DNA());
+  const bool changed =
+      individual->HoldsCompact() ? CompactPointMutation(individual) : DoPointMutation(individual, individual->DNA());
   if (changed) individual->MarkChanged();
   return changed;
 }
@@ -667,7 +668,27 @@ void TMXCustomGeneticProgramming<T>::DoConstantMutation(TIndividual* Individual)
 
 template <class T>
 bool TMXCustomGeneticProgramming<T>::DoPointMutation(TIndividual* Individual) {
-  return DoPointMutation(Individual, Individual->DNA());
+  return Individual->HoldsCompact() ? CompactPointMutation(Individual) : DoPointMutation(Individual, Individual->DNA());
+}
+
+template <class T>
+bool TMXCustomGeneticProgramming<T>::CompactPointMutation(TIndividual* Individual) {
+  // The walk and the draws of the tree form below, over the records, which are in the
+  // same pre-order. The similar instruction is drawn for a node made from the record.
+  TMXGPCompactProgram<T>& program = Individual->Compact();
+  bool changed = false;
+  for (int i = 0; i < program.Size(); ++i) {
+    const TGPRecord<T>& record = program.Record(i);
+    if (Random() < FPointMutationProbability && record.Instruction) {
+      const std::unique_ptr<TNode> node(CreateNode(record.Instruction, nullptr));
+      node->SetValue(record.Value);
+      const std::unique_ptr<TNode> similar(GetNode(nullptr, node.get(), 0));
+      program.SetInstruction(i, similar->Instruction());
+      changed = true;
+      if (FPointMutationMethod == pmmPerTree) return true;
+    }
+  }
+  return changed;
 }
 
 template <class T>
