@@ -194,8 +194,9 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // are turned into arrays of records, a child is a copy of one, subtree crossover a
   // splice of ranges and the size and depth checks read the records, so a child costs no
   // node made or freed. The draws are those of breeding on trees, so a seeded run breeds
-  // the same programs either way, on any number of threads. The mutations work on the
-  // child's tree, made from its records (a mutated child then stays a tree until the next
+  // the same programs either way, on any number of threads. Subtree, shrink, hoist and
+  // point mutation change the records too; replacement and constant mutation work on the
+  // child's tree, made from its records (the child then stays a tree until the next
   // generation), as does everything that reaches for a tree (a fitness handler reading
   // DNA(), say, for its own individual). It applies only while no handler can reach for a
   // parent's tree as threads share them: subtree crossover without bsFairCrossover, no
