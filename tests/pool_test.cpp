@@ -53,7 +53,7 @@ TEST(SmallObjectPool, BlocksHoldTheirSizeAcrossThreads) {
 }
 
 // A pooled block freed on a thread is the next one that thread hands out for that size
-// class; blocks beyond the pooled range are not kept.
+// class; blocks beyond the pooled range are not kept; a release empties the thread's lists.
 TEST(SmallObjectPool, AFreedBlockIsHandedOutAgainOnItsThread) {
   if (!kPooled) GTEST_SKIP() << "sanitizer builds allocate every block afresh";
   void* a = SmallObjectAllocate(40);
@@ -65,6 +65,13 @@ TEST(SmallObjectPool, AFreedBlockIsHandedOutAgainOnItsThread) {
   EXPECT_NE(c, b);  // the next class up
   SmallObjectFree(c, 65);
   SmallObjectFree(a, 33);
+  // Released, the thread keeps no block to hand out again.
+  SmallObjectRelease();
+  for (const int count : pool_detail::tFreeLists->Counts) EXPECT_EQ(count, 0);
+  void* d = SmallObjectAllocate(40);
+  EXPECT_EQ(pool_detail::tFreeLists->Counts[2], 0);
+  SmallObjectFree(d, 40);
+  EXPECT_EQ(pool_detail::tFreeLists->Counts[2], 1);
 }
 
 // The list keeps order through every edit, in place and after moving to a block; under

@@ -21,14 +21,21 @@ class TThreadPool : public TFreeLists {
 
 [[gnu::tls_model("initial-exec")]] constinit thread_local bool tGone = false;
 
+// Every block of Lists back to the general allocator.
+void Empty(TFreeLists& Lists) noexcept {
+  for (std::size_t c = 0; c < kClasses; ++c) {
+    while (TFreeBlock* block = Lists.Heads[c]) {
+      Lists.Heads[c] = block->Next;
+      ::operator delete(block);
+    }
+    Lists.Counts[c] = 0;
+  }
+}
+
 TThreadPool::~TThreadPool() {
   tFreeLists = nullptr;
   tGone = true;
-  for (std::size_t c = 0; c < kClasses; ++c)
-    while (TFreeBlock* block = Heads[c]) {
-      Heads[c] = block->Next;
-      ::operator delete(block);
-    }
+  Empty(*this);
 }
 
 TFreeLists* ThreadLists() noexcept {
@@ -73,4 +80,10 @@ void FreeSlow(void* Block, std::size_t) noexcept { ::operator delete(Block); }
 #endif
 
 }  // namespace pool_detail
+
+void SmallObjectRelease() noexcept {
+#ifndef EVOKIT_POOL_DISABLED
+  if (pool_detail::TFreeLists* lists = pool_detail::tFreeLists) pool_detail::Empty(*lists);
+#endif
+}
 }  // namespace evokit

@@ -1049,6 +1049,9 @@ void TMXCustomGeneticProgramming<T>::SettleProgramForms() {
         if (tree) tree->Size(), tree->Depth();
       }
     }
+    // The nodes of the trees just turned into records are not made again soon: their
+    // memory goes back for the records to use.
+    if (compact) SmallObjectRelease();
   });
 }
 

@@ -102,6 +102,11 @@ inline void SmallObjectFree(void* Block, std::size_t Size) noexcept {
   pool_detail::FreeSlow(Block, Size);
 }
 
+// Hands the blocks the calling thread keeps for reuse back to the general allocator, for
+// when a thread is done making blocks of these sizes for a while (trees turned into
+// another form, say), so that the memory serves other allocations.
+void SmallObjectRelease() noexcept;
+
 // A list of trivially copyable values (pointers) that keeps its first N in place and
 // moves to a pool block beyond: a tree node's children, mostly one or two, then need no
 // allocation of their own and share the node's cache lines. Growth gives the strong
