@@ -150,11 +150,12 @@ TEST(GPRun, QuarticRegressionReachesTheCutoff) {
 
 // Seeded runs repeat: Evolve twice, and ParallelEvolve on one and on two threads, under
 // the strategies that read sizes, statistics and parents from the workers, with every
-// mutation method in play.
+// mutation method in play; breeding on the compact form gives the same programs.
 TEST(GPRun, SeededRunsRepeatWhateverTheNumberOfThreads) {
-  const auto run = []<class T>(T, TGPBloatStrategy Strategy, bool Parallel, int Threads) {
+  const auto run = []<class T>(T, TGPBloatStrategy Strategy, bool Parallel, int Threads, bool Compact = false) {
     TParallel::SetMaxThreads(Threads);
     TGP<T> gp;
+    gp.SetCompactBreeding(Compact);
     SetUpQuartic(gp, 8, 40);
     gp.Add("c", gpConstant, 0, T(0.5));
     gp.SetUseFitnessCutoff(false), gp.SetBloatStrategy(Strategy), gp.SetMutationProbability(0.5);
@@ -172,8 +173,10 @@ TEST(GPRun, SeededRunsRepeatWhateverTheNumberOfThreads) {
     SCOPED_TRACE(EnumName(strategy));
     EXPECT_EQ(run(0.0, strategy, false, 0), run(0.0, strategy, false, 0));
     EXPECT_EQ(run(0.0, strategy, true, 1), run(0.0, strategy, true, 2));
+    EXPECT_EQ(run(0.0, strategy, true, 2), run(0.0, strategy, true, 2, true));
   }
   EXPECT_EQ(run(Variant(), bsTarpeianDepth, true, 1), run(Variant(), bsTarpeianDepth, true, 2));
+  EXPECT_EQ(run(Variant(), bsTarpeianDepth, true, 2), run(Variant(), bsTarpeianDepth, true, 2, true));
 }
 
 // Ranked by error and program size under non-dominated sorting, a quartic regression
