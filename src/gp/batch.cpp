@@ -113,24 +113,24 @@ struct TTranslation {
   bool PerRow = false;
 };
 
-TTranslation Translate(const TMXGPInstruction<double>* instruction, double Value, int Children,
+TTranslation Translate(const TMXGPInstruction<double>* Instruction, double Value, int Children,
                        std::vector<TKnown>& Known, const TMXDataTable& Table) {
   TTranslation t;
-  if (!instruction) {
+  if (!Instruction) {
     t.PerRow = true;
     return t;
   }
-  auto found = std::find_if(Known.begin(), Known.end(), [&](const TKnown& k) { return k.Instruction == instruction; });
+  auto found = std::find_if(Known.begin(), Known.end(), [&](const TKnown& k) { return k.Instruction == Instruction; });
   if (found == Known.end()) {
-    const auto* primitive = FastCast<const TMXGPFloatPrimitive>(instruction);
+    const auto* primitive = FastCast<const TMXGPFloatPrimitive>(Instruction);
     int column = -1;
-    if (instruction->Operation() == gpVariable && (column = Table.IndexOf(instruction->Name())) < 0)
-      NoColumn(*instruction);
-    Known.push_back({instruction, primitive ? primitive->Primitive() : fpNone, column});
+    if (Instruction->Operation() == gpVariable && (column = Table.IndexOf(Instruction->Name())) < 0)
+      NoColumn(*Instruction);
+    Known.push_back({Instruction, primitive ? primitive->Primitive() : fpNone, column});
     found = Known.end() - 1;
   }
-  if (instruction->OnExecute()) t.PerRow = true;
-  switch (instruction->Operation()) {
+  if (Instruction->OnExecute()) t.PerRow = true;
+  switch (Instruction->Operation()) {
     case gpVariable:
       t.Kind = TItem::ikColumn, t.Column = found->Column;
       break;
@@ -140,8 +140,8 @@ TTranslation Translate(const TMXGPInstruction<double>* instruction, double Value
     default:
       // A function runs only when it has its arity's children; a primitive's built-in
       // runs its first children, any other function's runs none and yields 0.
-      if (Children < instruction->Arity()) t.PerRow = true;
-      if (found->Primitive != fpNone && instruction->Arity() != 0) {
+      if (Children < Instruction->Arity()) t.PerRow = true;
+      if (found->Primitive != fpNone && Instruction->Arity() != 0) {
         t.Run = FloatPrimitiveArity(found->Primitive);
         if (Children < t.Run) t.PerRow = true;
         t.Kind = TItem::ikFunction, t.Primitive = found->Primitive;
