@@ -201,6 +201,8 @@ class TMXGPIndividual : public TMXIndividual {
     for (std::size_t i = 0; i < count; ++i) __builtin_prefetch(List[i]);
   }
 
+  // Appends the tree's nodes in pre-order to FFlattenedDNA.
+  void ListPreOrder() const;
   // Replaces the tree as AssignDNA does; PreOrder, when given, already lists aDNA's nodes
   // in pre-order and becomes the new list instead of a walk over the new tree.
   void ReplaceDNA(TNode* aDNA, TNodeList* PreOrder);

@@ -96,6 +96,11 @@ void TMXGPIndividual<T>::FlattenDNA() {
     FListedDNA = nullptr;
     return;
   }
+  ListPreOrder();
+}
+
+template <class T>
+void TMXGPIndividual<T>::ListPreOrder() const {
   if (!FDNA) return;
   // Pre-order without recursion: children are pushed last first, so child 0 comes next.
   TScratchVector<TNode*> scratch;
@@ -186,16 +191,7 @@ void TMXGPIndividual<T>::MakeTree() const {
   FCompactHeld = false;
   FCompact = {};
   FFlattenedDNA.clear();
-  if (FDNA) {
-    TNodeList stack{FDNA};
-    while (!stack.empty()) {
-      TNode* node = stack.back();
-      stack.pop_back();
-      FFlattenedDNA.push_back(node);
-      for (int i = node->GetChildCount() - 1; i >= 0; --i)
-        if (TNode* child = node->GetChild(i)) stack.push_back(child);
-    }
-  }
+  ListPreOrder();
   // The stamp stays: MakeCompact moved it on, so nothing derived from an earlier tree
   // is taken for this one, and a handler that only reads the tree changed nothing.
 }
