@@ -483,12 +483,11 @@ TEST(GPRegression, SettingsSetUpTheComponentOrLeaveItAsItWas) {
             std::tuple(40, imRampedHalfAndHalf, 4, smTournament, 5, bsDepthLimit, 12));
   EXPECT_EQ(std::tuple(gp.CrossoverProbability(), gp.MutationProbability(), gp.UseFitnessCutoff(), gp.FitnessCutoff()),
             std::tuple(0.7, 0.2, true, 1e-6));
-  EXPECT_FALSE(gp.CompactBreeding());  // coefficients are fitted on trees
+  EXPECT_TRUE(gp.CompactBreeding());
   TFloatGP sized;
-  settings.SizeLimit = 30, settings.CoefficientIterations = 0, settings.VariableWeights = false;
+  settings.SizeLimit = 30;
   ApplyRegressionSettings(sized, settings, variables);
-  EXPECT_EQ(std::tuple(sized.BloatStrategy(), sized.BloatLimit(), sized.CompactBreeding()),
-            std::tuple(bsUnfitSize, 30, true));
+  EXPECT_EQ(std::tuple(sized.BloatStrategy(), sized.BloatLimit()), std::tuple(bsUnfitSize, 30));
 
   // Each refusal names what it refused.
   const std::vector<std::string> twice{"y", "Y"}, none;

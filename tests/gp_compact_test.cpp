@@ -186,7 +186,8 @@ int CompactOnes(const TMXCustomGeneticProgramming<double>& GP) {
 }  // namespace
 
 // A seeded run breeds the same programs on the compact form as on trees: with the
-// regression fitness (which reads the records) on one and two threads, and with a
+// regression fitness (which reads the records) on one and two threads, on two fitting
+// coefficients and weights and writing them back, and with a
 // handler that executes each tree, every mutation and the bloat strategies that revert,
 // shrink, hoist or refuse a child, in the sequential loop.
 TEST(GPCompactBreeding, BreedsTheProgramsOfTreeBreeding) {
@@ -195,17 +196,18 @@ TEST(GPCompactBreeding, BreedsTheProgramsOfTreeBreeding) {
   TMXDataTable table;
   table.AddColumn("x", x);
   table.AddColumn("y", y);
-  const auto fitness = std::make_shared<TMXGPRegressionFitness>(table, "y");
+  const auto plain = std::make_shared<TMXGPRegressionFitness>(table, "y");
+  const auto fitted = std::make_shared<TMXGPRegressionFitness>(table, "y");
+  fitted->SetCoefficientFitting(3, true, true);
   for (const int threads : {1, 2}) {
     std::vector<std::string> runs[2];
     for (const bool compact : {false, true}) {
       TMXGPRegressionProgramming gp;
       TMXGPRegressionSettings settings;
-      settings.Population = 60, settings.SizeLimit = 0, settings.CoefficientIterations = 0;
-      settings.VariableWeights = false, settings.LinearSeed = false, settings.FunctionSet = "Add Sub Mul Div";
-      settings.EphemeralConstants = true;
+      settings.Population = 60, settings.SizeLimit = 0, settings.VariableWeights = threads == 2;
+      settings.LinearSeed = false, settings.FunctionSet = "Add Sub Mul Div", settings.EphemeralConstants = true;
       ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x"});
-      SetRegressionFitness(gp, fitness);
+      SetRegressionFitness(gp, threads == 2 ? fitted : plain);
       gp.SetCompactBreeding(compact);
       TParallel::SetMaxThreads(threads);
       RandSeed(11);

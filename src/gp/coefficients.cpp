@@ -153,44 +153,56 @@ struct TStep {
 
 struct TProgram {
   std::vector<TStep> Steps;
-  std::vector<TMXGPNode<double>*> Nodes;  // the node of each step
 };
 
 [[noreturn]] void NotDifferentiable(const char* Why) {
   throw EGPException(std::string("The program cannot be differentiated: ") + Why);
 }
 
-// Steps in pre-order while compiling: a node, the step it is an argument of and where.
+// The children a function computes with: a primitive's first ones, none otherwise.
+int ComputedChildren(const TMXGPInstruction<double>* Instruction) {
+  const auto* primitive = FastCast<const TMXGPFloatPrimitive>(Instruction);
+  return primitive && primitive->Primitive() != fpNone && Instruction->Arity() != 0
+             ? FloatPrimitiveArity(primitive->Primitive())
+             : 0;
+}
+
+// The index of child K of the record at Index.
+int ChildRecord(const TMXGPCompactProgram<double>& Source, int Index, int K) {
+  int child = Index + 1;
+  while (K-- > 0) child = Source.End(child);
+  return child;
+}
+
+// Steps in pre-order while compiling: a record, the step it is an argument of and where.
 struct TPending {
-  TMXGPNode<double>* Node;
-  int Parent, Position;
+  int Record, Parent, Position;
 };
 
-// Compiles Root into Program, each node of Coefficients becoming a coefficient step.
-void Compile(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients, const TMXDataTable& Table,
+// Compiles Source into Program, each record of Coefficients becoming a coefficient step.
+void Compile(const TMXGPCompactProgram<double>& Source, std::span<const int> Coefficients, const TMXDataTable& Table,
              TProgram& Program) {
-  if (!Root) throw EGPException("No program to fit");
-  // The coefficients sorted by node, to look up each leaf.
-  TScratchVector<std::pair<TMXGPNode<double>*, int>> byNode;
-  for (std::size_t k = 0; k < Coefficients.size(); ++k) byNode->push_back({Coefficients[k], static_cast<int>(k)});
-  std::sort(byNode->begin(), byNode->end());
-  for (std::size_t k = 1; k < byNode->size(); ++k)
-    if ((*byNode)[k].first == (*byNode)[k - 1].first) throw EGPException("A coefficient node is given twice");
+  if (Source.Empty()) throw EGPException("No program to fit");
+  // The coefficients sorted by record, to look up each leaf.
+  TScratchVector<std::pair<int, int>> byRecord;
+  for (std::size_t k = 0; k < Coefficients.size(); ++k) byRecord->push_back({Coefficients[k], static_cast<int>(k)});
+  std::sort(byRecord->begin(), byRecord->end());
+  for (std::size_t k = 1; k < byRecord->size(); ++k)
+    if ((*byRecord)[k].first == (*byRecord)[k - 1].first) throw EGPException("A coefficient node is given twice");
   std::size_t matched = 0;
 
   std::vector<TStep>& steps = Program.Steps;
-  std::vector<TMXGPNode<double>*>& nodes = Program.Nodes;
-  steps.clear(), nodes.clear();
+  steps.clear();
   TScratchVector<TPending> pending;
-  pending->push_back({Root, -1, 0});
+  pending->push_back({0, -1, 0});
   // Pre-order first (a parent before its children, child 0 first); reversed below.
   while (!pending->empty()) {
     const TPending entry = pending->back();
     pending->pop_back();
     const int index = static_cast<int>(steps.size());
     if (entry.Parent >= 0) (entry.Position == 0 ? steps[entry.Parent].A : steps[entry.Parent].B) = index;
-    TMXGPNode<double>* node = entry.Node;
-    const TMXGPInstruction<double>* instruction = node->Instruction();
+    const TGPRecord<double>& record = Source.Record(entry.Record);
+    const TMXGPInstruction<double>* instruction = record.Instruction;
     if (!instruction) NotDifferentiable("a node has no instruction");
     if (instruction->OnExecute()) NotDifferentiable("an instruction has an OnExecute handler");
     TStep step;
@@ -203,40 +215,36 @@ void Compile(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coeffi
           throw EGPException("Variable \"" + instruction->Name() + "\" has no column in the data table");
         break;
       case gpConstant:
-        step.Value = node->Value();
+        step.Value = record.Value;
         break;
-      default: {
-        const auto* primitive = FastCast<const TMXGPFloatPrimitive>(instruction);
-        if (node->GetChildCount() < instruction->Arity()) NotDifferentiable("a function lacks arguments");
-        if (primitive && primitive->Primitive() != fpNone && instruction->Arity() != 0) {
-          run = FloatPrimitiveArity(primitive->Primitive());
-          if (node->GetChildCount() < run) NotDifferentiable("a function lacks arguments");
+      default:
+        if (record.Arity < instruction->Arity()) NotDifferentiable("a function lacks arguments");
+        run = ComputedChildren(instruction);
+        if (run > 0) {
+          if (record.Arity < run) NotDifferentiable("a function lacks arguments");
           step.Kind = TStep::skFunction;
-          step.Primitive = primitive->Primitive();
+          step.Primitive = FastCast<const TMXGPFloatPrimitive>(instruction)->Primitive();
         }
         // Any other function computes nothing built in: the constant 0.
         break;
-      }
     }
     if (step.Kind != TStep::skFunction) {
-      const auto found = std::lower_bound(byNode->begin(), byNode->end(), std::make_pair(node, -1));
-      if (found != byNode->end() && found->first == node) {
+      const auto found = std::lower_bound(byRecord->begin(), byRecord->end(), std::make_pair(entry.Record, -1));
+      if (found != byRecord->end() && found->first == entry.Record) {
         step.Coefficient = found->second;
         step.Kind = step.Kind == TStep::skColumn ? TStep::skWeighted : TStep::skCoefficient;
         ++matched;
       }
     }
     steps.push_back(step);
-    nodes.push_back(node);
-    for (int i = run - 1; i >= 0; --i) pending->push_back({node->GetChild(i), index, i});
+    for (int i = run - 1; i >= 0; --i) pending->push_back({ChildRecord(Source, entry.Record, i), index, i});
   }
-  if (matched != byNode->size())
+  if (matched != byRecord->size())
     throw EGPException("A coefficient node is not a constant or variable the program computes with");
 
   // Reversed pre-order is postfix: a child's step now comes before its parent's.
   const int last = static_cast<int>(steps.size()) - 1;
   std::reverse(steps.begin(), steps.end());
-  std::reverse(nodes.begin(), nodes.end());
   for (TStep& step : steps) {
     if (step.Kind != TStep::skFunction) {
       step.Active = step.Coefficient >= 0;
@@ -247,6 +255,37 @@ void Compile(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coeffi
     step.Active = steps[step.A].Active || steps[step.B].Active;
   }
 }
+
+// Root's nodes in pre-order, the order of its records.
+std::vector<TMXGPNode<double>*> PreOrder(TMXGPNode<double>* Root) {
+  std::vector<TMXGPNode<double>*> order;
+  TScratchVector<TMXGPNode<double>*> pending;
+  if (Root) pending->push_back(Root);
+  while (!pending->empty()) {
+    TMXGPNode<double>* node = pending->back();
+    pending->pop_back();
+    order.push_back(node);
+    for (int i = node->GetChildCount() - 1; i >= 0; --i) pending->push_back(node->GetChild(i));
+  }
+  return order;
+}
+
+// A tree as records, and the record of each of its coefficient nodes (a node that is not
+// in the tree gets an index no record has, for Compile to refuse).
+struct TRecordsOf {
+  TRecordsOf(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients) : Program(Root) {
+    const std::vector<TMXGPNode<double>*> order = PreOrder(Root);
+    std::vector<std::pair<TMXGPNode<double>*, int>> byNode;
+    for (std::size_t i = 0; i < order.size(); ++i) byNode.push_back({order[i], static_cast<int>(i)});
+    std::sort(byNode.begin(), byNode.end());
+    for (TMXGPNode<double>* node : Coefficients) {
+      const auto found = std::lower_bound(byNode.begin(), byNode.end(), std::make_pair(node, -1));
+      Indexes.push_back(found != byNode.end() && found->first == node ? found->second : -1 - static_cast<int>(Indexes.size()));
+    }
+  }
+  TMXGPCompactProgram<double> Program;
+  std::vector<int> Indexes;
+};
 
 // Per-thread scratch, reused from call to call.
 struct TScratch {
@@ -416,32 +455,34 @@ double EvaluateScaledStart(const TProgram& Program, const TMXDataTable& Table, s
 
 }  // namespace
 
-std::vector<TMXGPNode<double>*> CoefficientNodes(TMXGPNode<double>* Root, bool VariableWeights) {
-  std::vector<TMXGPNode<double>*> result;
-  if (!Root) return result;
-  TScratchVector<TMXGPNode<double>*> pending;
-  pending->push_back(Root);
+std::vector<int> CoefficientIndexes(const TMXGPCompactProgram<double>& Program, bool VariableWeights) {
+  std::vector<int> result;
+  TScratchVector<int> pending;
+  if (!Program.Empty()) pending->push_back(0);
   while (!pending->empty()) {
-    TMXGPNode<double>* node = pending->back();
+    const int index = pending->back();
     pending->pop_back();
-    const TMXGPInstruction<double>* instruction = node->Instruction();
+    const TGPRecord<double>& record = Program.Record(index);
+    const TMXGPInstruction<double>* instruction = record.Instruction;
     if (!instruction) continue;
-    if (instruction->Operation() == gpConstant || (VariableWeights && instruction->Operation() == gpVariable)) {
-      result.push_back(node);
-      continue;
-    }
-    if (instruction->Operation() == gpConstant || instruction->Operation() == gpVariable) continue;
-    // The children a function computes with: a primitive's first ones, none otherwise.
-    const auto* primitive = FastCast<const TMXGPFloatPrimitive>(instruction);
-    const int run = primitive && primitive->Primitive() != fpNone && instruction->Arity() != 0
-                        ? std::min(FloatPrimitiveArity(primitive->Primitive()), node->GetChildCount())
-                        : 0;
-    for (int i = run - 1; i >= 0; --i) pending->push_back(node->GetChild(i));
+    const TGPGeneticInstruction operation = instruction->Operation();
+    if (operation == gpConstant || (VariableWeights && operation == gpVariable)) result.push_back(index);
+    if (operation == gpConstant || operation == gpVariable) continue;
+    for (int i = std::min(ComputedChildren(instruction), record.Arity) - 1; i >= 0; --i)
+      pending->push_back(ChildRecord(Program, index, i));
   }
   return result;
 }
 
-void CoefficientJacobian(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+std::vector<TMXGPNode<double>*> CoefficientNodes(TMXGPNode<double>* Root, bool VariableWeights) {
+  const std::vector<TMXGPNode<double>*> order = PreOrder(Root);
+  std::vector<TMXGPNode<double>*> result;
+  for (const int index : CoefficientIndexes(TMXGPCompactProgram<double>(Root), VariableWeights))
+    result.push_back(order[static_cast<std::size_t>(index)]);
+  return result;
+}
+
+void CoefficientJacobian(const TMXGPCompactProgram<double>& Program, std::span<const int> Coefficients,
                          const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out,
                          std::span<double> Jacobian) {
   const std::size_t rows = static_cast<std::size_t>(Table.RowCount()), count = Coefficients.size();
@@ -449,7 +490,7 @@ void CoefficientJacobian(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* c
   CheckLength(Out.size(), rows, "Out");
   CheckLength(Jacobian.size(), rows * count, "Jacobian");
   TScratch& scratch = ThreadLocal(tScratch);
-  Compile(Root, Coefficients, Table, scratch.Program);
+  Compile(Program, Coefficients, Table, scratch.Program);
   Prepare(scratch, scratch.Program.Steps.size(), static_cast<Eigen::Index>(count));
   const bool active = scratch.Program.Steps.back().Active;
   for (std::size_t start = 0; start < rows; start += kBlock) {
@@ -464,13 +505,20 @@ void CoefficientJacobian(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* c
   }
 }
 
-void CoefficientValues(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+void CoefficientJacobian(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+                         const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out,
+                         std::span<double> Jacobian) {
+  const TRecordsOf records(Root, Coefficients);
+  CoefficientJacobian(records.Program, records.Indexes, Table, Values, Out, Jacobian);
+}
+
+void CoefficientValues(const TMXGPCompactProgram<double>& Program, std::span<const int> Coefficients,
                        const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out) {
   const std::size_t rows = static_cast<std::size_t>(Table.RowCount());
   CheckLength(Values.size(), Coefficients.size(), "Values");
   CheckLength(Out.size(), rows, "Out");
   TScratch& scratch = ThreadLocal(tScratch);
-  Compile(Root, Coefficients, Table, scratch.Program);
+  Compile(Program, Coefficients, Table, scratch.Program);
   Prepare(scratch, scratch.Program.Steps.size(), static_cast<Eigen::Index>(Coefficients.size()));
   for (std::size_t start = 0; start < rows; start += kBlock) {
     const int n = static_cast<int>(std::min<std::size_t>(kBlock, rows - start));
@@ -478,7 +526,13 @@ void CoefficientValues(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* con
   }
 }
 
-TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+void CoefficientValues(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+                       const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out) {
+  const TRecordsOf records(Root, Coefficients);
+  CoefficientValues(records.Program, records.Indexes, Table, Values, Out);
+}
+
+TMXGPCoefficientFit FitCoefficients(TMXGPCompactProgram<double>& Program, std::span<const int> Coefficients,
                                     const TMXDataTable& Table, std::span<const double> Target,
                                     const TMXGPCoefficientOptions& Options, std::span<const double> Start) {
   const int rows = Table.RowCount();
@@ -492,7 +546,7 @@ TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode
 
   TScratch& scratch = ThreadLocal(tScratch);
   const TProgram& program = scratch.Program;
-  Compile(Root, Coefficients, Table, scratch.Program);
+  Compile(Program, Coefficients, Table, scratch.Program);
   const bool scaling = Options.LinearScaling;
   const Eigen::Index parameters = count + (scaling ? 2 : 0);
   Prepare(scratch, program.Steps.size(), parameters);
@@ -501,11 +555,12 @@ TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode
 
   Eigen::VectorXd& p = scratch.Parameters;
   p.resize(parameters);
-  for (int k = 0; k < count; ++k)
+  for (int k = 0; k < count; ++k) {
+    const TGPRecord<double>& record = Program.Record(Coefficients[static_cast<std::size_t>(k)]);
     p[k] = !Start.empty() ? Start[static_cast<std::size_t>(k)]
-           : Coefficients[static_cast<std::size_t>(k)]->Instruction()->Operation() == gpVariable
-               ? 1.0
-               : Coefficients[static_cast<std::size_t>(k)]->Value();
+           : record.Instruction->Operation() == gpVariable ? 1.0
+                                                            : record.Value;
+  }
   // Under scaling the intercept and slope start at the best ones for the starting
   // coefficients.
   double cost = scaling ? EvaluateScaledStart(program, Table, Target, count, p, scratch, scratch.Current,
@@ -568,8 +623,22 @@ TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode
   if (!std::isfinite(fit.InitialError)) fit.InitialError = std::nan("");
   if (Options.WriteBack)
     for (int k = 0; k < count; ++k)
-      if (Coefficients[static_cast<std::size_t>(k)]->Instruction()->Operation() == gpConstant)
-        Coefficients[static_cast<std::size_t>(k)]->SetValue(fit.Values[static_cast<std::size_t>(k)]);
+      if (const int index = Coefficients[static_cast<std::size_t>(k)];
+          Program.Record(index).Instruction->Operation() == gpConstant)
+        Program.SetValue(index, fit.Values[static_cast<std::size_t>(k)]);
+  return fit;
+}
+
+TMXGPCoefficientFit FitCoefficients(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+                                    const TMXDataTable& Table, std::span<const double> Target,
+                                    const TMXGPCoefficientOptions& Options, std::span<const double> Start) {
+  TRecordsOf records(Root, Coefficients);
+  TMXGPCoefficientOptions options = Options;
+  options.WriteBack = false;
+  TMXGPCoefficientFit fit = FitCoefficients(records.Program, records.Indexes, Table, Target, options, Start);
+  if (Options.WriteBack)
+    for (std::size_t k = 0; k < Coefficients.size(); ++k)
+      if (Coefficients[k]->Instruction()->Operation() == gpConstant) Coefficients[k]->SetValue(fit.Values[k]);
   return fit;
 }
 

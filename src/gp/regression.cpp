@@ -117,31 +117,39 @@ std::vector<double> TMXGPRegressionFitness::FitConstants(TMXGPNode<double>* Root
 double TMXGPRegressionFitness::Evaluate(TMXGPIndividual<double>& Individual) const {
   std::vector<double>& predictions = ThreadLocal(tPredictions);
   predictions.resize(FY.size());
-  // Only a fit of coefficients needs the tree: the rows read a compact program as it is.
-  TMXGPNode<double>* root = FIterations > 0 || FWeights ? Individual.DNA() : nullptr;
-  if (root) {
-    const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(root, FWeights);
-    if (!nodes.empty()) {
-      const std::vector<double> own = NodeValues(nodes);
+  // The fit reads records: a compact program's own, or a copy of the tree's.
+  if ((FIterations > 0 || FWeights) && Individual.ProgramSize() > 0) {
+    const bool compact = Individual.HoldsCompact();
+    TMXGPCompactProgram<double> copy(compact ? nullptr : Individual.DNA());
+    TMXGPCompactProgram<double>& program = compact ? Individual.Compact() : copy;
+    const std::vector<int> indexes = CoefficientIndexes(program, FWeights);
+    if (!indexes.empty()) {
+      std::vector<double> own(indexes.size());
+      for (std::size_t k = 0; k < indexes.size(); ++k) own[k] = program.Record(indexes[k]).Value;
       TMXGPCoefficientOptions options;
       options.MaxIterations = FIterations;
       options.LinearScaling = FLinearScaling;
       const bool sampled = !FSampleY.empty();
       const TMXGPCoefficientFit fit =
-          FitCoefficients(root, nodes, sampled ? FSample : FInputs, sampled ? FSampleY : FY, options, own);
+          FitCoefficients(program, indexes, sampled ? FSample : FInputs, sampled ? FSampleY : FY, options, own);
       if (FLamarckian && fit.Values != own) {
-        for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(fit.Values[k]);
-        Individual.MarkChanged();  // the cached compiled program is stale
+        if (compact) {
+          for (std::size_t k = 0; k < indexes.size(); ++k) program.SetValue(indexes[k], fit.Values[k]);
+        } else {
+          const std::vector<TMXGPNode<double>*> nodes = CoefficientNodes(Individual.DNA(), FWeights);
+          for (std::size_t k = 0; k < nodes.size(); ++k) nodes[k]->SetValue(fit.Values[k]);
+        }
+        Individual.MarkChanged();  // the cached compiled program and fingerprint are stale
       }
       // The fit's error over every row is the squared error this fitness scores (scaled
       // as it scales), which spares a pass over the rows; otherwise the predictions are
-      // made with the fitted values whether or not the tree keeps them.
+      // made with the fitted values whether or not the program keeps them.
       if (FMetric != rmMeanAbsoluteError && !sampled) {
         const double sum = fit.Error * static_cast<double>(FY.size());
         const double result = FMetric == rmRSquared ? 1 - sum / FSumSquaresY : fit.Error;
         return std::isfinite(result) ? result : std::nan("");
       }
-      CoefficientValues(root, nodes, FInputs, fit.Values, predictions);
+      CoefficientValues(program, indexes, FInputs, fit.Values, predictions);
       return Score(predictions);
     }
   }
@@ -339,9 +347,8 @@ void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXG
   GP.SetMutationProbability(Settings.MutationProbability);
   GP.SetUseFitnessCutoff(true);
   GP.SetFitnessCutoff(Settings.StoppingError);
-  // The fitness reads compact programs as they are, unless it fits coefficients, which
-  // takes each child's tree: compact breeding then makes every tree once more.
-  GP.SetCompactBreeding(Settings.CoefficientIterations == 0 && !Settings.VariableWeights);
+  // The fitness reads compact programs, coefficient fitting included.
+  GP.SetCompactBreeding(true);
 }
 
 bool SeedLinearModel(TMXCustomGeneticProgramming<double>& GP, std::span<const std::string> Variables) {

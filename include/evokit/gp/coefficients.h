@@ -22,11 +22,16 @@
 // different programs may be fitted on several threads at once (from ParallelEvolve's
 // fitness evaluation, say). One tree must not be fitted by two threads at once, nor
 // changed while it is fitted.
+//
+// Each function also reads a compact program (compact_program.h), its coefficients given
+// as record indexes: the same walk over the same nodes, so a tree and the records made
+// from it give the same bits. The tree forms make the records and call these.
 #pragma once
 
 #include <span>
 #include <vector>
 
+#include <evokit/gp/compact_program.h>
 #include <evokit/gp/data_table.h>
 #include <evokit/gp/program.h>
 
@@ -83,6 +88,18 @@ void CoefficientJacobian(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* c
 // Coefficients set to Values (the tree keeps its own): the forward pass of
 // CoefficientJacobian alone. Errors as for CoefficientJacobian.
 void CoefficientValues(TMXGPNode<double>* Root, std::span<TMXGPNode<double>* const> Coefficients,
+                       const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out);
+
+// The compact forms of the above. A coefficient index that is no record of the program
+// is refused as a node that is not in the tree is.
+std::vector<int> CoefficientIndexes(const TMXGPCompactProgram<double>& Program, bool VariableWeights = false);
+TMXGPCoefficientFit FitCoefficients(TMXGPCompactProgram<double>& Program, std::span<const int> Coefficients,
+                                    const TMXDataTable& Table, std::span<const double> Target,
+                                    const TMXGPCoefficientOptions& Options = {}, std::span<const double> Start = {});
+void CoefficientJacobian(const TMXGPCompactProgram<double>& Program, std::span<const int> Coefficients,
+                         const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out,
+                         std::span<double> Jacobian);
+void CoefficientValues(const TMXGPCompactProgram<double>& Program, std::span<const int> Coefficients,
                        const TMXDataTable& Table, std::span<const double> Values, std::span<double> Out);
 
 }  // namespace evokit

@@ -241,8 +241,7 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& Settings);
 // population, ramped half-and-half initialisation to InitDepth, tournament selection over
 // TournamentSize, the bsUnfitSize strategy at SizeLimit (the bsDepthLimit strategy at
 // DepthLimit when SizeLimit is 0), the crossover and mutation probabilities, a fitness
-// cutoff at StoppingError, and compact breeding (the same programs, bred faster) when
-// the fitness reads programs as they are: without coefficient fitting or weights.
+// cutoff at StoppingError, and compact breeding (the same programs, bred faster).
 // ERegressionSettingsError as CheckRegressionSettings, and naming EphemeralConstants for
 // a GP that cannot draw them; EGPException for a name the
 // set holds already or that repeats (ASCII case ignored), EGAException for a population
