@@ -194,11 +194,11 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // are turned into arrays of records, a child is a copy of one, subtree crossover a
   // splice of ranges and the size and depth checks read the records, so a child costs no
   // node made or freed. The draws are those of breeding on trees, so a seeded run breeds
-  // the same programs either way, on any number of threads. Subtree, shrink, hoist and
-  // point mutation change the records too; replacement and constant mutation work on the
-  // child's tree, made from its records (the child then stays a tree until the next
-  // generation), as does everything that reaches for a tree (a fitness handler reading
-  // DNA(), say, for its own individual). It applies only while no handler can reach for a
+  // the same programs either way, on any number of threads. Every mutation changes the
+  // records too, except constant mutation with an OnConstantMutation handler, which gets
+  // a node of the child's tree, made from its records (the child then stays a tree until
+  // the next generation), as does everything that reaches for a tree (a fitness handler
+  // reading DNA(), say, for its own individual). It applies only while no handler can reach for a
   // parent's tree as threads share them: subtree crossover without bsFairCrossover, no
   // custom selection, and no OnInitializeChild, OnCrossover, OnMutation, OnInversion or
   // OnReproduction handler; otherwise breeding runs on trees. Off by default; a runtime
@@ -414,9 +414,10 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   bool DoInvert(TMXIndividual* Item) override;
   // The mutation methods. Each builds what it needs before it removes anything, so a
   // factory error leaves the tree whole; a tree without a node to pick is left alone.
-  // Subtree, shrink and hoist mutation of a program held in the compact form splice its
-  // records, with the same draws; point mutation (here and in DoInvert) changes them in
-  // place, without calling DoPointMutation(Individual, Node); the others work on its tree.
+  // Subtree, replacement, shrink and hoist mutation of a program held in the compact form
+  // splice its records, with the same draws; point mutation (here and in DoInvert)
+  // changes them in place, without calling DoPointMutation(Individual, Node); constant
+  // mutation hands its handler a node of the program's tree.
   virtual void DoSubtreeMutation(TIndividual* Individual);
   virtual void DoReplacementMutation(TIndividual* Individual);
   virtual void DoConstantMutation(TIndividual* Individual);
@@ -498,6 +499,12 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   void ReplaceSubtree(TIndividual* Individual, TNode* Node, TNode* Replacement);
   // The regrowth budget of subtree and replacement mutation for a node of depth Depth.
   int RegrowthDepth(int Depth) const;
+  // The subtree replacement mutation puts in place of Node, at Depth (Node's depth): a
+  // node of a similar instruction with grown arguments. The caller owns it.
+  TNode* Replacement(TNode* Node, int Depth);
+  // A detached node of Record's instruction and value, as the tree form holds it (without
+  // its children). The caller owns it.
+  TNode* RecordNode(const TGPRecord<T>& Record);
   // Point mutation of the whole tree as a step of MutationMethods (whether it changed
   // anything is not asked there).
   void PointMutationStep(TIndividual* Individual) { DoPointMutation(Individual); }

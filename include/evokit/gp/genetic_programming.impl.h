@@ -620,13 +620,35 @@ void TMXCustomGeneticProgramming<T>::DoSubtreeMutation(TIndividual* Individual) 
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoReplacementMutation(TIndividual* Individual) {
+  if (Individual->HoldsCompact()) {
+    const int at = Individual->SelectIndex(FSelectionNonTerminalsProbability);
+    if (at < 0) return;
+    TMXGPCompactProgram<T>& program = Individual->Compact();
+    const std::unique_ptr<TNode> node(RecordNode(program.Record(at)));
+    const std::unique_ptr<TNode> replacement(Replacement(node.get(), program.Depth(at)));
+    program.Replace(at, TMXGPCompactProgram<T>(replacement.get()));
+    Individual->FlattenDNA();
+    return;
+  }
   TNode* node = Individual->SelectNode(FSelectionNonTerminalsProbability);
   if (!node) return;
-  const int depth = RegrowthDepth(node->Depth());
-  std::unique_ptr<TNode> replacement(GetNode(nullptr, node, 0));
+  ReplaceSubtree(Individual, node, Replacement(node, node->Depth()));
+}
+
+template <class T>
+TMXGPNode<T>* TMXCustomGeneticProgramming<T>::Replacement(TNode* Node, int Depth) {
+  const int depth = RegrowthDepth(Depth);
+  std::unique_ptr<TNode> replacement(GetNode(nullptr, Node, 0));
   const int arity = replacement->Instruction()->Arity();
   for (int k = 0; k < arity; ++k) DoInitializeGrow(replacement.get(), k, depth - 1);
-  ReplaceSubtree(Individual, node, replacement.release());
+  return replacement.release();
+}
+
+template <class T>
+TMXGPNode<T>* TMXCustomGeneticProgramming<T>::RecordNode(const TGPRecord<T>& Record) {
+  std::unique_ptr<TNode> node(CreateNode(Record.Instruction, nullptr));
+  node->SetValue(Record.Value);
+  return node.release();
 }
 
 template <class T>
@@ -662,6 +684,11 @@ void TMXCustomGeneticProgramming<T>::DoHoistMutation(TIndividual* Individual) {
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoConstantMutation(TIndividual* Individual) {
+  // Without a handler nothing changes: the records need only make the tree form's draws.
+  if (Individual->HoldsCompact() && !FOnConstantMutation) {
+    Individual->SelectIndex(0.0, TGPGeneticInstructions{gpConstant});
+    return;
+  }
   TNode* node = Individual->SelectNode(0.0, TGPGeneticInstructions{gpConstant});
   if (node && FOnConstantMutation) FOnConstantMutation(this, node);
 }
@@ -680,8 +707,7 @@ bool TMXCustomGeneticProgramming<T>::CompactPointMutation(TIndividual* Individua
   for (int i = 0; i < program.Size(); ++i) {
     const TGPRecord<T>& record = program.Record(i);
     if (Random() < FPointMutationProbability && record.Instruction) {
-      const std::unique_ptr<TNode> node(CreateNode(record.Instruction, nullptr));
-      node->SetValue(record.Value);
+      const std::unique_ptr<TNode> node(RecordNode(record));
       const std::unique_ptr<TNode> similar(GetNode(nullptr, node.get(), 0));
       program.SetInstruction(i, similar->Instruction());
       changed = true;

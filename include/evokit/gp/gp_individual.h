@@ -108,8 +108,11 @@ class TMXGPIndividual : public TMXIndividual {
   int ProgramDepth() const;
   // The pre-order index in the compact program that SelectNode(FunctionProbability)
   // draws, with the same draws as SelectNode's over the tree (a subclass's DoSelectNode
-  // is not asked); -1 for the empty program. EGPException as for Compact.
+  // is not asked); -1 for the empty program. EGPException as for Compact. With
+  // Instructions, the index SelectNode(FunctionProbability, Instructions) draws; -1 when
+  // no record's instruction is of those operations.
   int SelectIndex(double FunctionProbability) const;
+  int SelectIndex(double FunctionProbability, TGPGeneticInstructions Instructions) const;
   // Marks the fitness stale without rebuilding the list (for changes that keep every
   // node, such as a new instruction or value in place).
   void MarkChanged() noexcept {

@@ -236,6 +236,20 @@ int TMXGPIndividual<T>::SelectIndex(double FunctionProbability) const {
 }
 
 template <class T>
+int TMXGPIndividual<T>::SelectIndex(double FunctionProbability, TGPGeneticInstructions Instructions) const {
+  if (Instructions == TGPGeneticInstructions{gpVariable, gpConstant, gpFunction}) return SelectIndex(FunctionProbability);
+  const std::span<const TGPRecord<T>> records = Compact().Records();
+  std::vector<int> list;
+  for (std::size_t i = 0; i < records.size(); ++i)
+    if (records[i].Instruction && Instructions.Contains(records[i].Instruction->Operation()))
+      list.push_back(static_cast<int>(i));
+  const std::int64_t drawn = DrawNode(static_cast<std::int64_t>(list.size()), FunctionProbability, [&](std::int64_t i) {
+    return records[static_cast<std::size_t>(list[static_cast<std::size_t>(i)])].Instruction->Arity() >= 1;
+  });
+  return drawn < 0 ? -1 : list[static_cast<std::size_t>(drawn)];
+}
+
+template <class T>
 TMXGPNode<T>* TMXGPIndividual<T>::DoSelectNode(const TNodeList& List, double FunctionProbability) {
   if (!FDNA || List.empty()) return nullptr;
   const std::int64_t index = DrawNode(static_cast<std::int64_t>(List.size()), FunctionProbability, [&](std::int64_t i) {
