@@ -225,7 +225,7 @@ def test_simplified_model_computes_what_predict_does():
     Y2 = np.sin(X2[:, 0]) * X2[:, 1] + X2[:, 0] ** 2
     fresh = rng.uniform(-3, 3, size=(300, 2))
     shrunk = 0
-    for seed in range(4):
+    for seed in range(8):
         model = SymbolicRegressor(population_size=100, generations=8, random_state=seed, function_set=EVERY_PRIMITIVE,
                                   constants="1 2.5", **ALL_ROWS).fit(X2, Y2)
         # Smaller than the program with its scaling a + b * p, and smaller than the program
@@ -247,7 +247,7 @@ def test_sympy_expr_agrees_with_predict(monkeypatch):
     y = np.log(data[:, 0]) / data[:, 1] + np.sqrt(data[:, 1])
     names = ["x1", "x0"]  # each the program's name of the other column
     fresh = rng.uniform(-3, 3, size=(300, 2))
-    for seed in range(4):
+    for seed in range(8):
         model = SymbolicRegressor(population_size=100, generations=8, random_state=seed, function_set=EVERY_PRIMITIVE,
                                   constants="1 0.3").fit(Frame(data, names), y)
         expression = model.sympy_expr()
