@@ -60,7 +60,7 @@ struct TFileError {
 const char* const kUsage =
     "usage: evokit-demo <onemax|rastrigin|knapsack|symreg|zdt1|zdt2|zdt3> [options]\n"
     "  --population N     individuals per generation (default 100; symreg 300)\n"
-    "  --generations N    generations to run at most (default 300; symreg 25)\n"
+    "  --generations N    generations to run at most (default 300; symreg 100)\n"
     "  --seed N           seed of the random source (default 1)\n"
     "  --threads N        worker threads for ParallelEvolve; 0 runs Evolve (default 0)\n"
     "  --selection NAME   roulette, random, tournament, stochastic or elitist\n"
@@ -90,6 +90,8 @@ const char* const kUsage =
     "  --holdout FRACTION symreg: hold this part of the rows out of training, to score\n"
     "  --coefficients N   symreg: Levenberg-Marquardt iterations on each new program's\n"
     "                     constants and variable weights, 0 for none (default 1)\n"
+    "  --patience N       symreg: stop once N generations in a row have not improved\n"
+    "                     the front of error against size, 0 for never (default 20)\n"
     "  --ephemeral RANGE  symreg: add the constant ERC, each new leaf of it drawn from\n"
     "                     [-RANGE, RANGE) (default: none)\n"
     "  --bloat NAME       symreg: bloat control, a strategy name such as unfitsize,\n"
@@ -125,6 +127,7 @@ struct TOptions {
   std::string TestFile;
   double Holdout = 0;
   std::optional<int> Coefficients;
+  std::optional<int> Patience;
   std::optional<double> Ephemeral;
   std::optional<TGPBloatStrategy> Bloat;
   bool Scalar = false;
@@ -218,6 +221,7 @@ TOptions ParseArguments(int argc, char** argv) {
     else if (a == "--test") o.TestFile = v;
     else if (a == "--holdout") o.Holdout = ParseFraction(a, v);
     else if (a == "--coefficients") o.Coefficients = static_cast<int>(ParseInteger(a, v, 0, 1000));
+    else if (a == "--patience") o.Patience = static_cast<int>(ParseInteger(a, v, 0, 100000000));
     else if (a == "--ephemeral") o.Ephemeral = ParseNumber(a, v);
     else if (a == "--capacity") o.Capacity = static_cast<int>(ParseInteger(a, v, 1, 1000000000));
     else if (a == "--migration-interval") o.MigrationInterval = static_cast<int>(ParseInteger(a, v, 1, 1000000));
@@ -507,6 +511,7 @@ int RunSymreg(const TOptions& o) {
   settings.StoppingError = 1e-9;
   if (o.Functions) settings.FunctionSet = *o.Functions;
   if (o.Coefficients) settings.CoefficientIterations = *o.Coefficients;
+  if (o.Patience) settings.Patience = *o.Patience;
   if (o.Ephemeral) settings.EphemeralConstants = true, settings.EphemeralRange = *o.Ephemeral;
   try {
     ApplyRegressionSettings(gp, settings, data.Variables);
@@ -538,8 +543,11 @@ int RunSymreg(const TOptions& o) {
   const bool terminal = isatty(STDOUT_FILENO) != 0;
   const auto start = std::chrono::steady_clock::now();
   std::vector<TRow> rows;
+  bool stalled = false;
   gp.SetOnEvolve([&](TObject*) {
     archive.Update(gp);
+    if (settings.Patience > 0 && gp.Generation() - archive.LastImprovement() >= settings.Patience)
+      stalled = true, gp.SetHalt(true);
     TMXIndividual* best = gp.FittestIndividual();
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     TRow row{gp.Generation(), best ? best->Fitness() : 0.0, gp.AvgFitness(), gp.MinFitness(), gp.MaxFitness(),
@@ -562,7 +570,10 @@ int RunSymreg(const TOptions& o) {
   if (terminal) std::cout << "\n";
 
   std::cout << "finished after " << done << " generations"
-            << (gp.IsFinished() ? " (termination condition reached)" : "") << "\n";
+            << (gp.IsFinished() ? " (termination condition reached)"
+                : stalled       ? " (no better program in " + std::to_string(settings.Patience) + " generations)"
+                                : "")
+            << "\n";
   if (TMXGPIndividual<double>* best = gp.FittestIndividual()) {
     std::cout << "best program: " << best->DNA()->ToString() << "\n"
               << "mean squared error on the data: " << FloatToStr(best->Fitness()) << "\n";

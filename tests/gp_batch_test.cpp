@@ -533,12 +533,13 @@ TEST(GPRegression, SettingsOutOfRangeAreRefusedByName) {
       {[](S& s) { s.ValidationFraction = 0; }, "ModelSelection"},
       {[](S& s) { s.ModelSelection = static_cast<TGPModelSelection>(3); }, "ModelSelection"},
       {[](S& s) { s.ArchiveSize = 1; }, "ArchiveSize"},
+      {[](S& s) { s.Patience = -1; }, "Patience"},
   };
   EXPECT_NO_THROW(CheckRegressionSettings(S{}));
   S edge;  // every limit is in range
   edge.Population = 2, edge.Generations = 1, edge.TournamentSize = 1, edge.DepthLimit = 100, edge.InitDepth = 100;
   edge.CrossoverProbability = 1, edge.MutationProbability = 0, edge.Threads = 0, edge.ValidationFraction = 0.5;
-  edge.ArchiveSize = 2, edge.CoefficientIterations = 0, edge.SizeLimit = 5;
+  edge.ArchiveSize = 2, edge.CoefficientIterations = 0, edge.SizeLimit = 5, edge.Patience = 0;
   EXPECT_NO_THROW(CheckRegressionSettings(edge));
   for (const auto& row : rows) {
     S settings;
@@ -608,6 +609,7 @@ TMXDataTable Wiggly(int Points) {
 struct TArchiveRun {
   std::string Front;                               // "size error program" per entry
   std::vector<std::pair<int, double>> Seen;        // every program's size and fitness
+  std::vector<std::pair<double, int>> Improvement;  // after each generation: the best error, LastImprovement
 };
 
 TArchiveRun RunWithArchive(int Threads, TMXGPRegressionArchive& Archive, TMXGPRegressionArchive& Small,
@@ -621,6 +623,7 @@ TArchiveRun RunWithArchive(int Threads, TMXGPRegressionArchive& Archive, TMXGPRe
   RandSeed(11);
   const auto feed = [&](TObject*) {
     Archive.Update(gp), Small.Update(gp);
+    run.Improvement.emplace_back(Archive.Best()->Error, Archive.LastImprovement());
     for (int i = 0; i < gp.Population()->Count(); ++i)
       run.Seen.emplace_back(gp.Population()->Items(i)->DNA()->Size(), gp.Population()->Items(i)->Fitness());
   };
@@ -681,6 +684,11 @@ TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
     }
     if (variant < 2) EXPECT_EQ(archive.Best()->Error, best);
     else EXPECT_LE(archive.Best()->Error, best);  // the copies' constants are fitted further
+    // Without validation the archive improves when its best training error falls.
+    for (std::size_t g = 0, last = 0; g < run.Improvement.size(); ++g) {
+      if (g > 0 && run.Improvement[g].first < run.Improvement[g - 1].first) last = g;
+      EXPECT_EQ(run.Improvement[g].second, static_cast<int>(last)) << g;
+    }
     EXPECT_EQ(archive.Best(), &front.back());
     EXPECT_EQ(archive.Select(msBest), archive.Best());
     // Bounded, the front still holds the smallest and the best programs.

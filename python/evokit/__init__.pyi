@@ -334,6 +334,7 @@ class SymbolicRegressor:
     random_state: Any
     model_selection: str
     validation_fraction: float
+    n_iter_no_change: int
     verbose: bool
     program_: str
     expression_: str
@@ -347,14 +348,15 @@ class SymbolicRegressor:
     history_: dict[str, npt.NDArray[Any]]
     n_features_in_: int
     feature_names_in_: npt.NDArray[np.object_]
-    def __init__(self, population_size: int = 300, generations: int = 25, tournament_size: int = 7,
+    def __init__(self, population_size: int = 300, generations: int = 100, tournament_size: int = 7,
                  init_depth: int = 3, depth_limit: int = 17, size_limit: int = 50, p_crossover: float = 0.9,
                  p_mutation: float = 0.1, function_set: str = "Add Sub Mul AQ", constants: str = "1",
                  ephemeral_constants: bool = False, ephemeral_range: float = 1.0,
                  stopping_error: float = 0.0, linear_scaling: bool = True, coefficient_iterations: int = 1,
                  lamarckian: bool = True, variable_weights: bool = True, linear_seed: bool = True, n_jobs: int = 1,
                  random_state: Any = None,
-                 model_selection: str = "validation", validation_fraction: float = 0.25, verbose: bool = False) -> None: ...
+                 model_selection: str = "validation", validation_fraction: float = 0.25, n_iter_no_change: int = 20,
+                 verbose: bool = False) -> None: ...
     def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> "SymbolicRegressor": ...
     def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
     def sympy_expr(self) -> Any: ...

@@ -37,7 +37,7 @@ _FIELDS = {"population_size": "population", "generations": "generations", "tourn
            "lamarckian": "lamarckian", "variable_weights": "variable_weights", "linear_seed": "linear_seed",
            "n_jobs": "threads",
            "random_state": "seed", "model_selection": "model_selection",
-           "validation_fraction": "validation_fraction"}
+           "validation_fraction": "validation_fraction", "n_iter_no_change": "patience"}
 # Parameters of the Python side only, with their defaults.
 _LOCAL = {"verbose": False}
 _PARAMS = tuple(_FIELDS) + tuple(_LOCAL)
@@ -120,7 +120,10 @@ class SymbolicRegressor(_RegressorMixin, _Base):
     error. validation_fraction above 0 also records the validation error in `history_`
     whatever the rule; once the run ends, the front's programs have their coefficients and
     scaling fitted again over every row, the held-out ones included (the choice stands).
-    verbose prints one progress line per generation.
+    The run stops early once n_iter_no_change generations in a row have not improved on
+    the front (the best validation error on it, or with no rows held out the best
+    training error); 0 runs all generations. verbose prints one progress line per
+    generation.
 
     `expression_` and the front's entries show the model simplified, linear scaling folded
     in, over the feature names: a DataFrame's string column names (`feature_names_in_`),
@@ -139,7 +142,8 @@ class SymbolicRegressor(_RegressorMixin, _Base):
                  variable_weights=_DEFAULTS["variable_weights"], linear_seed=_DEFAULTS["linear_seed"],
                  n_jobs=_DEFAULTS["n_jobs"],
                  random_state=_DEFAULTS["random_state"], model_selection=_DEFAULTS["model_selection"],
-                 validation_fraction=_DEFAULTS["validation_fraction"], verbose=_DEFAULTS["verbose"]):
+                 validation_fraction=_DEFAULTS["validation_fraction"], n_iter_no_change=_DEFAULTS["n_iter_no_change"],
+                 verbose=_DEFAULTS["verbose"]):
         self.population_size = population_size
         self.generations = generations
         self.tournament_size = tournament_size
@@ -162,6 +166,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         self.random_state = random_state
         self.model_selection = model_selection
         self.validation_fraction = validation_fraction
+        self.n_iter_no_change = n_iter_no_change
         self.verbose = verbose
 
     if _Base is object:  # scikit-learn provides these otherwise
@@ -194,7 +199,7 @@ class SymbolicRegressor(_RegressorMixin, _Base):
         """The library's settings from the parameters; ValueError or TypeError naming a bad one."""
         values = {}
         for name in ("population_size", "generations", "tournament_size", "init_depth", "depth_limit", "size_limit",
-                     "coefficient_iterations"):
+                     "coefficient_iterations", "n_iter_no_change"):
             value = getattr(self, name)
             if not isinstance(value, numbers.Integral) or isinstance(value, bool):
                 raise TypeError(f"{name} must be an int, not {type(value).__name__}")

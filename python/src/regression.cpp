@@ -45,7 +45,7 @@ const std::pair<const char*, const char*> kFieldNames[] = {
     {"CoefficientIterations", "coefficient_iterations"}, {"Lamarckian", "lamarckian"},
     {"VariableWeights", "variable_weights"}, {"Threads", "threads"},
     {"Seed", "seed"}, {"ModelSelection", "model_selection"}, {"ValidationFraction", "validation_fraction"},
-    {"ArchiveSize", "archive_size"}};
+    {"ArchiveSize", "archive_size"}, {"Patience", "patience"}};
 const char* const kSelectionNames[] = {"best", "validation", "knee"};
 static_assert(std::size(kSelectionNames) == static_cast<std::size_t>(EnumCount<TGPModelSelection>()));
 
@@ -137,6 +137,7 @@ py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const
       const std::size_t rows = archive.History().size();
       archive.Update(gp);
       if (Verbose && archive.History().size() > rows) progress();
+      if (S.Patience > 0 && gp.Generation() - archive.LastImprovement() >= S.Patience) gp.SetHalt(true);
     };
     feed(nullptr);
     gp.SetOnEvolve(feed);
@@ -302,7 +303,8 @@ void BindRegression(py::module_& m) {
             throw py::value_error("model_selection must be \"best\", \"validation\" or \"knee\", not \"" + name + "\"");
           })
       .def_readwrite("validation_fraction", &S::ValidationFraction)
-      .def_readwrite("archive_size", &S::ArchiveSize);
+      .def_readwrite("archive_size", &S::ArchiveSize)
+      .def_readwrite("patience", &S::Patience);
   m.def("_check_settings", &CheckSettings, py::arg("settings"));
   m.def("_fit_regression", &FitRegression, py::arg("X"), py::arg("y"), py::arg("settings"), py::arg("verbose") = false);
   m.def("_evaluate_tree", &EvaluateTree, py::arg("tree"), py::arg("X"),

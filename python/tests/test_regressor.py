@@ -57,6 +57,7 @@ def test_bad_data_raises(x, y, error, match):
     ({"coefficient_iterations": 1.0}, TypeError), ({"lamarckian": 0}, TypeError),
     ({"ephemeral_constants": 1}, TypeError), ({"ephemeral_range": 0.0}, ValueError),
     ({"ephemeral_range": "1"}, TypeError), ({"variable_weights": None}, TypeError),
+    ({"n_iter_no_change": -1}, ValueError), ({"n_iter_no_change": None}, TypeError),
 ])
 def test_bad_parameters_raise_at_fit_naming_the_parameter(params, error):
     model = SymbolicRegressor(population_size=10, generations=1).set_params(**params)
@@ -88,6 +89,18 @@ def test_the_model_is_the_best_program_of_the_whole_run_and_the_front_holds_it()
         assert sizes == sorted(set(sizes)) and errors == sorted(errors, reverse=True)
         assert model.pareto_front_[-1] == (model.program_size_, model.training_error_, model.expression_)
     assert wandered  # the last generation's fittest would have been the worse model
+
+
+def test_n_iter_no_change_ends_the_run_as_a_run_of_that_length_ends():
+    rng = np.random.RandomState(2)
+    X2 = rng.uniform(-2, 2, size=(80, 2))
+    Y2 = X2[:, 0] * X2[:, 1] + rng.normal(0, 0.5, 80)
+    common = dict(population_size=40, random_state=6)
+    stopped = SymbolicRegressor(generations=400, n_iter_no_change=4, **common).fit(X2, Y2)
+    assert 4 <= stopped.n_generations_ < 400
+    same = SymbolicRegressor(generations=stopped.n_generations_, n_iter_no_change=0, **common).fit(X2, Y2)
+    assert same.expression_ == stopped.expression_
+    np.testing.assert_array_equal(same.history_["validation_error"], stopped.history_["validation_error"])
 
 
 def test_selection_by_validation_and_knee(capsys):

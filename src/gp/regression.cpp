@@ -301,6 +301,7 @@ void CheckRegressionSettings(const TMXGPRegressionSettings& S) {
   if (S.ModelSelection == msValidation && S.ValidationFraction == 0)
     throw E("ModelSelection", "selects by validation error, but no rows are held out for validation");
   if (S.ArchiveSize < 2) throw E("ArchiveSize", "must be at least 2, not " + std::to_string(S.ArchiveSize));
+  if (S.Patience < 0) throw E("Patience", "must be 0 or more, not " + std::to_string(S.Patience));
 }
 
 void ApplyRegressionSettings(TMXCustomGeneticProgramming<double>& GP, const TMXGPRegressionSettings& Settings,
@@ -536,6 +537,16 @@ void TMXGPRegressionArchive::Update(TMXCustomGeneticProgramming<double>& GP) {
     }
   }
   FHistory.push_back(row);
+  double measure = std::nan("");
+  for (const TEntry& entry : FFront) {
+    const double value = FValidation ? entry.ValidationError : entry.Error;
+    if (!std::isnan(value) && (std::isnan(measure) || (FValidation ? value < measure : Better(value, measure))))
+      measure = value;
+  }
+  if (FLastImprovement < 0 ||
+      (!std::isnan(measure) && (std::isnan(FBestMeasure) ||
+                                (FValidation ? measure < FBestMeasure : Better(measure, FBestMeasure)))))
+    FBestMeasure = measure, FLastImprovement = generation;
 }
 
 const TMXGPRegressionArchive::TEntry* TMXGPRegressionArchive::Select(TGPModelSelection Rule) const {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -174,7 +175,7 @@ EVOKIT_ENUM_NAMES(TGPModelSelection, "msBest", "msValidation", "msKnee");
 // fields after them are for the caller that runs it.
 struct TMXGPRegressionSettings {
   int Population = 300;      // InitialPopulation
-  int Generations = 25;      // generations to run at most
+  int Generations = 100;     // generations to run at most
   int TournamentSize = 7;    // tournament selection's field
   int InitDepth = 3;         // ramped half-and-half up to this depth
   int DepthLimit = 17;       // the bsDepthLimit strategy's limit, when SizeLimit is 0
@@ -211,6 +212,11 @@ struct TMXGPRegressionSettings {
   TGPModelSelection ModelSelection = msValidation;
   double ValidationFraction = 0.25;  // rows held out for validation, 0 to 0.5; msValidation needs some
   int ArchiveSize = 32;           // programs the archive's front keeps at most, at least 2
+  // Early stopping: the run ends once Patience generations in a row have not improved
+  // on the archive (TMXGPRegressionArchive::LastImprovement); 0 runs every generation.
+  // Tables whose held-out error settles early stop after 25 to 40 generations; the run
+  // goes on while the search still finds better models.
+  int Patience = 20;
 };
 
 // EArgumentOutOfRangeException, Field() naming the field, for the first field of Settings
@@ -220,8 +226,8 @@ struct TMXGPRegressionSettings {
 // [0, 1], a word of FunctionSet that is no primitive (the message lists the primitives),
 // a word of Constants that is no finite number, EphemeralRange not a finite number above
 // 0, StoppingError not finite,
-// CoefficientIterations outside 0..1000, Threads below 0, ValidationFraction outside [0, 0.5], msValidation without held-out rows, or
-// ArchiveSize below 2.
+// CoefficientIterations outside 0..1000, Threads below 0, ValidationFraction outside [0, 0.5], msValidation without held-out rows,
+// ArchiveSize below 2, or Patience below 0.
 class ERegressionSettingsError : public EArgumentOutOfRangeException {
  public:
   ERegressionSettingsError(std::string Field, const std::string& Message)
@@ -311,6 +317,10 @@ class TMXGPRegressionArchive {
   const std::vector<TEntry>& Front() const noexcept { return FFront; }
   const TEntry* Best() const noexcept { return FFront.empty() ? nullptr : &FFront.back(); }
   const std::vector<TGeneration>& History() const noexcept { return FHistory; }
+  // The last generation read whose programs improved on what the archive held before:
+  // with a validation fitness, a lower validation error on the front (what Select's
+  // msValidation goes by), else a better training error; -1 before any Update.
+  int LastImprovement() const noexcept { return FLastImprovement; }
   bool HasValidation() const noexcept { return FValidation != nullptr; }
   int Capacity() const noexcept { return FCapacity; }
   // Refits every entry over All, the rows the model is to serve: once held-out rows have
@@ -338,6 +348,8 @@ class TMXGPRegressionArchive {
   std::shared_ptr<const TMXGPRegressionFitness> FTraining, FValidation;
   int FCapacity;
   int FLastGeneration = -1;
+  int FLastImprovement = -1;
+  double FBestMeasure = std::numeric_limits<double>::quiet_NaN();
   std::vector<TEntry> FFront;
   std::vector<TGeneration> FHistory;
 };
