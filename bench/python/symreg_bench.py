@@ -22,7 +22,7 @@
     split.
 (b) Nguyen-1..8 over 20 random training points (Nguyen-1..6 on U[-1, 1], Nguyen-7 on
     U[0, 2], Nguyen-8 on U[0, 4]), function set Add Sub Mul Div Sin Cos Exp Log, the
-    constant 1, population 500, 50 generations (every one run), linear scaling (the default), five
+    constant 1, population 500, 50 generations (no stop for want of progress), linear scaling (the default), five
     coefficient iterations per program (noise-free data of 20 rows: they pay here; the
     default is one, --iterations sets it) and the model of lowest training error
     (model_selection "best", no rows held out); a run stops early at a training mean
