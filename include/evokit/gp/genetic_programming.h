@@ -198,11 +198,11 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // records too, except constant mutation with an OnConstantMutation handler, which gets
   // a node of the child's tree, made from its records (the child then stays a tree until
   // the next generation), as does everything that reaches for a tree (a fitness handler
-  // reading DNA(), say, for its own individual). It applies only while no handler can reach for a
-  // parent's tree as threads share them: subtree crossover without bsFairCrossover, no
-  // custom selection, and no OnInitializeChild, OnCrossover, OnMutation, OnInversion or
-  // OnReproduction handler; otherwise breeding runs on trees. Off by default; a runtime
-  // setting, neither saved nor streamed.
+  // reading DNA(), say, for its own individual). It applies only while no handler can
+  // reach for a parent's tree as threads share them: subtree crossover without
+  // bsFairCrossover, no custom selection, and no OnInitializeChild, OnCrossover,
+  // OnMutation, OnInversion or OnReproduction handler; otherwise breeding runs on trees.
+  // Off by default; a runtime setting, neither saved nor streamed.
   bool CompactBreeding() const { return FCompactBreeding; }
   void SetCompactBreeding(bool Value) { FCompactBreeding = Value; }
   // Changes the value of a constant node chosen by constant mutation.

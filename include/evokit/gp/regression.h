@@ -214,7 +214,7 @@ struct TMXGPRegressionSettings {
   int ArchiveSize = 32;           // programs the archive's front keeps at most, at least 2
   // Early stopping: the run ends once Patience generations in a row have not improved
   // on the archive (TMXGPRegressionArchive::LastImprovement); 0 runs every generation.
-  // Tables whose held-out error settles early stop after 25 to 40 generations; the run
+  // Tables whose held-out error settles early stop after 20 to 60 generations; the run
   // goes on while the search still finds better models.
   int Patience = 20;
 };
