@@ -147,7 +147,9 @@ TEST(MultiObjective, NSGA2ReachesSchafferFront) {
           const double value = k == 1 ? sign * row[k] : row[k];  // minimising form
           worst[k] = std::max(worst[k], value), best[k] = std::min(best[k], value);
         }
-      if (worstFirst) EXPECT_EQ(worst[1], 36);  // (x - 2)^2 at x = -4
+      if (worstFirst) {
+        EXPECT_EQ(worst[1], 36);  // (x - 2)^2 at x = -4
+      }
       for (std::size_t k = 0; k < 2; ++k) beyond.push_back((k == 1 ? sign : 1) * (worst[k] + (worst[k] - best[k]) / 10));
       ga.SetHypervolumeReference(beyond);
       ga.EvaluateFitness();
