@@ -546,8 +546,7 @@ int RunSymreg(const TOptions& o) {
   bool stalled = false;
   gp.SetOnEvolve([&](TObject*) {
     archive.Update(gp);
-    if (settings.Patience > 0 && gp.Generation() - archive.LastImprovement() >= settings.Patience)
-      stalled = true, gp.SetHalt(true);
+    if (archive.Stalled(settings.Patience)) stalled = true, gp.SetHalt(true);
     TMXIndividual* best = gp.FittestIndividual();
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     TRow row{gp.Generation(), best ? best->Fitness() : 0.0, gp.AvgFitness(), gp.MinFitness(), gp.MaxFitness(),

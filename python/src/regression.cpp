@@ -137,7 +137,7 @@ py::dict FitRegression(const TFloatArray& X, const std::vector<double>& Y, const
       const std::size_t rows = archive.History().size();
       archive.Update(gp);
       if (Verbose && archive.History().size() > rows) progress();
-      if (S.Patience > 0 && gp.Generation() - archive.LastImprovement() >= S.Patience) gp.SetHalt(true);
+      if (archive.Stalled(S.Patience)) gp.SetHalt(true);
     };
     feed(nullptr);
     gp.SetOnEvolve(feed);

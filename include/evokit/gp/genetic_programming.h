@@ -502,6 +502,11 @@ class TMXCustomGeneticProgramming : public TMXCustomGeneticComponent, public IMX
   // The subtree replacement mutation puts in place of Node, at Depth (Node's depth): a
   // node of a similar instruction with grown arguments. The caller owns it.
   TNode* Replacement(TNode* Node, int Depth);
+  // A mutation of a program held in the compact form that replaces a subtree: the index
+  // drawn as SelectNode draws the node, then Make(program, index)'s new tree (owned here)
+  // put in its place.
+  template <class F>
+  void CompactReplace(TIndividual* Individual, F Make);
   // A detached node of Record's instruction and value, as the tree form holds it (without
   // its children). The caller owns it.
   TNode* RecordNode(const TGPRecord<T>& Record);

@@ -603,15 +603,22 @@ int TMXCustomGeneticProgramming<T>::RegrowthDepth(int Depth) const {
 }
 
 template <class T>
+template <class F>
+void TMXCustomGeneticProgramming<T>::CompactReplace(TIndividual* Individual, F Make) {
+  const int at = Individual->SelectIndex(FSelectionNonTerminalsProbability);
+  if (at < 0) return;
+  TMXGPCompactProgram<T>& program = Individual->Compact();
+  const std::unique_ptr<TNode> subtree(Make(program, at));
+  program.Replace(at, TMXGPCompactProgram<T>(subtree.get()));
+  Individual->FlattenDNA();
+}
+
+template <class T>
 void TMXCustomGeneticProgramming<T>::DoSubtreeMutation(TIndividual* Individual) {
   if (Individual->HoldsCompact()) {
-    const int at = Individual->SelectIndex(FSelectionNonTerminalsProbability);
-    if (at < 0) return;
-    TMXGPCompactProgram<T>& program = Individual->Compact();
-    const std::unique_ptr<TNode> grown(BuildTree(false, RegrowthDepth(program.Depth(at))));
-    program.Replace(at, TMXGPCompactProgram<T>(grown.get()));
-    Individual->FlattenDNA();
-    return;
+    return CompactReplace(Individual, [&](const TMXGPCompactProgram<T>& Program, int At) {
+      return BuildTree(false, RegrowthDepth(Program.Depth(At)));
+    });
   }
   TNode* node = Individual->SelectNode(FSelectionNonTerminalsProbability);
   if (!node) return;
@@ -621,14 +628,10 @@ void TMXCustomGeneticProgramming<T>::DoSubtreeMutation(TIndividual* Individual) 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoReplacementMutation(TIndividual* Individual) {
   if (Individual->HoldsCompact()) {
-    const int at = Individual->SelectIndex(FSelectionNonTerminalsProbability);
-    if (at < 0) return;
-    TMXGPCompactProgram<T>& program = Individual->Compact();
-    const std::unique_ptr<TNode> node(RecordNode(program.Record(at)));
-    const std::unique_ptr<TNode> replacement(Replacement(node.get(), program.Depth(at)));
-    program.Replace(at, TMXGPCompactProgram<T>(replacement.get()));
-    Individual->FlattenDNA();
-    return;
+    return CompactReplace(Individual, [&](const TMXGPCompactProgram<T>& Program, int At) {
+      const std::unique_ptr<TNode> node(RecordNode(Program.Record(At)));
+      return Replacement(node.get(), Program.Depth(At));
+    });
   }
   TNode* node = Individual->SelectNode(FSelectionNonTerminalsProbability);
   if (!node) return;
@@ -653,14 +656,8 @@ TMXGPNode<T>* TMXCustomGeneticProgramming<T>::RecordNode(const TGPRecord<T>& Rec
 
 template <class T>
 void TMXCustomGeneticProgramming<T>::DoShrinkMutation(TIndividual* Individual) {
-  if (Individual->HoldsCompact()) {
-    const int at = Individual->SelectIndex(FSelectionNonTerminalsProbability);
-    if (at < 0) return;
-    const std::unique_ptr<TNode> leaf(GetTerminalNode(nullptr, 0));
-    Individual->Compact().Replace(at, TMXGPCompactProgram<T>(leaf.get()));
-    Individual->FlattenDNA();
-    return;
-  }
+  if (Individual->HoldsCompact())
+    return CompactReplace(Individual, [&](const TMXGPCompactProgram<T>&, int) { return GetTerminalNode(nullptr, 0); });
   TNode* node = Individual->SelectNode(FSelectionNonTerminalsProbability);
   if (!node) return;
   ReplaceSubtree(Individual, node, GetTerminalNode(nullptr, 0));

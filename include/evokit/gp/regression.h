@@ -213,7 +213,7 @@ struct TMXGPRegressionSettings {
   double ValidationFraction = 0.25;  // rows held out for validation, 0 to 0.5; msValidation needs some
   int ArchiveSize = 32;           // programs the archive's front keeps at most, at least 2
   // Early stopping: the run ends once Patience generations in a row have not improved
-  // on the archive (TMXGPRegressionArchive::LastImprovement); 0 runs every generation.
+  // on the archive (TMXGPRegressionArchive::Stalled); 0 runs every generation.
   // Tables whose held-out error settles early stop after 20 to 60 generations; the run
   // goes on while the search still finds better models.
   int Patience = 20;
@@ -321,6 +321,11 @@ class TMXGPRegressionArchive {
   // with a validation fitness, a lower validation error on the front (what Select's
   // msValidation goes by), else a better training error; -1 before any Update.
   int LastImprovement() const noexcept { return FLastImprovement; }
+  // Whether the last Patience generations read brought no improvement (never for a
+  // Patience of 0): a run that stops early asks this after each Update.
+  bool Stalled(int Patience) const noexcept {
+    return Patience > 0 && FLastImprovement >= 0 && FLastGeneration - FLastImprovement >= Patience;
+  }
   bool HasValidation() const noexcept { return FValidation != nullptr; }
   int Capacity() const noexcept { return FCapacity; }
   // Refits every entry over All, the rows the model is to serve: once held-out rows have
