@@ -14,9 +14,7 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <span>
 
 using namespace evokit;
@@ -28,14 +26,17 @@ namespace {
 // Constants of the random trees: whole and half numbers in [-2, 2].
 double HalfStep() { return static_cast<double>(Random(9)) / 2 - 2; }
 
+TMXDataTable MakeTable(std::initializer_list<std::pair<const char*, std::vector<double>>> Columns) {
+  TMXDataTable table;
+  for (const auto& [name, values] : Columns) table.AddColumn(name, values);
+  return table;
+}
+
 // x and y over Rows rows: x spreads over [-3, 3], y takes a few values, zeros included.
 TMXDataTable XYTable(int Rows) {
   std::vector<double> x, y;
   for (int i = 0; i < Rows; ++i) x.push_back(-3 + 6.0 * i / Rows), y.push_back((i % 5) - 2);
-  TMXDataTable table;
-  table.AddColumn("x", x);
-  table.AddColumn("y", y);
-  return table;
+  return MakeTable({{"x", x}, {"y", y}});
 }
 
 std::vector<double> Batch(TMXGPNode<double>* Root, const TMXDataTable& Table) {
@@ -95,29 +96,15 @@ TEST(GPPrimitives, AddByNameAllOrNothingAndSurviveCopies) {
   }
   TMXGPFloatInstructions copy(nullptr, TCollectionItemClass::Of<TMXGPFloatPrimitive>());
   copy.Assign(&set);
-  EXPECT_EQ(static_cast<TMXGPFloatPrimitive*>(copy.Items(1))->Primitive(), fpDiv);
+  auto* div = static_cast<TMXGPFloatPrimitive*>(copy.Items(1));
   EXPECT_EQ(static_cast<TMXGPFloatPrimitive*>(copy.Items(2))->Primitive(), fpNone);
-}
-
-// Every primitive of the table is added by its name in lower case, as a function of its
-// row's arity. A value outside the enumeration is refused and changes nothing; set on a
-// plain instruction, the primitive makes it a function of the row's arity. (What each
-// computes on every path: the protections above and the batch tests below.)
-TEST(GPPrimitives, EveryRowIsAddedByNameWithItsArity) {
-  for (const TGPFloatPrimitiveRow& row : FloatPrimitives) {
-    if (row.Primitive == fpNone) continue;
-    std::string name(row.Name);
-    for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    TTestEngine engine;
-    auto& instruction = static_cast<TMXGPFloatPrimitive&>(*AddFloatPrimitives(*engine.GetInstructions(), name).front());
-    EXPECT_EQ(Kind(&instruction), Cat(row.Name, " '' gpFunction/", std::to_string(row.Arity)));
-    EXPECT_THROW(instruction.SetPrimitive(static_cast<TGPFloatPrimitive>(FloatPrimitives.size())),
-                 EArgumentOutOfRangeException);
-    EXPECT_EQ(std::pair(instruction.Primitive(), instruction.Arity()), std::pair(row.Primitive, row.Arity));
-    TMXGPFloatPrimitive plain(nullptr);
-    plain.SetPrimitive(row.Primitive);
-    EXPECT_EQ(std::pair(plain.Operation(), plain.Arity()), std::pair(gpFunction, row.Arity)) << row.Name;
-  }
+  // A value outside the enumeration is refused; set on a plain instruction, a primitive
+  // makes it a function of its arity.
+  EXPECT_THROW(div->SetPrimitive(static_cast<TGPFloatPrimitive>(FloatPrimitives.size())), EArgumentOutOfRangeException);
+  EXPECT_EQ(div->Primitive(), fpDiv);
+  TMXGPFloatPrimitive plain(nullptr);
+  plain.SetPrimitive(fpSqrt);
+  EXPECT_EQ(std::pair(plain.Operation(), plain.Arity()), std::pair(gpFunction, 1));
 }
 
 namespace {
@@ -202,13 +189,7 @@ TEST(GPDataTable, CSVErrorsNameTheLineAndColumn) {
   for (const auto& row : bad)
     EXPECT_EQ(ErrorOf<EDataTableError>([&] { TMXDataTable::FromCSVText(row.Text); }), row.Message) << row.Text;
 
-  // From a file, the errors name it; a folder is no file.
-  const std::string file = evokit::test::TempPath("data.csv");
-  std::ofstream(file) << "a\n1\n-\n";
-  EXPECT_EQ(ErrorOf<EDataTableError>([&] { TMXDataTable::LoadFromCSVFile(file); }),
-            "CSV file \"" + file + "\", line 3, column 1 (\"a\"): '-' is not a number");
-  std::remove(file.c_str());
-  EXPECT_THROW(TMXDataTable::LoadFromCSVFile("/nonexistent/data.csv"), EFOpenError);
+  // A folder is no file (errors naming the file: the demo's symreg test).
   EXPECT_THROW(TMXDataTable::LoadFromCSVFile(std::filesystem::temp_directory_path().string()), EFOpenError);
 }
 
@@ -251,7 +232,6 @@ TEST(GPBatch, FoldsConstantsAndKeepsScratchSmallOnDeepTrees) {
       TMXGPNode<double>* chain = engine.CreateNode(engine.Find(side ? "y" : "Sub"), node);
       TMXGPNode<double>* other = engine.CreateNode(engine.Find(side ? "Sub" : "y"), node);
       node = side ? other : chain;
-      (void)chain, (void)other;
     }
     engine.CreateNode(engine.Find("x"), node), engine.CreateNode(engine.Find("y"), node);
     program.Compile(root.get(), table);
@@ -318,8 +298,7 @@ TEST(GPBatch, HandlersAndMissingColumnsGoThePerRowWay) {
   TTree stranger(BuildTree(*engine.GetInstructions(), "(Add x c)"));
   stranger->GetChild(1)->SetInstruction(nullptr);
   EXPECT_EQ(ErrorOf<EGPException>([&] { Batch(stranger.get(), table); }), "No instruction assigned to node");
-  TMXDataTable onlyX;
-  onlyX.AddColumn("x", std::vector<double>{1});
+  const TMXDataTable onlyX = MakeTable({{"x", {1}}});
   for (auto way : {&Batch, &PerRow, &OnePass})
     EXPECT_EQ(ErrorOf<EGPException>([&] { way(tree.get(), onlyX); }), "Variable \"y\" has no column in the data table");
   EXPECT_THROW(program.Evaluate(onlyX, out), EGPException);  // compiled for another layout
@@ -333,18 +312,13 @@ using TFloatGP = TMXGeneticProgramming;
 TMXDataTable Quartic(int Points) {
   std::vector<double> x, y;
   for (int i = 0; i < Points; ++i) x.push_back(-1 + 2.0 * i / Points), y.push_back(x.back() * (1 + x.back() * (1 + x.back() * (1 + x.back()))));
-  TMXDataTable table;
-  table.AddColumn("x", x);
-  table.AddColumn("y", y);
-  return table;
+  return MakeTable({{"x", x}, {"y", y}});
 }
 
 }  // namespace
 
 TEST(GPRegression, ScoresPredictionsByEachMetricWithAndWithoutScaling) {
-  TMXDataTable table;
-  table.AddColumn("x", std::vector<double>{0, 1, 2, 3});
-  table.AddColumn("y", std::vector<double>{1, 3, 5, 7});  // 2x + 1
+  const TMXDataTable table = MakeTable({{"x", {0, 1, 2, 3}}, {"y", {1, 3, 5, 7}}});  // y = 2x + 1
   const std::vector<double> p{0, 1, 2, 4};                // errors 1, 2, 3, 3; SST 20
   const struct { TGPRegressionMetric Metric; bool Scaling; double Expected; } rows[] = {
       {rmMeanSquaredError, false, 23.0 / 4}, {rmMeanAbsoluteError, false, 9.0 / 4}, {rmRSquared, false, 1 - 23.0 / 20},
@@ -362,14 +336,11 @@ TEST(GPRegression, ScoresPredictionsByEachMetricWithAndWithoutScaling) {
     EXPECT_DOUBLE_EQ(slope, line.Slope);
     EXPECT_DOUBLE_EQ(intercept, line.Intercept);
   }
-  EXPECT_EQ(TMXGPRegressionFitness(table, "y", rmRSquared, true).Score(std::vector<double>{0, 1, 2, 3}), 1);
   // A target far from 0 scores as the same target near 0 (no sums of squares cancelling).
   std::vector<double> near{1.1, 3.3, 5.2, 6.9}, far;
   for (double v : near) far.push_back(v + 1e9);
-  TMXDataTable nearTable, farTable;
-  nearTable.AddColumn("y", near), farTable.AddColumn("y", far);
-  EXPECT_NEAR(TMXGPRegressionFitness(farTable, "y", rmRSquared, true).Score(p),
-              TMXGPRegressionFitness(nearTable, "y", rmRSquared, true).Score(p), 1e-6);
+  EXPECT_NEAR(TMXGPRegressionFitness(MakeTable({{"y", far}}), "y", rmRSquared, true).Score(p),
+              TMXGPRegressionFitness(MakeTable({{"y", near}}), "y", rmRSquared, true).Score(p), 1e-6);
   // The least-squares line leaves less error than any other: p scaled beats p and 2p + 1.
   const double scaled = TMXGPRegressionFitness(table, "y", rmMeanSquaredError, true).Score(p);
   EXPECT_GT(scaled, 0);
@@ -425,10 +396,9 @@ TEST(GPRegression, CoefficientFittingScoresTheFittedConstants) {
   TFloatGP gp;
   AddFloatPrimitives(*gp.Instructions(), "Add Mul x 1");
   const int rows = TMXGPCompiledProgram::BlockRows + 50;  // evaluated through the cached program
-  TMXDataTable table;
   std::vector<double> x, y;
   for (int i = 0; i < rows; ++i) x.push_back(-1 + 2.0 * i / rows), y.push_back(2.5 * x.back() * x.back() + x.back());
-  table.AddColumn("x", x), table.AddColumn("y", y);
+  const TMXDataTable table = MakeTable({{"x", x}, {"y", y}});
   TMXGPPopulation<double> scratch(&gp);
   TMXGPIndividual<double>* item = scratch.Add();
   const TTree tree(BuildTree(*gp.Instructions(), "(Add (Mul x x) (Mul 1 x))"));
@@ -449,16 +419,9 @@ TEST(GPRegression, CoefficientFittingScoresTheFittedConstants) {
     EXPECT_NEAR(constant->Value(), 0.4, 1e-9);  // 2.5 (x^2 + 0.4 x)
     EXPECT_NEAR(plain.Evaluate(*item), perfect, 1e-12) << metric;
   }
-  // Without constants the program is scored as it is.
-  TMXGPRegressionFitness fitted(table, "y");
-  fitted.SetCoefficientFitting(5);
-  const TTree square(BuildTree(*gp.Instructions(), "(Mul x x)"));
-  item->SetDNA(square.get());
-  EXPECT_EQ(fitted.Evaluate(*item), TMXGPRegressionFitness(table, "y").Evaluate(*item));
-  EXPECT_THROW(fitted.SetCoefficientFitting(-1), EArgumentOutOfRangeException);
-  EXPECT_THROW(fitted.SetCoefficientFitting(1001, false), EArgumentOutOfRangeException);
-  EXPECT_EQ(fitted.CoefficientIterations(), 5);
-  EXPECT_TRUE(fitted.Lamarckian());
+  TMXGPRegressionFitness refused(table, "y");
+  EXPECT_THROW(refused.SetCoefficientFitting(-1), EArgumentOutOfRangeException);
+  EXPECT_THROW(refused.SetCoefficientFitting(1001, false), EArgumentOutOfRangeException);
 }
 
 // The shared set-up: instructions in order (a column named like a primitive stays a
@@ -568,7 +531,6 @@ TEST(GPRegression, SplitRowsPartitionsTheRowsReproducibly) {
   SplitRows(table, 0.25, 7, training, validation);
   ASSERT_EQ(validation.RowCount(), 10);
   ASSERT_EQ(training.RowCount(), 30);
-  EXPECT_EQ(training.ColumnName(1), "y");
   // Every row lands in exactly one part, whole and in its original order.
   std::vector<double> xs;
   for (const TMXDataTable* part : {&training, &validation}) {
@@ -598,12 +560,11 @@ namespace {
 
 // The quartic with a wiggle no small program fits, so runs do not stop early.
 TMXDataTable Wiggly(int Points) {
-  TMXDataTable quartic = Quartic(Points), table;
+  const TMXDataTable quartic = Quartic(Points);
+  const auto x = quartic.Column("x");
   std::vector<double> y(quartic.Column("y").begin(), quartic.Column("y").end());
-  for (int i = 0; i < Points; ++i) y[static_cast<std::size_t>(i)] += 0.3 * std::sin(9 * quartic.Column("x")[static_cast<std::size_t>(i)]);
-  table.AddColumn("x", quartic.Column("x"));
-  table.AddColumn("y", y);
-  return table;
+  for (std::size_t i = 0; i < y.size(); ++i) y[i] += 0.3 * std::sin(9 * x[i]);
+  return MakeTable({{"x", {x.begin(), x.end()}}, {"y", y}});
 }
 
 struct TArchiveRun {
@@ -613,10 +574,10 @@ struct TArchiveRun {
 };
 
 TArchiveRun RunWithArchive(int Threads, TMXGPRegressionArchive& Archive, TMXGPRegressionArchive& Small,
-                           TFloatGP& gp, std::shared_ptr<TMXGPRegressionFitness> Fitness) {
+                           TMXGPRegressionProgramming& gp, std::shared_ptr<TMXGPRegressionFitness> Fitness, bool Ephemeral) {
   TArchiveRun run;
   TMXGPRegressionSettings settings;
-  settings.Population = 60, settings.Constants = "1";
+  settings.Population = 60, settings.Constants = "1", settings.EphemeralConstants = Ephemeral;
   ApplyRegressionSettings(gp, settings, std::vector<std::string>{"x"});
   SetRegressionFitness(gp, Fitness);
   TParallel::SetMaxThreads(Threads);
@@ -641,8 +602,8 @@ TArchiveRun RunWithArchive(int Threads, TMXGPRegressionArchive& Archive, TMXGPRe
 
 // A run's archive: a front of copies that nothing seen beats, the best-so-far program at
 // its end, the same whatever the thread count, and a bounded front keeping both ends;
-// so too with coefficient fitting, kept in the trees or not, and with variable weights,
-// the copies' errors those of their predictions.
+// so too with coefficient fitting, kept in the trees or not, and with variable weights
+// and ephemeral constants, the copies' errors those of their predictions.
 TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
   std::vector<std::string> fronts;
   for (int variant = 0; variant < 8; ++variant) {
@@ -650,8 +611,8 @@ TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
     auto fitness = std::make_shared<TMXGPRegressionFitness>(Wiggly(64), "y", rmMeanSquaredError, true);
     if (variant >= 2) fitness->SetCoefficientFitting(5, variant < 4 || variant >= 6, variant >= 6);
     TMXGPRegressionArchive archive(fitness, nullptr, 1000), small(fitness, nullptr, 3);
-    TFloatGP gp;
-    const TArchiveRun run = RunWithArchive(threads, archive, small, gp, fitness);
+    TMXGPRegressionProgramming gp;
+    const TArchiveRun run = RunWithArchive(threads, archive, small, gp, fitness, variant >= 6);
     fronts.push_back(run.Front);
     const auto& front = archive.Front();
     ASSERT_GE(front.size(), 3u) << run.Front;
@@ -690,7 +651,6 @@ TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
       EXPECT_EQ(run.Improvement[g].second, static_cast<int>(last)) << g;
     }
     EXPECT_EQ(archive.Best(), &front.back());
-    EXPECT_EQ(archive.Select(msBest), archive.Best());
     // Bounded, the front still holds the smallest and the best programs.
     ASSERT_EQ(small.Front().size(), 3u);
     EXPECT_EQ(small.Front().front().Program->ToString(), front.front().Program->ToString());
@@ -701,22 +661,17 @@ TEST(GPRegressionArchive, KeepsTheFrontOfEverythingSeen) {
     archive.Update(gp);  // no new generation
     EXPECT_EQ(archive.History().size(), 13u);
   }
-  EXPECT_EQ(fronts[0], fronts[1]);
-  EXPECT_EQ(fronts[2], fronts[3]);
-  EXPECT_EQ(fronts[4], fronts[5]);
-  EXPECT_EQ(fronts[6], fronts[7]);
+  for (std::size_t v = 0; v < fronts.size(); v += 2) EXPECT_EQ(fronts[v], fronts[v + 1]) << v;
   EXPECT_NE(fronts[0], fronts[2]);
 }
 
 // Selection over a known front: y = x^2 + x; the fitness each program gets is set, its
 // validation error is real.
 TEST(GPRegressionArchive, SelectsTheBestTheKneeOrTheValidationWinner) {
-  TMXDataTable table;
   std::vector<double> x, y;
   for (int i = 0; i < 30; ++i) x.push_back(-1.5 + 0.1 * i), y.push_back(x.back() * x.back() + x.back());
-  table.AddColumn("x", x), table.AddColumn("y", y);
   TMXDataTable training, validation;
-  SplitRows(table, 0.3, 1, training, validation);
+  SplitRows(MakeTable({{"x", x}, {"y", y}}), 0.3, 1, training, validation);
   auto train = std::make_shared<TMXGPRegressionFitness>(training, "y", rmMeanSquaredError, true);
   auto check = std::make_shared<TMXGPRegressionFitness>(validation, "y", rmMeanSquaredError, false);
   EXPECT_THROW(TMXGPRegressionArchive(train, train), EArgumentOutOfRangeException);
@@ -753,7 +708,6 @@ TEST(GPRegressionArchive, SelectsTheBestTheKneeOrTheValidationWinner) {
   EXPECT_EQ(archive.Front()[2].Program->ToString(), TTree(BuildTree(*gp.Instructions(), programs[2].first))->ToString());
   EXPECT_EQ(archive.Select(msBest)->Size, 9);
   EXPECT_EQ(archive.Select(msKnee)->Size, 3);
-  EXPECT_EQ(plain.Select(msKnee)->Size, 3);
   const auto* chosen = archive.Select(msValidation);
   EXPECT_EQ(chosen->Size, 5);  // x(x + 1) itself
   EXPECT_LT(chosen->ValidationError, 1e-20);
@@ -788,22 +742,19 @@ std::string InitialPrograms(TMXCustomGeneticProgramming<double>& GP, std::uint64
 }  // namespace
 
 // Ephemeral constants: every node of one that the factories make draws its own value in
-// range, in the initial trees as in the leaves mutation makes; a seed repeats them, a run
-// is the same on one thread or two; without one the component makes the plain
-// component's trees, draw for draw.
+// range, in the initial trees as in the leaves mutation makes; a seed repeats them
+// (whole runs on one thread and two: the archive test); without one the component makes
+// the plain component's trees, draw for draw.
 TEST(GPRegression, EphemeralConstantsAreDrawnPerNodeAndRepeatWithTheSeed) {
   TMXGPRegressionSettings settings;
   settings.Population = 60, settings.EphemeralConstants = true, settings.EphemeralRange = 2.5;
   const std::vector<std::string> variables{"x"};
-  TMXGPRegressionProgramming gp, again;
+  TMXGPRegressionProgramming gp;
   ApplyRegressionSettings(gp, settings, variables);
-  ApplyRegressionSettings(again, settings, variables);
   const TMXGPInstruction<double>* ephemeral = gp.EphemeralConstant();
   ASSERT_NE(ephemeral, nullptr);
   EXPECT_EQ(Kind(ephemeral), "ERC '' gpConstant/0");
-  const std::string programs = InitialPrograms(gp, 5);
-  EXPECT_EQ(programs, InitialPrograms(again, 5));
-  EXPECT_NE(programs, InitialPrograms(again, 6));
+  InitialPrograms(gp, 5);
   std::vector<double> values;
   for (int i = 0; i < gp.Population()->Count(); ++i)
     for (const double v : LeafValues(gp.Population()->Items(i)->DNA(), ephemeral)) values.push_back(v);
@@ -840,23 +791,6 @@ TEST(GPRegression, EphemeralConstantsAreDrawnPerNodeAndRepeatWithTheSeed) {
   lone.Instructions()->Delete(constant->Index());
   EXPECT_EQ(lone.EphemeralConstant(), nullptr);
 
-  // The same seeded run on one thread and on two.
-  std::vector<std::string> runs;
-  for (const int threads : {1, 2}) {
-    TMXGPRegressionProgramming run;
-    ApplyRegressionSettings(run, settings, variables);
-    auto fitness = std::make_shared<TMXGPRegressionFitness>(Wiggly(64), "y", rmMeanSquaredError, true);
-    fitness->SetCoefficientFitting(settings.CoefficientIterations, true, settings.VariableWeights);
-    SetRegressionFitness(run, fitness);
-    TParallel::SetMaxThreads(threads);
-    RandSeed(9);
-    run.ParallelEvolve(6);
-    TParallel::SetMaxThreads(0);
-    runs.push_back(FloatToStr(run.FittestIndividual()->Fitness()) + " " +
-                   TMXExpression::FromProgram(run.FittestIndividual()->DNA(), true).ToString());
-  }
-  EXPECT_EQ(runs[0], runs[1]);
-
   // Without an ephemeral constant: the plain component's trees.
   settings.EphemeralConstants = false;
   TMXGPRegressionProgramming off;
@@ -889,16 +823,13 @@ TMXDataTable LinearTable(int Rows, double Product = 0, double Noise = 0) {
     y.push_back(1 + 2 * x1.back() - 3 * x2.back() + 0.5 * x3.back() + Product * x1.back() * x2.back() +
                 Noise * std::sin(5.1 * i));
   }
-  TMXDataTable table;
-  table.AddColumn("x1", x1), table.AddColumn("x2", x2), table.AddColumn("x3", x3), table.AddColumn("x4", x4);
-  table.AddColumn("y", y);
-  return table;
+  return MakeTable({{"x1", x1}, {"x2", x2}, {"x3", x3}, {"x4", x4}, {"y", y}});
 }
 
 }  // namespace
 
 // Variable weights: x1 + x2 + x3 with a weight on each leaf fits y = 1 + 2 x1 - 3 x2 +
-// 0.5 x3 exactly by every metric, still five nodes; kept or not as the constants are,
+// 0.5 x3 exactly, still five nodes; kept or not as the constants are,
 // and read back by ProgramValues and the expression; on a large table too, whose fit
 // runs over a sample of the rows.
 TEST(GPRegression, VariableWeightsRecoverAWeightedLinearModel) {
@@ -917,22 +848,18 @@ TEST(GPRegression, VariableWeightsRecoverAWeightedLinearModel) {
     TMXGPNode<double>* const root = item->DNA();
     const std::vector<TMXGPNode<double>*> leaves = CoefficientNodes(root, true);
     ASSERT_EQ(leaves.size(), 3u);
-    for (const TGPRegressionMetric metric : {rmMeanSquaredError, rmMeanAbsoluteError, rmRSquared}) {
-      const double perfect = metric == rmRSquared ? 1 : 0;
-      TMXGPRegressionFitness plain(table, "y", metric, true), unkept(table, "y", metric, true),
-          kept(table, "y", metric, true);
-      plain.SetCoefficientFitting(20, true);
-      unkept.SetCoefficientFitting(20, false, true), kept.SetCoefficientFitting(20, true, true);
-      for (TMXGPNode<double>* leaf : leaves) leaf->SetValue(1);
-      item->MarkChanged();
-      EXPECT_GT(std::fabs(plain.Evaluate(*item) - perfect), 1e-2) << metric;
-      EXPECT_NEAR(unkept.Evaluate(*item), perfect, 1e-9) << metric;
-      for (const TMXGPNode<double>* leaf : leaves) EXPECT_EQ(leaf->Value(), 1);
-      EXPECT_NEAR(kept.Evaluate(*item), perfect, 1e-9) << metric;
-      EXPECT_NEAR(leaves[1]->Value() / leaves[0]->Value(), -1.5, 1e-6);
-      EXPECT_NEAR(leaves[2]->Value() / leaves[0]->Value(), 0.25, 1e-6);
-      EXPECT_EQ(root->Size(), 5);
-    }
+    // (Each metric's scoring of a fit: the constants' test above.)
+    TMXGPRegressionFitness plain(table, "y", rmMeanSquaredError, true), unkept(table, "y", rmMeanSquaredError, true),
+        kept(table, "y", rmMeanSquaredError, true);
+    plain.SetCoefficientFitting(20, true);
+    unkept.SetCoefficientFitting(20, false, true), kept.SetCoefficientFitting(20, true, true);
+    EXPECT_GT(plain.Evaluate(*item), 1e-2);
+    EXPECT_NEAR(unkept.Evaluate(*item), 0, 1e-9);
+    for (const TMXGPNode<double>* leaf : leaves) EXPECT_EQ(leaf->Value(), 1);
+    EXPECT_NEAR(kept.Evaluate(*item), 0, 1e-9);
+    EXPECT_NEAR(leaves[1]->Value() / leaves[0]->Value(), -1.5, 1e-6);
+    EXPECT_NEAR(leaves[2]->Value() / leaves[0]->Value(), 0.25, 1e-6);
+    EXPECT_EQ(root->Size(), 5);
     // The weighted values, as the expression reads them, are the model up to its scaling.
     std::vector<double> weighted(y.size()), unweighted(y.size());
     ProgramValues(root, table, weighted, true);
@@ -940,18 +867,14 @@ TEST(GPRegression, VariableWeightsRecoverAWeightedLinearModel) {
     double slope = 0, intercept = 0;
     TMXGPRegressionFitness::FitLinearScaling(weighted, y, slope, intercept);
     const std::vector<double> expression = TMXExpression::FromProgram(root, true).Evaluate(table);
-    const std::vector<double> bare = TMXExpression::FromProgram(root).Evaluate(table);
     for (std::size_t i = 0; i < y.size(); ++i) {
       EXPECT_NEAR(intercept + slope * weighted[i], y[i], 1e-9);
       EXPECT_NEAR(expression[i], weighted[i], 1e-12);
-      EXPECT_EQ(bare[i], unweighted[i]);
       EXPECT_EQ(unweighted[i], x1[i] + x2[i] + x3[i]);
     }
     // A model out of reach (x3 missing) is scored over every row, whatever rows it was fitted on.
     const TTree partial(BuildTree(*gp.Instructions(), "(Add x1 x2)"));
     item->SetDNA(partial.get());
-    TMXGPRegressionFitness kept(table, "y", rmMeanSquaredError, true);
-    kept.SetCoefficientFitting(3, true, true);
     const double error = kept.Evaluate(*item);
     std::vector<double> values(y.size());
     ProgramValues(item->DNA(), table, values, true);

@@ -71,32 +71,23 @@ TEST(GPCompactProgram, MirrorsTheTreeUnderRandomChanges) {
     for (int step = 0; step < 12; ++step) {
       const int to = static_cast<int>(Random(2)), from = static_cast<int>(Random(2));
       const int at = static_cast<int>(Random(programs[to].Size()));
-      switch (Random(4)) {
-        case 0: {  // splice a copy of a subtree of either program
+      switch (const auto change = Random(4)) {
+        case 0:    // splice a copy of a subtree of either program in place of the old one,
+        case 1: {  // or graft it as the last child of the node the old subtree hung from
           const int source = static_cast<int>(Random(programs[from].Size()));
           TTree copy(NodeAt(trees[from].get(), source)->Clone(nullptr));
-          programs[to].Replace(at, programs[from], source);
+          if (change == 0) programs[to].Replace(at, programs[from], source);
+          else programs[to].Graft(at, programs[from], source);
           TMXGPNode<double>* old = NodeAt(trees[to].get(), at);
-          if (TMXGPNode<double>* parent = old->Parent()) {
-            const int index = parent->IndexOf(old);
-            delete old;
-            parent->InsertChild(index, copy.release());
-          } else {
+          TMXGPNode<double>* parent = old->Parent();
+          if (!parent) {
             trees[to] = std::move(copy);
+            break;
           }
-          break;
-        }
-        case 1: {  // graft a copy as the last child of the node the old subtree hung from
-          const int source = static_cast<int>(Random(programs[from].Size()));
-          TTree copy(NodeAt(trees[from].get(), source)->Clone(nullptr));
-          programs[to].Graft(at, programs[from], source);
-          TMXGPNode<double>* old = NodeAt(trees[to].get(), at);
-          if (TMXGPNode<double>* parent = old->Parent()) {
-            delete old;
-            parent->AddChild(copy.release());
-          } else {
-            trees[to] = std::move(copy);
-          }
+          const int index = parent->IndexOf(old);
+          delete old;
+          if (change == 0) parent->InsertChild(index, copy.release());
+          else parent->AddChild(copy.release());
           break;
         }
         case 2: {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 
 using namespace evokit;
@@ -58,8 +59,7 @@ class TGP : public TMXCustomGeneticProgramming<T> {
   }
 
   using Base::DoAntiBloating, Base::DoCrossover, Base::DoInitialize, Base::DoMutate, Base::DoInvert;
-  using Base::DoSubtreeMutation, Base::DoReplacementMutation, Base::DoShrinkMutation, Base::DoHoistMutation;
-  using Base::SelectSizeFairNode;
+  using Base::DoSubtreeMutation, Base::SelectSizeFairNode;
   void DoShrinkMutation(TIndividual* I) override {
     if (Logging) Log += 'S';
     Base::DoShrinkMutation(I);
@@ -84,8 +84,10 @@ double AsDouble(const Variant& V) { return V.AsFloat(); }
 // Symbolic regression of x^4 + x^3 + x^2 + x over Points points spread over [-1, 1) with
 // Add, Sub, Mul and protected Div (1 for a zero divisor) over x, for either value type: the
 // fitness is the mean squared error (minimised), the run stops below 1e-6.
+// With a Strategy, the run of the reproducibility tests: no cutoff, that bloat strategy, a
+// constant c (0.5) that mutation jitters, every mutation method weighted alike.
 template <class T>
-void SetUpQuartic(TGP<T>& GP, int Points, int Population) {
+void SetUpQuartic(TGP<T>& GP, int Points, int Population, std::optional<TGPBloatStrategy> Strategy = {}) {
   for (const char* name : {"Add", "Sub", "Mul", "Div"})
     GP.Add(name, gpFunction, 2)->SetOnExecute([](TObject*, TMXGPNode<T>* N, TMXGPContext<T>* C, T& R) {
       const double a = AsDouble(N->GetChild(0)->Execute(C)), b = AsDouble(N->GetChild(1)->Execute(C));
@@ -106,6 +108,11 @@ void SetUpQuartic(TGP<T>& GP, int Points, int Population) {
     }
     Fitness = sum / Points;
   });
+  if (!Strategy) return;
+  GP.Add("c", gpConstant, 0, T(0.5));
+  GP.SetUseFitnessCutoff(false), GP.SetBloatStrategy(*Strategy), GP.SetMutationProbability(0.5);
+  GP.SetMutationWeights({1, 1, 1, 1, 1, 1});
+  GP.SetOnConstantMutation([](TObject*, TMXGPNode<T>* N) { N->SetValue(T(AsDouble(N->Value()) + Random() - 0.5)); });
 }
 
 // Every program of a population as prefix text.
@@ -141,27 +148,16 @@ void ExpectWhole(const TMXGPIndividual<T>& Individual) {
 
 // === Whole runs ==============================================================================
 
-TEST(GPRun, QuarticRegressionReachesTheCutoff) {
-  TFloatGP gp;
-  SetUpQuartic(gp, 20, 500);
-  RandSeed(7), gp.Evolve(50);
-  EXPECT_LT(gp.FittestIndividual()->Fitness(), 1e-6) << gp.FittestIndividual()->ToString();
-}
-
 // Seeded runs repeat: Evolve twice, and ParallelEvolve on one and on two threads, under
 // the strategies that read sizes, statistics and parents from the workers, with every
-// mutation method in play; breeding on the compact form gives the same programs.
+// mutation method in play; the two-thread run breeds on the compact form.
 TEST(GPRun, SeededRunsRepeatWhateverTheNumberOfThreads) {
-  const auto run = []<class T>(T, TGPBloatStrategy Strategy, bool Parallel, int Threads, bool Compact = false) {
+  const auto run = []<class T>(T, TGPBloatStrategy Strategy, bool Parallel, int Threads) {
     TParallel::SetMaxThreads(Threads);
     TGP<T> gp;
-    gp.SetCompactBreeding(Compact);
-    SetUpQuartic(gp, 8, 40);
-    gp.Add("c", gpConstant, 0, T(0.5));
-    gp.SetUseFitnessCutoff(false), gp.SetBloatStrategy(Strategy), gp.SetMutationProbability(0.5);
+    gp.SetCompactBreeding(Threads == 2);
+    SetUpQuartic(gp, 8, 40, Strategy);
     gp.SetFitnessMethod(Strategy == bsCovariantSizeParsimonyPressure ? fmWeightedMinimize : fmMinimize);
-    gp.SetMutationWeights({1, 1, 1, 1, 1, 1});
-    gp.SetOnConstantMutation([](TObject*, TMXGPNode<T>* N) { N->SetValue(T(AsDouble(N->Value()) + Random() - 0.5)); });
     RandSeed(11), Parallel ? gp.ParallelEvolve(6) : gp.Evolve(6);
     TParallel::SetMaxThreads(0);
     std::vector<std::string> state = Programs(*gp.Population());
@@ -173,16 +169,14 @@ TEST(GPRun, SeededRunsRepeatWhateverTheNumberOfThreads) {
     SCOPED_TRACE(EnumName(strategy));
     EXPECT_EQ(run(0.0, strategy, false, 0), run(0.0, strategy, false, 0));
     EXPECT_EQ(run(0.0, strategy, true, 1), run(0.0, strategy, true, 2));
-    EXPECT_EQ(run(0.0, strategy, true, 2), run(0.0, strategy, true, 2, true));
   }
   EXPECT_EQ(run(Variant(), bsTarpeianDepth, true, 1), run(Variant(), bsTarpeianDepth, true, 2));
-  EXPECT_EQ(run(Variant(), bsTarpeianDepth, true, 2), run(Variant(), bsTarpeianDepth, true, 2, true));
 }
 
 // Ranked by error and program size under non-dominated sorting, a quartic regression
 // keeps a front whose error falls as its programs grow; each member's objectives are its
 // error and its node count. The parallel run repeats on one thread and on two, and a
-// component that loads the saved run, or a copy made with Assign, ranks by size too.
+// component that loads the saved run ranks by size too.
 TEST(GPRun, SizeObjectiveKeepsAnErrorSizeFront) {
   const auto run = [](TFloatGP& GP, int Threads) {
     SetUpQuartic(GP, 20, 150);
@@ -191,7 +185,7 @@ TEST(GPRun, SizeObjectiveKeepsAnErrorSizeFront) {
     RandSeed(3), GP.ParallelEvolve(15);
     TParallel::SetMaxThreads(0);
   };
-  TFloatGP gp, twice, loaded, copy;
+  TFloatGP gp, twice, loaded;
   run(gp, 1), run(twice, 2);
   EXPECT_EQ(Programs(*twice.Population()), Programs(*gp.Population()));
   const std::vector<TMXIndividual*> front = gp.ParetoFront();
@@ -212,11 +206,8 @@ TEST(GPRun, SizeObjectiveKeepsAnErrorSizeFront) {
   SetUpQuartic(loaded, 20, 150);
   TStringStream in(saved.DataString());
   loaded.LoadFromStream(in);
-  copy.Assign(&gp);
-  for (TFloatGP* other : {&loaded, &copy}) {
-    EXPECT_TRUE(other->SizeObjective());
-    EXPECT_EQ(other->ParetoFrontObjectives(), rows);
-  }
+  EXPECT_TRUE(loaded.SizeObjective());
+  EXPECT_EQ(loaded.ParetoFrontObjectives(), rows);
 }
 
 // Under ReuseFitness nothing but the number of handler calls changes: seeded runs give the
@@ -235,11 +226,7 @@ TEST(GPRun, ReusedFitnessChangesNothingButTheCalls) {
   const auto run = [](TGPBloatStrategy Strategy, bool WriteBack, bool Reuse, int Threads) {
     TParallel::SetMaxThreads(Threads);
     TFloatGP gp;
-    SetUpQuartic(gp, 8, 60);
-    gp.Add("c", gpConstant, 0, 0.5);
-    gp.SetUseFitnessCutoff(false), gp.SetBloatStrategy(Strategy), gp.SetMutationProbability(0.5);
-    gp.SetMutationWeights({1, 1, 1, 1, 1, 1});
-    gp.SetOnConstantMutation([](TObject*, TMXGPNode<double>* N) { N->SetValue(N->Value() + Random() - 0.5); });
+    SetUpQuartic(gp, 8, 60, Strategy);
     gp.SetReuseFitness(Reuse);
     TResult result;
     std::mutex lock;
@@ -378,23 +365,21 @@ TEST(GPBloat, EachStrategyActsWhereItsRuleSays) {
   }
 }
 
-// The Tarpeian rules (with certainty) spare a program exactly as large, or as deep, as the
-// population's average and strike one above it.
-TEST(GPBloat, TarpeianRulesSpareTheAverage) {
-  for (TGPBloatStrategy strategy : {bsTarpeianSize, bsTarpeianDepth}) {
-    SCOPED_TRACE(EnumName(strategy));
-    TFloatGP gp;
-    gp.Add("Add", gpFunction, 2), gp.Add("x", gpVariable), gp.Add("y", gpVariable);
-    gp.SetBloatStrategy(strategy), gp.SetTarpeianProbability(1);
-    gp.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& Fitness) { Fitness = 1; });
-    const char *average = "(Add x (Add x y))", *above = "(Add x (Add x (Add x y)))";  // size 5 and 7, depth 2 and 3
-    gp.Make(*gp.Population(), "(Add x y)"), gp.Make(*gp.Population(), above);
-    gp.EvaluateFitness();
-    ASSERT_EQ(std::pair(gp.AvgProgramSize(), gp.AvgProgramDepth()), std::pair(5.0f, 2.0f));
-    TMXGPPopulation<double> scratch(&gp);
-    EXPECT_EQ(gp.EvaluateFitness(gp.Make(scratch, average), false), 1);
-    EXPECT_EQ(gp.EvaluateFitness(gp.Make(scratch, above), false), gp.UnfitFitness());
-  }
+// The Tarpeian depth rule (with certainty) spares a program exactly as deep as the
+// population's average and strikes a deeper one (the size rule at the average is a row of
+// the table above).
+TEST(GPBloat, TarpeianDepthSparesTheAverage) {
+  TFloatGP gp;
+  gp.Add("Add", gpFunction, 2), gp.Add("x", gpVariable), gp.Add("y", gpVariable);
+  gp.SetBloatStrategy(bsTarpeianDepth), gp.SetTarpeianProbability(1);
+  gp.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& Fitness) { Fitness = 1; });
+  const char *average = "(Add x (Add x y))", *above = "(Add x (Add x (Add x y)))";  // depth 2 and 3
+  gp.Make(*gp.Population(), "(Add x y)"), gp.Make(*gp.Population(), above);
+  gp.EvaluateFitness();
+  ASSERT_EQ(gp.AvgProgramDepth(), 2.0f);
+  TMXGPPopulation<double> scratch(&gp);
+  EXPECT_EQ(gp.EvaluateFitness(gp.Make(scratch, average), false), 1);
+  EXPECT_EQ(gp.EvaluateFitness(gp.Make(scratch, above), false), gp.UnfitFitness());
 }
 
 // Lexicographic tournaments rank by fitness and let size only break ties: the fitter of
@@ -437,39 +422,6 @@ TEST(GPBloat, RunsDependOnTheSettingsTheRuleReadsAndNoOther) {
       EXPECT_EQ(run(rule.Strategy, setting) != unchanged, rule.Reads.Contains(static_cast<TGPBloatSetting>(setting)))
           << EnumName(rule.Strategy) << " " << EnumName(static_cast<TGPBloatSetting>(setting));
   }
-}
-
-// Each mutation method runs its own step, drawn as the only weighted method or asked for.
-TEST(GPMutation, EachMethodRunsItsOwnStep) {
-  struct TRecorder : TFloatGP {
-    std::string Step;
-    using TFloatGP::DoPointMutation;
-    void DoSubtreeMutation(TIndividual*) override { Step += "subtree"; }
-    void DoReplacementMutation(TIndividual*) override { Step += "replacement"; }
-    void DoConstantMutation(TIndividual*) override { Step += "constant"; }
-    void DoShrinkMutation(TIndividual*) override { Step += "shrink"; }
-    void DoHoistMutation(TIndividual*) override { Step += "hoist"; }
-    bool DoPointMutation(TIndividual*) override { return Step += "point", true; }
-  };
-  const char* steps[] = {"subtree", "replacement", "constant", "shrink", "hoist", "point"};
-  ASSERT_EQ(std::size(steps), static_cast<std::size_t>(EnumCount<TGPMutationMethod>()));
-  TRecorder gp;
-  AddArithmetic(gp);
-  TMXGPPopulation<double> scratch(&gp);
-  TMXGPIndividual<double>* item = gp.Make(scratch, "(Add x y)");
-  for (int m = 0; m < EnumCount<TGPMutationMethod>(); ++m) {
-    const auto method = static_cast<TGPMutationMethod>(m);
-    TGPMutationMethodWeights weights{};
-    weights[static_cast<std::size_t>(m)] = 3;
-    gp.SetMutationWeights(weights), gp.Step.clear();
-    for (int i = 0; i < 5; ++i) gp.DoMutate(item);
-    gp.Mutate(item, method);
-    std::string expected;
-    for (int i = 0; i < 6; ++i) expected += steps[m];
-    EXPECT_EQ(gp.Step, expected) << EnumName(method);
-  }
-  gp.Step.clear(), gp.Mutate(item, static_cast<TGPMutationMethod>(EnumCount<TGPMutationMethod>()));
-  EXPECT_EQ(gp.Step, "");
 }
 
 // === Operators ===================================================================================
@@ -753,7 +705,7 @@ TEST(GPComponent, InstructionListsSettersAndSearchSpace) {
 
 // === Individuals and populations ======================================================================
 
-TEST(GPIndividual, SelectionExecutionTextAndXML) {
+TEST(GPIndividual, SelectionExecutionAndText) {
   TFloatGP gp;
   AddArithmetic(gp);
   gp.Add("Neg", gpFunction, 1);
@@ -762,7 +714,6 @@ TEST(GPIndividual, SelectionExecutionTextAndXML) {
   TMXGPPopulation<double>& population = *gp.Population();
   EXPECT_EQ(population.Add()->ToString(), "TMXGPIndividual<Double>: nil");
   TMXGPIndividual<double>* item = gp.Make(population, "(Add x (Mul y x))");
-  item->SetName("p");
   TMXGPContext<double> context;
   context.Values()->AddOrSetValue("x", 2), context.Values()->AddOrSetValue("y", 3);
   EXPECT_EQ(item->Execute(&context), 8);
@@ -778,24 +729,6 @@ TEST(GPIndividual, SelectionExecutionTextAndXML) {
   for (double p : {1e30, -1e30, std::nan("")})  // still a choice among terminals or functions only
     EXPECT_TRUE(unary->SelectNode(p, TGPGeneticInstructions{gpVariable}) && unary->SelectNode(p, TGPGeneticInstructions{gpFunction}));
 
-  // Population elements: the fitness is written, not read; a load replaces the individuals.
-  gp.SetOnEvaluateFitness([](TObject*, TMXIndividual*, TGAFitness& Fitness) { Fitness = 0.1; });
-  auto doc = NewGPPopulation();
-  population.SaveToXML(doc.Root());
-  EXPECT_NE(doc.Document().XML().find("<Fitness>0.1</Fitness>"), std::string::npos);
-  for (int i = 0; i < 10; ++i) gp.Make(population, "x");
-  population.LoadFromXML(doc.Root());
-  ASSERT_EQ(population.Count(), 2);
-  EXPECT_EQ(population.Items(1)->ToString(), "p: (Add x (Mul y x))");
-  EXPECT_TRUE(population.Items(1)->NeedFitness());
-  // An unknown instruction raises and changes nothing.
-  doc->Get_Individual(1).Get_DNA().Get_Child()[1].Set_Instruction("Pow");
-  EXPECT_EQ(test::ErrorOf<EGPException>([&] { population.LoadFromXML(doc.Root()); }), "Unknown instruction \"Pow\"");
-  EXPECT_EQ(Programs(population), (std::vector<std::string>{"nil", "(Add x (Mul y x))"}));
-  // Without an engine only the name loads; a tree-less source leaves the tree.
-  lone.LoadFromXML(doc->Get_Individual(0));
-  population.Items(1)->Assign(&lone);
-  EXPECT_EQ(population.Items(1)->ToString(), "TMXGPIndividual<Double>: (Add x (Mul y x))");
 }
 
 // === Fitness =====================================================================================

@@ -63,14 +63,6 @@ std::vector<std::string> Programs(const TMXGPPopulation<double>& Population) {
   return out;
 }
 
-// Every node of a population refers to an instruction of Set.
-bool UsesOnly(const TMXGPPopulation<double>& Population, const TMXGPInstructions<double>* Set) {
-  for (int i = 0; i < Population.Count(); ++i)
-    for (TMXGPNode<double>* node : Population.Items(i)->FlattenedDNA())
-      if (node->Instruction()->Collection() != Set) return false;
-  return true;
-}
-
 // Every node of the tree under Node refers to an instruction of Set.
 template <class T>
 bool RefersOnlyTo(const TMXGPNode<T>* Node, const TCollection* Set) {
@@ -149,7 +141,7 @@ TEST(GPPersistence, ComponentStreaming) {
   EXPECT_NE(read.ToString().find("   Size Objective = True"), std::string::npos);
   TMXGeneticProgramming copy;
   copy.Assign(&gp);
-  EXPECT_TRUE(copy.ReuseFitness());
+  EXPECT_TRUE(copy.ReuseFitness() && copy.SizeObjective());
 
   other.SetObjectiveCount(3), other.SetObjectiveSense(2, osMaximize);
   const std::string before = Written(other);
@@ -164,11 +156,8 @@ TEST(GPPersistence, ComponentStreaming) {
 // Each mutation weight is saved in the element named after its method and streamed under
 // its own property, and both bring it back to its own entry.
 TEST(GPPersistence, EachMutationWeightHasItsElementAndProperty) {
-  using G = TMXCustomGeneticProgramming<double>;
-  const std::pair<const char*, int (G::*)() const> properties[] = {
-      {"MutateSubtreeWeight", &G::MutateSubtreeWeight}, {"MutateReplacementWeight", &G::MutateReplacementWeight},
-      {"MutateConstantWeight", &G::MutateConstantWeight}, {"MutateShrinkWeight", &G::MutateShrinkWeight},
-      {"MutateHoistWeight", &G::MutateHoistWeight},     {"MutatePointWeight", &G::MutatePointWeight}};
+  const char* properties[] = {"MutateSubtreeWeight", "MutateReplacementWeight", "MutateConstantWeight",
+                              "MutateShrinkWeight",  "MutateHoistWeight",       "MutatePointWeight"};
   ASSERT_EQ(std::size(properties), static_cast<std::size_t>(EnumCount<TGPMutationMethod>()));
   TMXGeneticProgramming gp, loaded, read;
   TGPMutationMethodWeights weights{};
@@ -176,12 +165,9 @@ TEST(GPPersistence, EachMutationWeightHasItsElementAndProperty) {
   gp.SetMutationWeights(weights);
   const std::string document = Save(gp), text = Written(gp);
   for (int m = 0; m < EnumCount<TGPMutationMethod>(); ++m) {
-    const auto method = static_cast<TGPMutationMethod>(m);
-    const std::string weight = std::to_string(gp.MutationWeight(method));
-    const auto [property, getter] = properties[m];
-    EXPECT_EQ((gp.*getter)(), gp.MutationWeight(method)) << property;
-    EXPECT_NE(document.find("<" + EnumName(method) + ">" + weight + "</"), std::string::npos) << EnumName(method);
-    EXPECT_NE(text.find(property + (" = " + weight) + "\n"), std::string::npos) << property;
+    const std::string method = EnumName(static_cast<TGPMutationMethod>(m)), weight = std::to_string(11 * (m + 1));
+    EXPECT_NE(document.find("<" + method + ">" + weight + "</"), std::string::npos) << method;
+    EXPECT_NE(text.find(properties[m] + (" = " + weight) + "\n"), std::string::npos) << properties[m];
   }
   Load(loaded, document);
   TStringStream in(text);
@@ -214,7 +200,8 @@ TEST(GPPersistence, SaveLoadAssignAndResume) {
   EXPECT_EQ(Save(loaded), text);
   assigned.Assign(&run);
   all.AssignAll(&run);
-  EXPECT_TRUE(UsesOnly(*assigned.Population(), assigned.Instructions()));
+  for (int i = 0; i < assigned.Population()->Count(); ++i)
+    EXPECT_TRUE(RefersOnlyTo(assigned.Population()->Items(i)->DNA(), assigned.Instructions()));
   EXPECT_EQ(assigned.Instructions()->Items(0)->OnExecute(), nullptr);
   EXPECT_NE(all.Instructions()->Items(0)->OnExecute(), nullptr);
   EXPECT_EQ(Save(all), text);
@@ -275,20 +262,15 @@ TEST(GPPersistence, LoadRulesAndBadDocuments) {
   }
 }
 
-// The concrete classes make their family's sets and nodes; binary nodes take two children.
+// The binary component makes standard primitives and binary nodes (two children at most);
+// the variant component makes the variant family's instructions and nodes.
 TEST(GPPersistence, ConcreteClasses) {
-  TMXGeneticProgramming floats;
   TMXBinaryGeneticProgramming binary;
   TMXGeneticProgrammingVariant variants;
-  TMXGeneticProgrammingExecutor executor;
-  TMXGeneticProgrammingVariantExecutor variantExecutor;
   const std::unique_ptr<TMXGPInstructions<double>> set(binary.CreateInstructions(TCollectionItemClass::Of<TMXGPInstruction<double>>()));
   EXPECT_EQ(set->Add()->ClassName(), "TMXGPFloatPrimitive");
   EXPECT_EQ(variants.Instructions()->Add()->ClassName(), "TMXGPVariantInstruction");
-  EXPECT_EQ(variantExecutor.Instructions()->Add()->ClassName(), "TMXGPVariantInstruction");
-  const std::unique_ptr<TMXGPNode<double>> a(floats.CreateNode(nullptr, nullptr)), b(binary.CreateNode(nullptr, nullptr)),
-      e(executor.CreateNode(nullptr, nullptr));
-  EXPECT_EQ(a->ClassName() + " " + e->ClassName(), "TMXGPFloatNode TMXGPFloatNode");
+  const std::unique_ptr<TMXGPNode<double>> b(binary.CreateNode(nullptr, nullptr));
   binary.CreateNode(nullptr, b.get()), binary.CreateNode(nullptr, b.get());
   EXPECT_THROW(binary.CreateNode(nullptr, b.get()), EGPException);
   EXPECT_EQ(std::unique_ptr<TMXGPNode<Variant>>(variants.CreateNode(nullptr, nullptr))->ClassName(), "TMXGPVariantNode");
@@ -400,8 +382,7 @@ TEST(GPExecutor, ProgramTextAndParse) {
 }
 
 // Variable leaves with weights of their own (regression's fitted weights) keep them through
-// the component's document and the executor's program text, also where the variable
-// instruction's value differs; variables without weights write no Value.
+// the component's document, also where the variable instruction's value differs.
 TEST(GPPersistence, WeightedVariablesRoundTrip) {
   TMXGPRegressionSettings settings;
   settings.Population = 2;
@@ -421,79 +402,41 @@ TEST(GPPersistence, WeightedVariablesRoundTrip) {
     ProgramValues(Program, table, out, true);
     return out;
   };
-  const std::vector<double> expected = predict(tree.get());
   Load(loaded, Save(gp));
   ASSERT_EQ(loaded.Population()->Count(), 1);
-  EXPECT_EQ(predict(loaded.Population()->Items(0)->DNA()), expected);
-
-  TMXGeneticProgrammingExecutor executor, parsed;
-  executor.SetGPProgram(tree.get());
-  AddFloatPrimitives(*parsed.Instructions(), "Add Sub Mul Div x 1");
-  parsed.SetGPProgramLines(executor.GetGPProgramLines());
-  parsed.Parse();
-  ASSERT_TRUE(parsed.GPProgram());
-  EXPECT_EQ(predict(parsed.GPProgram()), expected);
-
-  // Without weights only the constant has a Value.
-  TMXGeneticProgrammingExecutor plain;
-  AddFloatPrimitives(*plain.Instructions(), "Add Mul x 1");
-  const std::unique_ptr<TMXGPNode<double>> unweighted(gptest::BuildTree(*plain.Instructions(), "(Add x (Mul x 1))"));
-  plain.SetGPProgram(unweighted.get());
-  const std::string lines = plain.GetGPProgramLines()->Text();
-  EXPECT_EQ(lines.find("<Value>"), lines.rfind("<Value>")) << lines;
-  EXPECT_NE(lines.find("<Value>1</Value>"), std::string::npos) << lines;
+  EXPECT_EQ(predict(loaded.Population()->Items(0)->DNA()), predict(tree.get()));
 }
 
-// Variant executor: an instruction the set has under the same name (ASCII case ignored)
-// and with the same kind is used, whatever its handler; the others are copied, in the
-// order the program first uses them, and a second call finds them there.
+// An instruction the executor holds under the same name (ASCII case ignored) and with the
+// same kind is used, whatever its handler; the others are copied, in the order the program
+// first uses them, and a second call finds them there.
 TEST(GPExecutor, SetProgramReusesInstructionsByName) {
-  using TVEvent = TNodeEvent<Variant>;
-  const auto add = [](TObject*, TMXGPNode<Variant>* N, TMXGPContext<Variant>* C, Variant& R) {
-    R = Variant(N->GetChild(0)->Execute(C).AsFloat() + N->GetChild(1)->Execute(C).AsFloat());
-  };
-  const auto multiply = [](TObject*, TMXGPNode<Variant>* N, TMXGPContext<Variant>* C, Variant& R) {
-    R = Variant(N->GetChild(0)->Execute(C).AsFloat() * N->GetChild(1)->Execute(C).AsFloat());
-  };
-  TMXGeneticProgrammingVariantExecutor executor;
-  TMXGPInstruction<Variant>* own = executor.Instructions()->Add();
-  own->SetName("MUL"), own->SetOperation(gpFunction), own->SetArity(2), own->SetOnExecute(TVEvent(multiply));
+  TMXGeneticProgrammingExecutor executor;
+  TMXGPInstruction<double>* own = executor.Instructions()->Add();
+  own->SetName("MUL"), own->SetOperation(gpFunction), own->SetArity(2), own->SetOnExecute(Arithmetic);
   {
-    TMXGPVariantInstructions set(nullptr);
-    const auto make = [&set](const char* Name, TGPGeneticInstruction Operation, int Arity, TVEvent Handler) {
-      TMXGPInstruction<Variant>* item = set.Add();
-      item->SetName(Name), item->SetOperation(Operation), item->SetArity(Arity), item->SetOnExecute(std::move(Handler));
-      return item;
-    };
-    TMXGPInstruction<Variant>* sum = make("Add", gpFunction, 2, add);
-    TMXGPInstruction<Variant>* mul = make("Mul", gpFunction, 2, add);  // the executor's MUL is used instead
-    TMXGPInstruction<Variant>* x = make("x", gpVariable, 0, nullptr);
-    TMXGPInstruction<Variant>* k = make("k", gpConstant, 0, nullptr);
-    k->SetValue(Variant(3.0)), k->SetComment("three");
-    TMXGPInstruction<Variant>* unnamed = make("", gpConstant, 0, nullptr);  // at index 4, as its copy will be
-    unnamed->SetValue(Variant(5.0));
-    // (Add (Mul x k) (Add k:4 unnamed))
-    const std::unique_ptr<TMXGPNode<Variant>> root(new TMXGPVariantNode(sum));
-    TMXGPNode<Variant>* product = new TMXGPVariantNode(mul, root.get());
-    new TMXGPVariantNode(x, product);
-    new TMXGPVariantNode(k, product);
-    TMXGPNode<Variant>* right = new TMXGPVariantNode(sum, root.get());
-    (new TMXGPVariantNode(k, right))->SetValue(Variant(4.0));
-    new TMXGPVariantNode(unnamed, right);
+    gptest::TTestEngine engine;
+    engine.Add("Add", gpFunction, 2)->SetOnExecute(Arithmetic);
+    engine.Add("Mul", gpFunction, 2);  // no handler: would yield 0
+    engine.Add("x", gpVariable);
+    engine.Add("c", gpConstant, 0, 1)->SetComment("one");
+    TMXGPInstruction<double>* unnamed = engine.Add("u", gpConstant, 0, 5);
+    const gptest::TTree root(gptest::BuildTree(*engine.GetInstructions(), "(Add (Mul x c) (Add c:4 u))"));
+    unnamed->SetName("");  // at index 4, as its copy will be
     for (int call = 0; call < 2; ++call) {
       executor.SetGPProgram(root.get());
       EXPECT_EQ(Kinds(*executor.Instructions()),
-                "MUL:gpFunction/2 Add:gpFunction/2 x:gpVariable/0 k:gpConstant/0 :gpConstant/0 ");
+                "MUL:gpFunction/2 Add:gpFunction/2 x:gpVariable/0 c:gpConstant/0 :gpConstant/0 ");
     }
   }
   EXPECT_EQ(executor.Instructions()->Items(0), own);
-  EXPECT_EQ(executor.Instructions()->Items(3)->Value().AsFloat(), 3.0);
-  EXPECT_EQ(executor.Instructions()->Items(3)->Comment(), "three");
+  EXPECT_EQ(gptest::Kind(executor.Instructions()->Items(3)) + " " + FloatToStr(executor.Instructions()->Items(3)->Value()),
+            "c 'one' gpConstant/0 1");
   EXPECT_TRUE(RefersOnlyTo(executor.GPProgram(), executor.Instructions()));
-  EXPECT_EQ(executor.GPProgram()->ToString(), "(Add (MUL x 3) (Add 4 5))");
-  TMXGPContext<Variant> context;
-  context.Values()->AddOrSetValue("x", Variant(2.0));
-  EXPECT_EQ(executor.Execute(&context).AsFloat(), 15.0);  // 2 * 3 + (4 + 5)
+  EXPECT_EQ(executor.GPProgram()->ToString(), "(Add (MUL x 1) (Add 4 5))");
+  TMXGPContext<double> context;
+  context.Values()->AddOrSetValue("x", 2.0);
+  EXPECT_EQ(executor.Execute(&context), 11.0);  // 2 * 1 + (4 + 5)
 }
 
 // A name the executor holds with another kind or arity, or that the program uses for two

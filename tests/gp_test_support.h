@@ -36,11 +36,9 @@ class TTestEngine : public TComponent, public IMXGeneticProgramEngine<double> {
   std::string ClassName() const override { return "TTestEngine"; }
 
   std::vector<std::string> Log;
-  int NodesCreated = 0;
 
   TMXGPInstructions<double>* CreateInstructions(TCollectionItemClass C) override { return new TMXGPFloatInstructions(this, C); }
   TMXGPNode<double>* CreateNode(TMXGPInstruction<double>* Instruction, TMXGPNode<double>* Parent) override {
-    ++NodesCreated;
     return FBinary ? static_cast<TMXGPNode<double>*>(new TMXGPBinaryFloatNode(Instruction, Parent))
                    : new TMXGPFloatNode(Instruction, Parent);
   }

@@ -1,5 +1,5 @@
 // Helpers shared by the test programs: gene builders, the OneMax fitness, the small
-// readers that turn populations, elements and reports into plain vectors for comparison,
+// readers that turn populations, elements, reports and files into plain values for comparison,
 // the message of an expected exception and scratch file names.
 // Each test program includes this header once; everything is inline.
 #pragma once
@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -82,6 +84,13 @@ std::string ErrorOf(F&& Action) {
     return e.Message();
   }
   return "no exception";
+}
+
+// A file's whole content.
+inline std::string ReadFile(const std::filesystem::path& Path) {
+  std::ostringstream out;
+  out << std::ifstream(Path, std::ios::binary).rdbuf();
+  return out.str();
 }
 
 // A file name in the temporary folder, unique to this process.

@@ -53,11 +53,8 @@ def test_bad_data_raises(x, y, error, match):
     ({"constants": "1 pi"}, ValueError), ({"n_jobs": 0}, ValueError), ({"random_state": -1}, ValueError),
     ({"model_selection": "newest"}, ValueError), ({"validation_fraction": 0.0}, ValueError),
     ({"validation_fraction": 0.9}, ValueError), ({"linear_scaling": "yes"}, TypeError), ({"verbose": 1.0}, TypeError),
-    ({"size_limit": 4}, ValueError), ({"coefficient_iterations": -1}, ValueError),
-    ({"coefficient_iterations": 1.0}, TypeError), ({"lamarckian": 0}, TypeError),
-    ({"ephemeral_constants": 1}, TypeError), ({"ephemeral_range": 0.0}, ValueError),
-    ({"ephemeral_range": "1"}, TypeError), ({"variable_weights": None}, TypeError),
-    ({"n_iter_no_change": -1}, ValueError), ({"n_iter_no_change": None}, TypeError),
+    ({"size_limit": 4}, ValueError), ({"coefficient_iterations": -1}, ValueError), ({"ephemeral_range": 0.0}, ValueError),
+    ({"ephemeral_range": "1"}, TypeError), ({"n_iter_no_change": -1}, ValueError),
 ])
 def test_bad_parameters_raise_at_fit_naming_the_parameter(params, error):
     model = SymbolicRegressor(population_size=10, generations=1).set_params(**params)
@@ -66,29 +63,6 @@ def test_bad_parameters_raise_at_fit_naming_the_parameter(params, error):
     if params.get("function_set") == "Add Sine":  # refused, not taken for a variable; the primitives listed
         assert "Sine" in str(raised.value) and "Sin Cos" in str(raised.value)
     assert model.get_params()[next(iter(params))] is params[next(iter(params))]
-
-
-def test_the_model_is_the_best_program_of_the_whole_run_and_the_front_holds_it():
-    # A noisy target on which the last generation's fittest is often worse than an earlier one.
-    rng = np.random.RandomState(0)
-    X2 = rng.uniform(-2, 2, size=(60, 2))
-    Y2 = np.sin(X2[:, 0]) * X2[:, 1] + rng.normal(0, 0.3, 60)
-    wandered = 0
-    for seed in range(3):
-        model = SymbolicRegressor(population_size=30, generations=15, tournament_size=2, p_crossover=0.5,
-                                  p_mutation=0.5, random_state=seed, **ALL_ROWS).fit(X2, Y2)
-        best = model.history_["best_error"]
-        wandered += model.training_error_ < best[-1]
-        assert len(best) == model.n_generations_ + 1 and "validation_error" not in model.history_
-        # The archive fits the chosen copy's coefficients further, which can only lower its error.
-        assert model.training_error_ <= best.min() <= best[-1]
-        assert model.training_error_ == pytest.approx(best.min(), rel=1e-6)
-        assert model.training_error_ == pytest.approx(np.mean((model.predict(X2) - Y2) ** 2), rel=1e-9)
-        sizes = [size for size, _, _ in model.pareto_front_]
-        errors = [error for _, error, _ in model.pareto_front_]
-        assert sizes == sorted(set(sizes)) and errors == sorted(errors, reverse=True)
-        assert model.pareto_front_[-1] == (model.program_size_, model.training_error_, model.expression_)
-    assert wandered  # the last generation's fittest would have been the worse model
 
 
 def test_n_iter_no_change_ends_the_run_as_a_run_of_that_length_ends():
@@ -123,25 +97,12 @@ def test_selection_by_validation_and_knee(capsys):
     assert np.all(history["average_size"] >= 1) and np.isfinite(history["validation_error"]).all()
 
 
-def test_gp_component_with_regression_data():
-    from evokit import BloatStrategy, EDataTableError, GeneticProgramming, RegressionMetric, rand_seed
-    gp = GeneticProgramming(initial_population=200, tournament_field=7, bloat_strategy=BloatStrategy.DEPTH_LIMIT,
-                            bloat_limit=17, use_fitness_cutoff=True, fitness_cutoff=1e-20)
+def test_gp_component_refuses_bad_regression_data():  # the GP run itself: test_events
+    from evokit import EDataTableError, GeneticProgramming, RegressionMetric
+    gp = GeneticProgramming()
     gp.add_instructions("Add Sub Mul Div x")
     with pytest.raises(EDataTableError, match="NaN|finite"):
         gp.set_regression_data(np.where(X > 0, np.nan, X), Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
-    with pytest.raises(TypeError):
-        gp.set_regression_data(X, Y, ["x"], 0)
-    gp.set_regression_data(X, Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
-    assert gp.fittest_program is None and gp.instruction_names == ["Add", "Sub", "Mul", "Div", "x"]
-    rand_seed(2)  # unseeded, about one run in forty missed the exact quartic
-    gp.parallel_evolve(100)
-    assert gp.min_fitness < 1e-20 and gp.fittest_tree[0] in ("Add", "Sub", "Mul", "Div")
-    copy = GeneticProgramming()
-    copy.add_instructions("Add Sub Mul Div x")
-    copy.set_regression_data(X, Y, ["x"], RegressionMetric.MEAN_SQUARED_ERROR)
-    copy.load_from_string(gp.save_to_string())
-    assert (copy.min_fitness, copy.avg_program_size) == (gp.min_fitness, gp.avg_program_size)
 
 
 def test_defaults_come_from_the_library_and_the_stub_agrees():
@@ -149,7 +110,6 @@ def test_defaults_come_from_the_library_and_the_stub_agrees():
     import inspect
     import os
     import evokit
-    from evokit import _evokit
     from evokit.regressor import _FIELDS, _LOCAL
     signature = {name: p.default for name, p in inspect.signature(SymbolicRegressor).parameters.items()}
     settings = _evokit._RegressionSettings()
@@ -171,6 +131,7 @@ def test_predict_gives_the_values_the_fit_scored():
                                   function_set="Add Sub Mul Div Sin Cos Exp Log Sqrt Tanh", **ALL_ROWS).fit(X2, Y2)
         residuals = Y2 - model.predict(X2)
         assert model.training_error_ == sum(r * r for r in residuals) / len(Y2), model.expression_
+        assert "validation_error" not in model.history_ and len(model.history_["best_error"]) == model.n_generations_ + 1
 
 
 def test_tarpeian_probability_reaches_the_strategy():
@@ -186,10 +147,6 @@ def test_tarpeian_probability_reaches_the_strategy():
         gp.initialize()
         sizes, fitness = np.array([p.size for p in gp.population]), gp.population.fitness()
         unfit.append(len(set(fitness[sizes > sizes.mean()])))
-        for bad, error in [(float("nan"), ValueError), ("0.5", TypeError)]:
-            with pytest.raises(error):
-                gp.tarpeian_probability = bad
-            assert gp.tarpeian_probability == probability
     assert unfit[0] == 1 and unfit[1] > 1  # every larger program unfit, then none
 
 
@@ -209,50 +166,11 @@ class Frame:
         return len(self.data)
 
 
-def test_feature_names_of_a_frame_name_the_variables_in_order():
-    rng = np.random.RandomState(2)
-    data = rng.uniform(1, 2, size=(60, 3))
-    y = data[:, 0] * data[:, 2] - data[:, 1]
-    names = ["dose", "weight", "age (years)"]
-    params = dict(population_size=200, generations=20, random_state=0, **ALL_ROWS)
-    named = SymbolicRegressor(**params).fit(Frame(data, names), y)
-    plain = SymbolicRegressor(**params).fit(data, y)
-    assert list(named.feature_names_in_) == names and not hasattr(plain, "feature_names_in_")
-    assert all(name in named.expression_ for name in names) and "x" not in named.expression_.replace("exp", "")
-    # The same run: only the names differ, each in its column's place.
-    renamed = plain.expression_
-    for j, name in enumerate(names):
-        renamed = renamed.replace(f"x{j}", name)
-    assert named.expression_ == renamed
-    assert [text for _, _, text in named.pareto_front_][-1] == named.expression_
-    np.testing.assert_array_equal(named.predict(Frame(data, names)), plain.predict(data))
-
-
 def _size(tree):
     return 1 if tree[0] in ("var", "const") else 1 + sum(_size(child) for child in tree[1:])
 
 
-def test_simplified_model_computes_what_predict_does():
-    rng = np.random.RandomState(3)
-    X2 = rng.uniform(-2, 2, size=(100, 2))
-    Y2 = np.sin(X2[:, 0]) * X2[:, 1] + X2[:, 0] ** 2
-    fresh = rng.uniform(-3, 3, size=(300, 2))
-    shrunk = 0
-    for seed in range(8):
-        model = SymbolicRegressor(population_size=100, generations=8, random_state=seed, function_set=EVERY_PRIMITIVE,
-                                  constants="1 2.5", **ALL_ROWS).fit(X2, Y2)
-        # Smaller than the program with its scaling a + b * p, and smaller than the program
-        # alone on some seed, where the expression is really simplified.
-        assert _size(model._expression) <= _size(model.tree_) + 4
-        shrunk += _size(model._expression) < _size(model.tree_)
-        # The simplified form, scaling folded in, run by the batch evaluator like the program.
-        predicted = model.predict(fresh)
-        finite = np.isfinite(predicted)
-        np.testing.assert_allclose(_evokit._evaluate_tree(model._expression, fresh)[finite], predicted[finite],
-                                   rtol=1e-9, atol=1e-9 * np.abs(predicted[finite]).max())
-    assert shrunk
-
-
+# The simplified model, scaling folded in, is what sympy_expr translates: its values are predict's.
 def test_sympy_expr_agrees_with_predict(monkeypatch):
     sympy = pytest.importorskip("sympy")
     rng = np.random.RandomState(4)
@@ -260,9 +178,14 @@ def test_sympy_expr_agrees_with_predict(monkeypatch):
     y = np.log(data[:, 0]) / data[:, 1] + np.sqrt(data[:, 1])
     names = ["x1", "x0"]  # each the program's name of the other column
     fresh = rng.uniform(-3, 3, size=(300, 2))
+    shrunk = 0
     for seed in range(8):
         model = SymbolicRegressor(population_size=100, generations=8, random_state=seed, function_set=EVERY_PRIMITIVE,
                                   constants="1 0.3").fit(Frame(data, names), y)
+        assert list(model.feature_names_in_) == names
+        # Smaller than the program with its scaling a + b * p; smaller than the program alone on some seed.
+        assert _size(model._expression) <= _size(model.tree_) + 4
+        shrunk += _size(model._expression) < _size(model.tree_)
         expression = model.sympy_expr()
         symbols = [sympy.Symbol(name, real=True) for name in names]
         assert expression.free_symbols <= set(symbols)
@@ -277,6 +200,7 @@ def test_sympy_expr_agrees_with_predict(monkeypatch):
         # Weighted terms summed in another order may cancel: the bound follows the values' scale.
         np.testing.assert_allclose(values[finite], predicted[finite], rtol=1e-9,
                                    atol=1e-9 * np.abs(predicted[finite]).max(), err_msg=str(expression))
+    assert shrunk
     monkeypatch.setitem(__import__("sys").modules, "sympy", None)
     with pytest.raises(ImportError, match="needs SymPy"):
         model.sympy_expr()
@@ -285,16 +209,13 @@ def test_sympy_expr_agrees_with_predict(monkeypatch):
 def test_without_scikit_learn():
     # The fallbacks of fit, predict, score and the parameters, in an interpreter where
     # scikit-learn cannot be imported.
+    import inspect
     script = """
 import sys
 sys.modules["sklearn"] = None
 import numpy as np
 from evokit import SymbolicRegressor
-class Frame:
-    def __init__(self, data, columns):
-        self.data, self.columns = data, columns
-    def __array__(self, dtype=None):
-        return self.data
+""" + inspect.getsource(Frame) + """
 data = np.random.RandomState(0).uniform(1, 2, size=(40, 2))
 y = data[:, 0] * data[:, 1]
 model = SymbolicRegressor(population_size=100, generations=5, random_state=0).set_params(validation_fraction=0.2)
