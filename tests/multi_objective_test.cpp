@@ -90,11 +90,8 @@ TEST(MultiObjective, NSGA2ReachesSchafferFront) {
       for (auto& row : rows)
         if (!row.empty()) row[1] *= sign;
       if (ga.FrontSize() < p.Count()) {
-        for (const auto& old : lastFront) {
-          bool covered = false;
-          for (const auto& row : rows) covered = covered || Covers(row, old);
-          EXPECT_TRUE(covered);
-        }
+        for (const auto& old : lastFront)
+          EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&old](const auto& row) { return Covers(row, old); }));
         ++checked;
       }
       lastFront.clear();
@@ -163,11 +160,10 @@ TEST(MultiObjective, TournamentPrefersRankThenCrowding) {
   });
   for (int i = 0; i < 4; ++i) ga.Population()->Add();
   ga.EvaluateFitness();
-  const double inf = INFINITY;
   EXPECT_EQ(std::vector<int>({ga.ParetoRank(0), ga.ParetoRank(1), ga.ParetoRank(2), ga.ParetoRank(3)}),
             std::vector<int>({0, 0, 0, 1}));
   EXPECT_EQ(std::vector<double>({ga.CrowdingDistance(0), ga.CrowdingDistance(1), ga.CrowdingDistance(2)}),
-            std::vector<double>({inf, 2, inf}));
+            std::vector<double>({INFINITY, 2, INFINITY}));
   EXPECT_EQ(ga.FrontSize(), 3);
   RandSeed(2);
   int wins[4] = {};
@@ -187,10 +183,8 @@ TEST(MultiObjective, TournamentPrefersRankThenCrowding) {
 TEST(MultiObjective, BreedingGivesEveryParentTwoTournaments) {
   for (int seed = 0; seed < 20; ++seed) {
     TMXGeneticAlgorithm ga;
-    AddGene(ga, gtInteger, 8);
+    Schaffer(ga, false);  // but for its objectives and size
     ga.SetInitialPopulation(8);
-    ga.SetSelectionMethod(smNSGA2);
-    ga.SetObjectiveCount(2);
     ga.SetOnEvaluateObjectives([](TObject*, TMXIndividual* Item, std::span<double> F) {
       F[0] = F[1] = Item->Index();
     });
@@ -265,9 +259,7 @@ TEST(MultiObjective, SavedRunResumesExactly) {
   EXPECT_EQ(std::pair(assigned.ObjectiveSense(1), assigned.HypervolumeReference()),
             std::pair(osMaximize, std::vector<double>{4, -4}));
   EXPECT_EQ(assigned.ParetoFrontObjectives(), saved.ParetoFrontObjectives());
-  Load(reader, text);
-  EXPECT_EQ(Rows(*reader.Population()), Rows(*saved.Population()));
-  EXPECT_EQ(reader.ParetoFrontObjectives(), saved.ParetoFrontObjectives());
+  Load(reader, text);  // its objectives are checked after the bad document below
 
   for (TMXGeneticAlgorithm* ga : {&whole, &resumed, &assigned}) RandSeed(9), ga->Evolve(6);
   EXPECT_EQ(Chromosomes(*resumed.Population()), Chromosomes(*whole.Population()));
@@ -328,8 +320,8 @@ TEST(MultiObjective, SettingsStreamAndReport) {
 // batch_fitness, which is such a handler.)
 
 // The handler's values are what the statistics, the fittest individual and the ranking
-// read; leftovers are scored one by one; a handler alone lets evolution run; what it
-// throws propagates, and what it stored before counts.
+// read; leftovers are scored one by one; a handler alone lets evolution run (the runs of
+// the stale parents below); what it throws propagates, and what it stored before counts.
 TEST(PopulationFitness, ValuesCountAndErrorsPropagate) {
   TMXGeneticAlgorithm ga;
   AddGene(ga, gtInteger, 8);
@@ -350,8 +342,7 @@ TEST(PopulationFitness, ValuesCountAndErrorsPropagate) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(p.Items(i)->Fitness(), expected[static_cast<std::size_t>(i)]) << i;
   EXPECT_EQ(std::tuple(ga.MaxFitness(), ga.MinFitness(), ga.FittestIndividual()), std::tuple(7.0, -1.0, p.Items(2)));
 
-  ga.SetOnEvaluateFitness(nullptr);
-  EXPECT_EQ(ga.Evolve(2), 2);  // the population handler alone suffices
+  ga.SetOnEvaluateFitness(nullptr);  // the population handler alone from now on
 
   // Parents changed between generations are scored together before breeding. (Two
   // generations: p is the current population again afterwards.)

@@ -6,6 +6,7 @@
 #include "support.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -79,33 +80,22 @@ double GridVolume(const std::vector<double>& P, int M, const std::vector<int>& R
   }
 }
 
+// Objectives, rows, largest value and NaN frequency (1: every row has a NaN, so all share
+// front 0).
 TEST(Pareto, DominanceAndRanksMatchBruteForce) {
-  struct Case {
-    int M, N, MaxValue, NaNEvery;
-  };
-  // NaNEvery 1: every row has a NaN, so all share front 0.
-  const Case cases[] = {{1, 40, 6, 0}, {1, 40, 6, 5}, {2, 60, 5, 0}, {2, 60, 12, 7}, {2, 80, 40, 0}, {2, 9, 5, 1},
-                        {3, 0, 4, 0},  {3, 60, 4, 0}, {3, 60, 8, 6}, {4, 60, 3, 0},  {4, 60, 6, 5},  {5, 50, 4, 9}};
   std::mt19937 rng(2024);
-  for (const Case& c : cases)
+  for (const auto [M, N, MaxValue, NaNEvery] :
+       {std::array{1, 40, 6, 0}, {1, 40, 6, 5}, {2, 60, 5, 0}, {2, 60, 12, 7}, {2, 80, 40, 0}, {2, 9, 5, 1},
+        {3, 0, 4, 0}, {3, 60, 4, 0}, {3, 60, 8, 6}, {4, 60, 3, 0}, {4, 60, 6, 5}, {5, 50, 4, 9}})
     for (int trial = 0; trial < 8; ++trial) {
-      SCOPED_TRACE("M=" + std::to_string(c.M) + " max=" + std::to_string(c.MaxValue) + " trial " +
-                   std::to_string(trial));
-      const auto points = RandomPoints(rng, c.N, c.M, c.MaxValue, c.NaNEvery);
-      for (int a = 0; a < c.N; ++a)
-        for (int b = 0; b < c.N; ++b)
-          ASSERT_EQ(ParetoDominates(&points[a * c.M], &points[b * c.M], c.M),
-                    ReferenceDominates(&points[a * c.M], &points[b * c.M], c.M))
+      SCOPED_TRACE(::testing::Message() << "M=" << M << " max=" << MaxValue << " trial " << trial);
+      const auto points = RandomPoints(rng, N, M, MaxValue, NaNEvery);
+      for (int a = 0; a < N; ++a)
+        for (int b = 0; b < N; ++b)
+          ASSERT_EQ(ParetoDominates(&points[a * M], &points[b * M], M), ReferenceDominates(&points[a * M], &points[b * M], M))
               << "rows " << a << " and " << b;
-      EXPECT_EQ(ParetoRanks(points, c.M), ReferenceRanks(points, c.M));
+      EXPECT_EQ(ParetoRanks(points, M), ReferenceRanks(points, M));
     }
-}
-
-void ExpectDistances(const std::vector<double>& Actual, const std::vector<double>& Expected) {
-  ASSERT_EQ(Actual.size(), Expected.size());
-  for (std::size_t i = 0; i < Actual.size(); ++i)
-    if (std::isinf(Expected[i])) EXPECT_EQ(Actual[i], Expected[i]) << "at " << i;
-    else EXPECT_NEAR(Actual[i], Expected[i], 1e-12) << "at " << i;
 }
 
 TEST(Pareto, CrowdingDistanceAtTheEdges) {
@@ -137,37 +127,38 @@ TEST(Pareto, CrowdingDistanceAtTheEdges) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    ExpectDistances(CrowdingDistances(c.Points, c.M, c.Front), c.Expected);
+    const std::vector<double> actual = CrowdingDistances(c.Points, c.M, c.Front);
+    ASSERT_EQ(actual.size(), c.Expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i)  // an infinite distance exactly, the others nearly
+      EXPECT_TRUE(actual[i] == c.Expected[i] || std::abs(actual[i] - c.Expected[i]) < 1e-12) << i << ": " << actual[i];
   }
 }
 
 // Random integer sets against the counted cells; then every objective scaled and shifted,
-// which multiplies the volume by the product of the scales.
+// which multiplies the volume by the product of the scales. Each row: objectives, rows and
+// the largest reference value.
 TEST(Pareto, HypervolumeMatchesCountedCells) {
-  struct Case {
-    int M, N, MaxReference;
-  };
-  const Case cases[] = {{2, 0, 5}, {1, 5, 9}, {2, 12, 9}, {2, 40, 12}, {3, 10, 7}, {3, 30, 8}, {4, 12, 5}, {5, 10, 4}};
   std::mt19937 rng(99);
-  for (const Case& c : cases)
+  for (const auto [M, N, MaxReference] :
+       {std::array{2, 0, 5}, {1, 5, 9}, {2, 12, 9}, {2, 40, 12}, {3, 10, 7}, {3, 30, 8}, {4, 12, 5}, {5, 10, 4}})
     for (int trial = 0; trial < 10; ++trial) {
-      SCOPED_TRACE("M=" + std::to_string(c.M) + " trial " + std::to_string(trial));
-      std::vector<int> reference(c.M);
-      for (int& r : reference) r = 2 + static_cast<int>(rng() % (c.MaxReference - 1));
+      SCOPED_TRACE(::testing::Message() << "M=" << M << " trial " << trial);
+      std::vector<int> reference(M);
+      for (int& r : reference) r = 2 + static_cast<int>(rng() % (MaxReference - 1));
       // Values up to the reference and one past it: some rows lie on or beyond it.
-      auto points = RandomPoints(rng, c.N, c.M, c.MaxReference + 1, 8);
-      const double expected = GridVolume(points, c.M, reference);
-      EXPECT_DOUBLE_EQ(Hypervolume(points, c.M, std::vector<double>(reference.begin(), reference.end())), expected);
+      auto points = RandomPoints(rng, N, M, MaxReference + 1, 8);
+      const double expected = GridVolume(points, M, reference);
+      EXPECT_DOUBLE_EQ(Hypervolume(points, M, std::vector<double>(reference.begin(), reference.end())), expected);
 
-      std::vector<double> scaledReference(c.M);
+      std::vector<double> scaledReference(M);
       double factor = 1;
-      for (int j = 0; j < c.M; ++j) {
+      for (int j = 0; j < M; ++j) {
         const double scale = 0.25 + 0.5 * j, shift = -3.5 + j;
-        for (int r = 0; r < c.N; ++r) points[r * c.M + j] = points[r * c.M + j] * scale + shift;
+        for (int r = 0; r < N; ++r) points[r * M + j] = points[r * M + j] * scale + shift;
         scaledReference[j] = reference[j] * scale + shift;
         factor *= scale;
       }
-      EXPECT_NEAR(Hypervolume(points, c.M, scaledReference), expected * factor, 1e-9 * (1 + expected * factor));
+      EXPECT_NEAR(Hypervolume(points, M, scaledReference), expected * factor, 1e-9 * (1 + expected * factor));
     }
 }
 
@@ -175,11 +166,7 @@ TEST(Pareto, BadArgumentsNameTheArgument) {
   const std::vector<double> points = {1, 2, 3, 4};
   const std::vector<double> reference2 = {5, 5};
   const std::vector<int> front = {0, 1};
-  struct Case {
-    const char* Argument;
-    std::function<void()> Call;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, std::function<void()>> cases[] = {
       {"Objectives", [&] { ParetoDominates(points.data(), points.data(), 0); }},
       {"Points", [&] { ParetoRanks(points, 3); }},
       {"Points", [&] { CrowdingDistances(points, 3, front); }},
@@ -189,8 +176,8 @@ TEST(Pareto, BadArgumentsNameTheArgument) {
       {"Objectives", [&] { Hypervolume(points, 0, reference2); }},
       {"Reference", [&] { Hypervolume(points, 2, std::vector<double>{5, 5, 5}); }},
   };
-  for (const Case& c : cases)
-    EXPECT_NE(test::ErrorOf<EArgumentOutOfRangeException>(c.Call).find(c.Argument), std::string::npos) << c.Argument;
+  for (const auto& [argument, call] : cases)
+    EXPECT_NE(test::ErrorOf<EArgumentOutOfRangeException>(call).find(argument), std::string::npos) << argument;
 }
 
 }  // namespace

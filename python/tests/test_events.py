@@ -204,21 +204,13 @@ def test_gp_vetoes_leave_the_selected_program(event, operation, veto, same):
     assert ([p.text for p in gp.population] == [text] * 30) == same and set(seen) == {text}
 
 
-def constant_mutation_only(**kw):
-    gp = gp_with(operations={Op.MUTATE}, mutation_probability=1.0, **kw)
-    for name in ("subtree", "replacement", "shrink", "hoist", "point"):
-        setattr(gp, f"mutate_{name}_weight", 0)
-    gp.mutate_constant_weight = 3
+@pytest.mark.parametrize("evolve", EVOLVES)
+def test_gp_constant_mutation_hands_over_the_value_and_takes_the_answer(evolve):
+    others = {f"mutate_{name}_weight": 0 for name in ("subtree", "replacement", "shrink", "hoist", "point")}
+    gp = gp_with(operations={Op.MUTATE}, mutation_probability=1.0, mutate_constant_weight=3, **others)
     gp.fitness = lambda program: float(program.size)
     evokit.rand_seed(2)
     gp.initialize()
-    return gp
-
-
-@pytest.mark.parametrize("evolve", EVOLVES)
-def test_gp_constant_mutation_hands_over_the_value_and_takes_the_answer(evolve):
-    gp = constant_mutation_only()
-    assert [gp.mutate_constant_weight, gp.mutate_subtree_weight, gp.mutate_point_weight] == [3, 0, 0]
     parents = {p.text for p in gp.population}
     seen = []
     gp.on_constant_mutation = lambda value: seen.append(value) or value + 0.5
