@@ -135,13 +135,11 @@ struct TOptions {
 };
 
 long ParseInteger(const std::string& option, const std::string& text, long low, long high) {
-  long value = 0;
   std::int64_t parsed = 0;
   if (!TryStrToInt64(text, parsed) || parsed < low || parsed > high)
     throw TUsageError{option + " needs an integer from " + std::to_string(low) + " to " + std::to_string(high) +
                       ", not '" + text + "'"};
-  value = static_cast<long>(parsed);
-  return value;
+  return static_cast<long>(parsed);
 }
 
 // A number strictly between 0 and 1.

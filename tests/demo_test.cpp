@@ -221,7 +221,7 @@ TEST(Demo, RunsSavesResumesAndFails) {
   std::ofstream(dir / "header.csv") << "a,y\n";
   const std::string cells = (dir / "cells.csv").string();
   for (const auto& [arguments, expected] : std::vector<std::pair<std::string, int>>{
-           {"", 2}, {"fly", 2}, {"onemax --population", 2}, {"onemax --threads -1", 2}, {"onemax --selection best", 2},
+           {"", 2}, {"fly", 2}, {"onemax --population", 2}, {"onemax --threads -1", 2}, {"onemax --threads ten", 2}, {"onemax --selection best", 2},
            {"onemax --frobnicate 1", 2}, {"onemax extra", 2}, {"onemax --topology star", 2}, {"symreg --islands", 2},
            {"knapsack --data " + (dir / "none.csv").string(), 1}, {"onemax --load " + (dir / "bad.xml").string(), 1},
            {"onemax --generations 2 --csv " + (dir / "no" / "dir.csv").string(), 1}, {"--help", 0},

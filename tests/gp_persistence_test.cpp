@@ -395,7 +395,8 @@ TEST(GPPersistence, WeightedVariablesRoundTrip) {
 
 // An instruction the executor holds under the same name (ASCII case ignored) and with the
 // same kind is used, whatever its handler; the others are copied, in the order the program
-// first uses them, and a second call finds them there.
+// first uses them, and a second call finds them there (an unnamed constant by its value
+// when its position differs).
 TEST(GPExecutor, SetProgramReusesInstructionsByName) {
   TMXGeneticProgrammingExecutor executor;
   TMXGPInstruction<double>* own = executor.Instructions()->Add();
@@ -406,9 +407,10 @@ TEST(GPExecutor, SetProgramReusesInstructionsByName) {
     engine.Add("Mul", gpFunction, 2);  // no handler: would yield 0
     engine.Add("x", gpVariable);
     engine.Add("c", gpConstant, 0, 1)->SetComment("one");
+    engine.Add("Sub", gpFunction, 2);  // unused
     TMXGPInstruction<double>* unnamed = engine.Add("u", gpConstant, 0, 5);
     const gptest::TTree root(gptest::BuildTree(*engine.GetInstructions(), "(Add (Mul x c) (Add c:4 u))"));
-    unnamed->SetName("");  // at index 4, as its copy will be
+    unnamed->SetName("");  // at index 5, its copy at 4
     for (int call = 0; call < 2; ++call) {
       executor.SetGPProgram(root.get());
       EXPECT_EQ(Kinds(*executor.Instructions()),

@@ -42,8 +42,10 @@ void TMXCustomGeneticComponent::SetObjectiveCount(int Value) {
 
 TGAObjectiveSense TMXCustomGeneticComponent::ObjectiveSense(int Index) const {
   if (Index < 0 || Index >= ObjectiveCount())
-    throw EArgumentOutOfRangeException("Objective index " + std::to_string(Index) + " out of range 0.." +
-                                       std::to_string(ObjectiveCount() - 1));
+    throw EArgumentOutOfRangeException(
+        "Objective index " + std::to_string(Index) +
+        (ObjectiveCount() == 0 ? " out of range: there are no objectives"
+                               : " out of range 0.." + std::to_string(ObjectiveCount() - 1)));
   return FObjectiveSenses[static_cast<std::size_t>(Index)];
 }
 

@@ -45,7 +45,8 @@ class TMXCustomGeneticProgrammingExecutor : public TComponent, public IMXGenetic
   // to this executor's instructions only, so Value and its instruction set may go
   // afterwards; empties GPProgramLines. An instruction of another set is matched by name
   // (ASCII case ignored; an unnamed one: the unnamed instruction at its position when it
-  // has the same operation and arity); one without a match is appended as a copy (name,
+  // has the same operation and arity, else, for a constant, the first unnamed constant of
+  // the same value); one without a match is appended as a copy (name,
   // comment, operation, arity, value and events) in the order the program first uses it.
   // A name that the set holds, or that Value uses, with another operation or arity raises
   // EGPException naming both, with the instructions and the program as they were. Null

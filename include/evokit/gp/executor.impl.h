@@ -101,6 +101,15 @@ void TMXCustomGeneticProgrammingExecutor<T>::SetGPProgram(const TNode* Value) {
         reused.emplace(From, held);
         return;
       }
+      // An unnamed constant elsewhere in the set with its value: the copy an earlier call
+      // made, say, so that setting such a program again does not grow the set.
+      if (From->Operation() == gpConstant)
+        for (int i = 0; i < set.Count(); ++i)
+          if (TInstruction* same = set.Items(i);
+              same->Name().empty() && sameKind(*same, *From) && same->Value() == From->Value()) {
+            reused.emplace(From, same);
+            return;
+          }
     } else if (TInstruction* held = set.FindItemName(From->Name())) {
       if (!sameKind(*held, *From)) clash(*From, *held, " in the executor's instructions");
       reused.emplace(From, held);
