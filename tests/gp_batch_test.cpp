@@ -8,6 +8,7 @@
 #include <evokit/gp/genetic_programming.h>
 #include <evokit/gp/regression.h>
 #include <evokit/gp/simplify.h>
+#include <evokit/platform/filer.h>
 #include <evokit/platform/parallel.h>
 
 #include <gtest/gtest.h>
@@ -757,6 +758,24 @@ TEST(GPRegression, EphemeralConstantsAreDrawnPerNodeAndRepeatWithTheSeed) {
   EXPECT_EQ(std::pair(copy.EphemeralLow(), copy.EphemeralHigh()), std::pair(40.0, 41.0));
   copy.Assign(&plain);
   EXPECT_EQ(copy.EphemeralConstant(), nullptr);
+
+  // Streaming keeps it too; an index that is no constant of the read set fails the read,
+  // which leaves the component as it was.
+  TStringStream out;
+  WriteComponent(out, &gp);
+  const std::string text = out.DataString();
+  TMXGPRegressionProgramming read;
+  TStringStream in(text);
+  ReadComponent(in, &read);
+  EXPECT_EQ(read.EphemeralConstant(), read.Instructions()->GetItemByName("ERC"));
+  EXPECT_EQ(std::pair(read.EphemeralLow(), read.EphemeralHigh()), std::pair(40.0, 41.0));
+  std::string badText = text;  // the constant's index replaced by the first function's, 0
+  const std::size_t at = badText.find_first_of("0123456789", badText.find("EphemeralConstant = ("));
+  ASSERT_EQ(std::stoi(badText.substr(at)), ephemeral->Index());
+  TStringStream bad(badText.replace(at, std::to_string(ephemeral->Index()).size(), "0"));
+  EXPECT_THROW(ReadComponent(bad, &copy), EReadError);
+  EXPECT_EQ(copy.EphemeralConstant(), nullptr);
+  EXPECT_EQ(copy.Instructions()->Count(), plain.Instructions()->Count());
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <evokit/gp/coefficients.h>
 #include <evokit/gp/primitives.h>
 #include <evokit/platform/convert.h>
+#include <evokit/platform/filer.h>
 #include <evokit/platform/guards.h>
 #include <evokit/platform/pool.h>
 
@@ -237,6 +238,32 @@ void TMXGPRegressionProgramming::Assign(const TPersistent* Source) {
     copy = Instructions()->Items(from->Index());
   FEphemeral = copy && copy->Operation() == gpConstant ? copy : nullptr;
   FLow = source->FLow, FHigh = source->FHigh;
+}
+
+void TMXGPRegressionProgramming::DefineProperties(TFiler& Filer) {
+  TMXGeneticProgramming::DefineProperties(Filer);
+  Filer.DefineProperty(
+      "EphemeralConstant",
+      [this](TReader& R) {
+        R.ReadListBegin();
+        if (R.EndOfList()) {
+          R.ReadListEnd();
+          FEphemeral = nullptr;
+          return;
+        }
+        const int index = R.ReadInteger();
+        const double low = R.ReadFloat(), high = R.ReadFloat();
+        R.ReadListEnd();
+        if (index < 0 || index >= Instructions()->Count())
+          throw EGPException("The ephemeral constant's index " + std::to_string(index) + " is not in the set");
+        SetEphemeralConstant(Instructions()->Items(index), low, high);
+      },
+      [this](TWriter& W) {
+        W.WriteListBegin();
+        if (FEphemeral) W.WriteInteger(FEphemeral->Index()), W.WriteFloat(FLow), W.WriteFloat(FHigh);
+        W.WriteListEnd();
+      },
+      FEphemeral != nullptr);
 }
 
 TMXGPNode<double>* TMXGPRegressionProgramming::Drawn(TMXGPNode<double>* Node) {

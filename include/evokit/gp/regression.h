@@ -148,6 +148,10 @@ class TMXGPRegressionProgramming : public TMXGeneticProgramming {
   // ephemeral constant (this component's copy of it, at the same position) and its
   // bounds. Any other source leaves no ephemeral constant when it replaced the set.
   void Assign(const TPersistent* Source) override;
+  // Streams the ephemeral constant as "EphemeralConstant = (index low high)", after the
+  // instructions it refers to; reading it back makes that constant of the read set the
+  // ephemeral one (an index that is no constant of the set fails the read).
+  void DefineProperties(TFiler& Filer) override;
 
  protected:
   TMXGPNode<double>* GetTerminalNode(TMXGPNode<double>* Parent, int Index) override;
