@@ -226,6 +226,14 @@ TEST(GPCoefficients, BadInputRaisesAndLeavesTheTreeAlone) {
             "Target has 199 values, 200 expected");
   EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>(fit(nodes, table, y, options, start)), "Start has 2 values, 1 expected");
   EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>(fit(nodes, table, y, negative)), "The iteration limit is negative");
+  std::vector<double> infinite = y;
+  infinite[7] = INFINITY;
+  EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>(fit(nodes, table, infinite, options)),
+            "The target holds a value that is not finite");
+  TMXDataTable empty;
+  empty.AddColumn("x", std::vector<double>{}), empty.AddColumn("y", std::vector<double>{});
+  EXPECT_EQ(ErrorOf<EArgumentOutOfRangeException>(fit(nodes, empty, {}, options)), "The data table has no rows");
+  EXPECT_EQ(ErrorOf<EGPException>([&] { FitCoefficients(nullptr, TNodes{}, table, y, options); }), "No program to fit");
   engine.GetInstructions()->GetItemByName("Sin")->SetOnExecute(
       [](TObject*, TMXGPNode<double>*, TMXGPContext<double>*, double& R) { R = 0; });
   EXPECT_EQ(ErrorOf<EGPException>(fit(nodes, table, y, options)),
