@@ -575,16 +575,19 @@ int RunSymreg(const TOptions& o) {
     std::cout << "best program: " << best->DNA()->ToString() << "\n"
               << "mean squared error on the data: " << FloatToStr(best->Fitness()) << "\n";
   }
-  if (const TMXGPRegressionArchive::TEntry* model = archive.Best()) {
-    // The best program of the run, scaled, as an expression over the column names; a
-    // scaling that differs from none by rounding alone is left out.
-    TMXExpression expression = TMXExpression::FromProgram(model->Program.get(), model->Weighted);
-    const double slope = std::fabs(model->Slope - 1) < 1e-12 ? 1 : model->Slope;
-    const double intercept = std::fabs(model->Intercept) < 1e-12 ? 0 : model->Intercept;
+  // An archived program, scaled, simplified over the column names, its weights shown; a
+  // scaling that differs from none by rounding alone is left out.
+  const auto shown = [](const TMXGPRegressionArchive::TEntry& Entry) {
+    TMXExpression expression = TMXExpression::FromProgram(Entry.Program.get(), Entry.Weighted);
+    const double slope = std::fabs(Entry.Slope - 1) < 1e-12 ? 1 : Entry.Slope;
+    const double intercept = std::fabs(Entry.Intercept) < 1e-12 ? 0 : Entry.Intercept;
     expression = TMXExpression::Function(
         fpAdd, TMXExpression::Constant(intercept),
         TMXExpression::Function(fpMul, TMXExpression::Constant(slope), std::move(expression)));
-    std::cout << "model: " << data.Target << " = " << Simplify(expression).ToString() << "\n"
+    return Simplify(expression).ToString();
+  };
+  if (const TMXGPRegressionArchive::TEntry* model = archive.Best()) {
+    std::cout << "model: " << data.Target << " = " << shown(*model) << "\n"
               << "R^2 on the training data: " << FloatToStrF(RSquared(*model, data.Table, data.Target), ffFixed, 15, 4)
               << "\n";
     if (held.RowCount() > 0)
@@ -593,7 +596,7 @@ int RunSymreg(const TOptions& o) {
   }
   std::cout << "front of error against size over the run:\n";
   for (const TMXGPRegressionArchive::TEntry& entry : archive.Front())
-    std::cout << "  size " << entry.Size << "  error " << FloatToStr(entry.Error) << "  " << entry.Program->ToString() << "\n";
+    std::cout << "  size " << entry.Size << "  error " << FloatToStr(entry.Error) << "  " << shown(entry) << "\n";
   if (!o.SaveFile.empty()) {
     gp.SaveToFile(o.SaveFile);
     std::cout << "saved to " << o.SaveFile << "\n";
