@@ -133,12 +133,7 @@ TEST_F(ChromosomeTest, InvertComplementsARun) {
   }
   TBits bits("0110");
   EXPECT_THROW(bits.Invert(-2, 1), EMXException);
-  try {
-    bits.Invert(1, -3);
-    ADD_FAILURE() << "no exception";
-  } catch (const EMXException& e) {
-    EXPECT_STREQ(e.what(), "Invalid inversion run: offset 1, length -3");
-  }
+  EXPECT_EQ(test::ErrorOf<EMXException>([&] { bits.Invert(1, -3); }), "Invalid inversion run: offset 1, length -3");
   EXPECT_EQ(bits.ToBitString(), "0110");
   for (const std::uint64_t seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
     TRandomStream replay(seed);
@@ -208,12 +203,8 @@ TEST_F(ChromosomeTest, IndividualAndPopulationCarryTheChromosome) {
   copy->SetBits(&other);
   EXPECT_EQ(std::tuple(copy->Bits()->ToBitString(), FGA.Updates, copy->NeedFitness()), std::tuple(std::string("101"), 1, true));
   TStringList notAnIndividual;
-  try {
-    copy->Assign(&notAnIndividual);
-    ADD_FAILURE() << "no exception";
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "Cannot assign a TStringList to a TMXGAIndividual");
-  }
+  EXPECT_EQ(test::ErrorOf<EConvertError>([&] { copy->Assign(&notAnIndividual); }),
+            "Cannot assign a TStringList to a TMXGAIndividual");
   FGA.EvaluateFitness();  // the fittest (fewest bits set) is the copy
   FGA.Population()->Delete(2);
   EXPECT_EQ(FGA.FittestIndividual(), copy);

@@ -182,7 +182,8 @@ TEST(GeneticAlgorithmXML, SaveLoadSaveAndResumeOverRandomConfigurations) {
 // Each document is loaded into a component holding the golden GA with other current
 // values, which then saves the fragments listed. Settings are read through their setters,
 // a missing element reading as zero and a missing crossover method as the default; unknown
-// names keep the current value; the document's statistics are not read; a gene's type is
+// names keep the current value (the real-coded settings left out load their defaults, which
+// are not written); the document's statistics are not read; a gene's type is
 // set last and recomputes its range (an enumeration's names set its size); chromosomes
 // bring their name and bits (a text longer than the gene size is cut; a shorter one is an
 // error) and are evaluated. A bad document raises its error class before anything changes.
@@ -241,6 +242,8 @@ TEST(GeneticAlgorithmXML, LoadRulesAndBadDocuments) {
       {replaced("FloatGene><Name>", "FloatGene><MinValue>-x</MinValue><Name>"), {}, typeid(EConvertError)},
       {replaced("<FloatGene>", "<DoubleGene/><FloatGene>"), {}, typeid(EXMLDocError)},
       {replaced("<Chromosome><Name>", "<Chromosome><Genes><Bits>10x</Bits></Genes><Name>"), {}, typeid(EXMLDocError)},
+      {replaced("</CrossoverMethod>", "</CrossoverMethod><MutationDistributionIndex>-2</MutationDistributionIndex>"), {},
+       typeid(EGAException)},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Text);
@@ -249,6 +252,7 @@ TEST(GeneticAlgorithmXML, LoadRulesAndBadDocuments) {
     target.Initialize();  // so that loading keeps the document's generation
     Load(target, good);
     target.SetCrossoverMethod(cmWordBoundary), target.SetSelectionMethod(smRandom), target.SetGenerationLimit(5);
+    target.SetMutationMethod(gmPolynomial), target.SetCrossoverDistributionIndex(3);
     const std::string before = Save(target);
     try {
       Load(target, row.Text);
@@ -259,6 +263,8 @@ TEST(GeneticAlgorithmXML, LoadRulesAndBadDocuments) {
     const std::string after = Save(target);
     for (const std::string& fragment : row.Expected) EXPECT_NE(after.find(fragment), std::string::npos) << fragment;
     EXPECT_EQ(after == before, row.Class != typeid(void));
+    EXPECT_EQ(after.find("MutationMethod>") == std::string::npos && after.find("Index>") == std::string::npos,
+              row.Class == typeid(void));
   }
   // An enumeration index that names no value stops the save before anything is written.
   golden.Population()->Items(0)->Bits()->SetAsInteger(golden.Genes()->Items(3)->Offset(), 2, 3);
