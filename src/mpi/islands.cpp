@@ -60,21 +60,23 @@ std::vector<int> Offsets(const std::vector<int>& Sizes) {
   return offsets;
 }
 
-// The text of every rank gathered on all ranks (All) or on rank 0 only.
+// The text of every rank gathered on all ranks (All) or on rank 0 only. Every rank
+// learns every size first, so that a text too long for MPI's int counts makes all of
+// them throw together instead of leaving the others waiting in the collective call.
 std::vector<std::string> GatherText(const std::string& Text, MPI_Comm Communicator, int Count, bool All) {
-  if (Text.size() > INT_MAX) throw EMXIslandError("a message of more than 2 GiB");
-  const int size = static_cast<int>(Text.size());
+  const int size = Text.size() > INT_MAX ? -1 : static_cast<int>(Text.size());
   std::vector<int> sizes(static_cast<std::size_t>(Count));
+  MPI_Allgather(&size, 1, MPI_INT, sizes.data(), 1, MPI_INT, Communicator);
+  if (std::find(sizes.begin(), sizes.end(), -1) != sizes.end())
+    throw EMXIslandError("a message of more than 2 GiB");
+  const std::vector<int> offsets = Offsets(sizes);
   int rank = 0;
   MPI_Comm_rank(Communicator, &rank);
-  if (All) MPI_Allgather(&size, 1, MPI_INT, sizes.data(), 1, MPI_INT, Communicator);
-  else MPI_Gather(&size, 1, MPI_INT, sizes.data(), 1, MPI_INT, 0, Communicator);
   std::vector<std::string> texts;
   if (!All && rank != 0) {
     MPI_Gatherv(Text.data(), size, MPI_CHAR, nullptr, nullptr, nullptr, MPI_CHAR, 0, Communicator);
     return texts;
   }
-  const std::vector<int> offsets = Offsets(sizes);
   std::string joined(static_cast<std::size_t>(offsets.back()) + static_cast<std::size_t>(sizes.back()), '\0');
   if (All)
     MPI_Allgatherv(Text.data(), size, MPI_CHAR, joined.data(), sizes.data(), offsets.data(), MPI_CHAR, Communicator);
