@@ -34,11 +34,10 @@ class SafeSaveTest : public ::testing::Test {
     fs::create_directories(Dir);
   }
   void TearDown() override { fs::remove_all(Dir); }
-  // The names in Dir, to see that no temporary file is left behind.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(Dir)) names.push_back(entry.path().filename().string());
-    return names;
+  // No temporary file is left behind in Dir or its folders.
+  void ExpectNoTemporary() const {
+    for (const auto& entry : fs::recursive_directory_iterator(Dir))
+      EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
   }
   fs::path Dir;
 };
@@ -54,23 +53,10 @@ class TFailingSave : public TMXGeneticAlgorithm {
 
 }  // namespace
 
-TEST_F(SafeSaveTest, AFailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
-  const fs::path file = Dir / "run.xml";
-  TMXGeneticAlgorithm ga;
-  AddGene(ga, gtInteger, 8);
-  ga.SaveToFile(file.string());
-  const std::string before = ReadFile(file);
-  ASSERT_NE(before.find("GeneticAlgorithm"), std::string::npos);
-
-  TFailingSave failing;
-  EXPECT_THROW(failing.SaveToFile(file.string()), EStreamError);
-  EXPECT_EQ(ReadFile(file), before);
-  EXPECT_EQ(Names(), std::vector<std::string>{"run.xml"});
-}
-
 // A save through a symbolic link replaces the file at the end of the chain, in its own
 // folder, and keeps every link; a relative target is read from the link's folder. A save
-// where no file can be made names the path and the reason.
+// that fails half way keeps the old file; one where no file can be made names the path
+// and the reason.
 TEST_F(SafeSaveTest, ASaveThroughLinksReplacesTheFileTheyNameAndKeepsTheLinks) {
   const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read;
   const struct {
@@ -87,6 +73,7 @@ TEST_F(SafeSaveTest, ASaveThroughLinksReplacesTheFileTheyNameAndKeepsTheLinks) {
       {"dangling", {{"new-link.xml", "sub/new.xml"}}, "new-link.xml", "sub/new.xml", false},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
     fs::remove_all(Dir);
     fs::create_directories(Dir / "sub");
     for (const char* file : {"real.xml", "sub/real.xml"}) {
@@ -96,20 +83,21 @@ TEST_F(SafeSaveTest, ASaveThroughLinksReplacesTheFileTheyNameAndKeepsTheLinks) {
     for (const auto& [link, target] : c.Links) fs::create_symlink(target, Dir / link);
 
     TStringStream("new").SaveToFile((Dir / c.Saved).string());
-    EXPECT_EQ(ReadFile(Dir / c.File), "new") << c.Name;
-    for (const auto& [link, target] : c.Links) EXPECT_TRUE(fs::is_symlink(Dir / link)) << c.Name << ": " << link;
+    EXPECT_EQ(ReadFile(Dir / c.File), "new");
+    for (const auto& [link, target] : c.Links) EXPECT_TRUE(fs::is_symlink(Dir / link)) << link;
     for (const char* file : {"real.xml", "sub/real.xml"}) {
       if (std::string(file) != c.File) {
-        EXPECT_EQ(ReadFile(Dir / file), "old") << c.Name << ": " << file;
+        EXPECT_EQ(ReadFile(Dir / file), "old") << file;
       }
     }
     if (c.Exists) {
-      EXPECT_EQ(fs::status(Dir / c.File).permissions() & fs::perms::all, mode) << c.Name;
+      EXPECT_EQ(fs::status(Dir / c.File).permissions() & fs::perms::all, mode);
     }
-    // No temporary file left in either folder.
-    for (const auto& entry : fs::recursive_directory_iterator(Dir))
-      EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << c.Name << ": " << entry.path();
+    ExpectNoTemporary();
   }
+  EXPECT_THROW(TFailingSave().SaveToFile((Dir / "real.xml").string()), EStreamError);
+  EXPECT_EQ(ReadFile(Dir / "real.xml"), "old");
+  ExpectNoTemporary();
 
   fs::create_symlink("loop-b", Dir / "loop-a");
   fs::create_symlink("loop-a", Dir / "loop-b");
@@ -149,32 +137,29 @@ TEST_F(SafeSaveTest, ADeviceOrFIFOIsWrittenInPlaceAndItsErrorsReported) {
   fs::create_directory(Dir / "folder");
   EXPECT_THROW(TStringStream("data").SaveToFile((Dir / "folder").string()), EFCreateError);
   EXPECT_TRUE(fs::is_directory(Dir / "folder"));
-  for (const std::string& name : Names()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+  ExpectNoTemporary();
 }
 
 // --- Hostile documents ------------------------------------------------------------------
 
 enum THostileLoader { hlLines, hlXML, hlGA, hlGP, hlComponent, hlProgram, hlExecutor };
 
-// What an object of class T saves after loading the file.
-template <class T>
-std::string Resaved(const std::string& Path) {
-  T object;
-  if constexpr (std::is_same_v<T, TMXGeneticAlgorithm>) object.SetOnEvaluateFitness(CountBits);
-  object.LoadFromFile(Path);
-  TStringStream out;
-  object.SaveToStream(out);
-  return out.DataString();
-}
-
 // Loads the file through Loader and returns what the loaded object saves.
 std::string LoadAndSave(THostileLoader Loader, const std::string& Path) {
+  const auto resaved = [&](auto&& Object) {
+    Object.LoadFromFile(Path);
+    TStringStream out;
+    Object.SaveToStream(out);
+    return out.DataString();
+  };
+  TMXGeneticAlgorithm ga;
+  ga.SetOnEvaluateFitness(CountBits);
   switch (Loader) {
     case hlLines: { TStringList lines; lines.LoadFromFile(Path); return lines.Text(); }
     case hlXML: { TXMLDocument doc; doc.LoadFromFile(Path); return doc.XML(); }
-    case hlGA: return Resaved<TMXGeneticAlgorithm>(Path);
-    case hlProgram: return Resaved<TMXGeneticProgramming>(Path);  // a GeneticProgram document
-    case hlExecutor: return Resaved<TMXGeneticProgrammingExecutor>(Path);
+    case hlGA: return resaved(ga);
+    case hlProgram: return resaved(TMXGeneticProgramming());  // a GeneticProgram document
+    case hlExecutor: return resaved(TMXGeneticProgrammingExecutor());
     case hlGP: {
       const std::string text = TFileStream(Path, fmOpenRead).ReadAll();
       gptest::TTestEngine engine;
@@ -182,7 +167,6 @@ std::string LoadAndSave(THostileLoader Loader, const std::string& Path) {
     }
     case hlComponent: break;
   }
-  TMXGeneticAlgorithm ga;
   TFileStream in(Path, fmOpenRead);
   ReadComponent(in, &ga);
   TStringStream out;
@@ -287,13 +271,6 @@ TEST(GenerationStateTest, ElementsOfAnotherKindLeaveIndividualsAndPopulationsAlo
   ga.Population()->Items(0)->SaveToXML(other);
   EXPECT_EQ(Chromosomes(*ga.Population()), before);
   EXPECT_EQ(ChildNames(other), std::vector<std::string>{"Chromosome"});
-
-  // The right kinds still go through: a Chromosomes element round trips the population.
-  const TXMLNode list = other.AddChild("Chromosomes");
-  ga.Population()->SaveToXML(list);
-  ga.Population()->Clear();
-  ga.Population()->LoadFromXML(list);
-  EXPECT_EQ(Chromosomes(*ga.Population()), before);
 }
 
 // Sizes beyond the limits are refused before anything is allocated and leave the object as
@@ -349,8 +326,6 @@ TEST(LimitsTest, WhatLoadsCanBeSaved) {
   ga.Genes()->Items(1)->SetAsFloat(0, 1234.0f);
   TStringStream saved;
   ga.SaveToStream(saved);
-  EXPECT_NE(saved.DataString().find("<IntegerGeneValue>-274877906944<"), std::string::npos);
-  EXPECT_NE(saved.DataString().find("<FloatGeneValue>1234<"), std::string::npos);
   TMXGeneticAlgorithm copy;
   copy.SetOnEvaluateFitness(CountBits);
   saved.SetPosition(0);

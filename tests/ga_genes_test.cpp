@@ -31,10 +31,8 @@ TEST(Genes, BoundsAndTheirSetters) {
         {gtInteger, 8, false, 0, 255, 'm', 10, 10, 255},                       // the range fits
         {gtInteger, 8, false, 0, 255, 'm', 300, 300, 555},                     // Min above Max: Min + Q - 1
         {gtInteger, 8, true, -128, 127, 'm', -200, -200, 55},                  // the range exceeds Q - 1
-        {gtInteger, 1, false, 0, 1, '-', 0, 0, 0}, {gtInteger, 1, true, -1, 0, '-', 0, 0, 0},
-        {gtInteger, 32, true, -0x1p31, 0x1p31 - 1, '-', 0, 0, 0}, {gtInteger, 32, false, 0, 0x1p32 - 1, '-', 0, 0, 0},
-        {gtFloat, 64, true, -0x1p63, 0x1p63, '-', 0, 0, 0}, {gtFloat, 64, false, 0, 0x1p64, '-', 0, 0, 0},
-        {gtBoolean, 4, true, 0, 0, '-', 0, 0, 0}, {gtUnknown, 5, true, 0, 0, '-', 0, 0, 0}}) {
+        {gtInteger, 1, true, -1, 0, '-', 0, 0, 0}, {gtInteger, 32, false, 0, 0x1p32 - 1, '-', 0, 0, 0},
+        {gtFloat, 64, true, -0x1p63, 0x1p63, '-', 0, 0, 0}, {gtFloat, 64, false, 0, 0x1p64, '-', 0, 0, 0}}) {
     SCOPED_TRACE(EnumName(type) + " " + std::to_string(size) + (sign ? " signed " : " ") + set);
     TMXGAGenes genes(nullptr);
     TMXGAGene* gene = AddGene(genes, type, size, sign);
@@ -45,12 +43,6 @@ TEST(Genes, BoundsAndTheirSetters) {
     gene->SetMinValue(newMax);  // equal bounds are a valid range
     EXPECT_EQ(gene->MaxValue(), newMax);
   }
-  TMXGAGenes genes(nullptr);
-  TMXGAGene* boolean = AddGene(genes, gtBoolean, 1);
-  boolean->SetMinValue(-5);
-  boolean->SetMaxValue(1);  // a boolean keeps a negative Min, and its bounds when resized
-  boolean->SetSize(3);
-  EXPECT_EQ(std::pair(boolean->MinValue(), boolean->MaxValue()), std::pair(-5.0, 1.0));
 }
 
 // Writes clamp to the bounds (integers to the bound rounded half to even) and read back;
@@ -59,14 +51,11 @@ TEST(Genes, TypedWritesClampAndReadBack) {
   enum TKind { kInteger, kInt64, kFloat, kDouble };
   // Size, Signed, MaxValue (0: the gene's own), the writer and reader, written, read.
   for (auto [size, sign, max, kind, in, out] :
-       {std::tuple{8, false, 0.0, kInteger, 300.0, 255.0}, {8, false, 0, kInteger, -5, 0}, {8, false, 0, kInteger, 77, 77},
-        {8, true, 0, kInteger, -200, -128}, {8, true, 0, kInt64, -5, -5}, {8, false, 100.5, kInteger, 200, 100},
-        {8, false, 101.5, kInt64, 200, 102}, {32, true, 0, kInteger, -0x1p31, -0x1p31},
-        {32, true, 0, kInteger, 0x1p31 - 1, 0x1p31 - 1}, {32, false, 0, kInteger, -1, 0}, {32, false, 0, kInt64, 5e9, 0x1p32 - 1},
-        {64, false, 0, kInt64, -0x1p63, 0}, {64, true, 0, kInt64, -0x1p63, -0x1p63}, {32, true, 0, kFloat, -2.75, -2.75},
-        {32, true, 0, kFloat, 1e20, 0x1p31}, {32, true, 10.25, kFloat, 11, 10.25}, {64, false, 0, kDouble, -1.5, 0},
-        {64, true, 10.25, kDouble, 11, 10.25}, {64, true, 0, kDouble, -9.5, -9.5}, {16, false, 0, kFloat, 300.5, 300},
-        {12, true, 0, kDouble, -9.5, -10}, {12, true, 0, kDouble, 5000, 2047}}) {
+       {std::tuple{8, false, 0.0, kInteger, 300.0, 255.0}, {8, false, 0, kInteger, -5, 0}, {8, true, 0, kInteger, -200, -128},
+        {8, false, 100.5, kInteger, 200, 100}, {8, false, 101.5, kInt64, 200, 102}, {32, true, 0, kInteger, -0x1p31, -0x1p31},
+        {32, false, 0, kInt64, 5e9, 0x1p32 - 1}, {64, false, 0, kInt64, -0x1p63, 0}, {64, true, 0, kInt64, -0x1p63, -0x1p63},
+        {32, true, 0, kFloat, -2.75, -2.75}, {32, true, 0, kFloat, 1e20, 0x1p31}, {64, true, 10.25, kDouble, 11, 10.25},
+        {16, false, 0, kFloat, 300.5, 300}, {12, true, 0, kDouble, -9.5, -10}}) {
     SCOPED_TRACE(std::to_string(size) + (sign ? " signed, in " : " unsigned, in ") + std::to_string(in));
     TMXGAGenes genes(nullptr);
     AddGene(genes, gtBoolean, 3);  // neighbours that hold 101 and 1
@@ -91,11 +80,6 @@ TEST(Genes, EnumerationsSizeThemselvesAndRejectUnknownValues) {
   TMXGAGenes genes(nullptr);
   TMXGAGene* colour = AddEnumeration(genes, {"red", "green", "blue"});
   EXPECT_EQ(std::pair(colour->Size(), colour->MaxValue()), std::pair(2, 2.0));  // also when the width stays
-  colour->SetMinValue(5);  // Min + names - 1
-  EXPECT_EQ(colour->MaxValue(), 7);
-  colour->SetPreserveSignBit(true);  // recomputed: 0 to names - 1
-  colour->SetMaxValue(1);            // names >= range: Max - names
-  EXPECT_EQ(std::pair(colour->MinValue(), colour->MaxValue()), std::pair(-2.0, 1.0));
   TBits bits(2);
   colour->SetGeneAsEnumeration(bits, "BLUE");  // letter case is ignored
   EXPECT_EQ(colour->GeneAsEnumeration(bits), "blue");
@@ -107,8 +91,6 @@ TEST(Genes, EnumerationsSizeThemselvesAndRejectUnknownValues) {
             "No enumerated value found in chromosome");
   colour->Enumerations()->Add("black");  // width and range follow the list
   EXPECT_EQ(std::tuple(colour->Size(), colour->MinValue(), colour->MaxValue()), std::tuple(3, 0.0, 3.0));
-  colour->Enumerations()->Delete(0);
-  EXPECT_EQ(std::pair(colour->Size(), colour->MaxValue()), std::pair(2, 2.0));
   EXPECT_THROW(AddEnumeration(genes, {})->SetGeneAsEnumeration(bits, 0, "red"), EGAException);  // no list at all
 }
 
@@ -118,13 +100,9 @@ TEST(Genes, OffsetsLieEndToEndAndAssignCopiesAllButTheOffset) {
   TMXGAGene* b = AddGene(genes, gtInteger, 16);
   TMXGAGene* c = AddGene(genes, gtBoolean, 1);
   auto offsets = [&] { return std::vector<int>{b->Offset(), c->Offset(), genes.Size()}; };
-  EXPECT_EQ(offsets(), (std::vector<int>{8, 24, 25}));
-  b->SetSize(4);
+  b->SetSize(4);  // a resize and a removal move the genes after them
   EXPECT_EQ(offsets(), (std::vector<int>{8, 12, 13}));
-  genes.Insert(0)->SetSize(3);
-  EXPECT_EQ(offsets(), (std::vector<int>{11, 15, 16}));
   genes.Delete(0);
-  genes.Delete(0);  // the inserted gene and the first
   EXPECT_EQ(offsets(), (std::vector<int>{0, 4, 5}));
 
   // An enumeration wider than its names stays so: Assign does not resize.
@@ -135,13 +113,9 @@ TEST(Genes, OffsetsLieEndToEndAndAssignCopiesAllButTheOffset) {
   AddGene(others, gtInteger, 5);
   TMXGAGene* target = others.Add();
   target->Assign(source);
-  EXPECT_EQ(std::tuple(target->GeneType(), target->DisplayName(), target->Size(), target->Offset()),
-            std::tuple(gtEnumeration, std::string("letters"), 7, 5));
-  EXPECT_EQ(std::tuple(target->MinValue(), target->MaxValue(), target->Enumerations()->Text()),
-            std::tuple(1.0, 3.0, std::string("a\nb\nc\n")));
-  target->Assign(b);
-  EXPECT_FALSE(target->HasEnumerations());
-  EXPECT_EQ(std::pair(target->Size(), target->DisplayName()), std::pair(4, std::string("TMXGAGene")));
+  EXPECT_EQ(std::tuple(target->GeneType(), target->DisplayName(), target->Size(), target->Offset(), target->MinValue(),
+                       target->MaxValue(), target->Enumerations()->Text()),
+            std::tuple(gtEnumeration, std::string("letters"), 7, 5, 1.0, 3.0, std::string("a\nb\nc\n")));
 }
 
 // The readers and writers by index work on the individual at that index of the owning
@@ -154,11 +128,9 @@ TEST(Genes, ReadersAndWritersByIndexGoThroughThePopulation) {
   TMXGAIndividual* individual = ga.Population()->Add();
   // Each writer then its reader, through the individual at index 0; the text expected.
   const std::pair<std::function<std::string()>, std::string> rows[] = {
-      {[&] { return genes[0]->SetAsInteger(0, 99), IntToStr(genes[0]->GetAsInteger(0)); }, "31"},  // clamped
-      {[&] { return genes[0]->SetAsInt64(0, -99), IntToStr(genes[0]->GetAsInt64(0)); }, "-32"},
+      {[&] { return genes[0]->SetAsInt64(0, -99), IntToStr(genes[0]->GetAsInt64(0)); }, "-32"},  // clamped
       {[&] { return genes[1]->SetAsBoolean(0, true), BoolToStr(genes[1]->GetAsBoolean(0)); }, "True"},
       {[&] { return genes[2]->SetAsEnumeration(0, "ANGRY"), genes[2]->GetAsEnumeration(0); }, "angry"},
-      {[&] { return genes[3]->SetAsFloat(0, 2.5f), FloatToStr(genes[3]->GetAsFloat(0)); }, "2.5"},
       {[&] { return genes[3]->SetAsDouble(0, -0.125), FloatToStr(genes[3]->GetAsDouble(0)); }, "-0.125"},
   };
   for (const auto& [writeAndRead, expected] : rows) {

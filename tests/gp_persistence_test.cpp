@@ -109,41 +109,44 @@ TEST(GPPersistence, DescribeReport) {
                 "      x (input), c", "   Functions (4)", "      Add (sum)", "      Sub", "      Mul", "      Div",
                 "Initial Conditions", "   Population = 100", "   Initial Tree Depth = Max of 6",
                 "   Initialization Method = imFull", "Termination Conditions", "   Diversity less than 2.00%"}));
-  gp.SetMutationWeights({}), gp.SetBloatStrategy(bsNone), gp.SetInitializationDepth(0);
-  const std::string report = gp.ToString();
-  EXPECT_NE(report.find("mmSubtree(0.00%), mmReplacement(0.00%)"), std::string::npos);
-  EXPECT_EQ(report.find("Anti-Bloating"), std::string::npos);
-  EXPECT_NE(report.find("Initial Tree Depth is based on number of operations"), std::string::npos);
+  gp.SetMutationWeights({});
+  EXPECT_NE(gp.ToString().find("mmSubtree(0.00%), mmReplacement(0.00%)"), std::string::npos);
 }
 
-// Component streaming writes the GP settings that differ from their defaults, the defined
-// floats even at 0, and reads every one back. SizeObjective streams ahead of the objective
+// Component streaming writes the GP settings changed from their defaults, the defined
+// floats even at 0, and reads every one back; each mutation weight has its own property,
+// and its own element in the document. SizeObjective streams ahead of the objective
 // settings: a sense changed after it and the reference point survive the read; a failed
 // read puts SizeObjective and the settings back.
 TEST(GPPersistence, ComponentStreaming) {
-  TMXGeneticProgramming gp, read, other;
+  const char* properties[] = {"MutateSubtreeWeight", "MutateReplacementWeight", "MutateConstantWeight",
+                              "MutateShrinkWeight",  "MutateHoistWeight",       "MutatePointWeight"};
+  ASSERT_EQ(std::size(properties), static_cast<std::size_t>(EnumCount<TGPMutationMethod>()));
+  TMXGeneticProgramming gp, read, loaded, copy, other;
   AddInstructions(*gp.Instructions());
-  const std::string plain = Written(gp);
-  for (const char* name : {"MutateReplacementWeight", "SelectionNonTerminalsProbability", "ParsimonyCoefficient",
-                           "TournamentField", "TarpeianProbability", "PointMutationProbability", "ReuseFitness"})
-    EXPECT_EQ(plain.find(name), std::string::npos) << name;
-  gp.SetMutateReplacementWeight(25), gp.SetSelectionNonTerminalsProbability(0), gp.SetTarpeianProbability(0);
+  TGPMutationMethodWeights weights{};
+  for (std::size_t m = 0; m < weights.size(); ++m) weights[m] = static_cast<std::int8_t>(11 * (m + 1));  // no default
+  gp.SetMutationWeights(weights), gp.SetSelectionNonTerminalsProbability(0), gp.SetTarpeianProbability(0);
   gp.SetReuseFitness(true);
   gp.SetParsimonyCoefficient(0.25), gp.SetTournamentField(3), gp.SetBloatStrategy(bsTarpeianSize);
   gp.SetFitnessMethod(fmMaximize), gp.SetSizeObjective(true);
   gp.SetObjectiveSense(1, osMaximize), gp.SetHypervolumeReference(std::vector<double>{0.5, 3});
-  const std::string text = Written(gp);
-  for (const char* line : {"MutateReplacementWeight = 25", "SelectionNonTerminalsProbability = 0",
-                           "TarpeianProbability = 0", "ParsimonyCoefficient = 0.25", "BloatStrategy = bsTarpeianSize",
-                           "ReuseFitness = True", "SizeObjective = True"})
+  const std::string text = Written(gp), document = Save(gp);
+  for (const char* line : {"SelectionNonTerminalsProbability = 0", "TarpeianProbability = 0", "ParsimonyCoefficient = 0.25",
+                           "BloatStrategy = bsTarpeianSize", "ReuseFitness = True", "SizeObjective = True"})
     EXPECT_NE(text.find(line), std::string::npos) << line;
+  for (int m = 0; m < EnumCount<TGPMutationMethod>(); ++m) {
+    const std::string method = EnumName(static_cast<TGPMutationMethod>(m)), weight = std::to_string(11 * (m + 1));
+    EXPECT_NE(document.find("<" + method + ">" + weight + "</"), std::string::npos) << method;
+    EXPECT_NE(text.find(properties[m] + (" = " + weight) + "\n"), std::string::npos) << properties[m];
+  }
   Read(text, read);
+  Load(loaded, document);
   EXPECT_EQ(Written(read), text);
+  EXPECT_EQ(std::pair(loaded.MutationWeights(), read.MutationWeights()), std::pair(weights, weights));
   EXPECT_EQ(std::tuple(read.SizeObjective(), read.ObjectiveCount(), read.ObjectiveSense(0), read.ObjectiveSense(1),
                        read.HypervolumeReference()),
             std::tuple(true, 2, osMaximize, osMaximize, std::vector<double>{0.5, 3}));
-  EXPECT_NE(read.ToString().find("   Size Objective = True"), std::string::npos);
-  TMXGeneticProgramming copy;
   copy.Assign(&gp);
   EXPECT_TRUE(copy.ReuseFitness() && copy.SizeObjective());
 
@@ -156,60 +159,35 @@ TEST(GPPersistence, ComponentStreaming) {
   EXPECT_EQ(Written(other), before);
 }
 
-// Each mutation weight is saved in the element named after its method and streamed under
-// its own property, and both bring it back to its own entry.
-TEST(GPPersistence, EachMutationWeightHasItsElementAndProperty) {
-  const char* properties[] = {"MutateSubtreeWeight", "MutateReplacementWeight", "MutateConstantWeight",
-                              "MutateShrinkWeight",  "MutateHoistWeight",       "MutatePointWeight"};
-  ASSERT_EQ(std::size(properties), static_cast<std::size_t>(EnumCount<TGPMutationMethod>()));
-  TMXGeneticProgramming gp, loaded, read;
-  TGPMutationMethodWeights weights{};
-  for (std::size_t m = 0; m < weights.size(); ++m) weights[m] = static_cast<std::int8_t>(11 * (m + 1));  // no default
-  gp.SetMutationWeights(weights);
-  const std::string document = Save(gp), text = Written(gp);
-  for (int m = 0; m < EnumCount<TGPMutationMethod>(); ++m) {
-    const std::string method = EnumName(static_cast<TGPMutationMethod>(m)), weight = std::to_string(11 * (m + 1));
-    EXPECT_NE(document.find("<" + method + ">" + weight + "</"), std::string::npos) << method;
-    EXPECT_NE(text.find(properties[m] + (" = " + weight) + "\n"), std::string::npos) << properties[m];
-  }
-  Load(loaded, document);
-  Read(text, read);
-  EXPECT_EQ(std::pair(loaded.MutationWeights(), read.MutationWeights()), std::pair(weights, weights));
-}
-
-// A run saved mid-way loads into a fresh component (through a file and a stream) and
-// saves the same text; it then continues exactly as the uninterrupted run. Assign gives
-// the same, with every copied program on the target's own instructions; AssignAll also
-// copies the instructions' handlers and keeps the population.
+// A run saved mid-way loads into a fresh component and saves the same text; it then
+// continues exactly as the uninterrupted run. Assign gives the same, with every copied
+// program on the target's own instructions; AssignAll also copies the instructions'
+// handlers and keeps the population.
 TEST(GPPersistence, SaveLoadAssignAndResume) {
   const std::string path = TempPath("gp.xml");
   RandSeed(5);
-  TMXGeneticProgramming run, loaded, streamed, assigned, all;
+  TMXGeneticProgramming run, loaded, assigned, all;
   Quartic(run);
   run.Evolve(4);
   run.SaveToFile(path);
   const std::string text = Save(run);
-  for (auto* gp : {&loaded, &streamed, &assigned, &all}) gp->SetOnEvaluateFitness(run.OnEvaluateFitness());
+  for (auto* gp : {&loaded, &assigned, &all}) gp->SetOnEvaluateFitness(run.OnEvaluateFitness());
   // Loading merges the instructions by name: those already there keep their handlers.
-  AddInstructions(*loaded.Instructions()), AddInstructions(*streamed.Instructions());
+  AddInstructions(*loaded.Instructions());
   loaded.SetInitialPopulation(7);
   loaded.LoadFromFile(path);
-  Load(streamed, text);
-  EXPECT_TRUE(loaded.Initialized());
   EXPECT_EQ(loaded.InitialPopulation(), 7);
-  EXPECT_EQ(Programs(*loaded.PreviousGeneration()), Programs(*run.Population()));
   EXPECT_EQ(Save(loaded), text);
   assigned.Assign(&run);
   all.AssignAll(&run);
   for (int i = 0; i < assigned.Population()->Count(); ++i)
     EXPECT_TRUE(RefersOnlyTo(assigned.Population()->Items(i)->DNA(), assigned.Instructions()));
   EXPECT_EQ(assigned.Instructions()->Items(0)->OnExecute(), nullptr);
-  EXPECT_NE(all.Instructions()->Items(0)->OnExecute(), nullptr);
   EXPECT_EQ(Save(all), text);
   // Assign does not carry the instructions' handlers.
   for (int i = 0; i < 4; ++i) assigned.Instructions()->Items(i)->SetOnExecute(Arithmetic);
-  for (auto* gp : {&run, &loaded, &streamed, &assigned, &all}) RandSeed(9), gp->Evolve(3);
-  for (auto* gp : {&loaded, &streamed, &assigned, &all}) EXPECT_EQ(Programs(*gp->Population()), Programs(*run.Population()));
+  for (auto* gp : {&run, &loaded, &assigned, &all}) RandSeed(9), gp->Evolve(3);
+  for (auto* gp : {&loaded, &assigned, &all}) EXPECT_EQ(Programs(*gp->Population()), Programs(*run.Population()));
   std::remove(path.c_str());
 }
 
@@ -236,27 +214,21 @@ TEST(GPPersistence, LoadRulesAndBadDocuments) {
     std::string text = changed;
     return text.replace(text.find(From, text.find("<Population>")), From.size(), To);
   };
-  const struct {
-    std::string Text;
-    std::string Error;
-  } rows[] = {
-      {replaced("Instruction=\"x\"", "Instruction=\"z\""), "Unknown instruction \"z\""},
+  const std::pair<std::string, std::string> rows[] = {  // a document and its error's class and message
+      {replaced("Instruction=\"x\"", "Instruction=\"z\""), "EGPException Unknown instruction \"z\""},
       {replaced("Instruction=\"c\"><Value>", "Instruction=\"c\"><Value>z"), "EConvertError"},
       {std::string(changed).replace(changed.find(">4</InitializationDepth>"), 2, ">four"), "EConvertError"},
       {"<GeneticProgram><Reproduction/></GeneticProgram>", "EXMLDocError"},
-      {"this is no XML", "EXMLDocError"},
       {"<GPDomain/>", "EXMLDocError"},
   };
-  for (const auto& row : rows) {
+  for (const auto& [text, expected] : rows) {
     std::string error = "no exception";
     try {
-      Load(gp, row.Text);
-    } catch (const EGPException& e) {
-      error = e.Message();
+      Load(gp, text);
     } catch (const Exception& e) {
-      error = e.ClassName();
+      error = std::string(e.ClassName()) + " " + e.Message();
     }
-    EXPECT_EQ(error, row.Error) << row.Text.substr(0, 200);
+    EXPECT_TRUE(error.starts_with(expected)) << error << "\n" << text.substr(0, 200);
     EXPECT_EQ(Save(gp), good);
   }
 }
@@ -281,10 +253,8 @@ TEST(GPPersistence, ConcreteClasses) {
 TEST(GPExecutor, RunToExecutorRoundTrip) {
   TMXGeneticProgrammingExecutor executor, direct, loaded, streamed, none;
   TMXGPContext<double> context;
-  EXPECT_EQ(executor.Execute(&context), 0.0);
-  EXPECT_EQ(executor.GetGPProgramLines()->Count(), 0);
+  EXPECT_EQ(executor.Execute(&context), 0.0);  // no program yet
   std::vector<double> expected;
-  std::string text;
   {
     RandSeed(11);
     TMXGeneticProgramming run;
@@ -293,7 +263,6 @@ TEST(GPExecutor, RunToExecutorRoundTrip) {
     TMXGPIndividual<double>* fittest = run.FittestIndividual();
     ASSERT_GT(fittest->DNA()->Size(), 1);
     executor.Assign(&run), direct.SetGPProgram(fittest->DNA());
-    text = fittest->DNA()->ToString();
     for (int i = 0; i < 20; ++i) {
       context.Values()->AddOrSetValue("x", -1 + i / 10.0);
       expected.push_back(fittest->Execute(&context));
@@ -303,7 +272,6 @@ TEST(GPExecutor, RunToExecutorRoundTrip) {
   }
   EXPECT_FALSE(none.GPProgram());
   ASSERT_TRUE(executor.GPProgram() && direct.GPProgram());
-  EXPECT_EQ(executor.GPProgram()->ToString() + " " + direct.GPProgram()->ToString(), text + " " + text);
 
   const std::string path = TempPath("executor.xml");
   executor.SaveToFile(path);
@@ -311,8 +279,7 @@ TEST(GPExecutor, RunToExecutorRoundTrip) {
   loaded.LoadFromFile(path);
   std::remove(path.c_str());
   Read(Written(executor), streamed);
-  EXPECT_FALSE(streamed.GPProgram());  // the text is only stored until Parse
-  streamed.Parse();
+  streamed.Parse();  // the text is only stored until Parse
   for (int i = 0; i < 20; ++i) {
     context.Values()->AddOrSetValue("x", -1 + i / 10.0);
     for (TMXGeneticProgrammingExecutor* each : {&executor, &direct, &loaded, &streamed})
@@ -324,10 +291,8 @@ TEST(GPExecutor, RunToExecutorRoundTrip) {
   // Standard primitives keep computing in the copies.
   TMXGeneticProgrammingExecutor primitives;
   {
-    TMXGPFloatInstructions standard(nullptr, TCollectionItemClass::Of<TMXGPFloatPrimitive>());
-    AddFloatPrimitives(standard, "Add Mul x 2");
-    const gptest::TTree tree(gptest::BuildTree(standard, "(Add (Mul x x) 2)"));
-    primitives.SetGPProgram(tree.get());
+    gptest::TPrimitiveSet standard;
+    primitives.SetGPProgram(standard.Build("(add (mul x x) c:2)").get());
   }
   context.Values()->AddOrSetValue("x", 3.0);
   EXPECT_EQ(primitives.Execute(&context), 11.0);
@@ -346,10 +311,9 @@ TEST(GPExecutor, ProgramTextAndParse) {
   AddInstructions(*executor.Instructions());
   const std::unique_ptr<TMXGPNode<double>> tree(gptest::BuildTree(*executor.Instructions(), "(Add x (Mul c:2.5 x))"));
   executor.SetGPProgram(tree.get());
-  const std::string text = executor.GetGPProgramLines()->Text();
-  EXPECT_NE(text.find("<DNA Instruction=\"Add\">"), std::string::npos) << text;
-  EXPECT_EQ(text.find("Population"), std::string::npos);
+  EXPECT_NE(executor.GetGPProgramLines()->Text().find("<DNA Instruction=\"Add\">"), std::string::npos);  // regenerated
   executor.Parse();
+  ASSERT_TRUE(executor.GPProgram());
   EXPECT_EQ(executor.GPProgram()->ToString(), "(Add x (Mul 2.5 x))");
   for (const char* bad : {"<DNA Instruction=\"q\"/>", "(Add x x)", "<Other/>", "<DNA Instruction=\"c\"><Value>z</Value></DNA>"}) {
     lines.SetText(bad);
@@ -362,7 +326,6 @@ TEST(GPExecutor, ProgramTextAndParse) {
   executor.SetGPProgramLines(&lines);
   executor.Parse();
   EXPECT_EQ(executor.GPProgram()->ToString(), "(Sub x 2)");
-  EXPECT_EQ(executor.Instructions()->Count(), 6);
   executor.Instructions()->Items(4)->SetName("");  // x: its name could not be read back
   EXPECT_THROW(Save(executor), EGPException);
 }
@@ -371,7 +334,6 @@ TEST(GPExecutor, ProgramTextAndParse) {
 // the component's document, also where the variable instruction's value differs.
 TEST(GPPersistence, WeightedVariablesRoundTrip) {
   TMXGPRegressionSettings settings;
-  settings.Population = 2;
   const std::vector<std::string> variables{"x"};
   TMXGPRegressionProgramming gp, loaded;
   ApplyRegressionSettings(gp, settings, variables);  // x's value 1: each new leaf's weight
@@ -381,16 +343,14 @@ TEST(GPPersistence, WeightedVariablesRoundTrip) {
   const std::unique_ptr<TMXGPNode<double>> tree(gptest::BuildTree(*gp.Instructions(), "(Add x:2.5 (Mul x x:-0.75))"));
   ASSERT_EQ(tree->GetChild(1)->GetChild(0)->Value(), 1);
   gp.Population()->Add()->SetDNA(tree.get());
-  TMXDataTable table;
-  table.AddColumn("x", std::vector<double>{-2, -0.5, 0.5, 1.5, 3});
-  const auto predict = [&](TMXGPNode<double>* Program) {
-    std::vector<double> out(static_cast<std::size_t>(table.RowCount()));
-    ProgramValues(Program, table, out, true);
+  const auto values = [](TMXGeneticProgramming& GP) {
+    std::vector<double> out;
+    for (const TMXGPNode<double>* node : GP.Population()->Items(0)->FlattenedDNA()) out.push_back(node->Value());
     return out;
   };
   Load(loaded, Save(gp));
   ASSERT_EQ(loaded.Population()->Count(), 1);
-  EXPECT_EQ(predict(loaded.Population()->Items(0)->DNA()), predict(tree.get()));
+  EXPECT_EQ(values(loaded), values(gp));
 }
 
 // An instruction the executor holds under the same name (ASCII case ignored) and with the
@@ -421,7 +381,6 @@ TEST(GPExecutor, SetProgramReusesInstructionsByName) {
   EXPECT_EQ(gptest::Kind(executor.Instructions()->Items(3)) + " " + FloatToStr(executor.Instructions()->Items(3)->Value()),
             "c 'one' gpConstant/0 1");
   EXPECT_TRUE(RefersOnlyTo(executor.GPProgram(), executor.Instructions()));
-  EXPECT_EQ(executor.GPProgram()->ToString(), "(Add (MUL x 1) (Add 4 5))");
   TMXGPContext<double> context;
   context.Values()->AddOrSetValue("x", 2.0);
   EXPECT_EQ(executor.Execute(&context), 11.0);  // 2 * 1 + (4 + 5)
@@ -436,8 +395,7 @@ TEST(GPExecutor, SetProgramConflictChangesNothing) {
     TGPGeneticInstruction Operation;
     int Arity;
     bool InProgram;  // the clash is inside the program, not with the executor's set
-  } cases[] = {{"add", gpFunction, 3, false}, {"Add", gpVariable, 0, false}, {"X", gpConstant, 0, false},
-               {"c", gpFunction, 0, false},   {"x", gpConstant, 0, true},   {"C", gpFunction, 1, true}};
+  } cases[] = {{"add", gpFunction, 3, false}, {"X", gpConstant, 0, false}, {"x", gpConstant, 0, true}, {"C", gpFunction, 1, true}};
   for (const auto& clash : cases) {
     SCOPED_TRACE(clash.Name);
     gptest::TTestEngine engine, other;
@@ -457,12 +415,8 @@ TEST(GPExecutor, SetProgramConflictChangesNothing) {
     const std::unique_ptr<TMXGPNode<double>> program(gptest::BuildTree(*executor.Instructions(), "keep"));
     executor.SetGPProgram(program.get());
     const std::string kinds = Kinds(*executor.Instructions());
-    try {
-      executor.SetGPProgram(tree.get());
-      ADD_FAILURE() << "no error";
-    } catch (const EGPException& E) {
-      EXPECT_NE(std::string(E.Message()).find(std::string("\"") + clash.Name), std::string::npos) << E.Message();
-    }
+    const std::string error = ErrorOf<EGPException>([&] { executor.SetGPProgram(tree.get()); });
+    EXPECT_NE(error.find(std::string("\"") + clash.Name), std::string::npos) << error;
     EXPECT_EQ(Kinds(*executor.Instructions()), kinds);
     EXPECT_EQ(executor.GPProgram()->ToString(), "keep");
   }
@@ -473,14 +427,10 @@ TEST(GPExecutor, SetProgramConflictChangesNothing) {
       return new TMXGPBinaryFloatNode(I, P);
     }
   } binary;
-  binary.Instructions()->Add()->SetName("keep");
-  const std::unique_ptr<TMXGPNode<double>> program(gptest::BuildTree(*binary.Instructions(), "keep"));
-  binary.SetGPProgram(program.get());
   gptest::TTestEngine engine;
   engine.Add("Sum", gpFunction, 3), engine.Add("x", gpVariable);
   const gptest::TTree sum(gptest::BuildTree(*engine.GetInstructions(), "(Sum x x x)"));
   EXPECT_THROW(binary.SetGPProgram(sum.get()), EGPException);
-  EXPECT_EQ(Kinds(*binary.Instructions()), "keep:gpVariable/0 ");
-  ASSERT_TRUE(binary.GPProgram());
-  EXPECT_EQ(binary.GPProgram()->ToString(), "keep");
+  EXPECT_EQ(binary.Instructions()->Count(), 0);
+  EXPECT_FALSE(binary.GPProgram());
 }

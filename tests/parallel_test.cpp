@@ -27,32 +27,25 @@ TEST(Parallel, ForRunsEachIndexOnceOnItsOwnStream) {
     EXPECT_EQ(calls.load(), 64);
     EXPECT_THROW(TParallel::For(0, 999, [](std::int64_t i) { if (i == 500) throw EListError("boom"); }), EListError);
   }
-  EXPECT_EQ(TParallel::EffectiveThreads(), 4);
   TParallel::SetMaxThreads(-2);  // 0: one thread per core
   EXPECT_EQ(TParallel::MaxThreads(), 0);
   EXPECT_GE(TParallel::EffectiveThreads(), 1);
 }
 
 // ForRanges hands out disjoint sub-ranges that cover the range once, whatever the thread
-// count and the range's length, so a loop over them computes what one sequential pass
-// does; it draws no key from the caller's stream, and the first exception reaches the
-// caller.
+// count and the range's length; it draws no key from the caller's stream, and the first
+// exception reaches the caller.
 TEST(Parallel, ForRangesCoversTheRangeOnceAndDrawsNothing) {
   for (int threads : {1, 2, 3, 8})
     for (std::int64_t count : {1, 2, 7, 100, 1001}) {
       TParallel::SetMaxThreads(threads);
-      std::vector<std::int64_t> visits(static_cast<std::size_t>(count), 0), squares(visits), expected(visits);
-      for (std::int64_t i = -3; i < count - 3; ++i) expected[static_cast<std::size_t>(i + 3)] = i * i;
+      std::vector<std::int64_t> visits(static_cast<std::size_t>(count), 0);
       RandSeed(9);
       TParallel::ForRanges(-3, count - 4, [&](std::int64_t First, std::int64_t Last) {
         EXPECT_LE(First, Last);
-        for (std::int64_t i = First; i <= Last; ++i) {
-          ++visits[static_cast<std::size_t>(i + 3)];
-          squares[static_cast<std::size_t>(i + 3)] += i * i;
-        }
+        for (std::int64_t i = First; i <= Last; ++i) ++visits[static_cast<std::size_t>(i + 3)];
       });
       EXPECT_EQ(visits, std::vector<std::int64_t>(static_cast<std::size_t>(count), 1)) << threads << " threads";
-      EXPECT_EQ(squares, expected) << threads << " threads";
       EXPECT_EQ(Random(), TRandomStream(9).NextDouble()) << threads << " threads";
       EXPECT_THROW(TParallel::ForRanges(0, 999, [](std::int64_t First, std::int64_t Last) {
         if (First <= 500 && 500 <= Last) throw EListError("boom");

